@@ -1,0 +1,140 @@
+// The dispatcher's plumbing between host opcodes and virtual operations.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "vst/audioeffect.h"
+
+namespace {
+
+using namespace vst;
+
+struct Probe : AudioEffectX {
+    explicit Probe(AudioMasterCallback m, bool* destroyed = nullptr) : AudioEffectX(m, 3, 2), destroyed_(destroyed) {
+        setNumInputs(2);
+    }
+    ~Probe() override {
+        if (destroyed_) *destroyed_ = true;
+    }
+    void suspend() override { calls.push_back("suspend"); }
+    void resume() override { calls.push_back("resume"); }
+    void processReplacing(float** in, float** out, int32_t n) override {
+        for (int32_t i = 0; i < n; ++i) {
+            out[0][i] = in[0][i] * 2.0f;
+            out[1][i] = 1.0f;
+        }
+    }
+    int32_t getChunk(void** data, bool isPreset) override {
+        *data = chunk;
+        lastPreset = isPreset;
+        return static_cast<int32_t>(sizeof chunk);
+    }
+    int32_t setChunk(void* data, int32_t size, bool isPreset) override {
+        received.assign(static_cast<char*>(data), static_cast<char*>(data) + size);
+        lastPreset = isPreset;
+        return 1;
+    }
+    void getParameterName(int32_t, char* text) override {
+        std::memset(text, 'n', 300);  // longer than any host buffer
+        text[300] = 0;
+    }
+    std::vector<std::string> calls;
+    char chunk[12] = "chunk bytes";
+    std::vector<char> received;
+    bool lastPreset = false;
+    bool* destroyed_;
+};
+
+intptr_t silentHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+    return opcode == audioMasterVersion ? kVstVersion : 0;
+}
+
+intptr_t call(AEffect* e, int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0) {
+    return e->dispatcher(e, op, index, value, ptr, opt);
+}
+
+TEST(Dispatcher, DefaultsHostsRelyOn) {
+    Probe p(silentHost);
+    AEffect* e = p.getAeffect();
+    EXPECT_EQ(e->magic, kEffectMagic);
+    EXPECT_EQ(call(e, effGetVstVersion), 2400);
+    EXPECT_EQ(call(e, effCanBeAutomated, 1), 1);
+    EXPECT_EQ(call(e, effCanDo, 0, 0, const_cast<char*>("anything")), 0);
+    EXPECT_EQ(call(e, effSetProcessPrecision, 0, 1), 0);  // no 64-bit processing
+    EXPECT_EQ(call(e, effGetNumMidiInputChannels), 0);
+    EXPECT_EQ(call(e, 9999), 0);
+    EXPECT_EQ(call(e, effEditGetRect, 0, 0, nullptr), 0);  // no editor attached
+}
+
+TEST(Dispatcher, MainsChangedMapsToSuspendAndResume) {
+    Probe p(silentHost);
+    call(p.getAeffect(), effMainsChanged, 0, 1);
+    call(p.getAeffect(), effMainsChanged, 0, 0);
+    EXPECT_EQ(p.calls, (std::vector<std::string>{"resume", "suspend"}));
+}
+
+TEST(Dispatcher, ChunksPassAddressSizeAndKind) {
+    Probe p(silentHost);
+    void* data = nullptr;
+    EXPECT_EQ(call(p.getAeffect(), effGetChunk, 1, 0, &data), 12);
+    EXPECT_EQ(data, p.chunk);
+    EXPECT_TRUE(p.lastPreset);
+    char bytes[5] = {1, 2, 3, 4, 5};
+    EXPECT_EQ(call(p.getAeffect(), effSetChunk, 0, 5, bytes), 1);
+    EXPECT_EQ(p.received.size(), 5u);
+    EXPECT_FALSE(p.lastPreset);
+    EXPECT_EQ(call(p.getAeffect(), effSetChunk, 0, -4, bytes), 0);
+    EXPECT_EQ(call(p.getAeffect(), effGetChunk, 0, 0, nullptr), 0);
+}
+
+TEST(Dispatcher, StringAnswersNeverOverrunTheBound) {
+    Probe p(silentHost);
+    char text[64];
+    std::memset(text, '#', sizeof text);
+    call(p.getAeffect(), effGetParamName, 0, 0, text);
+    EXPECT_EQ(std::strlen(text), kParamStringBound - 1);
+    EXPECT_EQ(text[kParamStringBound], '#');
+    EXPECT_EQ(call(p.getAeffect(), effGetParamName, 0, 0, nullptr), 0);
+}
+
+TEST(Dispatcher, AccumulatingProcessAddsToTheOutputs) {
+    Probe p(silentHost);
+    AEffect* e = p.getAeffect();
+    std::vector<float> inL(700, 0.25f), inR(700, 0.0f), outL(700, 1.0f), outR(700, 0.5f);
+    float* in[2] = {inL.data(), inR.data()};
+    float* out[2] = {outL.data(), outR.data()};
+    e->process(e, in, out, 700);  // spans several internal blocks
+    for (int i = 0; i < 700; ++i) {
+        ASSERT_EQ(outL[static_cast<std::size_t>(i)], 1.5f);
+        ASSERT_EQ(outR[static_cast<std::size_t>(i)], 1.5f);
+    }
+}
+
+TEST(Dispatcher, CloseDestroysTheInstance) {
+    bool destroyed = false;
+    auto* p = new Probe(silentHost, &destroyed);
+    AEffect* e = p->getAeffect();
+    EXPECT_EQ(call(e, effClose), 1);
+    EXPECT_TRUE(destroyed);
+}
+
+TEST(Dispatcher, NoHostCallbackAnswersZero) {
+    Probe p(nullptr);
+    EXPECT_FALSE(p.hasHost());
+    EXPECT_EQ(p.callHost(audioMasterVersion), 0);
+    EXPECT_EQ(p.getTimeInfo(0xffff), nullptr);
+    char text[8] = "keep";
+    EXPECT_FALSE(p.getHostVendorString(text));
+    EXPECT_STREQ(text, "keep");
+}
+
+TEST(CopyBounded, TerminatesAndTruncates) {
+    char d[4];
+    EXPECT_STREQ(copyBounded(d, "abcdef", sizeof d), "abc");
+    EXPECT_STREQ(copyBounded(d, "ab", sizeof d), "ab");
+    EXPECT_STREQ(copyBounded(d, nullptr, sizeof d), "");
+    EXPECT_EQ(copyBounded(nullptr, "x", 4), nullptr);
+}
+
+}  // namespace
