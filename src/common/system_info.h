@@ -132,14 +132,16 @@ struct TMSystemInfo {
 
     // Linear interpolation in the note frequency table at a (fractional) MIDI note.
     float frequencyOfNote(float note) const {
-        float index = std::clamp(note + 36.0f, 0.0f, static_cast<float>(kNoteTableSize - 2));
+        float index = note + 36.0f;
+        index = index >= 0.0f ? std::min(index, static_cast<float>(kNoteTableSize - 2)) : 0.0f;  // NaN too
         int i = static_cast<int>(index);
         return noteFrequency[i] + noteFrequencySlope[i] * (index - static_cast<float>(i));
     }
 
     // Linear interpolation in the pitch ratio table at a (fractional) semitone offset.
     float ratioOfSemitones(float semitones) const {
-        float index = std::clamp(semitones + 128.0f, 0.0f, static_cast<float>(kPitchTableSize - 2));
+        float index = semitones + 128.0f;
+        index = index >= 0.0f ? std::min(index, static_cast<float>(kPitchTableSize - 2)) : 0.0f;  // NaN too
         int i = static_cast<int>(index);
         return pitchRatio[i] + pitchRatioSlope[i] * (index - static_cast<float>(i));
     }

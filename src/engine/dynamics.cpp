@@ -1,0 +1,295 @@
+#include "engine/dynamics.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace kf {
+namespace {
+
+// Host range is 0..1; values outside it (or NaN) would give negative times, runaway gains or
+// overflowing powers, so they are limited here, in one place.
+float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; }
+
+// Level in dB as shown to the user; the 1e-8 floor keeps 0 at -160 dB instead of -inf.
+float decibels(float linear) { return static_cast<float>(20.0 * std::log10(static_cast<double>(linear) + 1e-8)); }
+
+// Corner limits of the detector smoothing, as fractions of the sample rate, and pi as used
+// for the pre-warped corner (kept at this precision: the coefficients depend on it).
+constexpr float kCornerLow = 4.0690105e-05f;
+constexpr float kCornerHigh = 0.46382192f;
+constexpr float kPi = 3.14159f;
+// Truncated tangent series terms w^3 and w^5 (stored bit patterns of the tuned constants).
+const float kTan3 = std::bit_cast<float>(0x3EAAAA9Fu);  // 0.333333
+const float kTan5 = std::bit_cast<float>(0x3FAAAAA8u);  // 1.333333
+
+constexpr float kRampFactor = 1.0f / static_cast<float>(kControlInterval);
+constexpr float kRampSnap = 1e-7f;
+
+constexpr float kClipLimit = 2.0f;
+constexpr float kSoftClip = 0.25f;  // y·(1 - 0.25|y|) maps ±2 to ±1 with slope 0 there
+
+float decayFactor(float timeMs, float samplesPerMs) { return 1.0f / (timeMs * samplesPerMs + 1e-9f); }
+
+}  // namespace
+
+SmoothingCoefficients smoothingFor(float timeMs, float sampleRate) {
+    const float fc = std::clamp(202.0f - timeMs, sampleRate * kCornerLow, sampleRate * kCornerHigh);
+    const float w = fc * (kPi / sampleRate);
+    const float w3 = w * w * w;
+    const float w5 = w3 * w * w;
+    const float k = (w + kTan3 * w3) + kTan5 * w5;
+    return {fc, (1.0f - k) / (1.0f + k), k / (1.0f + k)};
+}
+
+void GainRamp::retarget(float target) {
+    step = (target - value) * kRampFactor;
+    if (step > -kRampSnap && step < kRampSnap) {
+        step = 0.0f;
+        value = target;
+    }
+}
+
+float PeakEnvelope::feed(float x, float k, float a, float b) {
+    float held = peak - decay;
+    held = held > 0.0f ? held : 0.0f;
+    if (x > held) {
+        peak = x;
+        decay = x * k;
+    } else {
+        peak = held;
+    }
+    // Feedback from two frames back: a two-pole smoother without resonance at these corners.
+    const float e = (a * envPrev + b * peak) + b * peakPrev;
+    envPrev = env;
+    env = e;
+    peakPrev = peak;
+    return peak;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Input stage
+
+InputStage::InputStage(const TMSystemInfo& info, Kind kind) : info_(info), kind_(kind) {
+    // Unity gain, no compression, mid speed; the gate makes either stage pass its input.
+    setGain(0.125f);
+    setRatio(0.0f);
+    setSpeed(0.5f);
+    setGate(kind == Kind::One ? 1.0f : 0.0f);
+    applyPending();
+}
+
+void InputStage::setGain(float v) {
+    const float g = 8.0f * unit(v);
+    put(gain_, g);
+    put(gainDb_, decibels(g));
+    touch();
+}
+
+void InputStage::setRatio(float v) {
+    v = unit(v);
+    put(ratio_, v);
+    put(ratioDisplay_, 12.0f * v);
+    touch();
+}
+
+void InputStage::setSpeed(float v) {
+    v = unit(v);
+    put(speedValue_, v);
+    const float s = 180.0f - 160.0f * v;
+    const SmoothingCoefficients c = smoothingFor(s, info_.sampleRate);
+    put(speed_, s);
+    put(corner_, c.corner);
+    put(a_, c.a);
+    put(b_, c.b);
+    put(k_, decayFactor(s, info_.samplesPerMillisecond));
+    touch();
+}
+
+void InputStage::setGate(float v) {
+    const float g = std::trunc(unit(v) / 0.0001f) * 0.0001f;
+    const float threshold = g * g * g * g;  // fourth power: fine control at low levels
+    put(gate_, g);
+    put(threshold_, threshold);
+    put(thresholdDb_, decibels(threshold));
+    touch();
+}
+
+void InputStage::applyPending() {
+    w_.frozen = frozen_.load(std::memory_order_relaxed);
+    if (!dirty_.exchange(false, std::memory_order_acquire)) return;
+    w_.threshold = get(threshold_);
+    w_.gain = get(gain_);
+    w_.ratio = get(ratio_);
+    w_.k = get(k_);
+    w_.a = get(a_);
+    w_.b = get(b_);
+}
+
+void InputStage::controlBlock() {
+    if (!w_.frozen) {
+        const float c = std::clamp(det_.env * w_.ratio, 0.0f, 0.8f);
+        // Stage one opens towards c as the gate opens; stage two compresses by up to 0.8 and
+        // falls silent with the gate closed.
+        stageGain_ = kind_ == Kind::One ? 1.0f - (1.0f - c) * gt_ : (1.0f - c) * gt_;
+    }
+    ramp_.retarget(stageGain_ * w_.gain);
+}
+
+void InputStage::process(const float* a, const float* b, float* outA, float* outB, int32_t n) {
+    // Working copies in locals: the outputs are float arrays the compiler must otherwise
+    // assume to overlap the detector fields.
+    GainRamp ramp = ramp_;
+    if (w_.frozen) {
+        for (int32_t i = 0; i < n; ++i) {
+            const float g = ramp.advance();
+            outA[i] = a[i] * g;
+            outB[i] = b[i] * g;
+        }
+        ramp_ = ramp;
+        return;
+    }
+    PeakEnvelope det = det_;
+    float gt = gt_, gtPrev = gtPrev_, flagPrev = flagPrev_;
+    const float threshold = w_.threshold, k = w_.k, ca = w_.a, cb = w_.b;
+    for (int32_t i = 0; i < n; ++i) {
+        const float p = det.feed(a[i] + b[i], k, ca, cb);
+        const float flag = threshold < p ? 1.0f : 0.0f;
+        const float next = (ca * gtPrev + cb * flag) + cb * flagPrev;
+        gtPrev = gt;
+        gt = next;
+        flagPrev = flag;
+        const float g = ramp.advance();
+        outA[i] = a[i] * g;
+        outB[i] = b[i] * g;
+    }
+    det_ = det;
+    gt_ = gt, gtPrev_ = gtPrev, flagPrev_ = flagPrev;
+    ramp_ = ramp;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Master section
+
+float MasterSection::eqCoefficientA() { return 804.224f / 44100.0f; }
+float MasterSection::eqCoefficientB() { return static_cast<float>(25131.999969482422 / 44100.0); }
+
+MasterSection::MasterSection(const TMSystemInfo& info) : info_(info) {
+    // Flat EQ, no compression, unity level until the owner sends its values.
+    setEqLow(0.5f);
+    setEqMid(0.5f);
+    setEqHigh(0.5f);
+    setCompAmount(0.0f);
+    setCompSpeed(0.5f);
+    setLevel(0.25f);
+    applyPending();
+}
+
+void MasterSection::setEq(std::atomic<float>& gain, std::atomic<float>& db, float v) {
+    const float d = 24.0f * unit(v) - 12.0f;
+    put(db, d);
+    put(gain, std::pow(10.0f, d / 20.0f));
+    touch();
+}
+
+void MasterSection::setEqLow(float v) { setEq(gL_, dL_, v); }
+void MasterSection::setEqMid(float v) { setEq(gM_, dM_, v); }
+void MasterSection::setEqHigh(float v) { setEq(gH_, dH_, v); }
+
+void MasterSection::setCompAmount(float v) {
+    const float c = 4.0f * unit(v);
+    put(c_, c);
+    put(cDb_, decibels(c));
+    touch();
+}
+
+void MasterSection::setCompSpeed(float v) {
+    v = unit(v);
+    put(speedValue_, v);
+    const float s = 200.0f - 170.0f * v;
+    const SmoothingCoefficients c = smoothingFor(s, info_.sampleRate);
+    put(speed_, s);
+    put(corner_, c.corner);
+    put(a_, c.a);
+    put(b_, c.b);
+    put(k_, decayFactor(s, info_.samplesPerMillisecond));
+    touch();
+}
+
+void MasterSection::setLevel(float v) {
+    const float l = 4.0f * unit(v);
+    put(level_, l);
+    put(levelDb_, decibels(l));
+    touch();
+}
+
+void MasterSection::applyPending() {
+    if (!dirty_.exchange(false, std::memory_order_acquire)) return;
+    w_.gL = get(gL_);
+    w_.gM = get(gM_);
+    w_.gH = get(gH_);
+    w_.c = get(c_);
+    w_.k = get(k_);
+    w_.a = get(a_);
+    w_.b = get(b_);
+    w_.level = get(level_);
+}
+
+void MasterSection::controlBlock() {
+    const float c = std::clamp(det_.env * w_.c, 0.0f, 0.74f);
+    ramp_.retarget(w_.level * (1.0f - c));
+}
+
+// Two fixed Chamberlin splits per channel: stage A (about 128 Hz) takes its band-pass part
+// out of the signal, stage B (about 4 kHz) splits the rest into high, band and low parts,
+// which are weighted by the three gains; then the clamp to ±2 and the soft clip to ±1.
+// Left and right run side by side in the two low lanes of one vector; each lane performs
+// exactly the scalar operations.
+void MasterSection::process(float* left, float* right, float offset, int32_t n) {
+    const __m128d two = _mm_set1_pd(2.0);
+    const __m128 ca = _mm_set1_ps(eqCoefficientA()), cb = _mm_set1_ps(eqCoefficientB());
+    const __m128 twoF = _mm_set1_ps(2.0f), limit = _mm_set1_ps(kClipLimit), soft = _mm_set1_ps(kSoftClip);
+    const __m128 one = _mm_set1_ps(1.0f), signBit = _mm_set1_ps(-0.0f);
+    const __m128 gL = _mm_set1_ps(w_.gL), gM = _mm_set1_ps(w_.gM), gH = _mm_set1_ps(w_.gH);
+    __m128 bpA = _mm_setr_ps(eqL_.bpA, eqR_.bpA, 0, 0), lpA = _mm_setr_ps(eqL_.lpA, eqR_.lpA, 0, 0);
+    __m128 bpB = _mm_setr_ps(eqL_.bpB, eqR_.bpB, 0, 0), lpB = _mm_setr_ps(eqL_.lpB, eqR_.lpB, 0, 0);
+    PeakEnvelope det = det_;
+    GainRamp ramp = ramp_;
+    const float k = w_.k, a = w_.a, b = w_.b;
+    for (int32_t i = 0; i < n; ++i) {
+        const __m128 off = _mm_set1_ps(offset);
+        const __m128 x = _mm_unpacklo_ps(_mm_load_ss(left + i), _mm_load_ss(right + i));
+        // The first subtraction in double, so a loud input does not swamp the small states.
+        const __m128 hpA = _mm_cvtpd_ps(
+            _mm_sub_pd(_mm_sub_pd(_mm_cvtps_pd(x), _mm_mul_pd(two, _mm_cvtps_pd(bpA))), _mm_cvtps_pd(lpA)));
+        const __m128 hpB =
+            _mm_sub_ps(_mm_sub_ps(_mm_add_ps(_mm_add_ps(bpA, hpA), lpA), _mm_mul_ps(twoF, bpB)), lpB);
+        bpA = _mm_add_ps(_mm_add_ps(bpA, _mm_mul_ps(ca, hpA)), off);
+        lpA = _mm_add_ps(_mm_add_ps(lpA, _mm_mul_ps(ca, bpA)), off);
+        const __m128 oldBp = bpB, oldLp = lpB;
+        bpB = _mm_add_ps(bpB, _mm_mul_ps(cb, hpB));
+        lpB = _mm_add_ps(lpB, _mm_mul_ps(cb, bpB));
+        __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(gH, hpB), _mm_mul_ps(gM, oldBp)), _mm_mul_ps(gL, oldLp));
+        y = _mm_min_ps(_mm_max_ps(y, _mm_sub_ps(_mm_setzero_ps(), limit)), limit);
+        y = _mm_mul_ps(y, _mm_sub_ps(one, _mm_mul_ps(soft, _mm_andnot_ps(signBit, y))));
+        const float yl = _mm_cvtss_f32(y);
+        const float yr = _mm_cvtss_f32(_mm_shuffle_ps(y, y, 1));
+        // Only the left channel drives the compressor; both get the same gain.
+        det.feed(yl, k, a, b);
+        const float m = ramp.advance();
+        left[i] = yl * m;
+        right[i] = m * yr;
+        offset = -offset;
+    }
+    alignas(16) float v[4];
+    _mm_store_ps(v, bpA), eqL_.bpA = v[0], eqR_.bpA = v[1];
+    _mm_store_ps(v, lpA), eqL_.lpA = v[0], eqR_.lpA = v[1];
+    _mm_store_ps(v, bpB), eqL_.bpB = v[0], eqR_.bpB = v[1];
+    _mm_store_ps(v, lpB), eqL_.lpB = v[0], eqR_.lpB = v[1];
+    det_ = det;
+    ramp_ = ramp;
+}
+
+}  // namespace kf

@@ -1,0 +1,189 @@
+// The block-processing engine: routes the host inputs through the input stages, the vocoder,
+// the dry/wet blend, the master section, the insert effect and the DC blocker, running the
+// slower work in control blocks that fall every 32 frames of the stream whatever the host's
+// block sizes.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "common/system_info.h"
+#include "engine/dynamics.h"
+#include "engine/vocoder_bank.h"
+
+namespace kf {
+
+class TMEffect;
+
+// What the host reported for the current block.
+struct HostTimeInfo {
+    double tempo = 120.0;            // beats per minute
+    double ppqPosition = 0.0;        // quarter notes
+    bool transportPlaying = false;   // the host's "transport playing" flag
+    bool alwaysPlayingHost = false;  // quirk: this host's transport counts as playing without the flag
+};
+
+// What the engine needs from its owner. Every hook has a correct do-nothing default, so the
+// engine runs without an owner (tests, benchmarks) and parts not yet present stay silent.
+class EngineHost {
+public:
+    virtual ~EngineHost() = default;
+
+    // Host time information; false when the host gives none (tempo and transport then stay).
+    virtual bool queryTime(HostTimeInfo& /*info*/) { return false; }
+    // Sends the pending on-screen keyboard note-on, then note-off, through the MIDI intake.
+    virtual void sendKeyboardNotes() {}
+    // Control block: advance the MIDI queue by one control block and handle the due events.
+    virtual void handleQueuedEvents() {}
+    // The transport started or stopped; the sampler re-reads its trigger value.
+    virtual void transportChanged(bool /*playing*/) {}
+    // Control block: sampler trigger and refill of its 32-frame output buffers.
+    virtual void refillSampler(float* /*left*/, float* /*right*/) {}
+    // n synthesizer samples (n <= 32); called only while the synthesizer is on. offset is the
+    // anti-denormal offset of the first frame, negated every frame.
+    virtual void renderSynth(float* out, int32_t n, float /*offset*/) {
+        for (int32_t i = 0; i < n; ++i) out[i] = 0.0f;
+    }
+    // Set-up: send this tag's current normalised value through the parameter setter again.
+    virtual void resendParameter(int32_t /*tag*/) {}
+    // End of the set-up: rebuild the sampler's note view and trigger, the synthesizer voices and
+    // noise level, and re-apply the modulation wheel and pitch bend if they changed.
+    virtual void refreshAfterSetup() {}
+};
+
+class Engine {
+public:
+    enum Meter : int32_t { kMeterOutLeft = 0, kMeterAnalysisLeft = 1, kMeterSynthesis = 2, kMeterOutRight = 3 };
+    enum Effect : int32_t { kNoEffect = 0, kReverb = 1, kDelay = 2, kPhaser = 3, kLofi = 4 };
+
+    // Tags re-sent by the set-up, in the order that makes dependent values come out right.
+    static const std::array<int32_t, 53> kSetupTagOrder;
+
+    // Host tempo limits: slower tempos run at the minimum; the stored tempo stays below 500.
+    static constexpr double kMinTempo = 45.0;
+    static const double kMaxTempo;  // the largest double below 500
+    // Tempo changes smaller than this are host rounding noise, not a change (see engine.cpp).
+    static constexpr double kTempoTolerance = 1e-3;
+    // Non-finite input samples count as 0; finite ones are limited to this magnitude.
+    static constexpr float kInputLimit = 1.0e5f;
+
+    explicit Engine(EngineHost* host = nullptr);
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    void setHost(EngineHost* host);
+
+    TMSystemInfo& systemInfo() { return info_; }
+    StateRegistry& stateRegistry() { return registry_; }
+    TempoListeners& tempoListeners() { return listeners_; }
+    VocoderBank& vocoder() { return vocoder_; }
+    InputStage& inputStage1() { return stage1_; }
+    InputStage& inputStage2() { return stage2_; }
+    MasterSection& master() { return master_; }
+
+    // The insert effects, owned by the caller (null allowed). Index 0 is "none".
+    void setEffects(TMEffect* reverb, TMEffect* delay, TMEffect* phaser, TMEffect* lofi);
+
+    // Routing and switches; any thread, taken over at the next processed chunk.
+    void setCarrierMode(int32_t c);    // 0 A1|A1, 1 B1|B1, 2 A1|B1, 3 sampler L|R
+    void setModulatorMode(int32_t m);  // 0 A2, 1 B2, 2 synth
+    void setMix(float v);              // normalised dry (0) .. vocoder (1)
+    void setInA(bool on);              // freezes input stage 1
+    void setInB(bool on);              // freezes input stage 2
+    void setSynthOn(bool on);          // the synthesizer runs (synthoff switch)
+    void setEffectChoice(int32_t e);   // 0..4
+
+    // -1 until set.
+    int32_t carrierMode() const { return carrier_.load(std::memory_order_relaxed); }
+    int32_t modulatorMode() const { return modulator_.load(std::memory_order_relaxed); }
+    int32_t effectChoice() const { return effect_.load(std::memory_order_relaxed); }
+    float mix() const { return mix_.load(std::memory_order_relaxed); }
+
+    // Stores the host's sample rate and runs the set-up (a rate outside 11050..196000 is not
+    // taken over).
+    void setSampleRate(float sr);
+    // Rate-derived values, effect reset and timing, parameter re-send, voice refresh.
+    void setup();
+
+    // Replacing process of the host: reads in[0], in[1], writes out[0], out[1] (which may be
+    // the same buffers as the inputs).
+    void process(const float* const* in, float* const* out, int32_t frames);
+
+    // Clears the output stage (the DC blocker's states); called on resume.
+    void clearOutputStage();
+
+    // Load hand-shake: a loader sets `loading`, then waits while `processing` is set.
+    std::atomic<uint8_t>& loadingFlag() { return loading_; }
+    std::atomic<uint8_t>& processingFlag() { return processing_; }
+
+    // Meter values for the editor, each 0..1, refreshed every control block.
+    const std::atomic<float>& meterValue(int32_t meter) const {
+        return meterDisplay_[static_cast<size_t>(std::clamp(meter, 0, 3))];
+    }
+
+    // Introspection for tests.
+    double tempo() const { return info_.tempo; }
+    int32_t controlCounter() const { return info_.controlCounter; }
+    int32_t setupCount() const { return setupCount_; }
+
+private:
+    struct Routing {
+        int32_t carrier = -1, modulator = -1, effect = 0;
+        int32_t mixLow = 0, mixHigh = 0;
+        float mixFraction = 0.0f;
+        bool synthOn = false;
+    };
+
+    void applyPending();
+    void controlBlock();
+    void flush(float* outL, float* outR, int32_t end);
+    void runChunk(const float* inA, const float* inB, int32_t n);
+    void readHostTime();
+    void followTempo();
+    void dcBlock(float* out, int32_t frames, int channel);
+
+    EngineHost defaultHost_;
+    EngineHost* host_;
+    TMSystemInfo info_;
+    StateRegistry registry_;
+    TempoListeners listeners_;
+    VocoderBank vocoder_;
+    InputStage stage1_;
+    InputStage stage2_;
+    MasterSection master_;
+    std::array<TMEffect*, 5> effects_{};
+
+    // Routing choices start unset (-1): the selected signals then read as 0.
+    std::atomic<int32_t> carrier_{-1}, modulator_{-1}, effect_{0};
+    std::atomic<float> mix_{1.0f};
+    std::atomic<bool> synthOn_{false};
+    std::atomic<bool> dirty_{true};
+    Routing r_;
+
+    float requestedRate_ = 44100.0f;
+    double hostTempo_ = 120.0;
+    bool playing_ = false;
+    float meterK_ = 0.0f;
+    int32_t setupCount_ = 0;
+
+    alignas(64) float effectL_[kControlInterval] = {};
+    alignas(64) float effectR_[kControlInterval] = {};
+    int32_t pending_ = 0;
+    alignas(64) float samplerL_[kControlInterval] = {};
+    alignas(64) float samplerR_[kControlInterval] = {};
+    float synthHeld_ = 0.0f;
+    float offset_;  // anti-denormal offset, about 1e-8, sign flips every frame
+
+    alignas(16) float meterPeak_[4] = {};  // held peak per meter (see Meter)
+    alignas(16) float meterStep_[4] = {};  // its fall per frame
+    std::array<std::atomic<float>, 4> meterDisplay_{};
+    float dcPrevIn_[2] = {0.0f, 0.0f};
+    float dcPrevOut_[2] = {0.0f, 0.0f};
+
+    std::atomic<uint8_t> loading_{0};
+    std::atomic<uint8_t> processing_{0};
+};
+
+}  // namespace kf

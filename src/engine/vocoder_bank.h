@@ -1,0 +1,87 @@
+// The vocoder proper: one synthesis bank and two analysis banks of 32 bands, each band two
+// cascaded Chamberlin state-variable band-pass stages, with a peak follower per analysis band
+// whose envelope, ramped at control rate, weights the synthesis bands into the two outputs.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "common/system_info.h"
+#include "engine/vocoder_kernel.h"
+
+namespace kf {
+
+class VocoderBank {
+public:
+    static constexpr int kBands = vocoder::kBands;
+
+    explicit VocoderBank(const TMSystemInfo& info);
+
+    // Parameter setters take the normalised value (clamped to 0..1, NaN as 0). They may be called
+    // from any thread; the rebuilt tables reach the audio path at the start of the next processed
+    // chunk (applyPending), so the audio thread never reads a table while it is being rebuilt.
+    // Each reads the sample rate from the TMSystemInfo, so call them again after a rate change.
+
+    // Band spacing w = 0.1 + 1.9v; rebuilds u[k], fa[k] and (through the shift) fs[k].
+    void setFocus(float v);
+    // Synthesis offset s = 0.25v - 0.125 in coefficient units; rebuilds fs[k].
+    void setShift(float v);
+    // Release 120 - 110v ms and resonance of the lowest and upper-edge bands; rebuilds q1, q2, c.
+    void setResponse(float v);
+
+    // Rebuilds the rate-dependent tables from the last values set (after a sample-rate change).
+    void updateRate();
+
+    // Copies tables changed by the setters into the working set. Audio thread only.
+    void applyPending();
+
+    // Control block: new gain ramp steps for the right, then the left analysis bank.
+    void controlBlock();
+
+    // Runs n frames (0..32, all within one control block). anaL/anaR are the analysis inputs,
+    // syn the synthesis input; offset is the anti-denormal offset of the first frame, its sign
+    // flipping every frame. Writes the two vocoder outputs (already scaled by 0.0625).
+    void process(const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
+                 float* outR, int32_t n);
+
+    // Vector width used by process; defaults to the widest the CPU supports.
+    void setIsa(vocoder::Isa isa);
+    vocoder::Isa isa() const { return isa_; }
+    static bool isaSupported(vocoder::Isa isa);
+    static vocoder::Isa bestIsa();
+
+    // Derived values, as last computed by the setters (not necessarily applied yet).
+    float spacing() const { return spacing_.load(std::memory_order_relaxed); }
+    float shiftAmount() const { return shift_.load(std::memory_order_relaxed); }
+    float releaseMs() const { return releaseMs_.load(std::memory_order_relaxed); }
+    float resonanceAmount() const { return resonance_.load(std::memory_order_relaxed); }
+    float u(int k) const { return load(staged_.u, k); }
+    float uShifted(int k) const { return load(staged_.uShifted, k); }
+    float fa(int k) const { return load(staged_.fa, k); }
+    float fs(int k) const { return load(staged_.fs, k); }
+    float q1(int k) const { return load(staged_.q1, k); }
+    float q2(int k) const { return load(staged_.q2, k); }
+    float releaseFactor() const { return load(staged_.release, 0); }
+
+    // Working state, for tests and meters. Audio thread only.
+    const vocoder::State& state() const { return state_; }
+
+private:
+    struct Staged {
+        std::array<float, kBands> u{}, uShifted{}, fa{}, fs{}, q1{}, q2{}, release{};
+    };
+    static float load(const std::array<float, kBands>& a, int k);
+    static void store(std::array<float, kBands>& a, int k, float v);
+    void rebuildShift();  // caller holds no lock; only writes staged fs / uShifted
+
+    const TMSystemInfo& info_;
+    Staged staged_;
+    std::atomic<float> spacing_{0.0f}, shift_{0.0f}, releaseMs_{0.0f}, resonance_{0.0f};
+    std::atomic<float> focusValue_{0.5f}, responseValue_{0.5f};  // last normalised values
+    std::atomic<bool> dirty_{false};
+    vocoder::Isa isa_ = vocoder::Isa::Sse2;
+    vocoder::State state_;
+};
+
+}  // namespace kf

@@ -1,0 +1,215 @@
+#include "engine/dynamics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "test_util.h"
+
+namespace kf {
+namespace {
+
+// Runs a stage over a signal in control blocks of 32 and returns the gained A channel.
+std::vector<float> runStage(InputStage& st, const std::vector<float>& a, const std::vector<float>& b) {
+    std::vector<float> outA(a.size()), outB(a.size());
+    for (size_t i = 0; i < a.size(); i += 32) {
+        st.applyPending();
+        st.controlBlock();
+        const int n = static_cast<int>(std::min<size_t>(32, a.size() - i));
+        st.process(&a[i], &b[i], &outA[i], &outB[i], n);
+    }
+    return outA;
+}
+
+std::vector<float> constant(size_t n, float v) { return std::vector<float>(n, v); }
+
+TEST(Smoothing, UnityDcGainAndCornerLimits) {
+    // a + 2b = 1: a held peak drives the envelope to exactly that level.
+    for (float s : {20.0f, 100.0f, 200.0f}) {
+        const SmoothingCoefficients c = smoothingFor(s, 44100.0f);
+        EXPECT_NEAR(c.a + 2.0f * c.b, 1.0f, 1e-6f);
+        EXPECT_FLOAT_EQ(c.corner, 202.0f - s);
+        EXPECT_GT(c.a, 0.0f);
+        EXPECT_LT(c.a, 1.0f);
+    }
+    // At high rates the slowest master corner (2 Hz) is raised to the lower limit.
+    EXPECT_FLOAT_EQ(smoothingFor(200.0f, 196000.0f).corner, 196000.0f * 4.0690105e-05f);
+    PeakEnvelope env;
+    const SmoothingCoefficients c = smoothingFor(100.0f, 44100.0f);
+    for (int i = 0; i < 20000; ++i) env.feed(0.5f, 1.0f / (100.0f * 44.1f), c.a, c.b);
+    EXPECT_NEAR(env.env, 0.5f, 1e-3f);
+}
+
+TEST(InputStage, DerivedValues) {
+    TMSystemInfo info;
+    InputStage st(info, InputStage::Kind::Two);
+    st.setGate(0.0f);
+    EXPECT_EQ(st.gateThreshold(), 0.0f);
+    EXPECT_FLOAT_EQ(st.gateThresholdDb(), -160.0f);
+    st.setGate(0.5f);
+    EXPECT_FLOAT_EQ(st.gateLevel(), 0.5f);
+    EXPECT_FLOAT_EQ(st.gateThreshold(), 0.0625f);
+    st.setGate(0.123456f);  // the gate level moves in steps of 0.0001
+    EXPECT_NEAR(st.gateLevel(), 0.1234f, 1e-6f);
+    st.setGain(0.5f);
+    EXPECT_FLOAT_EQ(st.gain(), 4.0f);
+    EXPECT_NEAR(st.gainDb(), 12.0412f, 1e-3f);
+    st.setRatio(0.25f);
+    EXPECT_FLOAT_EQ(st.ratioDisplay(), 3.0f);
+    st.setSpeed(1.0f);
+    EXPECT_FLOAT_EQ(st.speedMs(), 20.0f);
+    EXPECT_FLOAT_EQ(st.corner(), 182.0f);
+    EXPECT_NEAR(st.peakDecayFactor(), 1.0 / (20.0 * 44.1), 1e-9);
+    st.setSpeed(0.0f);
+    EXPECT_FLOAT_EQ(st.speedMs(), 180.0f);
+    // Out of the host range: the nearest end, never a negative time or NaN.
+    st.setSpeed(5.0f);
+    EXPECT_FLOAT_EQ(st.speedMs(), 20.0f);
+    st.setSpeed(std::nanf(""));
+    EXPECT_FLOAT_EQ(st.speedMs(), 180.0f);
+}
+
+TEST(InputStage, StageTwoCompressesAndGates) {
+    TMSystemInfo info;
+    InputStage st(info, InputStage::Kind::Two);
+    st.setGain(0.25f);  // G = 2
+    st.setGate(0.0f);   // opens on any positive peak
+    st.setRatio(0.0f);
+    st.setSpeed(1.0f);
+    runStage(st, constant(4096, 0.5f), constant(4096, 0.5f));
+    EXPECT_NEAR(st.currentGain(), 2.0f, 1e-3f);  // gate open, no compression: G·Gt
+
+    st.setRatio(1.0f);  // envelope of A + B = 1 >= 0.8: full reduction to 0.2·G
+    runStage(st, constant(4096, 0.5f), constant(4096, 0.5f));
+    EXPECT_NEAR(st.currentGain(), 0.4f, 1e-3f);
+
+    // Silence: the peak decays to 0 within the speed time, the gate closes, gain falls to 0.
+    runStage(st, constant(8192, 0.0f), constant(8192, 0.0f));
+    EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
+    EXPECT_EQ(st.detector().peak, 0.0f);
+}
+
+TEST(InputStage, StageOnePassesWhenItsGateIsClosedAndIsSilentWhenOpen) {
+    TMSystemInfo info;
+    InputStage st(info, InputStage::Kind::One);
+    st.setGain(0.125f);  // G = 1
+    st.setRatio(0.0f);
+    st.setGate(1.0f);  // threshold 1: a signal below it keeps the gate closed
+    const std::vector<float> out = runStage(st, constant(4096, 0.2f), constant(4096, 0.1f));
+    EXPECT_FLOAT_EQ(out.back(), 0.2f);
+    st.setGate(0.0f);  // open: gain c·G with c = 0
+    runStage(st, constant(8192, 0.2f), constant(8192, 0.1f));
+    EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
+}
+
+TEST(InputStage, FreezeHoldsGainAndDetector) {
+    TMSystemInfo info;
+    InputStage st(info, InputStage::Kind::Two);
+    st.setGate(0.0f);
+    st.setRatio(1.0f);
+    test::Noise noise;
+    std::vector<float> a(2048), b(2048);
+    for (size_t i = 0; i < a.size(); ++i) a[i] = noise.next(), b[i] = noise.next();
+    runStage(st, a, b);
+    const float gain = st.currentGain();
+    const PeakEnvelope det = st.detector();
+    st.setFrozen(true);
+    runStage(st, constant(4096, 0.0f), constant(4096, 0.0f));
+    EXPECT_EQ(st.currentGain(), gain);
+    EXPECT_EQ(st.detector().peak, det.peak);
+    EXPECT_EQ(st.detector().env, det.env);
+    st.setFrozen(false);  // resumes from the held detector state: silence closes the gate
+    runStage(st, constant(8192, 0.0f), constant(8192, 0.0f));
+    EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
+}
+
+TEST(InputStage, NegativeSignalsNeverRaiseTheDetector) {
+    TMSystemInfo info;
+    InputStage st(info, InputStage::Kind::Two);
+    st.setGate(0.0f);
+    test::Noise noise;
+    std::vector<float> a(4096), b(4096);
+    for (size_t i = 0; i < a.size(); ++i) a[i] = -std::fabs(noise.next()), b[i] = -0.5f;
+    runStage(st, a, b);
+    EXPECT_EQ(st.detector().peak, 0.0f);
+    EXPECT_EQ(st.detector().env, 0.0f);
+    EXPECT_EQ(st.gateEnvelope(), 0.0f);
+    EXPECT_EQ(st.currentGain(), 0.0f);  // stage two with a closed gate is silent
+}
+
+// Runs the master section in control blocks over a sine and returns the last half's RMS.
+double masterRms(MasterSection& m, double hz, float amp, int frames = 16384) {
+    std::vector<float> l(static_cast<size_t>(frames)), r(static_cast<size_t>(frames));
+    for (int i = 0; i < frames; ++i)
+        l[static_cast<size_t>(i)] = r[static_cast<size_t>(i)] =
+            amp * static_cast<float>(std::sin(2.0 * M_PI * hz * i / 44100.0));
+    float offset = 1e-8f;
+    for (int i = 0; i < frames; i += 32) {
+        m.applyPending();
+        m.controlBlock();
+        m.process(&l[static_cast<size_t>(i)], &r[static_cast<size_t>(i)], offset, 32);
+    }
+    double sum = 0.0;
+    for (int i = frames / 2; i < frames; ++i) sum += double(l[static_cast<size_t>(i)]) * l[static_cast<size_t>(i)];
+    return std::sqrt(sum / (frames / 2));
+}
+
+TEST(MasterSection, EqBandsActOnTheirRegions) {
+    TMSystemInfo info;
+    auto gainDb = [&](void (MasterSection::*set)(float), double hz) {
+        MasterSection flat(info), boosted(info);
+        (boosted.*set)(1.0f);  // +12 dB
+        return 20.0 * std::log10(masterRms(boosted, hz, 0.05f) / masterRms(flat, hz, 0.05f));
+    };
+    EXPECT_GT(gainDb(&MasterSection::setEqLow, 60.0), 6.0);
+    EXPECT_LT(gainDb(&MasterSection::setEqLow, 12000.0), 1.0);
+    EXPECT_GT(gainDb(&MasterSection::setEqHigh, 12000.0), 6.0);
+    EXPECT_LT(gainDb(&MasterSection::setEqHigh, 60.0), 1.0);
+    EXPECT_GT(gainDb(&MasterSection::setEqMid, 1500.0), 3.0);
+
+    MasterSection m(info);
+    m.setEqLow(0.0f);
+    EXPECT_FLOAT_EQ(m.eqLowDb(), -12.0f);
+    EXPECT_NEAR(m.eqLowGain(), 0.251189f, 1e-5f);
+    m.setEqHigh(0.5f);
+    EXPECT_FLOAT_EQ(m.eqHighGain(), 1.0f);
+}
+
+TEST(MasterSection, ClipBoundsAnyInput) {
+    TMSystemInfo info;
+    MasterSection m(info);
+    m.setLevel(1.0f);  // L = 4
+    std::vector<float> l(4096), r(4096);
+    test::Noise noise;
+    for (size_t i = 0; i < l.size(); ++i) l[i] = 1e4f * noise.next(), r[i] = -3e4f;
+    for (size_t i = 0; i < l.size(); i += 32) {
+        m.applyPending();
+        m.controlBlock();
+        m.process(&l[i], &r[i], 1e-8f, 32);
+    }
+    for (size_t i = 0; i < l.size(); ++i) {
+        ASSERT_TRUE(std::isfinite(l[i]) && std::isfinite(r[i]));
+        ASSERT_LE(std::fabs(l[i]), 4.0f);
+        ASSERT_LE(std::fabs(r[i]), 4.0f);
+    }
+}
+
+TEST(MasterSection, CompressorAndLevel) {
+    TMSystemInfo info;
+    MasterSection m(info);
+    m.setLevel(0.5f);  // L = 2
+    m.setCompAmount(0.0f);
+    masterRms(m, 440.0, 0.8f, 4096);
+    EXPECT_EQ(m.currentGain(), 2.0f);  // no compression: exactly the level once the ramp snaps
+    EXPECT_FLOAT_EQ(m.levelDb(), 20.0f * std::log10(2.0f));
+
+    m.setCompAmount(1.0f);  // C = 4: a loud signal reaches the 0.74 reduction limit
+    m.setCompSpeed(1.0f);
+    EXPECT_FLOAT_EQ(m.compSpeedMs(), 30.0f);
+    masterRms(m, 440.0, 0.8f, 8192);
+    EXPECT_NEAR(m.currentGain(), 2.0f * 0.26f, 1e-3f);
+}
+
+}  // namespace
+}  // namespace kf

@@ -1,0 +1,571 @@
+#include "engine/engine.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <thread>
+#include <atomic>
+#include <vector>
+
+#include "common/effect.h"
+#include "test_util.h"
+
+namespace kf {
+namespace {
+
+using Signal = std::vector<float>;
+
+// An effect whose output depends on where its ticks fall: a one-pole smoother whose gain
+// changes at every tick. Records what the engine asks of it.
+class FakeEffect : public TMEffect {
+public:
+    FakeEffect(int32_t tag, TMSystemInfo* info, std::vector<std::string>* log) : TMEffect(tag, info, 1), log_(log) {}
+    int32_t process(float* l, float* r, int32_t n) override {
+        ++processCalls;
+        maxBlock = std::max(maxBlock, n);
+        frames += n;
+        for (int32_t i = 0; i < n; ++i) {
+            state_ = 0.5f * state_ + 0.5f * l[i];
+            l[i] = state_ * gain_;
+            r[i] = r[i] * gain_;
+        }
+        return n;
+    }
+    void controlTick() override {
+        ++ticks;
+        gain_ = 1.0f + 0.01f * static_cast<float>(ticks % 7);
+    }
+    void reset() override { log("reset"); }
+    void updateTiming(bool keep) override { log(keep ? "timing(true)" : "timing(false)"); }
+    bool start() override {
+        log("start");
+        return true;
+    }
+    int processCalls = 0, ticks = 0, maxBlock = 0;
+    int64_t frames = 0;
+
+private:
+    void log(const char* what) {
+        if (log_) log_->push_back(std::to_string(ownerTag()) + " " + what);
+    }
+    std::vector<std::string>* log_;
+    float state_ = 0.0f, gain_ = 1.0f;
+};
+
+class TestHost : public EngineHost {
+public:
+    bool queryTime(HostTimeInfo& t) override {
+        if (!haveTime) return false;
+        t.tempo = tempo;
+        t.transportPlaying = playing;
+        t.ppqPosition = 0.0;
+        return true;
+    }
+    void renderSynth(float* out, int32_t n, float) override {
+        for (int32_t i = 0; i < n; ++i) out[i] = 0.5f * noise.next();
+    }
+    void resendParameter(int32_t tag) override { resent.push_back(tag); }
+    bool haveTime = false, playing = false;
+    double tempo = 120.0;
+    test::Noise noise{77};
+    std::vector<int32_t> resent;
+};
+
+// A stereo test signal: two noisy tones with a slow amplitude pattern, plus a DC part.
+void makeInput(size_t n, Signal& a, Signal& b, uint32_t seed = 5) {
+    test::Noise noise(seed);
+    a.resize(n);
+    b.resize(n);
+    for (size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / 44100.0;
+        const float env = static_cast<float>(0.5 + 0.5 * std::sin(2.0 * M_PI * 3.0 * t));
+        a[i] = env * static_cast<float>(0.4 * std::sin(2.0 * M_PI * 330.0 * t)) + 0.1f * noise.next() + 0.05f;
+        b[i] = (1.0f - env) * static_cast<float>(0.3 * std::sin(2.0 * M_PI * 1210.0 * t)) + 0.1f * noise.next();
+    }
+}
+
+// Renders through the engine in host blocks that cycle through `blocks`.
+void render(Engine& e, const Signal& a, const Signal& b, Signal& l, Signal& r, const std::vector<int>& blocks) {
+    l.assign(a.size(), 0.0f);
+    r.assign(a.size(), 0.0f);
+    size_t pos = 0, k = 0;
+    while (pos < a.size()) {
+        const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(blocks[k++ % blocks.size()]), a.size() - pos));
+        const float* in[2] = {a.data() + pos, b.data() + pos};
+        float* out[2] = {l.data() + pos, r.data() + pos};
+        e.process(in, out, n);
+        pos += static_cast<size_t>(n);
+    }
+}
+
+void configure(Engine& e, float mix, int carrier, int modulator) {
+    e.setMix(mix);
+    e.setCarrierMode(carrier);
+    e.setModulatorMode(modulator);
+    e.inputStage1().setGain(0.25f);
+    e.inputStage1().setRatio(0.6f);
+    e.inputStage1().setGate(0.3f);
+    e.inputStage2().setGain(0.2f);
+    e.inputStage2().setRatio(0.5f);
+    e.inputStage2().setGate(0.05f);
+    e.master().setCompAmount(0.5f);
+    e.master().setEqHigh(0.7f);
+    e.vocoder().setResponse(0.8f);
+}
+
+bool sameBits(const Signal& x, const Signal& y) {
+    return x.size() == y.size() && std::memcmp(x.data(), y.data(), x.size() * sizeof(float)) == 0;
+}
+
+TEST(Engine, OutputDoesNotDependOnHostBlockSizes) {
+    Signal a, b;
+    makeInput(20000, a, b);
+    Signal refL, refR;
+    bool first = true;
+    const std::vector<std::vector<int>> splits = {{4096}, {1}, {7}, {32}, {33}, {512}, {1, 31, 64, 5, 100, 3}};
+    for (const auto& blocks : splits) {
+        SCOPED_TRACE(testing::Message() << "first block size " << blocks[0]);
+        Engine e;
+        FakeEffect phaser(160, &e.systemInfo(), nullptr);
+        e.setEffects(nullptr, nullptr, &phaser, nullptr);
+        e.setEffectChoice(Engine::kPhaser);
+        configure(e, 0.7f, 2, 0);
+        Signal l, r;
+        render(e, a, b, l, r, blocks);
+        EXPECT_LE(phaser.maxBlock, 32);
+        EXPECT_EQ(phaser.frames, static_cast<int64_t>(a.size()));
+        EXPECT_EQ(phaser.ticks, static_cast<int>((a.size() + 31) / 32));  // one per 32 frames
+        if (first) {
+            refL = l, refR = r, first = false;
+            continue;
+        }
+        EXPECT_TRUE(sameBits(l, refL));
+        EXPECT_TRUE(sameBits(r, refR));
+    }
+}
+
+// The engine's chain rebuilt from its public parts, block by block in the engine's float
+// mode: input stages, routing (carrier 0, modulator 0), vocoder, blend, master, DC blocker.
+struct ReferenceChain {
+    TMSystemInfo info;
+    InputStage s1{info, InputStage::Kind::One}, s2{info, InputStage::Kind::Two};
+    MasterSection master{info};
+    std::unique_ptr<VocoderBank> voc = std::make_unique<VocoderBank>(info);
+    float offset = std::bit_cast<float>(0x322BCC77u);
+    float dcIn[2] = {}, dcOut[2] = {};
+
+    void run(const Signal& a, const Signal& b, float mix, Signal& l, Signal& r) {
+        test::EngineFpMode mode;
+        l.resize(a.size());
+        r.resize(a.size());
+        for (size_t i = 0; i < a.size(); i += 32) {
+            s1.applyPending(), s2.applyPending(), master.applyPending(), voc->applyPending();
+            s1.controlBlock(), s2.controlBlock(), voc->controlBlock(), master.controlBlock();
+            float a1[32], b1[32], a2[32], b2[32], vl[32], vr[32];
+            s1.process(&a[i], &b[i], a1, b1, 32);
+            s2.process(&a[i], &b[i], a2, b2, 32);
+            voc->process(a2, a1, a1, offset, vl, vr, 32);
+            // Crossfade over {dry, vocoder, vocoder} between entries trunc(v) and trunc(v + 1).
+            const bool lowVoc = mix >= 1.0f, highVoc = mix > 0.0f;
+            const float frac = mix - std::trunc(mix);
+            for (int j = 0; j < 32; ++j) {
+                const float lLow = lowVoc ? vl[j] : a1[j], lHigh = highVoc ? vl[j] : a1[j];
+                const float rLow = lowVoc ? vr[j] : a2[j], rHigh = highVoc ? vr[j] : a2[j];
+                l[i + j] = lLow + (lHigh - lLow) * frac;
+                r[i + j] = rLow + (rHigh - rLow) * frac;
+            }
+            master.process(&l[i], &r[i], offset, 32);
+        }
+        for (int c = 0; c < 2; ++c) {
+            Signal& x = c ? r : l;
+            for (float& v : x) {
+                const float y = static_cast<float>((double(v) - dcIn[c]) + 0.998 * double(dcOut[c]));
+                dcIn[c] = v, dcOut[c] = y, v = y;
+            }
+        }
+    }
+};
+
+TEST(Engine, MixEndsAreTheDryChainAndTheVocoder) {
+    Signal a, b;
+    makeInput(8192, a, b);
+    for (float mix : {0.0f, 0.25f, 1.0f}) {
+        SCOPED_TRACE(testing::Message() << "mix " << mix);
+        Engine e;
+        configure(e, mix, 0, 0);
+        ReferenceChain ref;
+        ref.s1.setGain(0.25f), ref.s1.setRatio(0.6f), ref.s1.setGate(0.3f);
+        ref.s2.setGain(0.2f), ref.s2.setRatio(0.5f), ref.s2.setGate(0.05f);
+        ref.master.setCompAmount(0.5f), ref.master.setEqHigh(0.7f);
+        ref.voc->setResponse(0.8f);
+        Signal l, r, rl, rr;
+        render(e, a, b, l, r, {256});
+        ref.run(a, b, mix, rl, rr);
+        EXPECT_TRUE(sameBits(l, rl));
+        EXPECT_TRUE(sameBits(r, rr));
+    }
+}
+
+double rms(const Signal& x, size_t from, size_t to) {
+    double s = 0.0;
+    for (size_t i = from; i < to; ++i) s += double(x[i]) * x[i];
+    return std::sqrt(s / double(to - from));
+}
+
+TEST(Engine, CarrierModeTwoIsAStereoVocoder) {
+    // Input A is active in the first half, input B in the second; the synthesizer (noise)
+    // is the synthesis input. Mode 2 analyses A on the left and B on the right.
+    const size_t n = 44100;
+    Signal a(n, 0.0f), b(n, 0.0f);
+    for (size_t i = 0; i < n; ++i) {
+        const float s = static_cast<float>(0.5 * std::sin(2.0 * M_PI * 700.0 * double(i) / 44100.0));
+        (i < n / 2 ? a : b)[i] = s;
+    }
+    auto run = [&](int carrier, Signal& l, Signal& r) {
+        TestHost host;
+        Engine e(&host);
+        configure(e, 1.0f, carrier, 2);
+        e.setSynthOn(true);
+        render(e, a, b, l, r, {512});
+    };
+    Signal l, r;
+    run(2, l, r);
+    const size_t q = n / 4;
+    EXPECT_GT(rms(l, q, 2 * q), 20.0 * rms(l, 3 * q, 4 * q));
+    EXPECT_GT(rms(r, 3 * q, 4 * q), 20.0 * rms(r, q, 2 * q));
+    run(0, l, r);  // both sides follow A
+    EXPECT_GT(rms(r, q, 2 * q), 20.0 * rms(r, 3 * q, 4 * q));
+    EXPECT_TRUE(sameBits(l, r));
+}
+
+TEST(Engine, ConstantOffsetsAreRemoved) {
+    for (float mix : {0.0f, 1.0f}) {
+        Engine e;
+        configure(e, mix, 0, 0);
+        Signal a(88200, 0.5f), b(88200, -0.3f), l, r;
+        render(e, a, b, l, r, {1024});
+        double meanL = 0.0, meanR = 0.0;
+        for (size_t i = a.size() - 8192; i < a.size(); ++i) meanL += l[i], meanR += r[i];
+        EXPECT_LT(std::fabs(meanL / 8192.0), 1e-4) << "mix " << mix;
+        EXPECT_LT(std::fabs(meanR / 8192.0), 1e-4) << "mix " << mix;
+    }
+}
+
+TEST(Engine, LoadingFlagGivesSilenceAndChangesNothing) {
+    Signal a, b;
+    makeInput(6000, a, b);
+    Engine e1, e2;
+    FakeEffect fx1(155, &e1.systemInfo(), nullptr), fx2(155, &e2.systemInfo(), nullptr);
+    e1.setEffects(&fx1, nullptr, nullptr, nullptr);
+    e2.setEffects(&fx2, nullptr, nullptr, nullptr);
+    for (Engine* e : {&e1, &e2}) configure(*e, 0.5f, 2, 1), e->setEffectChoice(Engine::kReverb);
+    Signal l1, r1, l2, r2;
+    const Signal a1(a.begin(), a.begin() + 3001), b1(b.begin(), b.begin() + 3001);
+    render(e1, a1, b1, l1, r1, {100});
+    render(e2, a1, b1, l2, r2, {100});
+
+    e1.loadingFlag().store(1);
+    const int counter = e1.controlCounter();
+    const int ticks = fx1.ticks;
+    Signal l(300, 1.0f), r(300, 1.0f);
+    const float* in[2] = {a.data(), b.data()};
+    float* out[2] = {l.data(), r.data()};
+    e1.process(in, out, 300);
+    EXPECT_TRUE(std::all_of(l.begin(), l.end(), [](float v) { return v == 0.0f; }));
+    EXPECT_TRUE(std::all_of(r.begin(), r.end(), [](float v) { return v == 0.0f; }));
+    EXPECT_EQ(e1.controlCounter(), counter);
+    EXPECT_EQ(fx1.ticks, ticks);
+    EXPECT_EQ(e1.processingFlag().load(), 0);
+    e1.loadingFlag().store(0);
+
+    // Afterwards the engine carries on exactly as one that never saw the loading call.
+    const Signal a2(a.begin() + 3001, a.end()), b2(b.begin() + 3001, b.end());
+    render(e1, a2, b2, l1, r1, {77});
+    render(e2, a2, b2, l2, r2, {77});
+    EXPECT_TRUE(sameBits(l1, l2));
+    EXPECT_TRUE(sameBits(r1, r2));
+}
+
+// The loader's side of the hand-shake: set the loading flag, wait while a call is processing,
+// change state, clear the flag. No processing call may ever run its body meanwhile.
+TEST(Engine, LoadHandshakeExcludesProcessing) {
+    struct Watch : EngineHost {
+        std::atomic<int>* loaderInside;
+        std::atomic<int> violations{0}, bodies{0};
+        bool queryTime(HostTimeInfo&) override {  // runs inside the processing body
+            if (loaderInside->load()) violations.fetch_add(1);
+            bodies.fetch_add(1);
+            return false;
+        }
+    };
+    std::atomic<int> loaderInside{0};
+    std::atomic<bool> stop{false};
+    Watch host;
+    host.loaderInside = &loaderInside;
+    Engine e(&host);
+    std::thread audio([&] {
+        std::vector<float> a(64, 0.1f), b(64, 0.1f), l(64), r(64);
+        const float* in[2] = {a.data(), b.data()};
+        float* out[2] = {l.data(), r.data()};
+        while (!stop.load()) e.process(in, out, 64);
+    });
+    for (int i = 0; i < 2000; ++i) {
+        e.loadingFlag().store(1);
+        while (e.processingFlag().load()) std::this_thread::yield();
+        loaderInside.store(1);
+        e.vocoder().setFocus(static_cast<float>(i % 10) / 10.0f);
+        std::this_thread::yield();
+        loaderInside.store(0);
+        e.loadingFlag().store(0);
+        std::this_thread::yield();
+    }
+    stop.store(true);
+    audio.join();
+    EXPECT_EQ(host.violations.load(), 0);
+    EXPECT_GT(host.bodies.load(), 0);
+}
+
+TEST(Engine, NonFiniteInputCountsAsSilence) {
+    Signal a, b;
+    makeInput(12000, a, b);
+    Signal ca = a, cb = b;  // the clean twin: zeros where the bad samples are
+    const float bad[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                         -std::numeric_limits<float>::infinity()};
+    for (size_t i = 2000; i < 2600; ++i) {
+        a[i] = bad[i % 3];
+        b[i] = bad[(i + 1) % 3];
+        ca[i] = cb[i] = 0.0f;
+    }
+    Engine e1, e2;
+    configure(e1, 0.6f, 2, 0);
+    configure(e2, 0.6f, 2, 0);
+    Signal l1, r1, l2, r2;
+    render(e1, a, b, l1, r1, {128});
+    render(e2, ca, cb, l2, r2, {128});
+    EXPECT_TRUE(std::all_of(l1.begin(), l1.end(), [](float v) { return std::isfinite(v); }));
+    EXPECT_TRUE(sameBits(l1, l2));
+    EXPECT_TRUE(sameBits(r1, r2));
+    EXPECT_GT(rms(l1, 8000, 12000), 1e-3);  // back to normal sound
+
+    // Extreme finite input cannot overflow anything either.
+    Signal big(4096), neg(4096);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = (i % 3) ? 3e38f : -3e38f, neg[i] = -big[i];
+    Engine e3;
+    configure(e3, 0.5f, 2, 0);
+    e3.inputStage1().setGain(1.0f), e3.inputStage2().setGain(1.0f), e3.vocoder().setResponse(1.0f);
+    render(e3, big, neg, l1, r1, {32});
+    EXPECT_TRUE(std::all_of(l1.begin(), l1.end(), [](float v) { return std::isfinite(v); }));
+    EXPECT_TRUE(std::all_of(r1.begin(), r1.end(), [](float v) { return std::isfinite(v); }));
+}
+
+class CountingListener : public TMBPMChangeInterface {
+public:
+    void bpmChanged() override { ++calls; }
+    int calls = 0;
+};
+
+TEST(Engine, TempoFollowing) {
+    TestHost host;
+    host.haveTime = true;
+    Engine e(&host);
+    CountingListener listener;
+    e.tempoListeners().add(&listener);
+    Signal a(4096, 0.0f), b(4096, 0.0f), l, r;
+    const int setups = e.setupCount();
+
+    render(e, a, b, l, r, {256});  // host at the stored tempo: nothing to do
+    EXPECT_EQ(e.setupCount(), setups);
+
+    host.tempo = 130.0;
+    render(e, a, b, l, r, {256});
+    EXPECT_EQ(e.tempo(), 130.0);
+    EXPECT_EQ(listener.calls, 1);
+    EXPECT_EQ(e.setupCount(), setups + 1);
+    EXPECT_NEAR(e.systemInfo().samplesPerBeat, 44100.0f * 60.0f / 130.0f, 0.01f);
+
+    // Jitter around a tempo is not a change.
+    for (int i = 0; i < 64; ++i) {
+        host.tempo = (i % 2) ? 130.00001 : 129.99999;
+        render(e, Signal(a.begin(), a.begin() + 64), Signal(b.begin(), b.begin() + 64), l, r, {64});
+    }
+    EXPECT_EQ(e.setupCount(), setups + 1);
+
+    // 500 or more: the stored tempo stays below 500 and the set-up runs once.
+    host.tempo = 900.0;
+    render(e, a, b, l, r, {256});
+    EXPECT_LT(e.tempo(), 500.0);
+    EXPECT_GT(e.tempo(), 499.99);
+    EXPECT_EQ(e.setupCount(), setups + 2);
+    EXPECT_EQ(listener.calls, 2);
+
+    host.tempo = 10.0;  // slower than the minimum runs at 45
+    render(e, a, b, l, r, {256});
+    EXPECT_EQ(e.tempo(), 45.0);
+    host.tempo = std::numeric_limits<double>::quiet_NaN();  // ignored
+    render(e, a, b, l, r, {256});
+    EXPECT_EQ(e.tempo(), 45.0);
+    host.haveTime = false;  // no time info: tempo stays
+    render(e, a, b, l, r, {256});
+    EXPECT_EQ(e.tempo(), 45.0);
+    e.tempoListeners().remove(&listener);
+}
+
+TEST(Engine, SetupDrivesEffectsAndParametersInOrder) {
+    std::vector<std::string> log;
+    TestHost host;
+    Engine e(&host);
+    FakeEffect reverb(155, &e.systemInfo(), &log), delay(158, &e.systemInfo(), &log),
+        phaser(160, &e.systemInfo(), &log), lofi(159, &e.systemInfo(), &log);
+    e.setEffects(&reverb, &delay, &phaser, &lofi);
+    e.setSampleRate(48000.0f);
+    EXPECT_EQ(e.systemInfo().sampleRate, 48000.0f);
+    const std::vector<std::string> expected = {
+        "155 reset", "155 timing(false)", "155 start", "158 reset", "158 timing(false)", "158 start",
+        "160 reset", "160 timing(false)", "160 start", "159 reset", "159 timing(false)", "159 start"};
+    EXPECT_EQ(log, expected);
+    EXPECT_EQ(host.resent, std::vector<int32_t>(Engine::kSetupTagOrder.begin(), Engine::kSetupTagOrder.end()));
+    // The rate-dependent tables follow the new rate.
+    EXPECT_FLOAT_EQ(e.vocoder().fa(0), e.vocoder().u(0) * (44100.0f / 48000.0f));
+
+    // Rates outside 11050..196000 are not taken over.
+    e.setSampleRate(11049.0f);
+    EXPECT_EQ(e.systemInfo().sampleRate, 48000.0f);
+    e.setSampleRate(196001.0f);
+    EXPECT_EQ(e.systemInfo().sampleRate, 48000.0f);
+    e.setSampleRate(std::nanf(""));
+    EXPECT_EQ(e.systemInfo().sampleRate, 48000.0f);
+
+    // Choice 4 (lo-fi) is processed but never ticked; choice 0 calls nothing.
+    Signal a(1000, 0.1f), b(1000, 0.1f), l, r;
+    e.setEffectChoice(Engine::kLofi);
+    render(e, a, b, l, r, {100});
+    EXPECT_EQ(lofi.ticks, 0);
+    EXPECT_EQ(lofi.frames, 1000);
+    e.setEffectChoice(Engine::kNoEffect);
+    render(e, a, b, l, r, {100});
+    EXPECT_EQ(lofi.frames, 1000);
+    EXPECT_EQ(reverb.processCalls + delay.processCalls + phaser.processCalls, 0);
+}
+
+// Speech-like analysis input (a 110 Hz pulse train through two formant resonators stepping
+// through four vowels) vocoded onto a white-noise carrier: in every window, the output's
+// spectral shape over a set of measuring bands must follow the input's, and follow it better
+// than it follows the shape of a different vowel.
+TEST(Engine, VocodedNoiseFollowsTheFormants) {
+    const double sr = 44100.0;
+    const size_t vowelLen = 11025, n = vowelLen * 8;
+    const double formants[4][2] = {{730, 1090}, {270, 2290}, {300, 870}, {530, 1840}};
+    Signal speech(n);
+    {
+        struct Reson {
+            double a1 = 0, a2 = 0, y1 = 0, y2 = 0;
+            void tune(double f, double bw, double rate) {
+                const double rr = std::exp(-M_PI * bw / rate);
+                a1 = 2.0 * rr * std::cos(2.0 * M_PI * f / rate);
+                a2 = -rr * rr;
+            }
+            double run(double x) {
+                const double y = x + a1 * y1 + a2 * y2;
+                y2 = y1, y1 = y;
+                return y;
+            }
+        } f1, f2;
+        for (size_t i = 0; i < n; ++i) {
+            const auto& v = formants[(i / vowelLen) % 4];
+            f1.tune(v[0], 80.0, sr);
+            f2.tune(v[1], 100.0, sr);
+            const double pulse = (i % 401) == 0 ? 1.0 : 0.0;  // 110 Hz
+            speech[i] = static_cast<float>(f2.run(f1.run(pulse)));
+        }
+        // Peaks at 0.5: below stage one's gate threshold of 1, so it passes at unity.
+        float peak = 0.0f;
+        for (float x : speech) peak = std::max(peak, std::fabs(x));
+        for (float& x : speech) x *= 0.5f / peak;
+    }
+    TestHost host;
+    Engine e(&host);
+    e.setMix(1.0f);
+    e.setCarrierMode(0);    // analysis: input A (speech)
+    e.setModulatorMode(2);  // synthesis: the synthesizer (noise from the host hook)
+    e.setSynthOn(true);
+    e.inputStage1().setGate(1.0f);  // stage one passes at unity
+    // Unsharpened bands: resonant low bands would spread their skirts over the formants.
+    e.vocoder().setFocus(0.5f);
+    e.vocoder().setResponse(0.0f);
+    Signal silence(n, 0.0f), l, r;
+    render(e, speech, silence, l, r, {512});
+
+    const double centres[] = {300, 450, 650, 900, 1250, 1700, 2300, 3000};
+    const int kBandsMeasured = 8;
+    // Band energies of one window through fixed band-pass biquads (constant 0 dB peak gain).
+    auto energies = [&](const Signal& x, size_t from, size_t len) {
+        std::vector<double> out;
+        for (double fc : centres) {
+            const double w = 2.0 * M_PI * fc / sr, alpha = std::sin(w) / (2.0 * 4.0);
+            const double b0 = alpha, b2 = -alpha, a0 = 1 + alpha, a1 = -2 * std::cos(w), a2 = 1 - alpha;
+            double x1 = 0, x2 = 0, y1 = 0, y2 = 0, sum = 0;
+            for (size_t i = from - 2048; i < from + len; ++i) {  // 2048 frames to settle
+                const double y = (b0 * x[i] + b2 * x2 - a1 * y1 - a2 * y2) / a0;
+                x2 = x1, x1 = x[i], y2 = y1, y1 = y;
+                if (i >= from) sum += y * y;
+            }
+            out.push_back(10.0 * std::log10(sum / double(len) + 1e-20));
+        }
+        return out;
+    };
+    auto correlation = [&](const std::vector<double>& p, const std::vector<double>& q) {
+        double mp = 0, mq = 0;
+        for (int i = 0; i < kBandsMeasured; ++i) mp += p[i], mq += q[i];
+        mp /= kBandsMeasured, mq /= kBandsMeasured;
+        double sp = 0, sq = 0, spq = 0;
+        for (int i = 0; i < kBandsMeasured; ++i)
+            sp += (p[i] - mp) * (p[i] - mp), sq += (q[i] - mq) * (q[i] - mq), spq += (p[i] - mp) * (q[i] - mq);
+        return spq / std::sqrt(sp * sq);
+    };
+    // Every vowel shares the pulse train's overall tilt; what identifies a vowel is how its
+    // spectrum departs from the average of all four, so compare those departures.
+    std::vector<std::vector<double>> in, out;
+    for (size_t v = 4; v < 8; ++v) {  // the second pass through the vowels, filters settled
+        const size_t from = v * vowelLen + 4096, len = 4096;
+        in.push_back(energies(speech, from, len));
+        out.push_back(energies(l, from, len));
+    }
+    for (auto* set : {&in, &out}) {
+        for (int band = 0; band < kBandsMeasured; ++band) {
+            double mean = 0.0;
+            for (const auto& w : *set) mean += w[static_cast<size_t>(band)] / 4.0;
+            for (auto& w : *set) w[static_cast<size_t>(band)] -= mean;
+        }
+    }
+    double matched = 0.0, mismatched = 0.0;
+    for (size_t v = 0; v < 4; ++v) {
+        const double c = correlation(in[v], out[v]);
+
+        EXPECT_GT(c, 0.2) << "vowel " << v;  // broad bands smear, but never invert, a shape
+        matched += c / 4.0;
+        mismatched += correlation(in[(v + 2) % 4], out[v]) / 4.0;
+    }
+    EXPECT_GT(matched, 0.55);
+    EXPECT_LT(mismatched, matched - 0.8);
+}
+
+TEST(Engine, MetersFollowSignedPeaks) {
+    Engine e;
+    configure(e, 0.0f, 0, 0);
+    Signal a(4410, 0.8f), b(4410, 0.0f), l, r;
+    render(e, a, b, l, r, {441});
+    EXPECT_GT(e.meterValue(Engine::kMeterAnalysisLeft).load(), 0.1f);
+    Signal na(10000, -0.8f), nb(10000, 0.0f);
+    render(e, na, nb, l, r, {441});  // over 200 ms of negative input: meters fall to 0
+    EXPECT_EQ(e.meterValue(Engine::kMeterAnalysisLeft).load(), 0.0f);
+    EXPECT_EQ(e.meterValue(Engine::kMeterSynthesis).load(), 0.0f);
+}
+
+}  // namespace
+}  // namespace kf
