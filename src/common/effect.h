@@ -1,0 +1,184 @@
+// The insert-effect interface shared by the engine and the four effects. Header-only so
+// the engine can drive effects through TMEffect pointers without linking the effects.
+//
+// Threading: parameter setters run on the host's or editor's thread; process,
+// controlTick, bpmChanged and updateTiming (at an unchanged sample rate) run on the audio
+// thread and never allocate, lock or throw. Allocation happens only in constructors and
+// when updateTiming sees a new sample rate (the engine set-up run from setSampleRate).
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "common/system_info.h"
+
+namespace kf {
+
+struct NoteValueSet;
+
+// Receives the entries of a stepped parameter's menu; the editor implements it.
+class ParameterMenu {
+  public:
+    virtual ~ParameterMenu() = default;
+    virtual void addEntry(const char* text) = 0;
+};
+
+class TMEffect {
+  public:
+    static constexpr int kNameChars = 36;           // effect name, up to 35 characters
+    static constexpr int kParameterNameChars = 32;  // also the minimum size of caller text buffers
+
+    // info must be non-null and outlive the effect; its state registry pointer is taken
+    // over here (setStateRegistry can move the effect to another registry later).
+    TMEffect(int32_t ownerTag, TMSystemInfo* info, int32_t parameterCount)
+        : ownerTag_(ownerTag),
+          parameterCount_(std::max(parameterCount, 0)),
+          info_(info),
+          registry_(info ? info->stateRegistry : nullptr) {
+        values_.assign(static_cast<std::size_t>(parameterCount_), 0.0f);
+        defaults_.assign(static_cast<std::size_t>(parameterCount_), 0.5f);
+        names_.resize(static_cast<std::size_t>(parameterCount_));
+        for (auto& n : names_) copyText(n.data(), kParameterNameChars, "no name set");
+        copyText(name_, kNameChars, "TMEffect unspecified");
+    }
+
+    TMEffect(const TMEffect&) = delete;
+    TMEffect& operator=(const TMEffect&) = delete;
+
+    virtual ~TMEffect() { unregisterAllRegions(); }
+
+    // One stereo sample in place, fully wet.
+    virtual void processSample(float& /*left*/, float& /*right*/) {}
+    // A block in place with the dry/wet mix; the engine's only processing call (count <= 32).
+    virtual int32_t process(float* /*left*/, float* /*right*/, int32_t /*count*/) { return 0; }
+    // A block in place without the dry/wet mix.
+    virtual int32_t processWet(float* /*left*/, float* /*right*/, int32_t /*count*/) { return 0; }
+    // value is normalised (0..1); out-of-range indices are ignored.
+    virtual void setParameter(int32_t index, float value) { storeParameter(index, value); }
+    // Chooses how a parameter is read (free or tempo-synced); returns the resulting mode.
+    virtual int32_t setParameterMode(int32_t /*index*/, int32_t /*mode*/) { return 0; }
+    // text must hold kParameterNameChars characters.
+    virtual void getParameterName(int32_t index, char* text) const {
+        copyText(text, kParameterNameChars, validIndex(index) ? names_[index].data() : "unused");
+    }
+    // Clears all audio history and returns working values to their reset state; stored
+    // parameter values, parameter modes and the mix survive.
+    virtual void reset() {}
+    // Once per 32-sample control block, before that block is processed.
+    virtual void controlTick() {}
+    // The sample rate or the tempo in TMSystemInfo has changed.
+    virtual void updateTiming(bool /*keepContent*/) {}
+    // Prepares to run after a reset.
+    virtual bool start() { return true; }
+    virtual bool usesControlTick() const { return false; }
+    // mix 0 (dry) .. 1 (wet), equal-power law by default.
+    virtual void setDryWet(float mix) {
+        mix_ = clampUnit(mix);
+        wetGain_ = std::sqrt(mix_);
+        dryGain_ = std::sqrt(1.0f - mix_);
+    }
+    virtual float getParameterDefault(int32_t index) const {
+        return validIndex(index) ? defaults_[index] : 0.0f;
+    }
+    // Moves this effect's registered regions to another registry (null: none).
+    virtual void setStateRegistry(StateRegistry* registry) {
+        if (registry_)
+            for (const auto& r : ownRegions_) registry_->remove(r.start);
+        registry_ = registry;
+        if (registry_)
+            for (const auto& r : ownRegions_) registry_->add(r.start, r.bytes);
+    }
+    // Display text for a normalised value; text must hold kParameterNameChars characters.
+    virtual void getParameterDisplay(int32_t index, float value, char* text) const {
+        if (validIndex(index))
+            std::snprintf(text, kParameterNameChars, "%f", static_cast<double>(value));
+        else
+            text[0] = '\0';
+    }
+    // Selects a note-value list and recomputes every (possibly synced) parameter.
+    virtual void setSyncTable(int32_t index) {
+        syncTableIndex_ = index;
+        for (int32_t i = 0; i < parameterCount_; ++i) setParameter(i, values_[i]);
+    }
+    virtual void fillParameterMenu(int32_t /*index*/, ParameterMenu& /*menu*/) const {}
+    // Number of discrete steps of a parameter; 0 means continuous.
+    virtual float getParameterSteps(int32_t /*index*/) const { return 0.0f; }
+
+    const char* name() const { return name_; }
+    int32_t ownerTag() const { return ownerTag_; }
+    int32_t parameterCount() const { return parameterCount_; }
+    float parameterValue(int32_t index) const { return validIndex(index) ? values_[index] : 0.0f; }
+    float mix() const { return mix_; }
+    float dryGain() const { return dryGain_; }
+    float wetGain() const { return wetGain_; }
+    int32_t syncTableIndex() const { return syncTableIndex_; }
+    StateRegistry* stateRegistry() const { return registry_; }
+    const TMSystemInfo* systemInfo() const { return info_; }
+
+  protected:
+    bool validIndex(int32_t index) const { return index >= 0 && index < parameterCount_; }
+
+    // Stores a parameter value; returns false (storing nothing) for an index out of range,
+    // so a wrong index can never write outside the values array.
+    bool storeParameter(int32_t index, float value) {
+        if (!validIndex(index)) return false;
+        values_[index] = value;
+        return true;
+    }
+
+    void setName(const char* text) { copyText(name_, kNameChars, text); }
+    void setParameterName(int32_t index, const char* text) {
+        if (validIndex(index)) copyText(names_[index].data(), kParameterNameChars, text);
+    }
+    void setParameterDefault(int32_t index, float value) {
+        if (validIndex(index)) defaults_[index] = value;
+    }
+
+    // Audio-history regions: each is recorded in the registry when created and removed
+    // before it is freed, so a suspend never writes into freed memory.
+    void registerRegion(void* start, uint32_t bytes) {
+        ownRegions_.push_back({start, bytes});
+        if (registry_) registry_->add(start, bytes);
+    }
+    void unregisterRegion(const void* start) {
+        std::erase_if(ownRegions_, [start](const StateRegistry::Region& r) { return r.start == start; });
+        if (registry_) registry_->remove(start);
+    }
+    // Derived destructors call this before their members free the memory.
+    void unregisterAllRegions() {
+        if (registry_)
+            for (const auto& r : ownRegions_) registry_->remove(r.start);
+        ownRegions_.clear();
+    }
+
+    static float clampUnit(float v) { return v >= 0.0f ? (v <= 1.0f ? v : 1.0f) : 0.0f; }  // NaN -> 0
+
+    static void copyText(char* dst, std::size_t size, const char* src) {
+        std::snprintf(dst, size, "%s", src);
+    }
+
+    // In the declaration order of the effect record.
+    std::vector<float> values_;
+    float dryGain_ = 0.70710677f;  // sqrt(0.5)
+    float wetGain_ = 0.70710677f;
+    float mix_ = 0.5f;
+    char name_[kNameChars] = {};
+    std::vector<std::array<char, kParameterNameChars>> names_;
+    std::vector<float> defaults_;
+    int32_t ownerTag_;
+    int32_t parameterCount_;
+    TMSystemInfo* info_;
+    StateRegistry* registry_;
+    int32_t syncTableIndex_ = 0;
+    const NoteValueSet* noteValues_ = nullptr;
+
+  private:
+    std::vector<StateRegistry::Region> ownRegions_;
+};
+
+}  // namespace kf

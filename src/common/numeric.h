@@ -1,0 +1,22 @@
+// Conversions shared by the parameter mappings and the DSP set-up.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+namespace kf {
+
+// Truncates toward zero like a C cast, but saturates instead of overflowing, so that
+// any finite value a host or a file hands us maps to a defined integer.
+inline int32_t truncToInt(float x) {
+    if (!(x > -2147483520.0f)) return std::isnan(x) ? 0 : INT32_MIN;
+    if (x >= 2147483520.0f) return INT32_MAX;
+    return static_cast<int32_t>(x);
+}
+
+// Level in dB with the small floor that keeps log10 finite at zero (-160 dB).
+inline float decibels(float linear) {
+    return static_cast<float>(20.0 * std::log10(static_cast<double>(linear) + 1e-8));
+}
+
+}  // namespace kf

@@ -1,0 +1,55 @@
+// Lo-fi ("retro"): per channel optional noise, sample-and-hold rate reduction, coarse
+// quantisation, and a band-limited soft-clipped copy blended in. No tick, no tempo.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "common/effect.h"
+#include "effects/state_variable_filter.h"
+
+namespace kf {
+
+class TMLofi : public TMEffect {
+  public:
+    static constexpr int32_t kMaxHold = 80;  // samples held at "SampleRate" 1.0
+
+    TMLofi(int32_t ownerTag, TMSystemInfo* info);
+    ~TMLofi() override;
+
+    int32_t process(float* left, float* right, int32_t count) override;
+    int32_t processWet(float* left, float* right, int32_t count) override;
+    // 0 "Bit" (step 0.35 v), 1 "SampleRate" (hold trunc(80 v)), 2 "Noise" (v^2),
+    // 3 "Distortion" (blend v); all 0..1.
+    void setParameter(int32_t index, float value) override;
+    void reset() override;
+    void getParameterDisplay(int32_t index, float value, char* text) const override;
+
+    float quantisationStep() const { return step_; }
+    int32_t holdLength() const { return holdLength_; }
+    float noiseAmount() const { return noise_; }
+    float distortionAmount() const { return distortion_; }
+
+    // The process-wide noise generator (minimal-standard Park-Miller); 0 <= r < 1.
+    static float nextNoise();
+    static void seedNoise(int32_t seed);
+
+  private:
+    template <bool kWetOnly>
+    int32_t run(float* left, float* right, int32_t count);
+    void setFilterCoefficients();
+
+    fx::StateVariableFilter preL_{1.0};
+    fx::StateVariableFilter preR_{1.0};
+    fx::StateVariableFilter postL_{1.0};
+    fx::StateVariableFilter postR_{1.0};
+    // Held sample values, together so one registry record covers both.
+    float held_[2] = {};
+    int32_t holdCounter_ = 0;
+    int32_t holdLength_ = 0;
+    float step_ = 1.0f;
+    float noise_ = 0.0f;
+    float distortion_ = 0.5f;
+};
+
+}  // namespace kf

@@ -1,0 +1,252 @@
+#include "effects/reverb.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace kf {
+namespace {
+
+// Each line starts on a 32-byte boundary inside the one shared allocation.
+constexpr int32_t padded(int32_t n) {
+    return (n + 7) & ~7;
+}
+
+}  // namespace
+
+TMReverb::TMReverb(int32_t ownerTag, TMSystemInfo* info, platform::MessageService* messages)
+    : TMEffect(ownerTag, info, 5), messages_(messages ? messages : &platform::defaultMessageService()) {
+    setName("Reverb");
+    const char* names[] = {"Size", "Strength", "Damp", "Width", "Cutoff"};
+    const float defaults[] = {0.5f, 0.5f, 0.5f, 1.0f, 0.0f};
+    for (int32_t i = 0; i < 5; ++i) {
+        setParameterName(i, names[i]);
+        setParameterDefault(i, defaults[i]);
+    }
+
+    int32_t total = 0;
+    for (int ch = 0; ch < 2; ++ch) {
+        for (int c = 0; c < kCombs; ++c) total += padded(kCombLengths[c] + ch * kStereoSpread);
+        for (int a = 0; a < kAllPasses; ++a) total += padded(kAllPassLengths[a] + ch * kStereoSpread);
+    }
+    lines_.resize(static_cast<std::size_t>(total));
+    float* p = lines_.data();
+    for (int ch = 0; ch < 2; ++ch) {
+        Channel& c = channels_[ch];
+        for (int i = 0; i < kCombs; ++i) {
+            c.combLength[i] = kCombLengths[i] + ch * kStereoSpread;
+            c.combIndex[i] = 0;
+            c.comb[i] = p;
+            p += padded(c.combLength[i]);
+        }
+        for (int i = 0; i < kAllPasses; ++i) {
+            c.allPassLength[i] = kAllPassLengths[i] + ch * kStereoSpread;
+            c.allPassIndex[i] = 0;
+            c.allPass[i] = p;
+            p += padded(c.allPassLength[i]);
+        }
+    }
+    registerRegion(lines_.data(), lines_.bytes());
+    registerRegion(stores_, sizeof stores_);
+    registerRegion(filterL_.stateData(), fx::StateVariableFilter::stateBytes());
+    registerRegion(filterR_.stateData(), fx::StateVariableFilter::stateBytes());
+
+    // Working values until the host's parameters arrive: a third of full strength, full
+    // width, a room of 0.84 and no damping.
+    wet_ = 1.0f / 3.0f;
+    width_ = 1.0f;
+    roomSize_ = 0.84f;
+    damp_ = 0.0f;
+    controlTick();
+}
+
+TMReverb::~TMReverb() {
+    unregisterAllRegions();
+}
+
+void TMReverb::setMessageService(platform::MessageService* messages) {
+    messages_ = messages ? messages : &platform::defaultMessageService();
+}
+
+void TMReverb::controlTick() {
+    damp2_ = 1.0f - damp_;
+    wet1_ = wet_ * (0.5f * width_ + 0.5f);
+    wet2_ = wet_ * (1.0f - width_) * 0.5f;
+}
+
+void TMReverb::setParameter(int32_t index, float value) {
+    if (index < 0 || index >= parameterCount_) {
+        // Only a programming error gets here; say so rather than corrupt anything.
+        messages_->showMessage("unknown parameter called in TMBreverb");
+        return;
+    }
+    storeParameter(index, value);
+    const float v = clampUnit(value);  // out-of-range values must not make the combs unstable
+    switch (index) {
+        case 0:
+            roomSize_ = 0.28f * v + 0.7f;
+            break;
+        case 1:
+            wet_ = 3.0f * v;
+            controlTick();
+            break;
+        case 2:
+            damp_ = 0.4f * v;
+            controlTick();
+            break;
+        case 3:
+            width_ = v;
+            controlTick();
+            break;
+        case 4: {
+            const float c = v * v * v * v;
+            filterL_.setCoefficient(static_cast<double>(c));
+            filterR_.setCoefficient(static_cast<double>(c));
+            break;
+        }
+    }
+}
+
+void TMReverb::setDryWet(float mix) {
+    mix_ = clampUnit(mix);
+    wetGain_ = mix_;
+    dryGain_ = 1.0f - mix_;
+}
+
+void TMReverb::reset() {
+    filterL_.clearAll();
+    filterR_.clearAll();
+    lines_.clear();
+    std::fill(std::begin(stores_), std::end(stores_), 0.0f);
+    for (Channel& c : channels_) {
+        std::fill(std::begin(c.combIndex), std::end(c.combIndex), 0);
+        std::fill(std::begin(c.allPassIndex), std::end(c.allPassIndex), 0);
+    }
+}
+
+template <bool kFlushDenormals>
+inline float TMReverb::runChannel(Channel& ch, float* stores, float x) {
+    const float damp = damp_, damp2 = damp2_, room = roomSize_;
+    float sum = 0.0f;
+    for (int c = 0; c < kCombs; ++c) {
+        int32_t i = ch.combIndex[c] + 1;
+        if (i >= ch.combLength[c]) i = 0;
+        ch.combIndex[c] = i;
+        float o = ch.comb[c][i];
+        if constexpr (kFlushDenormals) o = fx::flushDenormal(o);
+        float s = o * damp2 + stores[c] * damp;
+        if constexpr (kFlushDenormals) s = fx::flushDenormal(s);
+        stores[c] = s;
+        ch.comb[c][i] = s * room + x;
+        sum += o;
+    }
+    float a = sum;
+    for (int k = 0; k < kAllPasses; ++k) {
+        int32_t i = ch.allPassIndex[k] + 1;
+        if (i >= ch.allPassLength[k]) i = 0;
+        ch.allPassIndex[k] = i;
+        const float b = ch.allPass[k][i];
+        ch.allPass[k][i] = 0.5f * b + a;
+        a = b - a;
+    }
+    return a;
+}
+
+inline void TMReverb::applyOutputFilters(float& left, float& right) {
+    left = static_cast<float>(filterL_.highPass(left));
+    right = static_cast<float>(filterR_.highPass(right));
+}
+
+void TMReverb::processSample(float& left, float& right) {
+    const float x = (fx::limitInput(left) + fx::limitInput(right)) * inputGain_ + fx::kAntiDenormal;
+    const float rl = runChannel<true>(channels_[0], stores_, x);
+    const float rr = runChannel<true>(channels_[1], stores_ + kCombs, x);
+    float yl = wet1_ * rl + wet2_ * rr;
+    float yr = wet1_ * rr + wet2_ * rl;
+    if (filterL_.active()) applyOutputFilters(yl, yr);
+    left = yl;
+    right = yr;
+}
+
+int32_t TMReverb::processWet(float* left, float* right, int32_t count) {
+    if (count < 1) return 0;
+    const bool filtered = filterL_.active();
+    for (int32_t n = 0; n < count; ++n) {
+        const float x = (fx::limitInput(left[n]) + fx::limitInput(right[n])) * inputGain_ + fx::kAntiDenormal;
+        const float rl = runChannel<false>(channels_[0], stores_, x);
+        const float rr = runChannel<false>(channels_[1], stores_ + kCombs, x);
+        float yl = wet1_ * rl + wet2_ * rr;
+        float yr = wet1_ * rr + wet2_ * rl;
+        if (filtered) applyOutputFilters(yl, yr);
+        left[n] = yl;
+        right[n] = yr;
+    }
+    return count;
+}
+
+void TMReverb::clearLines(int32_t count) {
+    for (Channel& ch : channels_) {
+        for (int c = 0; c < kCombs; ++c) {
+            int32_t i = ch.combIndex[c];
+            for (int32_t n = 0; n < count; ++n) {
+                if (++i >= ch.combLength[c]) i = 0;
+                ch.comb[c][i] = 0.0f;
+            }
+            ch.combIndex[c] = i;
+        }
+        for (int k = 0; k < kAllPasses; ++k) {
+            int32_t i = ch.allPassIndex[k];
+            for (int32_t n = 0; n < count; ++n) {
+                if (++i >= ch.allPassLength[k]) i = 0;
+                ch.allPass[k][i] = 0.0f;
+            }
+            ch.allPassIndex[k] = i;
+        }
+    }
+}
+
+int32_t TMReverb::process(float* left, float* right, int32_t count) {
+    if (count < 1) return 0;
+    if (dryGain_ == 1.0f) {
+        // Mix zero: the buffers already hold the output. Overwrite the lines with silence
+        // index by index (cheap, and a later fade-in starts clean), then stop working.
+        if (countdown_ < 0) return count;
+        if (countdown_ == 0) {
+            // The comb stores and output filters are history too: clear them at once, so a
+            // later fade-in starts from true silence.
+            countdown_ = kClearLength;
+            std::fill(std::begin(stores_), std::end(stores_), 0.0f);
+            filterL_.clearState();
+            filterR_.clearState();
+        }
+        const int32_t n = std::min(count, countdown_);
+        clearLines(n);
+        countdown_ -= n;
+        if (countdown_ == 0) countdown_ = -1;
+        return count;
+    }
+
+    countdown_ = 0;
+    const float wetGain = wetGain_, dryGain = dryGain_, wet1 = wet1_, wet2 = wet2_, gain = inputGain_;
+    const bool filtered = filterL_.active();
+    for (int32_t n = 0; n < count; ++n) {
+        const float inL = left[n], inR = right[n];
+        const float x = (fx::limitInput(inL) + fx::limitInput(inR)) * gain + fx::kAntiDenormal;
+        const float rl = runChannel<false>(channels_[0], stores_, x);
+        const float rr = runChannel<false>(channels_[1], stores_ + kCombs, x);
+        float yl = wet1 * rl + wet2 * rr;
+        float yr = wet1 * rr + wet2 * rl;
+        if (filtered) applyOutputFilters(yl, yr);
+        left[n] = yl * wetGain + inL * dryGain;
+        right[n] = yr * wetGain + inR * dryGain;
+    }
+    return count;
+}
+
+void TMReverb::getParameterDisplay(int32_t index, float value, char* text) const {
+    if (validIndex(index))
+        std::snprintf(text, kParameterNameChars, "%3.2f %%", static_cast<double>(100.0f * value));
+    else
+        text[0] = '\0';
+}
+
+}  // namespace kf

@@ -1,0 +1,87 @@
+// Room reverb: eight low-pass-feedback combs in parallel and four all-passes in series per
+// channel, fed with the mono sum; the right channel's delays are the left's plus a stereo
+// spread. Fixed delay lengths, so nothing depends on the sample rate.
+#pragma once
+
+#include <cstdint>
+
+#include "common/effect.h"
+#include "effects/dsp_util.h"
+#include "effects/state_variable_filter.h"
+#include "platform/message_service.h"
+
+namespace kf {
+
+class TMReverb : public TMEffect {
+  public:
+    static constexpr int kCombs = 8;
+    static constexpr int kAllPasses = 4;
+    static constexpr int kStereoSpread = 23;
+    static constexpr int32_t kCombLengths[kCombs] = {1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
+    static constexpr int32_t kAllPassLengths[kAllPasses] = {556, 441, 341, 225};
+    // Samples of silence written after the mix reaches zero: enough to overwrite every
+    // line completely, the longest being the right channel's last comb.
+    static constexpr int32_t kClearLength = kCombLengths[kCombs - 1] + kStereoSpread;
+
+    // messages: where an invalid parameter index is reported; null means standard error.
+    TMReverb(int32_t ownerTag, TMSystemInfo* info, platform::MessageService* messages = nullptr);
+    ~TMReverb() override;
+
+    void processSample(float& left, float& right) override;
+    int32_t process(float* left, float* right, int32_t count) override;
+    int32_t processWet(float* left, float* right, int32_t count) override;
+    // 0 "Size", 1 "Strength", 2 "Damp", 3 "Width", 4 "Cutoff" (output high-pass, 0 = off).
+    void setParameter(int32_t index, float value) override;
+    void reset() override;
+    void controlTick() override;
+    bool usesControlTick() const override { return true; }
+    // Linear law: wet gain m, dry gain 1 - m; m = 0 makes the reverb clear itself and idle.
+    void setDryWet(float mix) override;
+    void getParameterDisplay(int32_t index, float value, char* text) const override;
+
+    void setMessageService(platform::MessageService* messages);
+
+    float roomSize() const { return roomSize_; }
+    float wet() const { return wet_; }
+    float wet1() const { return wet1_; }
+    float wet2() const { return wet2_; }
+    float width() const { return width_; }
+    float damp() const { return damp_; }
+    // True once the lines have been cleared after the mix reached zero.
+    bool idle() const { return countdown_ < 0; }
+
+  private:
+    struct Channel {
+        float* comb[kCombs];
+        int32_t combLength[kCombs];
+        int32_t combIndex[kCombs];
+        float* allPass[kAllPasses];
+        int32_t allPassLength[kAllPasses];
+        int32_t allPassIndex[kAllPasses];
+    };
+
+    template <bool kFlushDenormals>
+    float runChannel(Channel& ch, float* stores, float x);
+    void clearLines(int32_t count);
+    void applyOutputFilters(float& left, float& right);
+
+    float inputGain_ = 0.015f;
+    float roomSize_ = 0.84f;
+    float wet_ = 0.0f;
+    float wet1_ = 0.0f;
+    float wet2_ = 0.0f;
+    float width_ = 0.0f;
+    float damp_ = 0.0f;
+    float damp2_ = 1.0f;
+    Channel channels_[2];
+    // One-pole low-pass state inside each comb: left combs, then right combs.
+    alignas(32) float stores_[2 * kCombs] = {};
+    fx::AlignedBuffer lines_;
+    fx::StateVariableFilter filterL_{static_cast<double>(0.89f)};
+    fx::StateVariableFilter filterR_{static_cast<double>(0.89f)};
+    // 0 while running; samples still to clear while clearing; -1 when idle.
+    int32_t countdown_ = 0;
+    platform::MessageService* messages_;
+};
+
+}  // namespace kf

@@ -1,0 +1,47 @@
+// Messages the user must see (a modal box with one OK button on the desktop). The audio
+// code only ever reaches this on a programming error, so the interface is kept tiny and
+// every implementation may block the caller.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace kf::platform {
+
+class MessageService {
+  public:
+    // Longest message text, including the terminating zero; longer texts are cut.
+    static constexpr std::size_t kMaxMessageChars = 8192;
+
+    virtual ~MessageService() = default;
+
+    // Shows text to the user; may block until the user dismisses it.
+    virtual void showMessage(const char* text) = 0;
+
+    // printf-style convenience: formats into a bounded buffer, then shows it.
+    void showFormattedMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
+};
+
+// Writes each message as one line to standard error; the fallback when no desktop is
+// available and the default for code that was handed no service.
+class StderrMessageService : public MessageService {
+  public:
+    void showMessage(const char* text) override;
+};
+
+// The process-wide standard-error service, used wherever a null service is passed.
+MessageService& defaultMessageService();
+
+// Keeps every message in order instead of showing it; for tests.
+class RecordingMessageService : public MessageService {
+  public:
+    void showMessage(const char* text) override { messages_.emplace_back(text); }
+    const std::vector<std::string>& messages() const { return messages_; }
+    void clear() { messages_.clear(); }
+
+  private:
+    std::vector<std::string> messages_;
+};
+
+}  // namespace kf::platform

@@ -1,0 +1,40 @@
+// Replaces the global allocation functions of this test program so a test can prove that
+// a code path allocates nothing. The array, nothrow and sized forms of the standard
+// library forward to these.
+#include "allocation_counter.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+
+namespace kf::test {
+std::atomic<long> gAllocations{0};
+}
+
+namespace {
+void* allocate(std::size_t size, std::size_t alignment) {
+    kf::test::gAllocations.fetch_add(1, std::memory_order_relaxed);
+    void* p = nullptr;
+    if (posix_memalign(&p, std::max(alignment, sizeof(void*)), size ? size : 1) != 0) throw std::bad_alloc();
+    return p;
+}
+}  // namespace
+
+void* operator new(std::size_t size) {
+    return allocate(size, 16);
+}
+void* operator new(std::size_t size, std::align_val_t a) {
+    return allocate(size, static_cast<std::size_t>(a));
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    std::free(p);
+}

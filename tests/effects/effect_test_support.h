@@ -1,0 +1,148 @@
+// A stand-in for the engine around the insert effects: the shared timing object with its
+// registry and listeners, the set-up sequence, and the 32-frame control-block driving.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "common/effect.h"
+#include "effects/insert_effects.h"
+#include "platform/message_service.h"
+
+namespace kf::test {
+
+// Host values of the twelve effect knobs (tags 30..41), as the plug-in would hold them.
+struct HostKnobs {
+    float v[12] = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
+    float& operator[](int32_t tag) { return v[tag - hostfx::kFirstTag]; }
+};
+
+class Rig {
+  public:
+    explicit Rig(float sampleRate = 44100.0f, double tempo = 120.0) {
+        info.stateRegistry = &registry;
+        info.tempoListeners = &listeners;
+        info.tempo = tempo;
+        info.setSampleRate(sampleRate);
+        effects = std::make_unique<InsertEffects>(&info, &messages);
+        setUp();
+    }
+
+    // What the engine set-up does for the effects: reset, updateTiming, start, then every
+    // stored host value again.
+    void setUp() {
+        for (TMEffect* fx : effects->inSetUpOrder()) {
+            fx->reset();
+            fx->updateTiming(false);
+            fx->start();
+        }
+        for (int32_t tag = hostfx::kFirstTag; tag <= hostfx::kLastTag; ++tag)
+            effects->setHostParameter(tag, knobs[tag]);
+    }
+
+    void setKnob(int32_t tag, float v) {
+        knobs[tag] = v;
+        effects->setHostParameter(tag, v);
+    }
+
+    // An accepted host tempo change as the engine handles it inside processing.
+    void changeTempo(double tempo) {
+        info.tempo = tempo;
+        info.updateTempoDerived();
+        listeners.notifyAll();
+        setUp();
+    }
+
+    void changeSampleRate(float sr) {
+        info.setSampleRate(sr);
+        setUp();
+    }
+
+    TMSystemInfo info;
+    StateRegistry registry;
+    TempoListeners listeners;
+    platform::RecordingMessageService messages;
+    HostKnobs knobs;
+    std::unique_ptr<InsertEffects> effects;
+};
+
+// Drives one effect as the engine does: a control block every 32 frames of the stream
+// (flush pending frames, then the hook, then the tick), a flush at each host block's end.
+class Driver {
+  public:
+    explicit Driver(TMEffect* fx) : fx_(fx) {}
+
+    std::function<void(int64_t frame)> onControlBlock;
+
+    void run(const float* inL, const float* inR, float* outL, float* outR, int64_t frames, int hostBlock) {
+        for (int64_t start = 0; start < frames; start += hostBlock) {
+            const int64_t end = std::min<int64_t>(frames, start + hostBlock);
+            for (int64_t i = start; i < end; ++i) {
+                if (counter_ == 32) {
+                    flush(outL, outR, i);
+                    counter_ = 0;
+                    if (onControlBlock) onControlBlock(position_);
+                    fx_->controlTick();
+                }
+                bufL_[pending_] = inL[i];
+                bufR_[pending_] = inR[i];
+                ++pending_;
+                ++counter_;
+                ++position_;
+            }
+            flush(outL, outR, end);
+        }
+    }
+
+    // Convenience for vectors of equal length; returns {left, right}.
+    void run(const std::vector<float>& inL, const std::vector<float>& inR, std::vector<float>& outL,
+             std::vector<float>& outR, int hostBlock = 32) {
+        outL.resize(inL.size());
+        outR.resize(inR.size());
+        run(inL.data(), inR.data(), outL.data(), outR.data(), static_cast<int64_t>(inL.size()), hostBlock);
+    }
+
+  private:
+    void flush(float* outL, float* outR, int64_t end) {
+        if (pending_ == 0) return;
+        fx_->process(bufL_, bufR_, pending_);
+        for (int32_t k = 0; k < pending_; ++k) {
+            outL[end - pending_ + k] = bufL_[k];
+            outR[end - pending_ + k] = bufR_[k];
+        }
+        pending_ = 0;
+    }
+
+    TMEffect* fx_;
+    int32_t counter_ = 32;
+    int32_t pending_ = 0;
+    int64_t position_ = 0;
+    alignas(32) float bufL_[32] = {};
+    alignas(32) float bufR_[32] = {};
+};
+
+inline std::vector<float> noise(std::size_t n, float amplitude, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> d(-amplitude, amplitude);
+    std::vector<float> v(n);
+    for (float& x : v) x = d(rng);
+    return v;
+}
+
+inline float peak(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX) {
+    float p = 0.0f;
+    for (std::size_t i = from; i < std::min(to, v.size()); ++i) p = std::max(p, std::fabs(v[i]));
+    return p;
+}
+
+inline bool allFinite(const std::vector<float>& v) {
+    for (float x : v)
+        if (!std::isfinite(x)) return false;
+    return true;
+}
+
+}  // namespace kf::test

@@ -1,0 +1,152 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "effect_test_support.h"
+
+namespace kf::test {
+namespace {
+
+class PhaserTest : public ::testing::Test {
+  protected:
+    TMPhaser& phaser() { return rig.effects->phaser; }
+    Rig rig;
+};
+
+struct MenuRecorder : ParameterMenu {
+    void addEntry(const char* text) override { entries.emplace_back(text); }
+    std::vector<std::string> entries;
+};
+
+TEST_F(PhaserTest, SyncedRateFollowsTheNoteLengthAndTheTempo) {
+    rig.setKnob(hostfx::kPhaserRate, 1.0f);  // "1//32": 2756 samples at 120 bpm
+    EXPECT_NEAR(phaser().lfoIncrement(), 6.2831855f / (2756.0f / 32.0f), 1e-7f);
+    const float before = phaser().lfoPhase();
+    phaser().controlTick();
+    EXPECT_NEAR(phaser().lfoPhase() - before, 0.0729f, 1e-4f);
+
+    // Half the tempo: twice the period, at once, and the mix is left alone.
+    std::vector<float> in = noise(256, 0.5f, 20), outL, outR;
+    Driver(&phaser()).run(in, in, outL, outR);
+    ASSERT_EQ(phaser().currentMix(), 1.0f);
+    rig.changeTempo(60.0);
+    EXPECT_NEAR(phaser().lfoIncrement(), 6.2831855f / (5512.0f / 32.0f), 1e-7f);
+    EXPECT_EQ(phaser().currentMix(), phaser().mixTarget());
+
+    // "Off" stands the sweep still.
+    rig.setKnob(hostfx::kPhaserRate, 0.0f);
+    const float held = phaser().lfoPhase();
+    for (int i = 0; i < 10; ++i) phaser().controlTick();
+    EXPECT_EQ(phaser().lfoPhase(), held);
+}
+
+TEST_F(PhaserTest, FreeRateIsLimitedToHalfTheControlRate) {
+    phaser().setParameterMode(0, TMPhaser::kFreeRate);
+    phaser().setParameter(0, 0.0001f);  // about 1 Hz
+    EXPECT_NEAR(phaser().lfoIncrement(), 6.2831855f * 32.0f / 44100.0f, 1e-5f);
+    phaser().setParameter(0, 1.0f);
+    EXPECT_FLOAT_EQ(phaser().lfoIncrement(), 3.1415927f);
+}
+
+TEST_F(PhaserTest, StagesKnobGivesOneToSevenSections) {
+    const std::pair<float, int32_t> cases[] = {
+        {0.0f, 1}, {1.0f, 7}, {4.0f / 7.0f - 0.001f, 4}, {3.0f / 7.0f + 0.001f, 4}};
+    for (const auto& [v, stages] : cases) {
+        rig.setKnob(hostfx::kPhaserStages, v);
+        EXPECT_EQ(phaser().stages(), stages) << v;
+    }
+}
+
+// The chain really runs that many sections: compare the wet output with a plain
+// all-pass cascade at the same (standing) coefficient.
+TEST_F(PhaserTest, ChainMatchesAPlainAllPassCascade) {
+    rig.setKnob(hostfx::kPhaserRate, 0.0f);      // LFO off: phase 0
+    rig.setKnob(hostfx::kPhaserFeedback, 0.0f);  // no feedback
+    const float lowest = 440.0f / 22050.0f, highest = 1600.0f / 22050.0f;
+    const float w = lowest + 0.5f * (highest - lowest);  // the sweep is 0.5 at phase 0
+    const float a = (1.0f - w) / (1.0f + w);
+    const std::vector<float> in = noise(512, 0.5f, 21);
+    for (int32_t stages = 1; stages <= 7; ++stages) {
+        phaser().setParameter(3, (static_cast<float>(stages) - 1.0f) / 6.0f);
+        ASSERT_EQ(phaser().stages(), stages);
+        phaser().reset();
+        phaser().controlTick();
+        std::vector<float> l = in, r = in;
+        phaser().processWet(l.data(), r.data(), static_cast<int32_t>(l.size()));
+
+        float z[8] = {};
+        for (std::size_t n = 0; n < in.size(); ++n) {
+            float x = in[n] + 1e-10f;
+            for (int32_t k = 0; k < stages; ++k) {
+                const float y = z[k] - a * x;
+                z[k] = x + 1e-10f + a * y;
+                x = y;
+            }
+            ASSERT_FLOAT_EQ(l[n], 0.75f * (in[n] + 1e-10f) + phaser().depth() * x) << stages << " " << n;
+        }
+    }
+}
+
+TEST_F(PhaserTest, MixFadesInOverOneBlockFromCleanState) {
+    rig.setKnob(hostfx::kPhaserRate, 0.0f);
+    Driver driver(&phaser());
+    std::vector<float> in = noise(4096, 0.5f, 22), outL, outR;
+    driver.run(in, in, outL, outR);  // history at full mix
+    phaser().setDryWet(0.0f);
+    driver.run(in, in, outL, outR);  // fades out, then idles
+    EXPECT_EQ(phaser().currentMix(), 0.0f);
+    std::vector<float> idleIn = noise(100, 0.5f, 23);
+    driver.run(idleIn, idleIn, outL, outR);
+    EXPECT_EQ(outL, idleIn);
+
+    // Back on: the next tick starts a 32-sample ramp over a cleared chain, which must
+    // match a phaser that never ran.
+    phaser().setDryWet(1.0f);
+    phaser().controlTick();
+    Rig fresh;
+    fresh.setKnob(hostfx::kPhaserRate, 0.0f);
+    TMPhaser& ref = fresh.effects->phaser;
+    ref.controlTick();
+    std::vector<float> x = noise(32, 0.5f, 24);
+    std::vector<float> l = x, r = x, wl = x, wr = x;
+    phaser().process(l.data(), r.data(), 32);
+    ref.processWet(wl.data(), wr.data(), 32);
+    for (int n = 0; n < 32; ++n) {
+        const float m = static_cast<float>(n + 1) / 32.0f;
+        EXPECT_FLOAT_EQ(l[n], m * wl[n] + (1.0f - m) * x[n]) << n;
+    }
+    EXPECT_EQ(phaser().currentMix(), 1.0f);
+}
+
+TEST_F(PhaserTest, HostFeedbackStaysBelowTheStabilityLimit) {
+    rig.setKnob(hostfx::kPhaserFeedback, 1.0f);
+    EXPECT_FLOAT_EQ(phaser().feedback(), 0.765f);
+}
+
+TEST_F(PhaserTest, DisplaysMenusAndSteps) {
+    char text[32];
+    phaser().getParameterDisplay(0, 1.0f, text);
+    EXPECT_STREQ(text, "1//32");
+    phaser().getParameterDisplay(0, 0.0f, text);
+    EXPECT_STREQ(text, "Off");
+    phaser().getParameterDisplay(3, 1.0f, text);
+    EXPECT_STREQ(text, "7 Stages");
+    EXPECT_EQ(phaser().getParameterSteps(0), 16.0f);
+    EXPECT_EQ(phaser().getParameterSteps(3), 8.0f);
+
+    MenuRecorder rates, stages;
+    phaser().fillParameterMenu(0, rates);
+    phaser().fillParameterMenu(3, stages);
+    ASSERT_EQ(rates.entries.size(), 16u);
+    EXPECT_EQ(rates.entries[9], "1\\4");
+    ASSERT_EQ(stages.entries.size(), 8u);
+    EXPECT_EQ(stages.entries[0], "1 Stage");
+    EXPECT_EQ(stages.entries[7], "8 Stage");
+
+    phaser().setParameterMode(0, TMPhaser::kFreeRate);
+    phaser().getParameterDisplay(0, 0.5f, text);
+    EXPECT_STREQ(text, "50.00");
+}
+
+}  // namespace
+}  // namespace kf::test

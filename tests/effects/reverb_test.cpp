@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include "effect_test_support.h"
+
+namespace kf::test {
+namespace {
+
+class ReverbTest : public ::testing::Test {
+  protected:
+    TMReverb& reverb() { return rig.effects->reverb; }
+
+    // Samples until the impulse response stays below -60 dB of its peak.
+    std::size_t decayLength(float room) {
+        Rig r;
+        r.setKnob(hostfx::kRoom, room);
+        r.setKnob(hostfx::kReverbDryWet, 1.0f);
+        std::vector<float> in(200000, 0.0f), outL, outR;
+        in[0] = 1.0f;
+        Driver(&r.effects->reverb).run(in, in, outL, outR);
+        const float limit = 1e-3f * peak(outL);
+        std::size_t last = 0;
+        for (std::size_t i = 0; i < outL.size(); ++i)
+            if (std::fabs(outL[i]) > limit) last = i;
+        EXPECT_LT(last, outL.size() - 1000) << "tail not finished for room " << room;
+        return last;
+    }
+
+    Rig rig;
+};
+
+TEST_F(ReverbTest, HostKnobsGiveTheWorkingValues) {
+    rig.setKnob(hostfx::kRoom, 0.5f);
+    rig.setKnob(hostfx::kDamp, 0.5f);
+    EXPECT_FLOAT_EQ(reverb().roomSize(), 0.84f);
+    EXPECT_FLOAT_EQ(reverb().wet(), 1.5f);
+    EXPECT_FLOAT_EQ(reverb().damp(), 0.2f);
+    EXPECT_FLOAT_EQ(reverb().width(), 0.5f);
+    EXPECT_FLOAT_EQ(reverb().wet1(), 1.125f);
+    EXPECT_FLOAT_EQ(reverb().wet2(), 0.375f);
+
+    rig.setKnob(hostfx::kReverbDryWet, 1.0f);
+    EXPECT_EQ(reverb().wetGain(), 1.0f);
+    EXPECT_EQ(reverb().dryGain(), 0.0f);
+    rig.setKnob(hostfx::kReverbDryWet, 0.5f);
+    EXPECT_FLOAT_EQ(reverb().wetGain(), 0.125f);
+    EXPECT_FLOAT_EQ(reverb().dryGain(), 0.875f);
+}
+
+TEST_F(ReverbTest, ImpulseTailDecaysAndGrowsWithRoom) {
+    const std::size_t small = decayLength(0.1f);
+    const std::size_t medium = decayLength(0.5f);
+    const std::size_t large = decayLength(0.9f);
+    EXPECT_GT(small, 1116u);  // at least one pass through the shortest comb
+    EXPECT_GT(medium, small * 3 / 2);
+    EXPECT_GT(large, medium * 3 / 2);
+}
+
+TEST_F(ReverbTest, ZeroMixPassesInputThenClearsAndIdles) {
+    rig.setKnob(hostfx::kRoom, 0.8f);
+    rig.setKnob(hostfx::kReverbDryWet, 0.8f);
+    Driver driver(&reverb());
+    std::vector<float> in = noise(4096, 0.5f, 5), outL, outR;
+    driver.run(in, in, outL, outR);  // fill the lines
+
+    rig.setKnob(hostfx::kReverbDryWet, 0.0f);
+    std::vector<float> in2 = noise(TMReverb::kClearLength - 32, 0.5f, 6);
+    driver.run(in2, in2, outL, outR, 13);
+    EXPECT_EQ(outL, in2);
+    EXPECT_EQ(outR, in2);
+    EXPECT_FALSE(reverb().idle());
+    std::vector<float> in3 = noise(64, 0.5f, 7);
+    driver.run(in3, in3, outL, outR, 13);
+    EXPECT_EQ(outL, in3);
+    EXPECT_TRUE(reverb().idle());
+
+    // Fading back in starts from silence: exactly like a reverb that never ran.
+    rig.setKnob(hostfx::kReverbDryWet, 1.0f);
+    Rig fresh;
+    fresh.setKnob(hostfx::kRoom, 0.8f);
+    fresh.setKnob(hostfx::kReverbDryWet, 1.0f);
+    std::vector<float> probe = noise(8192, 0.5f, 8), freshL, freshR;
+    driver.run(probe, probe, outL, outR);
+    Driver(&fresh.effects->reverb).run(probe, probe, freshL, freshR);
+    EXPECT_EQ(outL, freshL);
+    EXPECT_EQ(outR, freshR);
+}
+
+TEST_F(ReverbTest, UnknownParameterIsReportedAndChangesNothing) {
+    rig.setKnob(hostfx::kRoom, 0.5f);
+    reverb().setParameter(5, 0.9f);
+    reverb().setParameter(-1, 0.9f);
+    ASSERT_EQ(rig.messages.messages().size(), 2u);
+    EXPECT_EQ(rig.messages.messages()[0], "unknown parameter called in TMBreverb");
+    EXPECT_FLOAT_EQ(reverb().roomSize(), 0.84f);
+    EXPECT_FLOAT_EQ(reverb().parameterValue(0), 0.5f);
+}
+
+TEST_F(ReverbTest, ProcessSampleMatchesTheWetBlock) {
+    Rig other;
+    reverb().setParameter(3, 0.3f);
+    other.effects->reverb.setParameter(3, 0.3f);
+    std::vector<float> l = noise(3000, 0.5f, 10), r = noise(3000, 0.5f, 11);
+    std::vector<float> bl = l, br = r;
+    for (std::size_t i = 0; i < l.size(); ++i) reverb().processSample(l[i], r[i]);
+    other.effects->reverb.processWet(bl.data(), br.data(), static_cast<int32_t>(bl.size()));
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        ASSERT_FLOAT_EQ(l[i], bl[i]) << i;
+        ASSERT_FLOAT_EQ(r[i], br[i]) << i;
+    }
+}
+
+TEST_F(ReverbTest, DefaultsAndDisplay) {
+    char text[32];
+    EXPECT_EQ(reverb().getParameterDefault(3), 1.0f);
+    EXPECT_EQ(reverb().getParameterDefault(4), 0.0f);
+    reverb().getParameterDisplay(0, 0.5f, text);
+    EXPECT_STREQ(text, "50.00 %");
+}
+
+}  // namespace
+}  // namespace kf::test
