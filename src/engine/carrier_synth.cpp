@@ -1,0 +1,210 @@
+#include "engine/carrier_synth.h"
+
+#include <emmintrin.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace kf {
+
+namespace {
+
+// Morph positions 0..5 map onto the four slots; positions 4 and 5 wrap back to the first slot
+// so that the top of the morph range returns to the sine.
+constexpr std::array<int32_t, 6> kSlotOrder = {0, 1, 2, 3, 0, 0};
+
+// A phase step of 2 or more would mean a pitch above twice the sample rate, which the note table
+// cannot produce. Such a step (or a non-finite one) can only come from broken working values; it
+// holds the phase still, so that two wraps per frame always bring the phase back into 0..1.
+constexpr float kMaxPhaseStep = 2.0f;
+
+// The filter states stay far below this for any input the oscillators and noise can make; past
+// it (or non-finite) the filter is restarted instead of carrying garbage for ever.
+constexpr float kStateLimit = 1.0e6f;
+
+}  // namespace
+
+int32_t sortHeldNotes(std::span<const HeldNote, kHeldNoteSlots> slots,
+                      std::span<HeldNote, kHeldNoteSlots> sorted) {
+    int32_t count = 0;
+    for (const HeldNote& s : slots)
+        if (s.weight != 0.0f) sorted[static_cast<std::size_t>(count++)] = s;
+    for (int32_t i = count; i < kHeldNoteSlots; ++i) sorted[static_cast<std::size_t>(i)] = HeldNote{};
+
+    // Selection sort with a strict comparison; the chosen entry is moved to the front by shifting
+    // the ones it passes rather than by a swap, which would reorder equal notes.
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t lowest = i;
+        for (int32_t j = i + 1; j < count; ++j)
+            if (sorted[static_cast<std::size_t>(j)].note < sorted[static_cast<std::size_t>(lowest)].note)
+                lowest = j;
+        const HeldNote chosen = sorted[static_cast<std::size_t>(lowest)];
+        for (int32_t k = lowest; k > i; --k)
+            sorted[static_cast<std::size_t>(k)] = sorted[static_cast<std::size_t>(k - 1)];
+        sorted[static_cast<std::size_t>(i)] = chosen;
+    }
+    return count;
+}
+
+void rebuildVoices(SynthControls& controls, std::span<const HeldNote, kHeldNoteSlots> slots) {
+    std::array<HeldNote, kHeldNoteSlots> sorted;
+    sortHeldNotes(slots, sorted);
+    for (int v = 0; v < SynthControls::kVoices; ++v) {
+        SynthVoice& voice = controls.voice(v);
+        voice.note = sorted[static_cast<std::size_t>(v)].note;
+        voice.velocityWeight = sorted[static_cast<std::size_t>(v)].weight;
+    }
+    controls.updatePitches();
+    controls.updateGains();
+}
+
+CarrierSynth::CarrierSynth(SynthControls& controls, const TMSystemInfo& info, const float* noiseTable)
+    : controls_(controls), info_(info), noise_(noiseTable) {
+    const Wavetable* sine = &wavetable(Wave::kSine);
+    const Wavetable* triangle = &wavetable(Wave::kTriangle);
+    // The lowest voice carries the chord's root; its softer square and saw keep it from buzzing
+    // on top of the others.
+    slotWave_[0] = {sine, &wavetable(Wave::kSoftSquare), &wavetable(Wave::kSoftSaw), triangle};
+    for (std::size_t v = 1; v < slotWave_.size(); ++v)
+        slotWave_[v] = {sine, &wavetable(Wave::kSquare), &wavetable(Wave::kSaw), triangle};
+}
+
+void CarrierSynth::load(Frame& fr) const {
+    const float inverseRate = info_.inverseRate;
+    const auto lowSlot =
+        static_cast<std::size_t>(kSlotOrder[static_cast<std::size_t>(std::clamp(controls_.waveLow(), 0, 5))]);
+    const auto highSlot = static_cast<std::size_t>(
+        kSlotOrder[static_cast<std::size_t>(std::clamp(controls_.waveHigh(), 0, 5))]);
+    for (int v = 0; v < SynthControls::kVoices; ++v) {
+        const auto k = static_cast<std::size_t>(v);
+        const SynthVoice& sv = controls_.voice(v);
+        // Phases live in 0..1; anything else (never written by this class) restarts the cycle.
+        fr.phase[k] = sv.phase >= 0.0f && sv.phase <= 1.0f ? sv.phase : 0.0f;
+        const float step = sv.increment * inverseRate;
+        fr.step[k] = step >= 0.0f && step < kMaxPhaseStep ? step : 0.0f;
+        fr.split[k] = sv.split;
+        fr.slopeBelow[k] = sv.slopeBelow;
+        fr.slopeAbove[k] = sv.slopeAbove;
+        fr.lowOffset[k] = sv.slotOffset[lowSlot];
+        fr.highOffset[k] = sv.slotOffset[highSlot];
+        fr.gain[k] = sv.gain;
+        fr.low[k] = slotWave_[k][lowSlot]->point.data();
+        fr.high[k] = slotWave_[k][highSlot]->point.data();
+    }
+    fr.morph = controls_.waveFraction();
+    fr.noiseLevel = controls_.noiseLevel();
+    fr.noiseFraction = controls_.noiseFraction();
+    fr.noiseLow = std::clamp(controls_.noiseLow(), 0, 2);
+    fr.noiseHigh = std::clamp(controls_.noiseHigh(), 0, 2);
+    fr.type = std::clamp(controls_.filterType(), 0, 2);
+    // Damping outside the parameter's range (0.1..1) could only come from values outside 0..1;
+    // a negative one would make the filter grow without bound. The comparisons also map NaN to
+    // a usable value.
+    float q = controls_.filterDamping();
+    q = q > 0.1f ? q : 0.1f;
+    q = q < 1.0f ? q : 1.0f;
+    const float f = controls_.filterCoefficient();
+    const float limit = stableCoefficient(q);
+    fr.q = q;
+    fr.f = f > 0.0f ? (f < limit ? f : limit) : 0.0f;
+}
+
+void CarrierSynth::store(const Frame& fr) {
+    for (int v = 0; v < SynthControls::kVoices; ++v)
+        controls_.voice(v).phase = fr.phase[static_cast<std::size_t>(v)];
+}
+
+void CarrierSynth::render(float* out, int32_t n, float offset) {
+    if (n <= 0) return;
+    Frame fr;
+    load(fr);
+
+    // The four voices run side by side in one SSE vector (the x86-64 baseline); only the table
+    // reads are per lane.
+    const __m128 one = _mm_set1_ps(1.0f), half = _mm_set1_ps(0.5f), zero = _mm_setzero_ps();
+    const __m128 size = _mm_set1_ps(static_cast<float>(kWaveTableSize));
+    const __m128i mask = _mm_set1_epi32(kWaveTableMask);
+    const __m128 step = _mm_loadu_ps(fr.step.data()), split = _mm_loadu_ps(fr.split.data());
+    const __m128 slopeBelow = _mm_loadu_ps(fr.slopeBelow.data()),
+                 slopeAbove = _mm_loadu_ps(fr.slopeAbove.data());
+    const __m128 lowOffset = _mm_loadu_ps(fr.lowOffset.data()),
+                 highOffset = _mm_loadu_ps(fr.highOffset.data());
+    const __m128 gain = _mm_loadu_ps(fr.gain.data()), morph = _mm_set1_ps(fr.morph);
+    const WavePoint* const* lowTable = fr.low.data();
+    const WavePoint* const* highTable = fr.high.data();
+    __m128 phase = _mm_loadu_ps(fr.phase.data());
+
+    float hp = hp_, bp = bp_, lp = lp_, x = lastInput_;
+    int32_t noiseIndex = noiseIndex_;
+    const float q = fr.q, f = fr.f, noiseLevel = fr.noiseLevel, noiseFraction = fr.noiseFraction;
+    const int32_t noiseLow = fr.noiseLow, noiseHigh = fr.noiseHigh, type = fr.type;
+
+    for (int32_t i = 0; i < n; ++i) {
+        // The phase starts in 0..1 and steps by less than 2, so two wraps always suffice.
+        phase = _mm_add_ps(phase, step);
+        phase = _mm_sub_ps(phase, _mm_and_ps(_mm_cmpgt_ps(phase, one), one));
+        phase = _mm_sub_ps(phase, _mm_and_ps(_mm_cmpgt_ps(phase, one), one));
+
+        // Pulse-width warp: the first half of the wave plays in the fraction `split` of the period.
+        const __m128 below = _mm_cmple_ps(phase, split);
+        const __m128 early = _mm_mul_ps(phase, slopeBelow);
+        const __m128 late = _mm_add_ps(_mm_mul_ps(_mm_sub_ps(phase, split), slopeAbove), half);
+        const __m128 warped = _mm_or_ps(_mm_and_ps(below, early), _mm_andnot_ps(below, late));
+        // The warp keeps this within 0..1024 up to rounding; the limits (max puts NaN on 0) make
+        // the table index safe whatever the working values hold.
+        const __m128 pos = _mm_min_ps(_mm_max_ps(_mm_mul_ps(warped, size), zero), size);
+        const __m128i whole = _mm_cvttps_epi32(pos);
+        const __m128 fraction = _mm_sub_ps(pos, _mm_cvtepi32_ps(whole));
+        alignas(16) int32_t index[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(index), _mm_and_si128(whole, mask));
+
+        const WavePoint &a0 = lowTable[0][index[0]], &a1 = lowTable[1][index[1]];
+        const WavePoint &a2 = lowTable[2][index[2]], &a3 = lowTable[3][index[3]];
+        const WavePoint &b0 = highTable[0][index[0]], &b1 = highTable[1][index[1]];
+        const WavePoint &b2 = highTable[2][index[2]], &b3 = highTable[3][index[3]];
+        const __m128 lowValue =
+            _mm_add_ps(_mm_add_ps(lowOffset, _mm_setr_ps(a0.value, a1.value, a2.value, a3.value)),
+                       _mm_mul_ps(_mm_setr_ps(a0.slope, a1.slope, a2.slope, a3.slope), fraction));
+        const __m128 highValue =
+            _mm_add_ps(_mm_add_ps(highOffset, _mm_setr_ps(b0.value, b1.value, b2.value, b3.value)),
+                       _mm_mul_ps(_mm_setr_ps(b0.slope, b1.slope, b2.slope, b3.slope), fraction));
+        const __m128 value = _mm_add_ps(lowValue, _mm_mul_ps(_mm_sub_ps(highValue, lowValue), morph));
+        alignas(16) float weighted[4];
+        _mm_store_ps(weighted, _mm_mul_ps(value, gain));
+        const float oscillators = ((weighted[0] + weighted[1]) + weighted[2]) + weighted[3];
+
+        const float noiseSample = noise_[noiseIndex] * noiseLevel;
+        noiseIndex = (noiseIndex + 1) & (kNoiseTableSize - 1);
+        const float source[3] = {oscillators, noiseSample, noiseSample};
+        const float lowSource = source[noiseLow];
+        x = lowSource + (source[noiseHigh] - lowSource) * noiseFraction;
+
+        // Chamberlin state-variable filter; the offset keeps the recursion out of denormals.
+        hp = ((x + offset) - q * bp) - lp;
+        bp = bp + f * hp;
+        lp = lp + f * bp;
+        const float outputs[3] = {hp, bp, lp};
+        // max before min, so a NaN lands on the lower limit instead of passing through.
+        const float y = std::min(kClipLimit, std::max(-kClipLimit, outputs[type]));
+        out[i] = y * (1.0f - kSoftClip * std::fabs(y));
+        offset = -offset;
+    }
+
+    _mm_storeu_ps(fr.phase.data(), phase);
+    store(fr);
+    if (!(std::fabs(bp) <= kStateLimit && std::fabs(lp) <= kStateLimit)) hp = bp = lp = 0.0f;
+    hp_ = hp;
+    bp_ = bp;
+    lp_ = lp;
+    lastInput_ = x;
+    noiseIndex_ = noiseIndex;
+    output_ = out[n - 1];
+}
+
+float CarrierSynth::renderSample(float offset) {
+    float y;
+    render(&y, 1, offset);
+    return y;
+}
+
+}  // namespace kf

@@ -1,0 +1,102 @@
+// The carrier synthesizer's sound: four wavetable voices with a pulse-width phase warp and a
+// morph between four waves, summed, blended with noise, run through one resonant state-variable
+// filter and soft-clipped. There are no envelopes: a voice sounds at its note's velocity weight
+// while the note is held. The parameter-derived working values live in SynthControls; this class
+// holds the running state (filter, noise position, last output) and does the per-sample work.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "common/system_info.h"
+#include "engine/synth_controls.h"
+#include "engine/wavetables.h"
+
+namespace kf {
+
+// One held-note slot as the note handling keeps it: note number and velocity weight
+// (velocity byte / 128 plus a tiny offset); weight 0 marks a free slot.
+struct HeldNote {
+    float note = 0.0f;
+    float weight = 0.0f;
+};
+
+inline constexpr int32_t kHeldNoteSlots = 32;
+
+// Collects the occupied slots in slot order and sorts them by note, ascending; equal notes keep
+// their slot order. Entries from the returned count on are zero. The sampler's note view uses
+// the same ordering.
+int32_t sortHeldNotes(std::span<const HeldNote, kHeldNoteSlots> slots,
+                      std::span<HeldNote, kHeldNoteSlots> sorted);
+
+// Gives the four lowest held notes to voices 1-4 (note 0, weight 0 for voices left over) and
+// recomputes their pitches, increments and gains, and the noise level. Call after every note-on,
+// note-off and all-notes-off, and at the end of the engine set-up.
+void rebuildVoices(SynthControls& controls, std::span<const HeldNote, kHeldNoteSlots> slots);
+
+class CarrierSynth {
+public:
+    static constexpr int32_t kNoiseTableSize = 1024;
+    static constexpr float kClipLimit = 2.0f;
+    static constexpr float kSoftClip = 0.25f;  // y (1 - k |y|) bends the clamped range to +-1
+
+    // controls: the working values (voices, morph, warp, noise blend, filter), shared with the
+    // parameter setters; the voice phases advance in it. info: inverse sample rate. noiseTable:
+    // 1024 floats owned by the instance. All three must outlive the synthesizer. Builds the
+    // wavetables if this is the first synthesizer of the process.
+    CarrierSynth(SynthControls& controls, const TMSystemInfo& info, const float* noiseTable);
+
+    // One frame; offset is this frame's anti-denormal offset (about 1e-8).
+    float renderSample(float offset);
+    // n consecutive frames into out (n may be 0). offset is the first frame's anti-denormal
+    // offset; its sign flips every frame, exactly as n calls of renderSample would see it. The
+    // working values are read once per call, so the engine calls this per chunk of at most one
+    // control block.
+    void render(float* out, int32_t n, float offset);
+
+    // The latest output; it stays as it is while the synthesizer is not run.
+    float output() const { return output_; }
+
+    // The noise position also steps once per processing call.
+    void advanceNoiseIndex() { noiseIndex_ = (noiseIndex_ + 1) & (kNoiseTableSize - 1); }
+    int32_t noiseIndex() const { return noiseIndex_; }
+
+    // Introspection for tests: the filter input of the latest frame (oscillators and noise
+    // blended) and the band-pass and low-pass filter states.
+    float lastFilterInput() const { return lastInput_; }
+    float bandPassState() const { return bp_; }
+    float lowPassState() const { return lp_; }
+
+    // Largest filter coefficient used at damping q: the Chamberlin state-variable filter is
+    // stable only while F^2 + 2 q F < 4, which high cutoffs at sample rates below about 35 kHz
+    // would break. This linear bound lies under that curve for every damping 0.1..1.
+    static float stableCoefficient(float q) { return 1.75f - 0.55f * q; }
+
+private:
+    // Everything a chunk needs, read from the controls once per call; per-voice values side by
+    // side so the four voices run as one vector.
+    struct Frame {
+        alignas(16) std::array<float, SynthControls::kVoices> phase, step, split, slopeBelow,
+            slopeAbove, lowOffset, highOffset, gain;
+        std::array<const WavePoint*, SynthControls::kVoices> low, high;
+        float morph, noiseLevel, noiseFraction, f, q;
+        int32_t noiseLow, noiseHigh, type;
+    };
+
+    void load(Frame& fr) const;
+    void store(const Frame& fr);
+
+    SynthControls& controls_;
+    const TMSystemInfo& info_;
+    const float* noise_;
+    // Per voice, the wave of each of the four slots (voice 1 has the softer square and saw).
+    std::array<std::array<const Wavetable*, 4>, SynthControls::kVoices> slotWave_{};
+
+    float hp_ = 0.0f, bp_ = 0.0f, lp_ = 0.0f;
+    float output_ = 0.0f;
+    float lastInput_ = 0.0f;
+    int32_t noiseIndex_ = 0;
+};
+
+}  // namespace kf

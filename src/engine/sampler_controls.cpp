@@ -1,0 +1,46 @@
+#include "engine/sampler_controls.h"
+
+#include "common/numeric.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace kf {
+
+void SamplerControls::setLoop(float v) {
+    loop_ = static_cast<float>(truncToInt(std::min(2.0f * v, 1.0f)));
+    loopCount_ = -static_cast<int32_t>(loop_);
+}
+
+void SamplerControls::setTrigger(float v) {
+    source_ = std::clamp(truncToInt(std::min(4.0f * v, 3.0f)), 0, 3);
+    updateTrigger();
+}
+
+void SamplerControls::setPitch(float v) { pitch_ = std::trunc((48.0f * v - 24.0f) / 0.1f) * 0.1f; }
+
+void SamplerControls::setLevel(float v) {
+    level_ = v;
+    levelDb_ = decibels(v);
+    gain_ = triggerValue_ * level_;
+}
+
+float SamplerControls::sourceValue() const {
+    switch (source_) {
+        case kLastVelocity:
+            return info_.lastVelocityWeight;
+        case kLowestNoteVelocity:
+            return lowestWeight_;
+        case kSingleNote:
+            return heldNotes_ == 1 ? 1.0f : 0.0f;
+        default:
+            return info_.transportPlaying;
+    }
+}
+
+void SamplerControls::updateTrigger() {
+    triggerValue_ = sourceValue();
+    gain_ = triggerValue_ * level_;
+}
+
+}  // namespace kf

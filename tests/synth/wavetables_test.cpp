@@ -1,0 +1,97 @@
+#include "engine/wavetables.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <utility>
+#include <vector>
+
+namespace kf {
+namespace {
+
+// Amplitude of harmonic h of the table (as a sinusoid's peak), by a direct DFT.
+double harmonic(const Wavetable& t, int h) {
+    std::complex<double> sum = 0.0;
+    for (int i = 0; i < kWaveTableSize; ++i)
+        sum += static_cast<double>(t.value(i)) *
+               std::polar(1.0, -2.0 * std::numbers::pi * h * i / kWaveTableSize);
+    return 2.0 * std::abs(sum) / kWaveTableSize;
+}
+
+int argMax(const Wavetable& t, double sign) {
+    int best = 0;
+    for (int i = 1; i < kWaveTableSize; ++i)
+        if (sign * t.value(i) > sign * t.value(best)) best = i;
+    return best;
+}
+
+TEST(Wavetables, EveryWaveIsZeroMeanWithinUnitRangeWithWrappingSlopes) {
+    for (int w = 0; w < kWaveCount; ++w) {
+        SCOPED_TRACE(w);
+        const Wavetable& t = wavetable(static_cast<Wave>(w));
+        double sum = 0.0;
+        for (int i = 0; i < kWaveTableSize; ++i) {
+            sum += t.value(i);
+            EXPECT_LE(std::fabs(t.value(i)), 1.0f);
+            EXPECT_EQ(t.slope(i), t.value((i + 1) % kWaveTableSize) - t.value(i)) << i;
+        }
+        EXPECT_NEAR(sum / kWaveTableSize, 0.0, 1e-6);
+    }
+    const Wavetable& sine = wavetable(Wave::kSine);
+    for (int i = 0; i < kWaveTableSize; ++i)
+        EXPECT_NEAR(sine.value(i), std::sin(2.0 * std::numbers::pi * i / kWaveTableSize), 1e-7);
+}
+
+// Harmonic amplitudes within 3 % (4 % for the rounded, leaning triangle) of the design targets:
+// saw 0.577 / h, square 1.07 / h on odd h, triangle 0.75 / h^2 on odd h, soft saw's fundamental
+// 0.74; symmetric waves carry no even harmonics.
+TEST(Wavetables, HarmonicAmplitudesFollowTheirShapes) {
+    const Wavetable& saw = wavetable(Wave::kSaw);
+    const Wavetable& square = wavetable(Wave::kSquare);
+    const Wavetable& triangle = wavetable(Wave::kTriangle);
+    const Wavetable& softSquare = wavetable(Wave::kSoftSquare);
+    const Wavetable& softSaw = wavetable(Wave::kSoftSaw);
+    for (int h = 1; h <= 16; ++h) EXPECT_NEAR(harmonic(saw, h) * h / 0.577, 1.0, 0.03) << h;
+    for (int h = 1; h <= 15; h += 2) EXPECT_NEAR(harmonic(square, h) * h / 1.07, 1.0, 0.03) << h;
+    for (int h = 1; h <= 7; h += 2) EXPECT_NEAR(harmonic(triangle, h) * h * h / 0.75, 1.0, 0.04) << h;
+    for (int h = 2; h <= 32; h += 2) {
+        EXPECT_LT(harmonic(square, h), 1e-4) << h;
+        EXPECT_LT(harmonic(triangle, h), 1e-4) << h;
+        EXPECT_LT(harmonic(softSquare, h), 1e-4) << h;
+    }
+    // The soft square matches the square low down and falls behind it above the 15th.
+    for (int h = 1; h <= 9; h += 2)
+        EXPECT_NEAR(harmonic(softSquare, h) / harmonic(square, h), 1.0, 0.03) << h;
+    for (int h = 17; h <= 41; h += 2) EXPECT_LT(harmonic(softSquare, h), 0.98 * harmonic(square, h)) << h;
+    EXPECT_NEAR(harmonic(softSaw, 1) / 0.74, 1.0, 0.03);
+    for (int h = 2; h <= 12; ++h) EXPECT_GT(harmonic(softSaw, h) * h, 0.3) << h;
+}
+
+// Listed points of each shape within 0.05; extremes where the shape puts them.
+TEST(Wavetables, ShapesPassThroughTheirDesignPoints) {
+    const std::vector<std::pair<Wave, std::vector<std::pair<int, float>>>> points = {
+        {Wave::kSaw, {{0, 0.98f}, {1, 1.0f}, {1022, -0.80f}, {1023, -0.49f}}},
+        {Wave::kSquare, {{0, 0.998f}, {511, 0.62f}, {512, -0.998f}, {1023, -0.69f}}},
+        {Wave::kTriangle, {{0, 0.0f}, {278, 0.92f}, {512, 0.0f}, {791, -0.92f}}},
+        {Wave::kSoftSquare,
+         {{0, 0.127f}, {16, 0.996f}, {384, 0.77f}, {512, -0.07f}, {640, -0.93f}, {1023, -0.18f}}},
+        {Wave::kSoftSaw, {{0, 0.21f}, {16, 0.99f}, {953, -0.76f}, {1023, -0.28f}}},
+    };
+    for (const auto& [wave, list] : points)
+        for (const auto& [i, v] : list)
+            EXPECT_NEAR(wavetable(wave).value(i), v, 0.05) << static_cast<int>(wave) << " @" << i;
+
+    EXPECT_EQ(argMax(wavetable(Wave::kSaw), 1.0), 1);
+    EXPECT_NEAR(argMax(wavetable(Wave::kTriangle), 1.0), 278, 10);
+    EXPECT_NEAR(argMax(wavetable(Wave::kTriangle), -1.0), 791, 10);
+    EXPECT_NEAR(argMax(wavetable(Wave::kSoftSaw), 1.0), 16, 4);
+    EXPECT_NEAR(argMax(wavetable(Wave::kSoftSaw), -1.0), 953, 8);
+    // Square tops droop monotonically toward the next edge.
+    const Wavetable& square = wavetable(Wave::kSquare);
+    for (int i = 1; i < 512; ++i) EXPECT_LT(square.value(i), square.value(i - 1)) << i;
+}
+
+}  // namespace
+}  // namespace kf
