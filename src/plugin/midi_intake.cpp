@@ -1,0 +1,338 @@
+#include "plugin/midi_intake.h"
+
+#include <algorithm>
+
+#include "engine/carrier_synth.h"
+
+namespace kf {
+
+namespace {
+
+// Tiny per-note offsets added to the velocity weight, so two notes of equal velocity
+// never carry exactly the same weight.
+constexpr std::array<float, 4> kVelocityOffsets = {1.2e-6f, 2.4e-6f, 3.6e-6f, 4.8e-6f};
+
+// A host block is at most a few seconds; anything further out is a broken event.
+constexpr int32_t kMaxDeltaFrames = 1 << 22;
+
+constexpr const char* kControllerNames[MidiIntake::kControllers] = {
+    "Banksel",      "Modulation",   "Breath",       "#3",           "Foot",         "Portamento",
+    "DataEntry",    "Volume",       "Balance",      "#9",           "Pan",          "Expression",
+    "GenPurp1",     "GenPurp2",     "GenPurp3",     "GenPurp4",     "#16",          "#17",
+    "#18",          "#19",          "#20",          "#21",          "#22",          "#23",
+    "#24",          "#25",          "#26",          "#27",          "#28",          "#29",
+    "#30",          "#31",          "BankSelLSB",   "Mod LSB",      "BreathLSB",    "FootLSB",
+    "PortaLSB",     "DataEntLSB",   "VolumeLSB",    "BalanceLSB",   "#40",          "Pan LSB",
+    "Expr LSB",     "#43",          "#44",          "#45",          "#46",          "#47",
+    "#48",          "#49",          "#50",          "#51",          "#52",          "#53",
+    "#54",          "#55",          "#56",          "#57",          "#58",          "#59",
+    "#60",          "#61",          "#62",          "#63",          "Sustain",      "Porta On/Off",
+    "Sostenuto",    "Soft pedal",   "Legato fs",    "Hold 2",       "Sound var",    "Harmonique",
+    "Release time", "Attack time",  "Cut-off",      "#75",          "#76",          "#77",
+    "#78",          "#79",          "GenPurp5",     "GenPurp6",     "GenPurp7",     "GenPurp8",
+    "Porta ",       "#85",          "#86",          "#87",          "#88",          "#89",
+    "#90",          "ExtFx1 Depth", "ExtFx2 Depth", "ExtFx3 Depth", "ExtFx4 Depth", "ExtFx5 Depth",
+    "Data inc",     "Data dec",     "Nrpn LSB",     "Nrpn MSB",     "Rpn LSB",      "Rpn MSB",
+    "#102",         "#103",         "#104",         "#105",         "#106",         "#107",
+    "#108",         "#109",         "#110",         "#111",         "#112",         "#113",
+    "#114",         "#115",         "#116",         "#117",         "#118",         "#119",
+    "AllSound off", "Reset ",       "Local ",       "AllNotes off", "Omni ON",      "Omni OFF",
+    "Mono ON",      "Poly ON",
+};
+
+bool isDataByte(int32_t v) { return v >= 0 && v <= 127; }
+
+}  // namespace
+
+MidiIntake::MidiIntake(TMSystemInfo& info, MidiTarget& target) : info_(info), target_(target) {
+    for (auto& m : maps_) m.reserve(kMapCapacity);
+}
+
+const char* MidiIntake::controllerName(int c) { return (c >= 0 && c < kControllers) ? kControllerNames[c] : ""; }
+
+// ---- intake ----------------------------------------------------------------------------
+
+int32_t MidiIntake::processEvents(const vst::VstEvents* events) {
+    if (!events) return 1;
+    for (int32_t i = 0; i < events->numEvents; ++i) {
+        const vst::VstEvent* e = events->events[i];
+        if (!e || e->type != vst::kVstMidiType) continue;
+        const auto* m = reinterpret_cast<const vst::VstMidiEvent*>(e);
+        queueMessage(static_cast<uint8_t>(m->midiData[0]), static_cast<uint8_t>(m->midiData[1]),
+                     static_cast<uint8_t>(m->midiData[2]), m->deltaFrames);
+    }
+    return 1;
+}
+
+void MidiIntake::queueMessage(uint8_t status, uint8_t byte1, uint8_t byte2, int32_t deltaFrames) {
+    // Data bytes are read as signed bytes; a value outside 0-127 is not valid MIDI data.
+    const int32_t data1 = static_cast<int8_t>(byte1);
+    const int32_t data2 = static_cast<int8_t>(byte2);
+    const bool editing = mapEditing();
+    int32_t kind;
+    switch (status & 0xF0) {
+        case 0x90:
+            kind = data2 > 0 ? kMidiNoteOn : kMidiNoteOff;
+            break;
+        case 0x80:
+            kind = kMidiNoteOff;
+            break;
+        case 0xB0:
+            if (data1 == 123 && (status & 0x0F) == 0) {
+                kind = kMidiAllNotesOff;
+            } else {
+                if (editing) return;
+                kind = kMidiController;
+            }
+            break;
+        case 0xE0:
+            kind = kMidiPitchBend;
+            break;
+        case 0xD0:
+            if (editing) return;
+            kind = kMidiChannelPressure;
+            break;
+        case 0xC0:
+            if (editing || ignorePrgChange_ != 0.0f) return;
+            kind = kMidiProgramChange;
+            break;
+        default:
+            return;
+    }
+    if ((kind == kMidiNoteOn || kind == kMidiNoteOff || kind == kMidiController) && !isDataByte(data1)) return;
+    const int32_t at = std::clamp(deltaFrames, 0, kMaxDeltaFrames);
+    if (queue_.insert(at, kind, data1, data2)) return;
+    // The queue is full. A release must never be lost, so it is applied now (a queued
+    // note-on of the same note is cancelled by it); anything else is dropped and counted.
+    if (kind == kMidiNoteOff || kind == kMidiAllNotesOff)
+        handle(MidiQueueEvent{0, kind, data1, data2});
+    else
+        ++dropped_;
+}
+
+void MidiIntake::postKeyboardNoteOn(int32_t note, int32_t velocity) {
+    pendingOnVelocity_.store(velocity, std::memory_order_relaxed);
+    pendingOnNote_.store(note, std::memory_order_release);
+}
+
+void MidiIntake::postKeyboardNoteOff(int32_t note, int32_t velocity) {
+    pendingOffVelocity_.store(velocity, std::memory_order_relaxed);
+    pendingOffNote_.store(note, std::memory_order_release);
+}
+
+void MidiIntake::sendKeyboardNotes() {
+    const int32_t on = pendingOnNote_.exchange(-1, std::memory_order_acq_rel);
+    if (isDataByte(on))
+        queueMessage(0x90, static_cast<uint8_t>(on),
+                     static_cast<uint8_t>(std::clamp(pendingOnVelocity_.load(std::memory_order_relaxed), 0, 127)), 0);
+    const int32_t off = pendingOffNote_.exchange(-1, std::memory_order_acq_rel);
+    if (isDataByte(off))
+        queueMessage(0x80, static_cast<uint8_t>(off),
+                     static_cast<uint8_t>(std::clamp(pendingOffVelocity_.load(std::memory_order_relaxed), 0, 127)), 0);
+}
+
+// ---- dispatch -------------------------------------------------------------------------
+
+void MidiIntake::dispatch(int32_t interval) {
+    queue_.dispatch(interval, [this](const MidiQueueEvent& e) { handle(e); });
+}
+
+void MidiIntake::handle(const MidiQueueEvent& e) {
+    switch (e.kind) {
+        case kMidiNoteOn:
+            noteOn(e.data1, e.data2);
+            break;
+        case kMidiNoteOff:
+            noteOff(e.data1);
+            break;
+        case kMidiAllNotesOff:
+            allNotesOff();
+            break;
+        case kMidiController:
+            controller(e.data1, e.data2);
+            break;
+        case kMidiPitchBend:
+            pitchBend(e.data2);
+            break;
+        case kMidiProgramChange:
+            program_ = static_cast<float>(e.data1);
+            break;
+        case kMidiChannelPressure:
+            channelPressure(e.data1);
+            break;
+        default:  // cancelled
+            break;
+    }
+}
+
+// ---- notes ----------------------------------------------------------------------------
+
+void MidiIntake::noteOn(int32_t note, int32_t velocityByte) {
+    keyMask_[static_cast<std::size_t>(note / 32)] |= 1u << (note % 32);
+    const float velocity = static_cast<float>(velocityByte) / 128.0f + kVelocityOffsets[velocityCycle_];
+    velocityCycle_ = (velocityCycle_ + 1) % 4;
+
+    auto isFree = [this](int i) { return slots_[static_cast<std::size_t>(i)].velocity == 0.0f; };
+    int chosen = writeIndex_;
+    if (!isFree(chosen)) {
+        int found = -1;
+        for (int i = writeIndex_ + 1; i < kSlots && found < 0; ++i)
+            if (isFree(i)) found = i;
+        for (int i = 0; i < writeIndex_ && found < 0; ++i)
+            if (isFree(i)) found = i;
+        if (found >= 0) chosen = found;  // else the note at the write index is replaced
+    }
+    writeIndex_ = chosen;
+
+    int occupied = 0;
+    for (const NoteSlot& s : slots_) occupied += s.velocity != 0.0f;
+    firstNote_ = occupied == 0 ? 1.0f : 0.0f;
+    heldCount_ = static_cast<float>(occupied + 1);
+
+    NoteSlot& slot = slots_[static_cast<std::size_t>(chosen)];
+    slot.note = static_cast<float>(note);
+    slot.frequency = info_.noteFrequency[note + 36];
+    slot.velocity = velocity;
+    info_.lastNote = slot.note;
+    info_.lastNoteFrequency = slot.frequency;
+    info_.lastVelocityWeight = velocity;
+
+    writeIndex_ = (writeIndex_ + 1) % kSlots;
+    rebuildSorted();
+}
+
+void MidiIntake::noteOff(int32_t note) {
+    keyMask_[static_cast<std::size_t>(note / 32)] &= ~(1u << (note % 32));
+    const float n = static_cast<float>(note);
+    auto held = std::find_if(slots_.begin(), slots_.end(),
+                             [n](const NoteSlot& s) { return s.velocity != 0.0f && s.note == n; });
+    if (held == slots_.end()) {
+        queue_.cancelNoteOn(note);  // released before it was ever handled
+        return;
+    }
+    held->velocity = 0.0f;
+    heldCount_ = std::max(heldCount_ - 1.0f, 0.0f);
+    firstNote_ = 0.0f;
+    updateLastNoteAfterRelease();
+    rebuildSorted();
+}
+
+void MidiIntake::updateLastNoteAfterRelease() {
+    // The most recent still-held note: walk backward from the slot written last.
+    for (int k = 1; k <= kSlots; ++k) {
+        const NoteSlot& s = slots_[static_cast<std::size_t>((writeIndex_ - k + kSlots) % kSlots)];
+        if (s.velocity != 0.0f) {
+            info_.lastNote = s.note;
+            info_.lastNoteFrequency = s.frequency;
+            info_.lastVelocityWeight = s.velocity;
+            return;
+        }
+    }
+    info_.lastVelocityWeight = 0.0f;
+}
+
+void MidiIntake::allNotesOff() {
+    for (NoteSlot& s : slots_) s.velocity = 0.0f;
+    info_.lastVelocityWeight = 0.0f;
+    heldCount_ = 0.0f;
+    writeIndex_ = 0;
+    rebuildSorted();
+}
+
+void MidiIntake::rebuildSorted() {
+    std::array<HeldNote, kSlots> held{}, sorted{};
+    for (std::size_t i = 0; i < held.size(); ++i) held[i] = {slots_[i].note, slots_[i].velocity};
+    sortedCount_ = sortHeldNotes(held, sorted);
+    for (std::size_t i = 0; i < sorted.size(); ++i) {
+        sortedNote_[i] = sorted[i].note;
+        sortedVelocity_[i] = sorted[i].weight;
+    }
+    info_.heldCount = heldCount_;
+    info_.noneHeld = sortedCount_ == 0 ? 1.0f : 0.0f;
+    target_.heldNotesChanged();
+}
+
+// ---- controllers, pressure, bend --------------------------------------------------------
+
+void MidiIntake::learnInto(std::vector<LearnPair>& map) {
+    const int32_t tag = learnTag_.load(std::memory_order_acquire);
+    if (tag == kNoLearn) return;
+    if (map.size() < map.capacity())  // never allocate on the audio thread
+        map.push_back(LearnPair{static_cast<int16_t>(tag), learnAux_.load(std::memory_order_relaxed)});
+    learnTag_.store(kNoLearn, std::memory_order_release);
+}
+
+void MidiIntake::controller(int32_t number, int32_t value) {
+    if (mapEditing()) return;
+    const float v = static_cast<float>(value) / 127.0f;
+    controllers_[static_cast<std::size_t>(number)] = v;
+    std::vector<LearnPair>& map = maps_[static_cast<std::size_t>(number)];
+    learnInto(map);
+    for (const LearnPair& p : map) target_.setParameter(p.tag, v);
+    applyModwheelIfChanged();
+}
+
+void MidiIntake::channelPressure(int32_t value) {
+    if (mapEditing()) return;
+    std::vector<LearnPair>& map = maps_[kPressureMap];
+    learnInto(map);
+    const float v = static_cast<float>(value) / 127.0f;
+    for (const LearnPair& p : map) target_.setParameter(p.tag, v);
+}
+
+void MidiIntake::pitchBend(int32_t msb) {
+    // Only the most significant byte counts: 0 is -1, 64 is 0, 127 is +1.
+    const float m = static_cast<float>(msb);
+    info_.pitchBend = m < 64.0f ? (m - 64.0f) / 64.0f : (m - 64.0f) / 63.0f;
+    applyBendIfChanged();
+}
+
+void MidiIntake::applyModwheelIfChanged() {
+    const float wheel = controllers_[1];
+    if (wheel == appliedModwheel_) return;
+    appliedModwheel_ = wheel;
+    target_.setParameter(12, wheel);
+}
+
+void MidiIntake::applyBendIfChanged() {
+    const float bend = std::clamp((info_.pitchBend + 1.0f) / 2.0f, 0.0f, 1.0f);
+    if (bend == appliedBend_) return;
+    appliedBend_ = bend;
+    target_.setParameter(104, bend);
+}
+
+void MidiIntake::reapplyWheelAndBend() {
+    applyModwheelIfChanged();
+    applyBendIfChanged();
+}
+
+// ---- learn maps ------------------------------------------------------------------------
+
+void MidiIntake::armLearn(int32_t tag, int16_t aux) {
+    learnAux_.store(aux, std::memory_order_relaxed);
+    learnTag_.store(tag, std::memory_order_release);
+}
+
+void MidiIntake::removeTag(int32_t tag) {
+    const bool wasEditing = mapEdit_.exchange(true, std::memory_order_acq_rel);
+    for (int c = 0; c < kControllers; ++c)
+        std::erase_if(maps_[static_cast<std::size_t>(c)], [tag](const LearnPair& p) { return p.tag == tag; });
+    mapEdit_.store(wasEditing, std::memory_order_release);
+}
+
+bool MidiIntake::appendPair(int controller, int32_t tag, int16_t aux) {
+    if (controller < 0 || controller >= kMaps) return false;
+    auto& map = maps_[static_cast<std::size_t>(controller)];
+    if (map.size() >= map.capacity()) return false;
+    map.push_back(LearnPair{static_cast<int16_t>(tag), aux});
+    return true;
+}
+
+void MidiIntake::replaceMaps(const std::array<std::vector<LearnPair>, kMaps>& maps) {
+    for (std::size_t i = 0; i < maps_.size(); ++i) {
+        maps_[i] = maps[i];
+        maps_[i].reserve(std::max(kMapCapacity, maps_[i].size()));
+    }
+}
+
+}  // namespace kf

@@ -1,0 +1,145 @@
+// The plug-in instance the host creates: it owns the parameters, the engine and its
+// sources, the insert effects and the editor state, and answers every host request.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/view_groups.h"
+#include "engine/carrier_synth.h"
+#include "engine/engine.h"
+#include "engine/sampler_controls.h"
+#include "engine/synth_controls.h"
+#include "effects/insert_effects.h"
+#include "plugin/midi_intake.h"
+#include "plugin/parameters.h"
+#include "vst/audioeffect.h"
+
+namespace kf {
+
+// The plug-in's own base: two hooks the editor calls, nothing else.
+class TMPluginBase : public vst::AudioEffectX {
+public:
+    using vst::AudioEffectX::AudioEffectX;
+    virtual void openManual() {}
+    virtual void editorClosed() {}
+};
+
+class alignas(32) TMUniClient : public TMPluginBase, private EngineHost, private MidiTarget {
+public:
+    static constexpr const char* kProductName = "Kestrafone";
+    static constexpr const char* kVendorName = "Tallow Mill";
+    static constexpr const char* kAcidHostProduct = "Sony ACID Pro";
+    static constexpr int32_t kVendorVersion = 1300;
+    static constexpr int32_t kNoiseTableSize = 1024;
+
+    explicit TMUniClient(vst::AudioMasterCallback master);
+    ~TMUniClient() override;
+
+    // Host interface.
+    void suspend() override;
+    void resume() override;
+    void setSampleRate(float sampleRate) override;
+    void processReplacing(float** inputs, float** outputs, int32_t frames) override;
+    void openManual() override;
+    void setParameter(int32_t index, float value) override;
+    float getParameter(int32_t index) override;
+    void setParameterAutomated(int32_t index, float value) override;
+    void setProgram(int32_t program) override;
+    void getProgramName(char* name) override;
+    void getParameterLabel(int32_t index, char* label) override;
+    void getParameterDisplay(int32_t index, char* text) override;
+    void getParameterName(int32_t index, char* text) override;
+    bool getParameterProperties(int32_t index, vst::VstParameterProperties* p) override;
+    bool beginEdit(int32_t index) override;
+    bool endEdit(int32_t index) override;
+    bool getProgramNameIndexed(int32_t category, int32_t index, char* text) override;
+    bool getOutputProperties(int32_t index, vst::VstPinProperties* props) override;
+    int32_t getNumMidiInputChannels() override { return 1; }
+    bool getEffectName(char* name) override;
+    bool getProductString(char* text) override;
+    bool getVendorString(char* text) override;
+    int32_t getVendorVersion() override { return kVendorVersion; }
+    int32_t canDo(const char* text) override;
+    int32_t processEvents(vst::VstEvents* events) override { return midi_.processEvents(events); }
+
+    // MIDI learn operations the editor calls (user-interface thread).
+    void armLearn(int32_t tag) { midi_.armLearn(tag, 0); }
+    // Removes a parameter's controller mappings (the knob menu's "clear").
+    void clearLearn(int32_t tag) { midi_.removeTag(tag); }
+    // Maps controller c to the parameter alone, keeping the audio thread out while the maps
+    // change; false (nothing changed) when the audio thread stayed busy.
+    bool assignController(int32_t tag, int controller, int16_t aux);
+    const MidiIntake& midi() const { return midi_; }
+    MidiIntake& midi() { return midi_; }
+    int32_t getPlugCategory() override { return vst::kPlugCategEffect; }
+
+    // What the editor and tests look at.
+    const ParameterSet& parameters() const { return params_; }
+    const ViewGroupMask& viewGroups() const { return viewGroups_; }
+    ViewGroupMask& viewGroups() { return viewGroups_; }
+    const EditorRefresh& editorRefresh() const { return refresh_; }
+    const Engine& engine() const { return engine_; }
+    Engine& engine() { return engine_; }
+    const SynthControls& synth() const { return synth_; }
+    const CarrierSynth& carrier() const { return carrier_; }
+    const SamplerControls& sampler() const { return sampler_; }
+    const float* noiseTable() const { return noiseTable_; }
+    bool hostIsMaker() const { return hostIsMaker_; }
+    bool hostIsAcid() const { return hostIsAcid_; }
+    const std::string& currentProgramName() const { return programName_; }
+    float ignoreProgramChange() const { return ignorePrgChange_; }
+    float programFloat() const { return programFloat_; }
+    TMEffect* effect(int choice) { return effects_.forChoice(choice); }
+
+private:
+    // EngineHost: what the engine asks of its owner during processing and set-up.
+    bool queryTime(HostTimeInfo& time) override;
+    void resendParameter(int32_t tag) override;
+    void refreshAfterSetup() override;
+    void sendKeyboardNotes() override { midi_.sendKeyboardNotes(); }
+    void handleQueuedEvents() override { midi_.dispatch(kControlInterval); }
+    void transportChanged(bool playing) override;
+    void renderSynth(float* out, int32_t n, float offset) override { carrier_.render(out, n, offset); }
+
+    // MidiTarget: what note and controller handling change.
+    void heldNotesChanged() override;
+    // Waits (1 ms steps, at most 500) until no processing call runs, with the loading flag
+    // set so none starts; false when it gave up, with the flag cleared again.
+    bool holdAudioThread();
+    void releaseAudioThread();
+
+    InputStage& inputStage(bool first) { return first ? engine_.inputStage1() : engine_.inputStage2(); }
+
+    void identifyHost();
+    void fillNoiseTable();
+    void setInitialValues();
+    void applyModeFlags(int32_t tag);
+    void applyViewGroups(int32_t tag);
+    void applyOverlayBit();
+    void storeChoice(ParameterRecord& r, float scaled);
+
+    ParameterSet params_;
+    Engine engine_;
+    SynthControls synth_;
+    float noiseTable_[kNoiseTableSize] = {};
+    CarrierSynth carrier_;
+    SamplerControls sampler_;
+    InsertEffects effects_;
+    MidiIntake midi_;
+    ViewGroupMask viewGroups_;
+    EditorRefresh refresh_;
+
+    bool hostIsMaker_ = false;
+    bool hostIsAcid_ = false;
+    std::string programName_ = "default";
+    float ignorePrgChange_ = 1.0f;
+    float programFloat_ = 0.0f;
+    // Last values of the mode flags, so a dependent value follows only a change.
+    float carrierFlag_ = 0.0f;
+    float modulatorFlag_ = 0.0f;
+};
+
+}  // namespace kf

@@ -1,0 +1,32 @@
+// A scripted host callback for driving the instance directly in tests.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "plugin/uniclient.h"
+
+namespace kf::test {
+
+struct FakeHost {
+    intptr_t version = 2400;
+    std::string vendor = "Test Vendor";
+    std::string product = "Test Host";
+    bool answersStrings = true;
+    bool hasTime = false;
+    vst::VstTimeInfo time{};
+    std::vector<std::pair<int32_t, float>> automated;
+    std::vector<int32_t> beginEdits, endEdits;
+    int wantMidiCalls = 0;
+    bool editAnswer = true;
+
+    static intptr_t callback(vst::AEffect* e, int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
+    // The host the next instance is created under; tests run one at a time.
+    static FakeHost* current;
+};
+
+// Creates an instance through the exported entry point's path, under this host.
+std::unique_ptr<TMUniClient> makeInstance(FakeHost& host);
+
+}  // namespace kf::test

@@ -1,0 +1,65 @@
+// The built module as a host loads it: its exports and its entry point.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "vst/aeffect.h"
+
+namespace {
+
+using Entry = vst::AEffect* (*)(vst::AudioMasterCallback);
+
+intptr_t gVersionAnswer = 2400;
+intptr_t host(vst::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
+    return opcode == vst::audioMasterVersion ? gVersionAnswer : 0;
+}
+
+struct Module {
+    Module() : handle(dlopen(KF_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {}
+    ~Module() {
+        if (handle) dlclose(handle);
+    }
+    Entry entry(const char* name) const { return reinterpret_cast<Entry>(dlsym(handle, name)); }
+    void* handle;
+};
+
+TEST(Module, ExportsOnlyTheEntryPoint) {
+    FILE* p = popen("nm -D --defined-only " KF_PLUGIN_PATH " 2>&1", "r");
+    ASSERT_NE(p, nullptr);
+    std::set<std::string> names;
+    char line[512];
+    while (std::fgets(line, sizeof line, p)) {
+        std::string s(line);
+        const auto space = s.find_last_of(' ');
+        names.insert(s.substr(space + 1, s.find_last_not_of("\n") - space));
+    }
+    pclose(p);
+    EXPECT_EQ(names, (std::set<std::string>{"VSTPluginMain", "main"}));
+}
+
+TEST(Module, BothEntryNamesCreateAnInstance) {
+    Module m;
+    ASSERT_NE(m.handle, nullptr) << dlerror();
+    for (const char* name : {"VSTPluginMain", "main"}) {
+        Entry entry = m.entry(name);
+        ASSERT_NE(entry, nullptr) << name;
+        vst::AEffect* e = entry(host);
+        ASSERT_NE(e, nullptr) << name;
+        EXPECT_EQ(e->magic, vst::kEffectMagic);
+        EXPECT_EQ(e->dispatcher(e, vst::effClose, 0, 0, nullptr, 0.0f), 1);
+    }
+}
+
+TEST(Module, HostsOfVersionZeroGetNoInstance) {
+    Module m;
+    ASSERT_NE(m.handle, nullptr) << dlerror();
+    gVersionAnswer = 0;
+    EXPECT_EQ(m.entry("VSTPluginMain")(host), nullptr);
+    EXPECT_EQ(m.entry("VSTPluginMain")(nullptr), nullptr);
+    gVersionAnswer = 2400;
+}
+
+}  // namespace
