@@ -1,0 +1,500 @@
+// kestrafone-render: renders audio files through a VST 2.4 plug-in, or describes the
+// plug-in the way a host's scanner sees it.
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/audio_file.h"
+#include "host/midi_file.h"
+#include "host/render.h"
+#include "host/vst_host.h"
+
+namespace {
+
+using kf::host::AudioData;
+using kf::host::Plugin;
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 1;
+constexpr int kExitFile = 2;
+constexpr int kExitPlugin = 3;
+
+constexpr double kMidiTailSeconds = 2.0;  // rendered after the last MIDI event, for releases and reverb
+constexpr double kMaxLengthSeconds = 86400.0;
+
+constexpr const char* kUsage = R"(Usage: kestrafone-render [options] PLUGIN.so
+       kestrafone-render [options] --plugin PLUGIN.so
+
+Renders audio through a VST 2.4 plug-in. The plug-in's input 1 is input A and its
+input 2 is input B.
+
+Inputs and output:
+  --input FILE         one audio file: left channel = input A, right = input B
+                       (a mono file feeds both)
+  --input-a FILE       a mono file for input A (silence if omitted)
+  --input-b FILE       a mono file for input B (silence if omitted); the shorter
+                       of A and B is padded with silence
+  --output FILE.wav    the WAV file to write (one channel per plug-in output)
+  --format F           float (32-bit float, the default) or pcm24
+  --midi FILE.mid      a Standard MIDI File whose channel messages (notes,
+                       controllers, pitch bend, pressure, program changes) are
+                       sent to the plug-in at their sample frames; the tracks
+                       play together and the file's tempo map times them
+  --length SECONDS     length of the output; longer than the input renders the
+                       plug-in's tail over silence, shorter cuts the input.
+                       Default: the input's length, or, when the MIDI file
+                       lasts longer (or there is no input), its last event
+                       plus 2 s. Required when there is neither input nor MIDI.
+
+Processing:
+  --sample-rate HZ     default: the input's rate, else 44100; inputs at another
+                       rate are refused (no resampling)
+  --block-size N       frames per processing call, 1..8192 (default 512)
+  --tempo BPM          host tempo reported to the plug-in (default: the MIDI
+                       file's tempo map, else 120); with --midi it also replaces
+                       every tempo of the file in timing its events
+  --set NAME=VALUE     set a parameter before rendering; NAME is the name the
+                       plug-in reports or its index, VALUE is normalised 0..1.
+                       Repeatable.
+
+Other:
+  --info               print the plug-in's description and parameters and exit
+                       (after applying any --set)
+  --quiet, -q          no progress bar or summary
+  --help, -h           this text
+
+Exit codes: 0 success, 1 usage error (bad option, value or parameter name),
+2 input/output file error, 3 plug-in load or interface error.
+)";
+
+struct Options {
+    std::string plugin;
+    std::string input, inputA, inputB, output, midi;
+    kf::host::SampleFormat format = kf::host::SampleFormat::Float32;
+    std::optional<double> lengthSeconds;
+    std::optional<int> sampleRate;
+    int blockSize = 512;
+    std::optional<double> tempo;
+    std::vector<std::string> sets;
+    bool info = false;
+    bool quiet = false;
+    bool help = false;
+};
+
+int fail(int code, const std::string& message) {
+    std::fprintf(stderr, "kestrafone-render: %s\n", message.c_str());
+    if (code == kExitUsage) std::fprintf(stderr, "Try 'kestrafone-render --help'.\n");
+    return code;
+}
+
+// Whole-string conversions: trailing garbage, empty text and non-finite values are errors.
+std::optional<long long> parseInteger(std::string_view s) {
+    long long value = 0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty()) return std::nullopt;
+    return value;
+}
+
+std::optional<double> parseReal(std::string_view s) {
+    double value = 0.0;
+    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (ec != std::errc() || end != s.data() + s.size() || s.empty() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// Parses argv into `o`; returns an error message for the first bad argument.
+std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
+    std::vector<std::string> positional;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (optionsEnded || arg.empty() || arg[0] != '-') {
+            positional.push_back(arg);
+            continue;
+        }
+        if (arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (arg == "--help" || arg == "-h") {
+            o.help = true;
+            continue;
+        }
+        if (arg == "--info") {
+            o.info = true;
+            continue;
+        }
+        if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
+            continue;
+        }
+        // Every other option takes a value, as "--name value" or "--name=value".
+        std::string name = arg, value;
+        if (const auto eq = arg.find('='); eq != std::string::npos && arg.starts_with("--")) {
+            name = arg.substr(0, eq);
+            value = arg.substr(eq + 1);
+        } else if (i + 1 < argc) {
+            value = argv[++i];
+        } else {
+            return "option " + arg + " needs a value";
+        }
+
+        if (name == "--plugin") {
+            o.plugin = value;
+        } else if (name == "--input") {
+            o.input = value;
+        } else if (name == "--input-a") {
+            o.inputA = value;
+        } else if (name == "--input-b") {
+            o.inputB = value;
+        } else if (name == "--midi") {
+            o.midi = value;
+        } else if (name == "--output") {
+            o.output = value;
+        } else if (name == "--format") {
+            if (value == "float") {
+                o.format = kf::host::SampleFormat::Float32;
+            } else if (value == "pcm24") {
+                o.format = kf::host::SampleFormat::Pcm24;
+            } else {
+                return "--format must be float or pcm24, not '" + value + "'";
+            }
+        } else if (name == "--length") {
+            const auto v = parseReal(value);
+            if (!v || *v <= 0.0 || *v > kMaxLengthSeconds)
+                return "--length must be a number of seconds above 0 and at most 86400, not '" + value + "'";
+            o.lengthSeconds = *v;
+        } else if (name == "--sample-rate") {
+            const auto v = parseInteger(value);
+            if (!v || *v < 1000 || *v > 768000)
+                return "--sample-rate must be a whole number of Hz from 1000 to 768000, not '" + value + "'";
+            o.sampleRate = static_cast<int>(*v);
+        } else if (name == "--block-size") {
+            const auto v = parseInteger(value);
+            if (!v || *v < 1 || *v > kf::host::kMaxBlockSize)
+                return "--block-size must be a whole number from 1 to " +
+                       std::to_string(kf::host::kMaxBlockSize) + ", not '" + value + "'";
+            o.blockSize = static_cast<int>(*v);
+        } else if (name == "--tempo") {
+            const auto v = parseReal(value);
+            if (!v || *v <= 0.0 || *v > 1000.0)
+                return "--tempo must be a number of beats per minute above 0 and at most 1000, not '" +
+                       value + "'";
+            o.tempo = *v;
+        } else if (name == "--set") {
+            o.sets.push_back(value);
+        } else {
+            return "unknown option " + name;
+        }
+    }
+
+    if (positional.size() > 1 || (positional.size() == 1 && !o.plugin.empty()))
+        return "give exactly one plug-in (extra argument '" + positional.back() + "')";
+    if (positional.size() == 1) o.plugin = positional[0];
+    if (o.help) return std::nullopt;
+    if (o.plugin.empty()) return "no plug-in given";
+    if (!o.input.empty() && (!o.inputA.empty() || !o.inputB.empty()))
+        return "--input cannot be combined with --input-a or --input-b";
+    if (o.info) {
+        if (!o.output.empty()) return "--info cannot be combined with --output";
+        if (!o.midi.empty()) return "--info cannot be combined with --midi";
+        return std::nullopt;
+    }
+    if (o.output.empty()) return "no --output file given (or use --info)";
+    if (o.input.empty() && o.inputA.empty() && o.inputB.empty() && o.midi.empty() && !o.lengthSeconds)
+        return "no input, no --midi and no --length: nothing to render";
+    return std::nullopt;
+}
+
+struct Inputs {
+    AudioData audio;  // channel 0 = A, channel 1 = B
+    bool present = false;
+};
+
+// Reads the input files into two equally long channels. Returns an error message.
+std::optional<std::string> readInputs(const Options& o, Inputs& in) {
+    AudioData& a = in.audio;
+    std::string error;
+    if (!o.input.empty()) {
+        if (!kf::host::readAudioFile(o.input, a, error)) return error;
+        if (a.channels.size() > 2)
+            return o.input + " has " + std::to_string(a.channels.size()) +
+                   " channels; --input takes a mono or stereo file";
+        if (a.channels.size() == 1) a.channels.push_back(a.channels[0]);
+        in.present = true;
+        return std::nullopt;
+    }
+    a.channels.assign(2, {});
+    for (int side = 0; side < 2; ++side) {
+        const std::string& path = side == 0 ? o.inputA : o.inputB;
+        if (path.empty()) continue;
+        AudioData file;
+        if (!kf::host::readAudioFile(path, file, error)) return error;
+        if (file.channels.size() != 1)
+            return path + " has " + std::to_string(file.channels.size()) + " channels; --input-" +
+                   (side == 0 ? "a" : "b") + " takes a mono file (use --input for a stereo file)";
+        if (in.present && file.sampleRate != a.sampleRate)
+            return o.inputA + " is at " + std::to_string(a.sampleRate) + " Hz but " + path + " is at " +
+                   std::to_string(file.sampleRate) + " Hz; resampling is not supported";
+        a.sampleRate = file.sampleRate;
+        a.channels[static_cast<std::size_t>(side)] = std::move(file.channels[0]);
+        in.present = true;
+    }
+    const std::size_t frames = std::max(a.channels[0].size(), a.channels[1].size());
+    for (auto& c : a.channels) c.resize(frames, 0.0f);
+    return std::nullopt;
+}
+
+// Resolves each NAME=VALUE against the plug-in's parameter names and applies it.
+std::optional<std::string> applySets(Plugin& plugin, const std::vector<std::string>& sets) {
+    std::vector<std::string> names;
+    for (int32_t i = 0; i < plugin.numParams(); ++i) names.push_back(plugin.parameterName(i));
+
+    for (const std::string& set : sets) {
+        const auto eq = set.rfind('=');
+        if (eq == std::string::npos || eq == 0) return "--set needs NAME=VALUE, not '" + set + "'";
+        const std::string name = set.substr(0, eq), text = set.substr(eq + 1);
+        const auto value = parseReal(text);
+        if (!value || *value < 0.0 || *value > 1.0)
+            return "--set " + name + ": the value must be a normalised number from 0 to 1, not '" + text +
+                   "'";
+
+        std::vector<int32_t> matches;
+        if (const auto index = parseInteger(name)) {
+            if (*index < 0 || *index >= plugin.numParams())
+                return "--set: parameter index " + name + " is outside 0.." +
+                       std::to_string(plugin.numParams() - 1);
+            matches.push_back(static_cast<int32_t>(*index));
+        } else {
+            for (std::size_t i = 0; i < names.size(); ++i)
+                if (names[i] == name) matches.push_back(static_cast<int32_t>(i));
+        }
+        if (matches.empty())
+            return "--set: the plug-in has no parameter named '" + name + "' (--info lists them)";
+        if (matches.size() > 1) {
+            std::string list;
+            for (const int32_t m : matches) list += (list.empty() ? "" : ", ") + std::to_string(m);
+            return "--set: the parameter name '" + name + "' is ambiguous; it names indices " + list +
+                   "; use the index instead (e.g. --set " + std::to_string(matches[0]) + "=" + text + ")";
+        }
+        plugin.setParameter(matches[0], static_cast<float>(*value));
+    }
+    return std::nullopt;
+}
+
+void printInfo(Plugin& plugin) {
+    static constexpr const char* kCategories[] = {"Unknown",     "Effect",         "Synth",  "Analysis",
+                                                  "Mastering",   "Spacializer",    "RoomFx", "SurroundFx",
+                                                  "Restoration", "OfflineProcess", "Shell",  "Generator"};
+    static constexpr std::pair<int32_t, const char*> kFlags[] = {{1 << 0, "HasEditor"},
+                                                                 {1 << 1, "HasClip"},
+                                                                 {1 << 2, "HasVu"},
+                                                                 {1 << 3, "CanMono"},
+                                                                 {1 << 4, "CanReplacing"},
+                                                                 {1 << 5, "ProgramChunks"},
+                                                                 {1 << 8, "IsSynth"},
+                                                                 {1 << 9, "NoSoundInStop"},
+                                                                 {1 << 10, "ExtIsAsync"},
+                                                                 {1 << 11, "ExtHasBuffer"},
+                                                                 {1 << 12, "CanDoubleReplacing"}};
+    static constexpr const char* kCanDo[] = {"receiveVstEvents",   "receiveVstMidiEvent",
+                                             "receiveVstTimeInfo", "sendVstEvents",
+                                             "sendVstMidiEvent",   "offline",
+                                             "midiProgramNames",   "bypass",
+                                             "hasAboutScreen"};
+
+    const int32_t category = plugin.category();
+    std::string flags;
+    for (const auto& [bit, name] : kFlags)
+        if (plugin.flags() & bit) flags += std::string(flags.empty() ? "" : " ") + name;
+
+    std::printf("Plug-in:        %s\n", plugin.path().c_str());
+    std::printf("Entry point:    %s\n", plugin.entryName().c_str());
+    std::printf("Effect name:    %s\n", plugin.effectName().c_str());
+    std::printf("Vendor:         %s\n", plugin.vendorString().c_str());
+    std::printf("Product:        %s\n", plugin.productString().c_str());
+    std::printf("Vendor version: %d\n", plugin.vendorVersion());
+    std::printf("VST version:    %d\n", plugin.vstVersion());
+    std::printf("Category:       %d (%s)\n", category,
+                category >= 0 && category < 12 ? kCategories[category] : "not a known category");
+    std::printf("Unique ID:      '%s' (0x%08x)\n", kf::host::fourCharCode(plugin.uniqueId()).c_str(),
+                static_cast<uint32_t>(plugin.uniqueId()));
+    std::printf("Inputs:         %d\n", plugin.numInputs());
+    std::printf("Outputs:        %d\n", plugin.numOutputs());
+    std::printf("Parameters:     %d\n", plugin.numParams());
+    std::printf("Programs:       %d\n", plugin.numPrograms());
+    std::printf("Initial delay:  %d\n", plugin.initialDelay());
+    std::printf("Flags:          0x%x (%s)\n", static_cast<uint32_t>(plugin.flags()), flags.c_str());
+    std::printf("Can do:\n");
+    for (const char* what : kCanDo) {
+        const int32_t a = plugin.canDo(what);
+        std::printf("  %-22s %s\n", what, a > 0 ? "yes" : a < 0 ? "no" : "don't know");
+    }
+    std::printf("Parameters (index, name, display, label):\n");
+    for (int32_t i = 0; i < plugin.numParams(); ++i)
+        std::printf("  %4d  %-20s %s %s\n", i, plugin.parameterName(i).c_str(),
+                    plugin.parameterDisplay(i).c_str(), plugin.parameterLabel(i).c_str());
+}
+
+class ProgressBar {
+  public:
+    explicit ProgressBar(bool enabled) : enabled_(enabled) {}
+    // Ends an interrupted bar's line, so that an error message starts on its own line.
+    void end() {
+        if (enabled_ && last_ >= 0 && last_ < 100) std::fputc('\n', stderr);
+    }
+    void update(int64_t done, int64_t total) {
+        if (!enabled_ || total <= 0) return;
+        const int percent = static_cast<int>(done * 100 / total);
+        if (percent == last_) return;
+        last_ = percent;
+        constexpr int kWidth = 40;
+        const int filled = percent * kWidth / 100;
+        std::fprintf(stderr, "\r[%s%s] %3d%%", std::string(static_cast<std::size_t>(filled), '#').c_str(),
+                     std::string(static_cast<std::size_t>(kWidth - filled), ' ').c_str(), percent);
+        if (done >= total) std::fputc('\n', stderr);
+        std::fflush(stderr);
+    }
+
+  private:
+    bool enabled_;
+    int last_ = -1;
+};
+
+int run(int argc, char** argv) {
+    Options o;
+    if (const auto error = parseArguments(argc, argv, o)) return fail(kExitUsage, *error);
+    if (o.help) {
+        std::fputs(kUsage, stdout);
+        return kExitOk;
+    }
+
+    Inputs in;
+    if (!o.info) {
+        if (const auto error = readInputs(o, in)) return fail(kExitFile, *error);
+    }
+    int sampleRate = o.sampleRate.value_or(in.present ? in.audio.sampleRate : 44100);
+    if (in.present && in.audio.sampleRate != sampleRate)
+        return fail(kExitFile, "the input is at " + std::to_string(in.audio.sampleRate) +
+                                   " Hz but --sample-rate is " + std::to_string(sampleRate) +
+                                   " Hz; resampling is not supported");
+
+    std::string error;
+    kf::host::MidiFileContents midi;
+    if (!o.midi.empty() && !kf::host::readMidiFile(o.midi, sampleRate, o.tempo, midi, error))
+        return fail(kExitFile, error);
+
+    auto plugin = Plugin::load(o.plugin, {}, error);
+    if (!plugin) return fail(kExitPlugin, error);
+    if (plugin->numOutputs() < 1 || plugin->numOutputs() > kf::host::kMaxChannels ||
+        plugin->numInputs() < 0 || plugin->numInputs() > kf::host::kMaxChannels)
+        return fail(kExitPlugin, o.plugin + " reports " + std::to_string(plugin->numInputs()) +
+                                     " inputs and " + std::to_string(plugin->numOutputs()) +
+                                     " outputs; cannot render through it");
+
+    // Hosts set the rate and block size right after opening; parameters come after.
+    plugin->setSampleRate(sampleRate);
+    plugin->setBlockSize(o.blockSize);
+    if (const auto setError = applySets(*plugin, o.sets)) return fail(kExitUsage, *setError);
+
+    if (o.info) {
+        printInfo(*plugin);
+        return kExitOk;
+    }
+
+    int64_t frames = in.audio.frames();
+    if (o.lengthSeconds) {
+        frames = static_cast<int64_t>(std::llround(*o.lengthSeconds * sampleRate));
+    } else if (!o.midi.empty()) {
+        // Play the whole file, and long enough after its last event for releases and tails.
+        const int64_t midiFrames =
+            midi.lastEventFrame + 1 + static_cast<int64_t>(std::llround(kMidiTailSeconds * sampleRate));
+        if (static_cast<double>(midiFrames) > kMaxLengthSeconds * sampleRate)
+            return fail(kExitFile, "the MIDI file " + o.midi + " lasts " +
+                                       std::to_string(static_cast<double>(midi.lastEventFrame) / sampleRate) +
+                                       " s; give a --length of at most 86400 s to render part of it");
+        frames = std::max(frames, midiFrames);
+    }
+    if (!o.midi.empty() && midi.events.empty())
+        std::fprintf(stderr, "kestrafone-render: warning: the MIDI file %s holds no channel messages\n",
+                     o.midi.c_str());
+    const int outputs = plugin->numOutputs();
+    kf::host::WavWriter writer;
+    if (!writer.open(o.output, sampleRate, outputs, o.format, error)) return fail(kExitFile, error);
+
+    kf::host::RenderSettings settings;
+    settings.sampleRate = sampleRate;
+    settings.blockSize = o.blockSize;
+    settings.tempo = o.tempo.value_or(120.0);
+    settings.tempoMap = midi.tempoMap;
+
+    auto source = [&](int64_t pos, std::span<float* const> channels, int32_t n) {
+        for (std::size_t c = 0; c < channels.size() && c < in.audio.channels.size(); ++c) {
+            const auto& src = in.audio.channels[c];
+            if (pos < static_cast<int64_t>(src.size()))
+                std::copy_n(src.begin() + pos, std::min<int64_t>(n, static_cast<int64_t>(src.size()) - pos),
+                            channels[c]);
+        }
+    };
+    // Non-finite samples would turn into full-scale garbage in an integer file; they are
+    // written as silence and reported.
+    int64_t nonFinite = 0;
+    std::vector<std::vector<float>> scratch(static_cast<std::size_t>(outputs),
+                                            std::vector<float>(static_cast<std::size_t>(o.blockSize)));
+    std::vector<const float*> scratchPtr;
+    for (const auto& c : scratch) scratchPtr.push_back(c.data());
+    auto sink = [&](std::span<const float* const> channels, int32_t n, std::string& sinkError) {
+        for (std::size_t c = 0; c < channels.size(); ++c)
+            for (int32_t f = 0; f < n; ++f) {
+                const float v = channels[c][f];
+                const bool finite = std::isfinite(v);
+                nonFinite += finite ? 0 : 1;
+                scratch[c][static_cast<std::size_t>(f)] = finite ? v : 0.0f;
+            }
+        return writer.write(scratchPtr, n, sinkError);
+    };
+    ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
+    const bool ok = kf::host::renderStream(*plugin, frames, settings, midi.events, source, sink, error,
+                                           [&](int64_t done, int64_t total) { bar.update(done, total); });
+    bar.end();
+    if (!ok || !writer.close(error)) {
+        std::error_code ignored;
+        std::filesystem::remove(o.output, ignored);  // a partial file would pass for a result
+        return fail(kExitFile, error);
+    }
+    if (nonFinite > 0)
+        std::fprintf(
+            stderr,
+            "kestrafone-render: warning: the plug-in produced %lld non-finite samples; written as 0\n",
+            static_cast<long long>(nonFinite));
+    // Events at or after the end are not sent; say so when that cuts the file short.
+    const auto sent = std::count_if(midi.events.begin(), midi.events.end(),
+                                    [&](const kf::host::TimedMidiEvent& e) { return e.frame < frames; });
+    if (static_cast<std::size_t>(sent) < midi.events.size())
+        std::fprintf(
+            stderr, "kestrafone-render: warning: %zu MIDI events after the end of the render were not sent\n",
+            midi.events.size() - static_cast<std::size_t>(sent));
+    if (!o.quiet) {
+        std::printf("Rendered %.3f s (%lld frames, %d channels, %d Hz) to %s\n",
+                    static_cast<double>(frames) / sampleRate, static_cast<long long>(frames), outputs,
+                    sampleRate, o.output.c_str());
+        if (!o.midi.empty())
+            std::printf("Sent %lld MIDI events from %s\n", static_cast<long long>(sent), o.midi.c_str());
+    }
+    return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}

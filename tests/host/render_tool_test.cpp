@@ -1,0 +1,320 @@
+// kestrafone-render as a user runs it: arguments, exit codes, messages and rendered files.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include "host/audio_file.h"
+#include "smf_builder.h"
+#include "test_support.h"
+
+namespace kf::host {
+namespace {
+
+using test::CommandResult;
+using test::shellQuote;
+
+CommandResult runTool(const std::string& arguments) {
+    return test::runCommand(shellQuote(KF_RENDER_PATH) + " " + arguments);
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A file of constant channels, so every output frame can be checked exactly.
+std::string writeConstant(const test::TempDir& dir, const std::string& name, std::vector<float> levels,
+                          int frames, int rate = 48000) {
+    AudioData data;
+    data.sampleRate = rate;
+    for (const float level : levels) data.channels.emplace_back(static_cast<std::size_t>(frames), level);
+    std::string error;
+    const std::string path = dir.file(name);
+    EXPECT_TRUE(writeWavFile(path, data, SampleFormat::Float32, error)) << error;
+    return path;
+}
+
+AudioData readBack(const std::string& path) {
+    AudioData data;
+    std::string error;
+    EXPECT_TRUE(readAudioFile(path, data, error)) << error;
+    return data;
+}
+
+const std::string kFake = shellQuote(FAKE_VSTMAIN_PATH);
+
+TEST(RenderTool, HelpDocumentsTheExitCodes) {
+    const CommandResult r = runTool("--help");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(contains(r.output, "Exit codes: 0 success, 1 usage error")) << r.output;
+    EXPECT_TRUE(contains(r.output, "2 input/output file error, 3 plug-in load"));
+}
+
+TEST(RenderTool, BadArgumentsAreUsageErrors) {
+    const std::string out = "--output /tmp/kf-never-written.wav ";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "no plug-in given"},
+        {"--info --block-size 0 " + kFake, "--block-size must be a whole number from 1 to 8192, not '0'"},
+        {"--info --block-size 12abc " + kFake, "not '12abc'"},
+        {"--info --block-size=9000 " + kFake, "not '9000'"},
+        {"--info --tempo fast " + kFake, "--tempo must be"},
+        {"--info --tempo nan " + kFake, "--tempo must be"},
+        {"--info --sample-rate 44100.5 " + kFake, "--sample-rate must be a whole number"},
+        {out + "--length -1 " + kFake, "--length must be"},
+        {out + "--length 1x " + kFake, "--length must be"},
+        {"--info --format pcm16 " + kFake, "--format must be float or pcm24"},
+        {"--frobnicate " + kFake, "unknown option --frobnicate"},
+        {"--info --block-size", "option --block-size needs a value"},
+        {"--info " + kFake + " " + kFake, "give exactly one plug-in"},
+        {out + "--input a.wav --input-a b.wav " + kFake, "--input cannot be combined"},
+        {kFake, "no --output file given"},
+        {out + kFake, "no input, no --midi and no --length: nothing to render"},
+        {"--info --midi x.mid " + kFake, "--info cannot be combined with --midi"},
+        {"--info --output x.wav " + kFake, "--info cannot be combined with --output"},
+        {"--info --set Level=0.5 " + kFake,
+         "the parameter name 'Level' is ambiguous; it names indices 1, 2; use the index instead (e.g. --set "
+         "1=0.5)"},
+        {"--info --set Loudness=0.5 " + kFake, "no parameter named 'Loudness'"},
+        {"--info --set Gain=1.5 " + kFake, "normalised number from 0 to 1, not '1.5'"},
+        {"--info --set Gain= " + kFake, "not ''"},
+        {"--info --set Gain " + kFake, "--set needs NAME=VALUE"},
+        {"--info --set 3=0.5 " + kFake, "index 3 is outside 0..2"},
+    };
+    for (const auto& [args, message] : cases) {
+        const CommandResult r = runTool(args);
+        EXPECT_EQ(r.exitCode, 1) << args << "\n" << r.output;
+        EXPECT_TRUE(contains(r.output, message))
+            << args << "\nexpected: " << message << "\ngot: " << r.output;
+        EXPECT_TRUE(contains(r.output, "Try 'kestrafone-render --help'.")) << args;
+    }
+}
+
+TEST(RenderTool, FileProblemsExitWithTwo) {
+    test::TempDir dir;
+    const std::string stereo = writeConstant(dir, "stereo.wav", {0.5f, 0.5f}, 100);
+    const std::string at44 = writeConstant(dir, "at44.wav", {0.5f}, 100, 44100);
+    const std::string at48 = writeConstant(dir, "at48.wav", {0.5f}, 100, 48000);
+    const std::string out = "--output " + shellQuote(dir.file("out.wav")) + " ";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {out + "--input " + shellQuote(dir.file("none.wav")),
+         "cannot read audio file " + dir.file("none.wav")},
+        {out + "--input-a " + shellQuote(stereo), "has 2 channels; --input-a takes a mono file"},
+        {out + "--input-a " + shellQuote(at44) + " --input-b " + shellQuote(at48),
+         "resampling is not supported"},
+        {out + "--input " + shellQuote(at44) + " --sample-rate 48000",
+         "the input is at 44100 Hz but --sample-rate is 48000 Hz"},
+        {"--input " + shellQuote(at48) + " --output " + shellQuote(dir.file("no/such/dir/out.wav")),
+         "cannot write audio file"},
+    };
+    for (const auto& [args, message] : cases) {
+        const CommandResult r = runTool(args + " " + kFake);
+        EXPECT_EQ(r.exitCode, 2) << args << "\n" << r.output;
+        EXPECT_TRUE(contains(r.output, message))
+            << args << "\nexpected: " << message << "\ngot: " << r.output;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("out.wav"))) << "no output is left behind after a failure";
+}
+
+TEST(RenderTool, PluginProblemsExitWithThree) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"/nonexistent/plugin.so", "plug-in file not found: /nonexistent/plugin.so"},
+        {shellQuote(FAKE_BADMAGIC_PATH), "bad magic number"},
+        {"--plugin " + shellQuote(FAKE_NOENTRY_PATH), "exports neither VSTPluginMain nor main"},
+    };
+    for (const auto& [args, message] : cases) {
+        const CommandResult r = runTool("--info " + args);
+        EXPECT_EQ(r.exitCode, 3) << args << "\n" << r.output;
+        EXPECT_TRUE(contains(r.output, message)) << "got: " << r.output;
+    }
+}
+
+TEST(RenderTool, InfoDescribesThePluginAndItsParameters) {
+    CommandResult r = runTool("--info " + kFake);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    for (const char* line :
+         {"Entry point:    VSTPluginMain", "Effect name:    Fake Gain", "Vendor:         Test Bench Audio",
+          "Vendor version: 42", "Category:       1 (Effect)", "Unique ID:      'fkgn' (0x666b676e)",
+          "Inputs:         2", "Parameters:     3", "Flags:          0x30 (CanReplacing ProgramChunks)",
+          "receiveVstMidiEvent    yes", "bypass                 no", "offline                don't know",
+          "     0  Gain                 1.000 x", "     2  Level                1.000 x"})
+        EXPECT_TRUE(contains(r.output, line)) << "missing: " << line << "\n" << r.output;
+
+    // Settings by name and by index show in the display texts.
+    r = runTool("--info --set Gain=0.25 --set 2=0.125 --plugin " + shellQuote(FAKE_MAIN_PATH));
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "Entry point:    main"));
+    EXPECT_TRUE(contains(r.output, "     0  Gain                 0.500 x")) << r.output;
+    EXPECT_TRUE(contains(r.output, "     1  Level                1.000 x")) << r.output;
+    EXPECT_TRUE(contains(r.output, "     2  Level                0.125 x")) << r.output;
+}
+
+TEST(RenderTool, RendersStereoInputThroughThePlugin) {
+    test::TempDir dir;
+    const std::string input = writeConstant(dir, "in.wav", {0.5f, -0.25f}, 1000);
+    const std::string output = dir.file("out.wav");
+    const CommandResult r = runTool("--quiet --block-size 100 --set Gain=0.25 --set 2=0.5 --input " +
+                                    shellQuote(input) + " --output " + shellQuote(output) + " " + kFake);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(r.output, "") << "--quiet prints nothing";
+    const AudioData out = readBack(output);
+    EXPECT_EQ(out.sampleRate, 48000);
+    ASSERT_EQ(out.channels.size(), 2u);
+    ASSERT_EQ(out.frames(), 1000);
+    for (int64_t i = 0; i < 1000; ++i) {
+        ASSERT_EQ(out.channels[0][static_cast<std::size_t>(i)], 0.25f) << i;
+        ASSERT_EQ(out.channels[1][static_cast<std::size_t>(i)], -0.0625f) << i;
+    }
+}
+
+TEST(RenderTool, PadsAndExtendsInputs) {
+    test::TempDir dir;
+    const std::string a = writeConstant(dir, "a.wav", {0.5f}, 300);
+    const std::string b = writeConstant(dir, "b.wav", {0.25f}, 200);
+    const std::string mono = writeConstant(dir, "mono.wav", {0.75f}, 100);
+
+    // Two mono inputs of different lengths, extended to 0.01 s (480 frames), 24-bit.
+    std::string output = dir.file("ab.wav");
+    CommandResult r = runTool("--input-a " + shellQuote(a) + " --input-b " + shellQuote(b) +
+                              " --length 0.01 --format pcm24 --output " + shellQuote(output) + " " + kFake);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "Rendered 0.010 s (480 frames, 2 channels, 48000 Hz)")) << r.output;
+    AudioData out = readBack(output);
+    ASSERT_EQ(out.frames(), 480);
+    for (std::size_t i = 0; i < 480; ++i) {
+        ASSERT_NEAR(out.channels[0][i], i < 300 ? 0.5f : 0.0f, 1e-6f) << i;
+        ASSERT_NEAR(out.channels[1][i], i < 200 ? 0.25f : 0.0f, 1e-6f) << i;
+    }
+
+    // A mono --input feeds both plug-in inputs; --length shorter than the input cuts it.
+    output = dir.file("mono-out.wav");
+    r = runTool("--quiet --input " + shellQuote(mono) + " --length 0.001 --output " + shellQuote(output) +
+                " " + kFake);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    out = readBack(output);
+    ASSERT_EQ(out.frames(), 48);
+    EXPECT_EQ(out.channels[0][47], 0.75f);
+    EXPECT_EQ(out.channels[1][47], 0.75f);
+
+    // Without input: silence at the default rate, for the given length.
+    output = dir.file("silence.wav");
+    r = runTool("--quiet --length 0.5 --output " + shellQuote(output) + " " + kFake);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    out = readBack(output);
+    EXPECT_EQ(out.sampleRate, 44100);
+    EXPECT_EQ(out.frames(), 22050);
+}
+
+// What the fake plug-in wrote to FAKE_EVENT_LOG: its "event" and "tempo" lines.
+std::vector<std::string> readLines(const std::string& path, const std::string& kind) {
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(kind + " ")) lines.push_back(line);
+    return lines;
+}
+
+// 96 ticks per quarter: notes at ticks 0 and 48, the tempo doubles at tick 96, a
+// controller there and a note off at tick 192.
+test::Bytes midiFixture() {
+    test::TrackBuilder t;
+    t.tempo(0, 500000)
+        .event(0, {0x90, 60, 100})
+        .event(48, {0x90, 64, 90})
+        .tempo(48, 250000)
+        .event(0, {0xB0, 1, 127})
+        .event(96, {0x80, 60, 0})
+        .end();
+    return test::smfFile(0, 96, {t});
+}
+
+TEST(RenderTool, MidiFileEventsReachThePluginAtTheirFrames) {
+    test::TempDir dir;
+    const std::string midi = dir.file("chords.mid");
+    test::writeBytes(midi, midiFixture());
+    const std::string eventLog = dir.file("events.txt");
+    const std::string output = dir.file("out.wav");
+    const std::vector<std::string> expected = {"event 0 90 3c 64", "event 11025 90 40 5a",
+                                               "event 22050 b0 01 7f", "event 33075 80 3c 00"};
+    for (const int blockSize : {1, 64, 512}) {
+        SCOPED_TRACE(blockSize);
+        const CommandResult r =
+            test::runCommand("FAKE_EVENT_LOG=" + shellQuote(eventLog) + " " + shellQuote(KF_RENDER_PATH) +
+                             " --block-size " + std::to_string(blockSize) + " --midi " + shellQuote(midi) +
+                             " --output " + shellQuote(output) + " " + kFake);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        EXPECT_TRUE(contains(r.output, "Sent 4 MIDI events from " + midi)) << r.output;
+        EXPECT_EQ(readLines(eventLog, "event"), expected);
+        // The host reports 120 BPM, then 240 BPM from the first block at or after 22050.
+        const std::vector<std::string> tempos = readLines(eventLog, "tempo");
+        ASSERT_EQ(tempos.size(), 2u);
+        EXPECT_EQ(tempos[0], "tempo 0 120.000000 0.000000");
+        const int64_t changeBlock = (22050 + blockSize - 1) / blockSize * blockSize;
+        EXPECT_TRUE(tempos[1].starts_with("tempo " + std::to_string(changeBlock) + " 240.000000 "))
+            << tempos[1];
+        // No input: the last event plus a 2 s tail.
+        EXPECT_EQ(readBack(output).frames(), 33075 + 1 + 88200);
+    }
+
+    // --tempo replaces the file's tempos, in timing and in what the host reports.
+    CommandResult r = test::runCommand("FAKE_EVENT_LOG=" + shellQuote(eventLog) + " " +
+                                       shellQuote(KF_RENDER_PATH) + " --quiet --tempo 60 --midi " +
+                                       shellQuote(midi) + " --output " + shellQuote(output) + " " + kFake);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    const std::vector<std::string> slow = {"event 0 90 3c 64", "event 22050 90 40 5a", "event 44100 b0 01 7f",
+                                           "event 88200 80 3c 00"};
+    EXPECT_EQ(readLines(eventLog, "event"), slow);
+    EXPECT_EQ(readLines(eventLog, "tempo"), std::vector<std::string>{"tempo 0 60.000000 0.000000"});
+}
+
+TEST(RenderTool, MidiFileAndInputLengths) {
+    test::TempDir dir;
+    const std::string midi = dir.file("chords.mid");
+    test::writeBytes(midi, midiFixture());
+    const std::string output = dir.file("out.wav");
+    const std::string common =
+        " --midi " + shellQuote(midi) + " --output " + shellQuote(output) + " " + kFake;
+
+    // An input longer than the file and its tail sets the length.
+    const std::string longInput = writeConstant(dir, "long.wav", {0.5f}, 150000, 44100);
+    CommandResult r = runTool("--quiet --input " + shellQuote(longInput) + common);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(readBack(output).frames(), 150000);
+
+    // A shorter input is extended to cover the file.
+    const std::string shortInput = writeConstant(dir, "short.wav", {0.5f}, 1000, 44100);
+    r = runTool("--quiet --input " + shellQuote(shortInput) + common);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(readBack(output).frames(), 33075 + 1 + 88200);
+
+    // --length wins, and the events it cuts off are reported.
+    r = runTool("--quiet --length 0.6" + common);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_EQ(readBack(output).frames(), 26460);
+    EXPECT_TRUE(contains(r.output, "warning: 1 MIDI events after the end of the render were not sent"))
+        << r.output;
+}
+
+TEST(RenderTool, BadMidiFilesExitWithTwo) {
+    test::TempDir dir;
+    const std::string output = dir.file("out.wav");
+    const std::string notMidi = writeConstant(dir, "audio.wav", {0.5f}, 100);
+    test::Bytes truncated = midiFixture();
+    truncated.resize(truncated.size() - 5);
+    const std::string cut = dir.file("cut.mid");
+    test::writeBytes(cut, truncated);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {dir.file("missing.mid"), "cannot open MIDI file " + dir.file("missing.mid")},
+        {notMidi, "invalid MIDI file " + notMidi + ": not a Standard MIDI File"},
+        {cut, "the file is cut short"},
+    };
+    for (const auto& [file, message] : cases) {
+        const CommandResult r =
+            runTool("--midi " + shellQuote(file) + " --output " + shellQuote(output) + " " + kFake);
+        EXPECT_EQ(r.exitCode, 2) << r.output;
+        EXPECT_TRUE(contains(r.output, message)) << "expected: " << message << "\ngot: " << r.output;
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
+}  // namespace
+}  // namespace kf::host
