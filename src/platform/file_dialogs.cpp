@@ -1,0 +1,209 @@
+#include "platform/file_dialogs.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+extern char** environ;
+
+namespace kf::platform {
+
+std::string findProgramOnPath(std::string_view name) {
+    if (name.empty()) return {};
+    const char* pathEnv = std::getenv("PATH");
+    const std::string_view path = pathEnv ? pathEnv : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t begin = 0;
+    while (begin <= path.size()) {
+        std::size_t end = path.find(':', begin);
+        if (end == std::string_view::npos) end = path.size();
+        std::string folder(path.substr(begin, end - begin));
+        if (folder.empty()) folder = ".";
+        const std::string candidate = folder + "/" + std::string(name);
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        begin = end + 1;
+    }
+    return {};
+}
+
+bool desktopDisplayAvailable() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
+int runProgramCapture(const std::string& program, const std::vector<std::string>& argv, std::string& output) {
+    output.clear();
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return -1;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    // The tools chatter about their toolkit on standard error; the host's log is no place
+    // for that.
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+
+    std::vector<std::string> args = argv;
+    std::vector<char*> rawArgs;
+    rawArgs.reserve(args.size() + 1);
+    for (std::string& a : args) rawArgs.push_back(a.data());
+    rawArgs.push_back(nullptr);
+
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, rawArgs.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (spawned != 0) {
+        ::close(pipeFds[0]);
+        return -1;
+    }
+
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (n > 0) {
+            output.append(buffer, static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
+    }
+    ::close(pipeFds[0]);
+
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = ::waitpid(child, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    if (waited < 0) {
+        // A host that ignores SIGCHLD has its children reaped for it, so the status is
+        // lost; an answer on standard output is then the best sign of a confirmed dialog.
+        return errno == ECHILD ? (output.empty() ? 1 : 0) : -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// --- desktop dialogs -------------------------------------------------------------------------
+
+DesktopFileDialogs::DesktopFileDialogs() {
+    if (!desktopDisplayAvailable()) return;
+    program_ = findProgramOnPath("zenity");
+    tool_ = DialogTool::kZenity;
+    if (program_.empty()) {
+        program_ = findProgramOnPath("kdialog");
+        tool_ = DialogTool::kKdialog;
+    }
+}
+
+DesktopFileDialogs::DesktopFileDialogs(std::string program, DialogTool tool)
+    : program_(std::move(program)), tool_(tool) {}
+
+std::vector<std::string> DesktopFileDialogs::arguments(Kind kind, const std::string& title,
+                                                       const std::string& start,
+                                                       const std::vector<FileType>& types) const {
+    std::vector<std::string> args;
+    if (tool_ == DialogTool::kZenity) {
+        args = {"zenity", "--file-selection", "--title=" + title};
+        if (kind == Kind::kSave) args.emplace_back("--save");
+        if (kind == Kind::kFolder) args.emplace_back("--directory");
+        if (!start.empty()) {
+            // zenity opens a folder only when the name ends in a separator; otherwise it
+            // would open the parent with the folder selected.
+            std::string name = start;
+            std::error_code ec;
+            if (name.back() != '/' && (kind == Kind::kFolder || std::filesystem::is_directory(name, ec)))
+                name += '/';
+            args.push_back("--filename=" + name);
+        }
+        for (const FileType& type : types)
+            args.push_back("--file-filter=" + type.name + " | *." + type.extension);
+        return args;
+    }
+    args = {"kdialog", "--title", title};
+    args.emplace_back(kind == Kind::kOpen   ? "--getopenfilename"
+                      : kind == Kind::kSave ? "--getsavefilename"
+                                            : "--getexistingdirectory");
+    std::string startDir = start;
+    if (startDir.empty()) {
+        const char* home = std::getenv("HOME");
+        startDir = home && *home ? home : "/";
+    }
+    args.push_back(startDir);
+    if (kind != Kind::kFolder && !types.empty()) {
+        std::string filter;
+        for (const FileType& type : types) {
+            if (!filter.empty()) filter += '\n';
+            filter += "*." + type.extension + "|" + type.name;
+        }
+        args.push_back(filter);
+    }
+    return args;
+}
+
+std::optional<std::string> DesktopFileDialogs::run(Kind kind, const std::string& title,
+                                                   const std::string& start,
+                                                   const std::vector<FileType>& types) {
+    if (program_.empty()) return std::nullopt;
+    std::string output;
+    if (runProgramCapture(program_, arguments(kind, title, start, types), output) != 0) return std::nullopt;
+    while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
+    if (output.empty()) return std::nullopt;
+    return output;
+}
+
+std::optional<std::string> DesktopFileDialogs::openFile(const std::string& title,
+                                                        const std::string& startPath,
+                                                        const std::vector<FileType>& types) {
+    return run(Kind::kOpen, title, startPath, types);
+}
+
+std::optional<std::string> DesktopFileDialogs::saveFile(const std::string& title,
+                                                        const std::string& startPath,
+                                                        const std::vector<FileType>& types) {
+    return run(Kind::kSave, title, startPath, types);
+}
+
+std::optional<std::string> DesktopFileDialogs::chooseFolder(const std::string& title,
+                                                            const std::string& startFolder) {
+    return run(Kind::kFolder, title, startFolder, {});
+}
+
+// --- scripted dialogs ------------------------------------------------------------------------
+
+std::optional<std::string> ScriptedFileDialogs::answer(Request request) {
+    requests_.push_back(std::move(request));
+    if (answers_.empty()) return std::nullopt;
+    std::optional<std::string> next = std::move(answers_.front());
+    answers_.pop_front();
+    return next;
+}
+
+std::optional<std::string> ScriptedFileDialogs::openFile(const std::string& title,
+                                                         const std::string& startPath,
+                                                         const std::vector<FileType>& types) {
+    return answer({Request::kOpen, title, startPath, types});
+}
+
+std::optional<std::string> ScriptedFileDialogs::saveFile(const std::string& title,
+                                                         const std::string& startPath,
+                                                         const std::vector<FileType>& types) {
+    return answer({Request::kSave, title, startPath, types});
+}
+
+std::optional<std::string> ScriptedFileDialogs::chooseFolder(const std::string& title,
+                                                             const std::string& startFolder) {
+    return answer({Request::kFolder, title, startFolder, {}});
+}
+
+}  // namespace kf::platform

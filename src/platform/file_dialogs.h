@@ -1,0 +1,108 @@
+// File and folder dialogs. On the desktop they are separate zenity (or kdialog) processes,
+// so the host's own toolkit is never touched; tests script the answers instead.
+#pragma once
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kf::platform {
+
+// One entry of a dialog's type list: a name shown to the user and an extension without
+// the dot ("wav").
+struct FileType {
+    std::string name;
+    std::string extension;
+    bool operator==(const FileType&) const = default;
+};
+
+class FileDialogs {
+  public:
+    virtual ~FileDialogs() = default;
+
+    // Each returns the chosen path, or nothing when the user cancelled or no dialog could be
+    // shown. They block the calling (user-interface) thread while the dialog is open.
+    // startPath: a file or folder to start in; may be empty.
+    virtual std::optional<std::string> openFile(const std::string& title, const std::string& startPath,
+                                                const std::vector<FileType>& types) = 0;
+    virtual std::optional<std::string> saveFile(const std::string& title, const std::string& startPath,
+                                                const std::vector<FileType>& types) = 0;
+    // The chosen folder, as the tool reports it (normally without a trailing '/').
+    virtual std::optional<std::string> chooseFolder(const std::string& title,
+                                                    const std::string& startFolder) = 0;
+};
+
+// The full path of an executable found on $PATH, or "" when there is none.
+std::string findProgramOnPath(std::string_view name);
+
+// Whether a graphical session is reachable: $DISPLAY or $WAYLAND_DISPLAY is set and not
+// empty.
+bool desktopDisplayAvailable();
+
+// Which dialog program a desktop service drives; they differ only in their arguments.
+enum class DialogTool { kZenity, kKdialog };
+
+// Runs program with argv (argv[0] included) without a shell, its standard input from
+// /dev/null; collects standard output. Returns the exit status, or -1 if it could not be
+// started or did not exit normally.
+int runProgramCapture(const std::string& program, const std::vector<std::string>& argv, std::string& output);
+
+class DesktopFileDialogs : public FileDialogs {
+  public:
+    // Uses zenity, else kdialog, when a display is available; otherwise every dialog
+    // answers "cancelled".
+    DesktopFileDialogs();
+    // Drives the given program as the given tool (tests use a stand-in script).
+    DesktopFileDialogs(std::string program, DialogTool tool);
+
+    bool available() const { return !program_.empty(); }
+
+    std::optional<std::string> openFile(const std::string& title, const std::string& startPath,
+                                        const std::vector<FileType>& types) override;
+    std::optional<std::string> saveFile(const std::string& title, const std::string& startPath,
+                                        const std::vector<FileType>& types) override;
+    std::optional<std::string> chooseFolder(const std::string& title,
+                                            const std::string& startFolder) override;
+
+  private:
+    enum class Kind { kOpen, kSave, kFolder };
+    std::vector<std::string> arguments(Kind kind, const std::string& title, const std::string& start,
+                                       const std::vector<FileType>& types) const;
+    std::optional<std::string> run(Kind kind, const std::string& title, const std::string& start,
+                                   const std::vector<FileType>& types);
+
+    std::string program_;
+    DialogTool tool_ = DialogTool::kZenity;
+};
+
+// Answers dialogs from a queue given in advance and records what was asked; for tests.
+class ScriptedFileDialogs : public FileDialogs {
+  public:
+    struct Request {
+        enum Kind { kOpen, kSave, kFolder } kind;
+        std::string title;
+        std::string start;
+        std::vector<FileType> types;
+    };
+
+    // Queues the next answer; nothing means "cancelled". An empty queue also cancels.
+    void pushAnswer(std::optional<std::string> answer) { answers_.push_back(std::move(answer)); }
+    const std::vector<Request>& requests() const { return requests_; }
+
+    std::optional<std::string> openFile(const std::string& title, const std::string& startPath,
+                                        const std::vector<FileType>& types) override;
+    std::optional<std::string> saveFile(const std::string& title, const std::string& startPath,
+                                        const std::vector<FileType>& types) override;
+    std::optional<std::string> chooseFolder(const std::string& title,
+                                            const std::string& startFolder) override;
+
+  private:
+    std::optional<std::string> answer(Request request);
+
+    std::deque<std::optional<std::string>> answers_;
+    std::vector<Request> requests_;
+};
+
+}  // namespace kf::platform

@@ -1,0 +1,108 @@
+// The per-user settings: named values of two types (number, text) kept in one small file,
+// by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset).
+//
+// Several plug-in instances, in one host or several, share the file. Every change is a
+// read-modify-write under an exclusive lock on a companion lock file: the current file is
+// read again, the change applied, and the result written to a temporary file that is
+// renamed over the old one. So no instance loses another's values, and a crash leaves
+// either the old or the new file, never a broken one. A file that cannot be read or does
+// not look like a settings file counts as empty.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kf::platform {
+
+// The values of the store, in the order they were first written. Names compare without
+// regard to ASCII case, as the names of a registry key do.
+class SettingsValues {
+  public:
+    // Texts longer than this many bytes count as missing when read...
+    static constexpr std::size_t kMaxTextBytes = 1025;
+    // ...and a text that is read keeps at most this many characters.
+    static constexpr std::size_t kMaxTextChars = 1023;
+
+    std::optional<int32_t> number(std::string_view name) const;
+    // Applies the size rules above.
+    std::optional<std::string> text(std::string_view name) const;
+    // Replaces any value of that name, whatever its type. A name may hold any byte but
+    // the zero byte.
+    void setNumber(std::string_view name, int32_t value);
+    void setText(std::string_view name, std::string_view value);
+    void erase(std::string_view name);
+    bool contains(std::string_view name) const;
+    std::size_t size() const { return entries_.size(); }
+
+    // The file form: a first line naming the format, then one "type<TAB>name<TAB>value"
+    // line per value with backslash escapes for backslash, tab, CR and LF.
+    std::string serialize() const;
+    // Nothing when the text is not a settings file; lines that cannot be read are skipped.
+    static std::optional<SettingsValues> parse(std::string_view text);
+
+    bool operator==(const SettingsValues&) const = default;
+
+  private:
+    struct Entry {
+        std::string name;
+        bool isText = false;
+        int32_t number = 0;
+        std::string text;
+        bool operator==(const Entry&) const = default;
+    };
+    const Entry* find(std::string_view name) const;
+    Entry& slot(std::string_view name);
+
+    std::vector<Entry> entries_;
+};
+
+class SettingsStore {
+  public:
+    static constexpr const char* kFileName = "settings.conf";
+    static constexpr const char* kLockFileName = "settings.lock";
+    // Names the folder instead of the XDG location (tests, portable set-ups).
+    static constexpr const char* kFolderEnvironment = "KESTRAFONE_SETTINGS_DIR";
+
+    // The folder from the environment: $KESTRAFONE_SETTINGS_DIR, else
+    // $XDG_CONFIG_HOME/Tallow Mill/Kestrafone, else $HOME/.config/Tallow Mill/Kestrafone.
+    // Empty when none of these can be found.
+    static std::string defaultFolder();
+
+    SettingsStore() : SettingsStore(defaultFolder()) {}
+    // An empty folder makes a store in which every read fails and every write does
+    // nothing, as with a registry key that cannot be opened.
+    explicit SettingsStore(std::string folder) : folder_(std::move(folder)) {}
+    SettingsStore(const SettingsStore&) = delete;
+    SettingsStore& operator=(const SettingsStore&) = delete;
+
+    const std::string& folder() const { return folder_; }
+    std::string filePath() const;
+
+    // Single values; each read takes the file as it is now.
+    bool readNumber(std::string_view name, int32_t& out) const;
+    bool readText(std::string_view name, std::string& out) const;
+    bool writeNumber(std::string_view name, int32_t value);
+    bool writeText(std::string_view name, std::string_view value);
+
+    // All values as they are now (empty when there is no readable file).
+    SettingsValues readAll() const;
+
+    // Runs edit on the current values under the lock and stores the result if edit
+    // changed anything. False when the folder or the file could not be written (edit has
+    // then still run, on the values as read).
+    bool update(const std::function<void(SettingsValues&)>& edit);
+
+    // How many times this object replaced the file; for tests and diagnostics.
+    int32_t fileWrites() const { return fileWrites_.load(std::memory_order_relaxed); }
+
+  private:
+    std::string folder_;
+    std::atomic<int32_t> fileWrites_{0};
+};
+
+}  // namespace kf::platform

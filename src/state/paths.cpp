@@ -1,0 +1,20 @@
+#include "state/paths.h"
+
+namespace kf {
+
+std::string pathTitle(std::string_view path) {
+    std::size_t cut = path.rfind('\\');
+    if (cut == std::string_view::npos) cut = path.rfind('/');
+    std::string_view title = cut == std::string_view::npos ? path : path.substr(cut + 1);
+    const std::size_t dot = title.rfind('.');
+    if (dot != std::string_view::npos) title = title.substr(0, dot);
+    return std::string(title);
+}
+
+std::string withTrailingSeparator(std::string_view path) {
+    std::string out(path);
+    if (!out.empty() && out.back() != '/' && out.back() != '\\') out += '/';
+    return out;
+}
+
+}  // namespace kf

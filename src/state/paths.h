@@ -1,0 +1,18 @@
+// Small path rules shared by presets, samples and the settings: titles of files and
+// folders that go on.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kf {
+
+// The file's title: what follows the last backslash (or, when there is none, the last
+// slash), without its last dot and what follows it. "/a/x.y.kfn" gives "x.y".
+std::string pathTitle(std::string_view path);
+
+// The path with a '/' appended unless it is empty or already ends in a separator ('/' or
+// '\').
+std::string withTrailingSeparator(std::string_view path);
+
+}  // namespace kf

@@ -1,0 +1,290 @@
+#include "state/audio_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <vector>
+
+#include "test_files.h"
+
+namespace kf {
+namespace {
+
+using test::makeAiff;
+using test::makeWav;
+
+// Opens an in-memory image the way a file is opened.
+TMAudioFile::Result openBytes(TMAudioFile& file, const test::Bytes& bytes, std::vector<uint8_t>& storage) {
+    storage = bytes;
+    std::FILE* stream = fmemopen(storage.data(), storage.size(), "rb");
+    return file.openRead(stream);
+}
+
+struct Decoded {
+    std::vector<float> left, right;
+};
+
+Decoded readAll(TMAudioFile& file) {
+    Decoded d;
+    d.left.assign(static_cast<std::size_t>(file.frames()), 99.0f);
+    d.right.assign(static_cast<std::size_t>(file.frames()), 99.0f);
+    EXPECT_EQ(file.readFrames(d.left.data(), d.right.data()), TMAudioFile::kOk);
+    return d;
+}
+
+TEST(AudioFileHeaders, AcceptedWavLayouts) {
+    struct Case {
+        uint32_t channels, bits;
+        int32_t layout, blockBytes;
+    };
+    for (const Case c :
+         {Case{1, 16, 0, 1024}, Case{1, 24, 2, 972}, Case{2, 16, 4, 1024}, Case{2, 24, 6, 972}}) {
+        test::WavSpec spec;
+        spec.channels = c.channels;
+        spec.bits = c.bits;
+        spec.rate = 22050;
+        std::vector<uint8_t> storage;
+        TMAudioFile file;
+        ASSERT_EQ(openBytes(file, makeWav(spec, std::vector<int32_t>(c.channels * 5, 1)), storage),
+                  TMAudioFile::kOk)
+            << c.channels << "ch " << c.bits << "bit";
+        EXPECT_EQ(file.layout(), c.layout);
+        EXPECT_EQ(file.blockBytes(), c.blockBytes);
+        EXPECT_EQ(file.frames(), 5);
+        EXPECT_EQ(file.sampleRate(), 22050);
+        EXPECT_EQ(file.format(), TMAudioFile::kWav);
+        EXPECT_EQ(file.mode(), TMAudioFile::kReading);
+    }
+}
+
+TEST(AudioFileHeaders, WavExtrasBeforeTheDataArePassedOver) {
+    test::WavSpec spec;
+    spec.fmtSize = 18;
+    spec.listChunkBeforeData = true;
+    std::vector<uint8_t> storage;
+    TMAudioFile file;
+    ASSERT_EQ(openBytes(file, makeWav(spec, {100, -100, 7}), storage), TMAudioFile::kOk);
+    EXPECT_EQ(file.frames(), 3);
+    EXPECT_EQ(readAll(file).left[2], 7.0f / 32768.0f);
+}
+
+TEST(AudioFileHeaders, RefusedWavHeaders) {
+    const auto spec = [](uint32_t channels, uint32_t bits, uint32_t align, uint32_t tag = 1,
+                         uint32_t rate = 44100) {
+        test::WavSpec s;
+        s.channels = channels;
+        s.bits = bits;
+        s.align = align;
+        s.formatTag = tag;
+        s.rate = rate;
+        return s;
+    };
+    // Alignment of the other channel count, 8 and 32 bits, float, three channels, rate 0.
+    for (const test::WavSpec& s : {spec(1, 16, 4), spec(2, 16, 2), spec(1, 8, 1), spec(1, 32, 4),
+                                   spec(1, 32, 4, 3), spec(3, 16, 6), spec(1, 16, 2, 1, 0)}) {
+        std::vector<uint8_t> storage;
+        TMAudioFile file;
+        EXPECT_NE(openBytes(file, makeWav(s, std::vector<int32_t>(6, 0)), storage), TMAudioFile::kOk);
+        EXPECT_EQ(file.mode(), TMAudioFile::kClosed);
+    }
+    test::Bytes notWave = makeWav({}, {1, 2});
+    notWave[8] = 'X';
+    std::vector<uint8_t> storage;
+    TMAudioFile file;
+    EXPECT_EQ(openBytes(file, notWave, storage), TMAudioFile::kUnsupported);
+    EXPECT_EQ(openBytes(file, {'O', 'g', 'g', 'S', 0, 0}, storage), TMAudioFile::kUnsupported);
+}
+TEST(AudioFileHeaders, AiffRatesAndLayouts) {
+    for (const uint32_t rate : {22050u, 44100u, 48000u, 88200u, 96000u}) {
+        test::AiffSpec spec;
+        spec.rate = rate;
+        spec.channels = 2;
+        spec.bits = 24;
+        std::vector<uint8_t> storage;
+        TMAudioFile file;
+        ASSERT_EQ(openBytes(file, makeAiff(spec, std::vector<int32_t>(8, 0)), storage), TMAudioFile::kOk)
+            << rate;
+        EXPECT_EQ(file.sampleRate(), static_cast<int32_t>(rate));
+        EXPECT_EQ(file.layout(), 7);
+        EXPECT_EQ(file.frames(), 4);
+        EXPECT_EQ(file.format(), TMAudioFile::kAiff);
+    }
+    test::AiffSpec odd;
+    odd.rate = 32000;
+    std::vector<uint8_t> storage;
+    TMAudioFile file;
+    EXPECT_EQ(openBytes(file, makeAiff(odd, {1, 2}), storage), TMAudioFile::kUnsupported);
+    odd.rate = 44100;
+    odd.bits = 8;
+    EXPECT_EQ(openBytes(file, makeAiff(odd, {1, 2}), storage), TMAudioFile::kUnsupported);
+}
+
+TEST(AudioFileHeaders, ClaimsBeyondTheFileAreCutToWhatItHolds) {
+    // Ten real frames behind a data size of ~4 GB (a recorder that never patched it) and
+    // behind an AIFF frame count of 4 billion.
+    test::WavSpec wav;
+    wav.dataSizeClaim = 0xFFFFFFF0;
+    std::vector<int32_t> ten(10, 0);
+    ten[9] = 1234;
+    std::vector<uint8_t> storage;
+    TMAudioFile file;
+    ASSERT_EQ(openBytes(file, makeWav(wav, ten), storage), TMAudioFile::kOk);
+    EXPECT_EQ(file.frames(), 10);
+    EXPECT_EQ(readAll(file).left[9], 1234 / 32768.0f);
+
+    test::AiffSpec aiff;
+    aiff.channels = 2;
+    aiff.frameClaim = 4000000000;
+    ASSERT_EQ(openBytes(file, makeAiff(aiff, ten), storage), TMAudioFile::kOk);
+    EXPECT_EQ(file.frames(), 5);
+
+    // A trailing half frame is not a frame.
+    test::Bytes odd = makeWav({}, {1, 2, 3});
+    odd.push_back(0x7F);
+    ASSERT_EQ(openBytes(file, odd, storage), TMAudioFile::kOk);
+    EXPECT_EQ(file.frames(), 3);
+}
+
+TEST(AudioFileHeaders, FilesWithoutSampleDataAreRefused) {
+    std::vector<uint8_t> storage;
+    TMAudioFile file;
+    EXPECT_EQ(openBytes(file, makeWav({}, {}), storage), TMAudioFile::kFailed);
+    test::AiffSpec beyond;
+    beyond.offset = 0;
+    test::Bytes aiff = makeAiff(beyond, {5});
+    // Offset pointing far past the end of the file.
+    aiff[aiff.size() - 2 - 8 + 0] = 0x7F;
+    EXPECT_EQ(openBytes(file, aiff, storage), TMAudioFile::kFailed);
+    // Cut inside the header.
+    test::Bytes cut = makeWav({}, {1});
+    cut.resize(30);
+    EXPECT_EQ(openBytes(file, cut, storage), TMAudioFile::kFailed);
+}
+
+TEST(AudioFileHeaders, OnlyRegularFilesAreOpened) {
+    TMAudioFile file;
+    test::TempDir dir;
+    EXPECT_EQ(file.openRead(dir.path().c_str()), TMAudioFile::kFailed);
+    EXPECT_EQ(file.openRead("/dev/zero"), TMAudioFile::kFailed);
+    EXPECT_EQ(file.openRead("x"), TMAudioFile::kFailed);
+    EXPECT_EQ(file.openRead(dir.file("missing.wav").c_str()), TMAudioFile::kFailed);
+    const std::string fifo = dir.file("pipe.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(file.openRead(fifo.c_str()), TMAudioFile::kFailed);  // and does not hang
+}
+
+TEST(AudioFileDecoding, EveryLayoutScalesAndSplitsChannels) {
+    std::vector<uint8_t> storage;
+    TMAudioFile file;
+    // Big-endian 16-bit: 7F FF and 80 00, behind offset bytes that must be skipped.
+    test::AiffSpec aiff;
+    aiff.offset = 6;
+    ASSERT_EQ(openBytes(file, makeAiff(aiff, {0x7FFF, -32768}), storage), TMAudioFile::kOk);
+    Decoded d = readAll(file);
+    EXPECT_EQ(d.left[0], 32767.0f / 32768.0f);
+    EXPECT_EQ(d.left[1], -1.0f);
+    EXPECT_EQ(d.right, d.left);
+
+    // Little-endian 24-bit stereo: extremes and de-interleaving.
+    test::WavSpec wav;
+    wav.channels = 2;
+    wav.bits = 24;
+    ASSERT_EQ(openBytes(file, makeWav(wav, {8388607, -8388608, 1, -1}), storage), TMAudioFile::kOk);
+    d = readAll(file);
+    EXPECT_EQ(d.left, (std::vector<float>{8388607.0f / 8388608.0f, 1.0f / 8388608.0f}));
+    EXPECT_EQ(d.right, (std::vector<float>{-1.0f, -1.0f / 8388608.0f}));
+
+    // Big-endian 24-bit stereo.
+    aiff.channels = 2;
+    aiff.bits = 24;
+    ASSERT_EQ(openBytes(file, makeAiff(aiff, {-2, 0x123456}), storage), TMAudioFile::kOk);
+    d = readAll(file);
+    EXPECT_EQ(d.left[0], -2.0f / 8388608.0f);
+    EXPECT_EQ(d.right[0], 0x123456 / 8388608.0f);
+}
+
+TEST(AudioFileDecoding, BlocksJoinSeamlesslyAndReportProgress) {
+    // 500 stereo 24-bit frames span four 972-byte blocks (the last one short).
+    std::vector<int32_t> samples;
+    for (int32_t i = 0; i < 1000; ++i) samples.push_back((i * 7919) % 8388607 - 4000000);
+    test::WavSpec spec;
+    spec.channels = 2;
+    spec.bits = 24;
+    std::vector<uint8_t> storage;
+    TMAudioFile file;
+    std::vector<float> fractions;
+    file.setProgressCallback([](void* ctx, float f) { static_cast<std::vector<float>*>(ctx)->push_back(f); },
+                             &fractions);
+    ASSERT_EQ(openBytes(file, makeWav(spec, samples), storage), TMAudioFile::kOk);
+    const Decoded d = readAll(file);
+    for (std::size_t i = 0; i < 500; ++i) {
+        ASSERT_EQ(d.left[i], static_cast<float>(samples[2 * i]) / 8388608.0f) << i;
+        ASSERT_EQ(d.right[i], static_cast<float>(samples[2 * i + 1]) / 8388608.0f) << i;
+    }
+    ASSERT_EQ(fractions.size(), 4u);  // 3000 bytes: 972 + 972 + 972 + 84
+    EXPECT_EQ(fractions[0], 0.0f);
+    EXPECT_FLOAT_EQ(fractions[1], 972.0f / 3000.0f);
+    EXPECT_FLOAT_EQ(fractions[3], 2916.0f / 3000.0f);
+
+    // Without a context the callback is not called.
+    fractions.clear();
+    file.setProgressCallback([](void*, float) { ADD_FAILURE(); }, nullptr);
+    ASSERT_EQ(openBytes(file, makeWav(spec, samples), storage), TMAudioFile::kOk);
+    readAll(file);
+}
+
+TEST(AudioFileWriting, SixteenBitStereoAtTheGivenRate) {
+    test::TempDir dir;
+    const std::string path = dir.file("out.wav");
+    const float left[3] = {0.5f, -1.0f, 2.0f};
+    const float right[3] = {-0.5f, std::nanf(""), -3.0f};
+    TMAudioFile file;
+    EXPECT_EQ(file.writeWav(left, right, 3), TMAudioFile::kWrongMode);
+    ASSERT_EQ(file.openWrite(path.c_str(), 48000), TMAudioFile::kOk);
+    ASSERT_EQ(file.writeWav(left, right, 3), TMAudioFile::kOk);
+    ASSERT_TRUE(file.close());
+
+    test::ByteWriter expected;
+    expected.tag("RIFF");
+    expected.le32(36 + 12);
+    expected.tag("WAVE");
+    expected.tag("fmt ");
+    expected.le32(16);
+    expected.le16(1);
+    expected.le16(2);
+    expected.le32(48000);
+    expected.le32(192000);
+    expected.le16(4);
+    expected.le16(16);
+    expected.tag("data");
+    expected.le32(12);
+    // 0.5 * 32767 = 16383.5 -> 16383; -1 -> -32767; out of range and NaN clamp, never wrap.
+    for (int32_t v : {16383, -16383, -32767, 0, 32767, -32768})
+        expected.le16(static_cast<uint32_t>(v) & 0xFFFF);
+    EXPECT_EQ(test::readBytes(path), expected.bytes);
+}
+
+TEST(AudioFileWriting, LongWritesSpanBlocksAndReadBack) {
+    test::TempDir dir;
+    const std::string path = dir.file("long.wav");
+    std::vector<float> left(1000), right(1000);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        left[i] = static_cast<float>(static_cast<int>(i) - 500) / 512.0f;
+        right[i] = -left[i] * 0.5f;
+    }
+    TMAudioFile file;
+    ASSERT_EQ(file.openWrite(path.c_str(), 44100), TMAudioFile::kOk);
+    ASSERT_EQ(file.writeWav(left.data(), right.data(), 1000), TMAudioFile::kOk);
+    ASSERT_TRUE(file.close());
+    ASSERT_EQ(file.openRead(path.c_str()), TMAudioFile::kOk);
+    ASSERT_EQ(file.frames(), 1000);
+    const Decoded d = readAll(file);
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        ASSERT_EQ(d.left[i], static_cast<float>(static_cast<int32_t>(left[i] * 32767.0f)) / 32768.0f) << i;
+        ASSERT_EQ(d.right[i], static_cast<float>(static_cast<int32_t>(right[i] * 32767.0f)) / 32768.0f) << i;
+    }
+}
+
+}  // namespace
+}  // namespace kf

@@ -1,0 +1,326 @@
+#include "state/sample_data.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "state/paths.h"
+#include "test_files.h"
+
+namespace kf {
+namespace {
+
+using test::makeAiff;
+using test::makeWav;
+
+std::vector<int16_t> channel(const int16_t* data, int32_t count) {
+    return data ? std::vector<int16_t>(data, data + count) : std::vector<int16_t>{};
+}
+
+std::vector<int32_t> recordWords(TMSampleData& sample) {
+    TMChunk chunk;
+    const int32_t words = sample.recordWords();
+    EXPECT_TRUE(chunk.allocate(words));
+    sample.writeChunk(chunk);
+    EXPECT_EQ(chunk.index(), words);
+    std::vector<int32_t> out(static_cast<std::size_t>(words));
+    chunk.setIndex(0);
+    for (int32_t& w : out) w = chunk.readInt();
+    return out;
+}
+
+TMChunk wrapWords(const std::vector<int32_t>& words) {
+    TMChunk chunk;
+    chunk.wrap(words.data(), words.size() * 4);
+    return chunk;
+}
+
+class SampleDataTest : public ::testing::Test {
+  protected:
+    std::string write(const std::string& name, const test::Bytes& bytes) {
+        const std::string path = dir_.file(name);
+        test::writeBytes(path, bytes);
+        return path;
+    }
+    test::TempDir dir_;
+    TMSampleData sample_;
+};
+
+TEST_F(SampleDataTest, MonoWavBecomesSixteenBitWithGuardSample) {
+    const std::string path = write("three.wav", makeWav({}, {-16384, 16384, 0}));
+    ASSERT_TRUE(sample_.loadFile(path));
+    EXPECT_EQ(sample_.frames(), 3);
+    EXPECT_EQ(sample_.framesFloat(), 3.0f);
+    EXPECT_EQ(channel(sample_.left(), 4), (std::vector<int16_t>{-16383, 16383, 0, -16383}));
+    EXPECT_EQ(sample_.right(), nullptr);
+    EXPECT_EQ(sample_.endMarker(), 3);
+    EXPECT_EQ(sample_.firstRise(), 1);
+    EXPECT_EQ(sample_.sampleRate(), 44100.0f);
+    EXPECT_EQ(sample_.path(), path);
+    EXPECT_EQ(sample_.name(), "three");
+}
+
+TEST_F(SampleDataTest, StereoAiffKeepsBothChannelsAndItsRate) {
+    test::AiffSpec spec;
+    spec.channels = 2;
+    spec.bits = 24;
+    spec.rate = 48000;
+    // 24-bit full scale converts in exact arithmetic: 0x400000 / 2^23 * 32767 = 16383.5.
+    const std::string path = write("st.aif", makeAiff(spec, {0x400000, -0x400000, 8388607, 1}));
+    ASSERT_TRUE(sample_.loadFile(path));
+    EXPECT_EQ(sample_.frames(), 2);
+    EXPECT_EQ(sample_.sampleRate(), 48000.0f);
+    EXPECT_EQ(channel(sample_.left(), 3), (std::vector<int16_t>{16383, 32766, 16383}));
+    EXPECT_EQ(channel(sample_.right(), 3), (std::vector<int16_t>{-16383, 0, -16383}));
+}
+
+TEST_F(SampleDataTest, RefusedFilesLeaveThePreviousSampleUntouched) {
+    const std::string good = write("good.wav", makeWav({}, {5, -5, 5}));
+    ASSERT_TRUE(sample_.loadFile(good));
+    const int16_t* before = sample_.left();
+
+    test::WavSpec misaligned;
+    misaligned.align = 4;
+    test::AiffSpec odd;
+    odd.rate = 32000;
+    for (const std::string& bad :
+         {write("a4.wav", makeWav(misaligned, {1, 2, 3, 4})), write("32k.aif", makeAiff(odd, {1, 2})),
+          write("empty.wav", makeWav({}, {})), dir_.file("missing.wav"), std::string("x")}) {
+        EXPECT_FALSE(sample_.loadFile(bad)) << bad;
+        EXPECT_EQ(sample_.left(), before);
+        EXPECT_EQ(sample_.frames(), 3);
+        EXPECT_EQ(sample_.path(), good);
+    }
+}
+
+TEST_F(SampleDataTest, AssignCopiesWithGuardAndClearEmpties) {
+    const int16_t l[3] = {-3, 4, 9};
+    const int16_t r[3] = {7, 8, 9};
+    EXPECT_FALSE(sample_.assignSample(l, nullptr, 0, 44100.0f));
+    EXPECT_FALSE(sample_.assignSample(l, nullptr, 3, 0.0f));
+    ASSERT_TRUE(sample_.assignSample(l, r, 3, 22050.0f));
+    EXPECT_EQ(channel(sample_.left(), 4), (std::vector<int16_t>{-3, 4, 9, -3}));
+    EXPECT_EQ(channel(sample_.right(), 4), (std::vector<int16_t>{7, 8, 9, 7}));
+    EXPECT_EQ(sample_.sampleRate(), 22050.0f);
+    EXPECT_EQ(sample_.firstRise(), 1);
+    EXPECT_EQ(sample_.path(), "empty");
+    sample_.clear();
+    EXPECT_EQ(sample_.left(), nullptr);
+    EXPECT_EQ(sample_.right(), nullptr);
+    EXPECT_EQ(sample_.frames(), 0);
+    EXPECT_EQ(sample_.name(), "empty");
+}
+
+TEST_F(SampleDataTest, ExportWritesStereoAtTheSampleRate) {
+    // Mono: both channels equal, at the file's own rate.
+    test::WavSpec spec;
+    spec.rate = 32000;
+    ASSERT_TRUE(sample_.loadFile(write("voice.wav", makeWav(spec, {-16384, 16384, 0}))));
+    test::TempDir out;
+    ASSERT_TRUE(sample_.exportWav(out.path().string()));
+    TMAudioFile file;
+    ASSERT_EQ(file.openRead((out.path() / "voice.wav").c_str()), TMAudioFile::kOk);
+    EXPECT_EQ(file.channels(), 2);
+    EXPECT_EQ(file.sampleRate(), 32000);
+    ASSERT_EQ(file.frames(), 3);
+    std::vector<float> l(3), r(3);
+    ASSERT_EQ(file.readFrames(l.data(), r.data()), TMAudioFile::kOk);
+    EXPECT_EQ(l, r);
+    // -16383 / 32768 * 32767 truncates to -16382.
+    EXPECT_EQ(l[0], -16382.0f / 32768.0f);
+    file.close();
+
+    // Stereo: the right channel comes from the right buffer.
+    const int16_t left[2] = {1000, 2000};
+    const int16_t right[2] = {-1000, -2000};
+    ASSERT_TRUE(sample_.assignSample(left, right, 2, 96000.0f));
+    ASSERT_TRUE(sample_.exportWav(out.path().string() + "/"));
+    ASSERT_EQ(file.openRead((out.path() / "voice.wav").c_str()), TMAudioFile::kOk);
+    EXPECT_EQ(file.sampleRate(), 96000);
+    ASSERT_EQ(file.readFrames(l.data(), r.data()), TMAudioFile::kOk);
+    EXPECT_LT(r[0], 0.0f);
+    EXPECT_EQ(r[1], static_cast<float>(static_cast<int32_t>(-2000.0f / 32768.0f * 32767.0f)) / 32768.0f);
+
+    EXPECT_FALSE(sample_.exportWav((out.path() / "no" / "such").string()));
+    sample_.clear();
+    EXPECT_FALSE(sample_.exportWav(out.path().string()));
+}
+
+TEST_F(SampleDataTest, SnapMovesMarkersToRisingZeroCrossings) {
+    //                      0   1   2   3   4  5   6  7
+    const int16_t data[8] = {5, -1, 3, -2, -2, 4, -1, 1};
+    ASSERT_TRUE(sample_.assignSample(data, nullptr, 8, 44100.0f));
+    sample_.setStartMarker(0);
+    EXPECT_TRUE(sample_.snapLoopPoint(true, 0));
+    EXPECT_EQ(sample_.startMarker(), 2);
+    EXPECT_TRUE(sample_.snapLoopPoint(true, 3));
+    EXPECT_EQ(sample_.startMarker(), 5);
+    // The end marker (8) has no crossing after it; from 6 it finds 7.
+    EXPECT_FALSE(sample_.snapLoopPoint(false));
+    EXPECT_TRUE(sample_.snapLoopPoint(false, 6));
+    EXPECT_EQ(sample_.endMarker(), 7);
+    // A start at or beyond the end, or an end at or before the start, is refused.
+    EXPECT_FALSE(sample_.snapLoopPoint(true, 6));
+    EXPECT_EQ(sample_.startMarker(), 5);
+    EXPECT_FALSE(sample_.snapLoopPoint(false, 3));
+    EXPECT_EQ(sample_.endMarker(), 7);
+    sample_.clear();
+    EXPECT_FALSE(sample_.snapLoopPoint(true, 0));
+}
+
+TEST_F(SampleDataTest, RecordOfAnEmptySampleIsSevenWords) {
+    sample_.setStartMarker(3);
+    sample_.setEndMarker(9);
+    sample_.setLoop(true);
+    EXPECT_EQ(recordWords(sample_),
+              (std::vector<int32_t>{static_cast<int32_t>(0xE6D0324A), 1, 0, 0, 3, 9, 1}));
+}
+
+TEST_F(SampleDataTest, RecordRoundTripLoadsTheFileAgain) {
+    const std::string path = write("loop.wav", makeWav({}, {-2, 2, -2, 2, 0}));
+    ASSERT_TRUE(sample_.loadFile(path));
+    sample_.setStartMarker(1);
+    sample_.setLoop(true);
+    const std::vector<int32_t> words = recordWords(sample_);
+    ASSERT_GE(words.size(), 8u);
+    EXPECT_EQ(words[2], 5);
+    EXPECT_EQ(words[7], static_cast<int32_t>(path.size()));
+
+    TMSampleData restored;
+    TMChunk chunk = wrapWords(words);
+    EXPECT_NE(restored.readChunk(chunk, false), 0);
+    EXPECT_EQ(chunk.remaining(), 0);
+    EXPECT_EQ(restored.frames(), 5);
+    EXPECT_EQ(restored.startMarker(), 1);
+    EXPECT_EQ(restored.endMarker(), 5);
+    EXPECT_TRUE(restored.loop());
+    EXPECT_EQ(recordWords(restored), words);
+}
+
+TEST_F(SampleDataTest, VersionZeroRecordsHaveNoMagic) {
+    const std::string path = write("v0.wav", makeWav({}, {1, 2, 3, 4}));
+    TMChunk words;
+    ASSERT_TRUE(words.allocate(64));
+    for (int32_t w : {99, 0, 2, 50, 0}) words.writeInt(w);  // frames, embedded, start, end, loop
+    words.writeString(path.c_str());
+    words.writeInt(-1);  // the next record's first word
+    words.setIndex(0);
+    EXPECT_NE(sample_.readChunk(words, false), 0);
+    EXPECT_EQ(words.readInt(), -1);
+    EXPECT_EQ(sample_.frames(), 4);
+    EXPECT_EQ(sample_.startMarker(), 2);
+    EXPECT_EQ(sample_.endMarker(), 4);  // the file's length replaces the stored end
+    EXPECT_FALSE(sample_.loop());
+}
+
+TEST_F(SampleDataTest, AMissingFileKeepsItsReferenceForTheNextRecord) {
+    const std::string missing = dir_.file("gone/away.wav");
+    TMChunk source;
+    ASSERT_TRUE(source.allocate(64));
+    for (int32_t w : {static_cast<int32_t>(TMSampleData::kRecordMagic), 1, 12345, 0, 10, 12000, 1})
+        source.writeInt(w);
+    source.writeString(missing.c_str());
+    const int32_t used = source.index();
+    std::vector<int32_t> stored(static_cast<std::size_t>(used));
+    source.setIndex(0);
+    for (int32_t& w : stored) w = source.readInt();
+
+    ASSERT_TRUE(sample_.loadFile(write("old.wav", makeWav({}, {1, 2}))));
+    TMChunk chunk = wrapWords(stored);
+    EXPECT_EQ(sample_.readChunk(chunk, false), 0);
+    EXPECT_EQ(chunk.remaining(), 0);  // the record was consumed all the same
+    EXPECT_EQ(sample_.left(), nullptr);
+    EXPECT_EQ(sample_.frames(), 0);
+    EXPECT_TRUE(sample_.fileMissing());
+    EXPECT_EQ(sample_.path(), missing);
+    EXPECT_EQ(recordWords(sample_), stored);
+
+    sample_.clear();
+    EXPECT_FALSE(sample_.fileMissing());
+    EXPECT_EQ(recordWords(sample_).size(), 7u);
+}
+
+TEST_F(SampleDataTest, MalformedRecordsChangeNothing) {
+    const std::string path = write("keep.wav", makeWav({}, {1, 2, 3}));
+    ASSERT_TRUE(sample_.loadFile(path));
+    const int32_t magic = static_cast<int32_t>(TMSampleData::kRecordMagic);
+    const std::vector<std::vector<int32_t>> bad = {
+        {magic, 1, 3, 0, 0},                  // cut inside the head
+        {magic, 1, 3, 0, 0, 3, 0, 40, 0x41},  // path longer than what remains
+        {magic, 1, 3, 7, 0, 3, 0, 1, 0x41},   // embedded data
+    };
+    for (const auto& words : bad) {
+        TMChunk chunk = wrapWords(words);
+        EXPECT_EQ(sample_.readChunk(chunk, false), 0);
+        EXPECT_EQ(sample_.frames(), 3);
+        EXPECT_EQ(sample_.path(), path);
+    }
+}
+
+TEST_F(SampleDataTest, SkippingConsumesTheRecordOnly) {
+    TMSampleData other;
+    ASSERT_TRUE(other.loadFile(write("other.wav", makeWav({}, {4, 4}))));
+    std::vector<int32_t> words = recordWords(other);
+    words.push_back(-1);
+    TMChunk chunk = wrapWords(words);
+    EXPECT_NE(sample_.readChunk(chunk, true), 0);
+    EXPECT_EQ(chunk.readInt(), -1);
+    EXPECT_EQ(sample_.frames(), 0);
+    EXPECT_EQ(sample_.path(), "empty");
+}
+
+TEST_F(SampleDataTest, PlaybackNeverSeesABufferBeingReplaced) {
+    // Two samples whose every value is its own length: a reader that ever pairs one
+    // sample's buffer with the other's length, or reads freed memory, sees a mismatch.
+    std::vector<int16_t> shortData(64, 64), longData(4096, 4096);
+    ASSERT_TRUE(sample_.assignSample(shortData.data(), nullptr, 64, 44100.0f));
+    std::atomic<bool> stop{false};
+    std::atomic<int> mismatches{0}, reads{0};
+    std::thread audio([&] {
+        while (!stop.load()) {
+            if (!sample_.beginRead()) continue;
+            const int16_t* data = sample_.left();
+            const int32_t n = sample_.frames();
+            if (data) {
+                for (int32_t i = 0; i <= n; ++i)
+                    if (data[i] != n) mismatches.fetch_add(1);
+            }
+            sample_.endRead();
+            reads.fetch_add(1);
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        const auto& d = (i % 2) ? shortData : longData;
+        ASSERT_TRUE(sample_.assignSample(d.data(), nullptr, static_cast<int32_t>(d.size()), 44100.0f));
+        // Let playback through between replacements so the two really interleave.
+        const int seen = reads.load();
+        while (reads.load() == seen) std::this_thread::yield();
+    }
+    stop.store(true);
+    audio.join();
+    EXPECT_EQ(mismatches.load(), 0);
+    EXPECT_GT(reads.load(), 0);
+}
+
+TEST(SampleFileTypes, AudioTypesForWavAndThePresetTypeOtherwise) {
+    using platform::FileType;
+    EXPECT_EQ(fileTypesForExtension("wav"),
+              (std::vector<FileType>{
+                  {"Audio file", "wav"}, {"Audio IFF file", "aif"}, {"Audio IFF file", "aiff"}}));
+    EXPECT_EQ(fileTypesForExtension("kfn"), (std::vector<FileType>{{"Preset file", "kfn"}}));
+}
+
+TEST(Paths, TitlesAndSeparators) {
+    EXPECT_EQ(pathTitle("C:/presets/x.y.kfn"), "x.y");
+    EXPECT_EQ(pathTitle("C:\\a.b\\song"), "song");
+    EXPECT_EQ(pathTitle("/home/u/dir.v2/file.wav"), "file");
+    EXPECT_EQ(pathTitle("plain"), "plain");
+    EXPECT_EQ(withTrailingSeparator("/a"), "/a/");
+    EXPECT_EQ(withTrailingSeparator("/a/"), "/a/");
+    EXPECT_EQ(withTrailingSeparator(""), "");
+}
+
+}  // namespace
+}  // namespace kf

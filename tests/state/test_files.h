@@ -1,0 +1,184 @@
+// Byte-exact WAV and AIFF images and a scratch folder for the state tests (and the fuzz
+// corpus generator).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kf::test {
+
+using Bytes = std::vector<uint8_t>;
+
+struct ByteWriter {
+    Bytes bytes;
+    void tag(const char* t) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(t[i]));
+    }
+    void le16(uint32_t v) {
+        bytes.push_back(static_cast<uint8_t>(v));
+        bytes.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    void le32(uint32_t v) {
+        le16(v & 0xFFFF);
+        le16(v >> 16);
+    }
+    void be16(uint32_t v) {
+        bytes.push_back(static_cast<uint8_t>(v >> 8));
+        bytes.push_back(static_cast<uint8_t>(v));
+    }
+    void be32(uint32_t v) {
+        be16(v >> 16);
+        be16(v & 0xFFFF);
+    }
+    void raw(std::initializer_list<uint8_t> b) {
+        for (uint8_t v : b) bytes.push_back(v);
+    }
+};
+
+struct WavSpec {
+    uint32_t channels = 1;
+    uint32_t bits = 16;
+    uint32_t rate = 44100;
+    uint32_t align = 0;     // 0: channels * bits / 8
+    uint32_t fmtSize = 16;  // 18 adds a zero extension size word
+    uint32_t formatTag = 1;
+    int64_t dataSizeClaim = -1;  // -1: the real size
+    bool listChunkBeforeData = false;
+};
+
+// samples interleaved, as signed integers of the given bit depth.
+inline Bytes makeWav(const WavSpec& s, const std::vector<int32_t>& samples) {
+    const uint32_t sampleBytes = s.bits / 8;
+    const auto dataBytes = static_cast<uint32_t>(samples.size() * sampleBytes);
+    ByteWriter w;
+    w.tag("RIFF");
+    w.le32(0);  // patched below
+    w.tag("WAVE");
+    w.tag("fmt ");
+    w.le32(s.fmtSize);
+    w.le16(s.formatTag);
+    w.le16(s.channels);
+    w.le32(s.rate);
+    w.le32(s.rate * s.channels * sampleBytes);
+    w.le16(s.align ? s.align : s.channels * sampleBytes);
+    w.le16(s.bits);
+    for (uint32_t i = 16; i < s.fmtSize; ++i) w.bytes.push_back(0);
+    if (s.listChunkBeforeData) {
+        w.tag("LIST");
+        w.le32(4);
+        w.tag("INFO");
+    }
+    w.tag("data");
+    w.le32(s.dataSizeClaim >= 0 ? static_cast<uint32_t>(s.dataSizeClaim) : dataBytes);
+    for (int32_t v : samples) {
+        const auto u = static_cast<uint32_t>(v);
+        for (uint32_t b = 0; b < sampleBytes; ++b) w.bytes.push_back(static_cast<uint8_t>(u >> (8 * b)));
+    }
+    const auto riff = static_cast<uint32_t>(w.bytes.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        w.bytes[4 + static_cast<std::size_t>(i)] = static_cast<uint8_t>(riff >> (8 * i));
+    return w.bytes;
+}
+
+// The 80-bit extended rate bytes for the rates the reader knows (and any other byte triple).
+struct AiffRateBytes {
+    uint8_t exponentLow, mantissa0, mantissa1;
+};
+inline AiffRateBytes aiffRate(uint32_t hz) {
+    switch (hz) {
+        case 22050:
+            return {13, 172, 68};
+        case 44100:
+            return {14, 172, 68};
+        case 48000:
+            return {14, 187, 128};
+        case 88200:
+            return {15, 172, 68};
+        case 96000:
+            return {15, 187, 128};
+        case 32000:
+            return {13, 250, 0};
+        default:
+            return {0, 0, 0};
+    }
+}
+
+struct AiffSpec {
+    uint32_t channels = 1;
+    uint32_t bits = 16;
+    uint32_t rate = 44100;
+    uint32_t offset = 0;
+    int64_t frameClaim = -1;  // -1: the real count
+};
+
+inline Bytes makeAiff(const AiffSpec& s, const std::vector<int32_t>& samples) {
+    const uint32_t sampleBytes = s.bits / 8;
+    const auto frames = static_cast<uint32_t>(samples.size() / s.channels);
+    ByteWriter w;
+    w.tag("FORM");
+    w.be32(0);
+    w.tag("AIFF");
+    w.tag("COMM");
+    w.be32(18);
+    w.be16(s.channels);
+    w.be32(s.frameClaim >= 0 ? static_cast<uint32_t>(s.frameClaim) : frames);
+    w.be16(s.bits);
+    const AiffRateBytes r = aiffRate(s.rate);
+    w.raw({0x40, r.exponentLow, r.mantissa0, r.mantissa1, 0, 0, 0, 0, 0, 0});
+    w.tag("SSND");
+    w.be32(8 + s.offset + static_cast<uint32_t>(samples.size()) * sampleBytes);
+    w.be32(s.offset);
+    w.be32(0);
+    for (uint32_t i = 0; i < s.offset; ++i) w.bytes.push_back(0xEE);
+    for (int32_t v : samples) {
+        const auto u = static_cast<uint32_t>(v);
+        for (uint32_t b = sampleBytes; b-- > 0;) w.bytes.push_back(static_cast<uint8_t>(u >> (8 * b)));
+    }
+    const auto form = static_cast<uint32_t>(w.bytes.size() - 8);
+    for (int i = 0; i < 4; ++i)
+        w.bytes[4 + static_cast<std::size_t>(i)] = static_cast<uint8_t>(form >> (24 - 8 * i));
+    return w.bytes;
+}
+
+inline void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f) return;
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+inline Bytes readBytes(const std::filesystem::path& path) {
+    Bytes out;
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return out;
+    int c;
+    while ((c = std::fgetc(f)) != EOF) out.push_back(static_cast<uint8_t>(c));
+    std::fclose(f);
+    return out;
+}
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+  public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "kf-state-XXXXXX").string();
+        if (mkdtemp(pattern.data())) path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace kf::test
