@@ -9,7 +9,9 @@
 
 #include "common/effect.h"
 #include "common/numeric.h"
+#include "platform/desktop_message_service.h"
 #include "platform/shell.h"
+#include "state/settings_startup.h"
 
 namespace kf {
 
@@ -52,14 +54,19 @@ uint32_t governedGroups(int32_t tag) {
 
 }  // namespace
 
-TMUniClient::TMUniClient(vst::AudioMasterCallback master)
+TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices services)
     : TMPluginBase(master, kHostPrograms, kNumHostParameters),
       engine_(this),
       synth_(engine_.systemInfo()),
       carrier_(synth_, engine_.systemInfo(), noiseTable_),
       sampler_(engine_.systemInfo()),
       effects_(&engine_.systemInfo()),
-      midi_(engine_.systemInfo(), *this) {
+      midi_(engine_.systemInfo(), *this),
+      ownMessages_(services.messages ? nullptr : std::make_unique<platform::DesktopMessageService>()),
+      ownDialogs_(services.dialogs ? nullptr : std::make_unique<platform::DesktopFileDialogs>()),
+      messages_(services.messages ? services.messages : ownMessages_.get()),
+      dialogs_(services.dialogs ? services.dialogs : ownDialogs_.get()) {
+    effects_.reverb.setMessageService(messages_);
     fillNoiseTable();  // the synthesizer reads it from its first sample on
     // The parameters are registered by the set's constructor, in the table's order, and
     // the effects are constructed and configured as members.
@@ -75,15 +82,16 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master)
 
 
     params_.wire();
+    params_.byTag(tag::sampler)->linked = &sample_;
     setInitialValues();
-    // Settings store: only the program-change switch is held by the instance so far.
-    ignorePrgChange_ = 1.0f;
+    readSettings();
     programName_ = "default";
 
     synth_.updatePitches();
     synth_.updateGains();
     engine_.setSampleRate(sampleRate_);  // takes the rate over if valid, then runs the set-up
 
+    loadDefaultPreset();
     setNumPrograms(0);
     programFloat_ = 0.0f;
 }
@@ -147,8 +155,8 @@ void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t fram
 }
 
 void TMUniClient::openManual() {
-    std::string folder = platform::folderOfThisModule();
-    if (folder.empty()) return;
+    std::string folder;
+    if (!settings_.readText(setting::kInstallPath, folder) || folder.empty()) return;
     if (folder.back() != '/') folder += '/';
     platform::DesktopDocumentOpener().open(folder + "Manual/Manual.htm");
 }

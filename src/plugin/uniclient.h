@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/view_groups.h"
 #include "engine/carrier_synth.h"
@@ -15,9 +16,21 @@
 #include "effects/insert_effects.h"
 #include "plugin/midi_intake.h"
 #include "plugin/parameters.h"
+#include "plugin/state_chunk.h"
+#include "platform/file_dialogs.h"
+#include "platform/message_service.h"
+#include "platform/settings_store.h"
+#include "state/chunk.h"
+#include "state/sample_data.h"
 #include "vst/audioeffect.h"
 
 namespace kf {
+
+// Desktop services the instance talks to the user through; null means the desktop's.
+struct PluginServices {
+    platform::MessageService* messages = nullptr;
+    platform::FileDialogs* dialogs = nullptr;
+};
 
 // The plug-in's own base: two hooks the editor calls, nothing else.
 class TMPluginBase : public vst::AudioEffectX {
@@ -35,7 +48,7 @@ public:
     static constexpr int32_t kVendorVersion = 1300;
     static constexpr int32_t kNoiseTableSize = 1024;
 
-    explicit TMUniClient(vst::AudioMasterCallback master);
+    explicit TMUniClient(vst::AudioMasterCallback master, PluginServices services = {});
     ~TMUniClient() override;
 
     // Host interface.
@@ -64,6 +77,27 @@ public:
     int32_t getVendorVersion() override { return kVendorVersion; }
     int32_t canDo(const char* text) override;
     int32_t processEvents(vst::VstEvents* events) override { return midi_.processEvents(events); }
+    int32_t getChunk(void** data, bool isPreset) override;
+    int32_t setChunk(void* data, int32_t byteSize, bool isPreset) override;
+
+    // State and presets. A refused state leaves everything as it was and says why.
+    bool loadState(TMChunk& chunk, bool fullRecall);
+    // Loads a preset file; an empty path asks the user for one.
+    bool loadPresetFile(std::string path);
+    // Saves the current state as a preset file; an empty path asks the user for one.
+    bool savePresetFile(std::string path);
+    bool choosePresetFolder(std::string& folder, int slot);
+    struct PresetEntry {
+        std::string name;
+        std::string path;
+        bool isFolder;
+    };
+    // Preset files ("kfn") and subfolders of a folder, each group sorted by name.
+    static std::vector<PresetEntry> listPresets(const std::string& folder);
+    const std::string& presetFolder() const { return presetPath_; }
+    float ccMapRecallIsolate() const { return ccMapRecallIsolate_; }
+    const TMSampleData& sample() const { return sample_; }
+    TMSampleData& sample() { return sample_; }
 
     // MIDI learn operations the editor calls (user-interface thread).
     void armLearn(int32_t tag) { midi_.armLearn(tag, 0); }
@@ -116,6 +150,10 @@ private:
     void identifyHost();
     void fillNoiseTable();
     void setInitialValues();
+    void readSettings();
+    void loadDefaultPreset();
+    LearnMaps snapshotMaps();
+    void showMessage(const char* format);
     void applyModeFlags(int32_t tag);
     void applyViewGroups(int32_t tag);
     void applyOverlayBit();
@@ -129,6 +167,16 @@ private:
     SamplerControls sampler_;
     InsertEffects effects_;
     MidiIntake midi_;
+    TMSampleData sample_;
+
+    std::unique_ptr<platform::MessageService> ownMessages_;
+    std::unique_ptr<platform::FileDialogs> ownDialogs_;
+    platform::MessageService* messages_;
+    platform::FileDialogs* dialogs_;
+    platform::SettingsStore settings_;
+    TMChunk chunk_;  // the buffer handed to the host by getChunk
+    std::string presetPath_;
+    float ccMapRecallIsolate_ = 0.0f;
     ViewGroupMask viewGroups_;
     EditorRefresh refresh_;
 

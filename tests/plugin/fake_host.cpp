@@ -1,6 +1,10 @@
 #include "fake_host.h"
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
 #include <cstring>
+#include <filesystem>
 
 namespace kf::test {
 
@@ -32,6 +36,12 @@ intptr_t FakeHost::callback(vst::AEffect*, int32_t opcode, int32_t index, intptr
         case vst::audioMasterWantMidi:
             ++h->wantMidiCalls;
             return 1;
+        case 50:
+            h->vendorCalls.emplace_back(index, opt);
+            return 1;
+        case vst::audioMasterUpdateDisplay:
+            ++h->updateDisplayCalls;
+            return 1;
         case vst::audioMasterGetTime:
             return h->hasTime ? reinterpret_cast<intptr_t>(&h->time) : 0;
         default:
@@ -41,7 +51,29 @@ intptr_t FakeHost::callback(vst::AEffect*, int32_t opcode, int32_t index, intptr
 
 std::unique_ptr<TMUniClient> makeInstance(FakeHost& host) {
     FakeHost::current = &host;
-    return std::make_unique<TMUniClient>(&FakeHost::callback);
+    return std::make_unique<TMUniClient>(&FakeHost::callback, PluginServices{&host.messages, &host.dialogs});
 }
+
+TemporarySettings::TemporarySettings() {
+    char pattern[] = "/tmp/kf-settings-XXXXXX";
+    folder = mkdtemp(pattern);
+    setenv(platform::SettingsStore::kFolderEnvironment, folder.c_str(), 1);
+}
+
+TemporarySettings::~TemporarySettings() {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+}
+
+namespace {
+// Every instance in these tests reads and writes a settings folder of its own, never the
+// user's.
+struct IsolatedSettings : ::testing::Environment {
+    void SetUp() override { settings = std::make_unique<TemporarySettings>(); }
+    void TearDown() override { settings.reset(); }
+    std::unique_ptr<TemporarySettings> settings;
+};
+const auto* const kIsolated = ::testing::AddGlobalTestEnvironment(new IsolatedSettings);
+}  // namespace
 
 }  // namespace kf::test

@@ -3,8 +3,11 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "platform/file_dialogs.h"
+#include "platform/message_service.h"
 #include "plugin/uniclient.h"
 
 namespace kf::test {
@@ -20,13 +23,25 @@ struct FakeHost {
     std::vector<int32_t> beginEdits, endEdits;
     int wantMidiCalls = 0;
     bool editAnswer = true;
+    std::vector<std::tuple<int32_t, float>> vendorCalls;
+    int updateDisplayCalls = 0;
+    platform::RecordingMessageService messages;
+    platform::ScriptedFileDialogs dialogs;
 
     static intptr_t callback(vst::AEffect* e, int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
     // The host the next instance is created under; tests run one at a time.
     static FakeHost* current;
 };
 
-// Creates an instance through the exported entry point's path, under this host.
+// Creates an instance under this host, with recorded messages and scripted dialogs.
 std::unique_ptr<TMUniClient> makeInstance(FakeHost& host);
+
+// A fresh, empty settings folder for the instances of one test (the environment variable
+// the settings store reads); removed again by the destructor.
+struct TemporarySettings {
+    TemporarySettings();
+    ~TemporarySettings();
+    std::string folder;
+};
 
 }  // namespace kf::test

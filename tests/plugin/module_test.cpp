@@ -1,6 +1,7 @@
 // The built module as a host loads it: its exports and its entry point.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cstdio>
 #include <set>
@@ -18,12 +19,16 @@ intptr_t host(vst::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
 }
 
 struct Module {
-    Module() : handle(dlopen(KF_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL)) {}
+    Module() {
+        // The instances made here must not touch the user's settings.
+        setenv("KESTRAFONE_SETTINGS_DIR", "/tmp/kf-module-test-settings", 1);
+        handle = dlopen(KF_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    }
     ~Module() {
         if (handle) dlclose(handle);
     }
     Entry entry(const char* name) const { return reinterpret_cast<Entry>(dlsym(handle, name)); }
-    void* handle;
+    void* handle = nullptr;
 };
 
 TEST(Module, ExportsOnlyTheEntryPoint) {

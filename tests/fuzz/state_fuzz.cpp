@@ -1,0 +1,50 @@
+// Host chunks and preset files are bytes from outside: neither may crash the instance,
+// read outside what it was given, or leave it in a state that cannot be written again.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/file_dialogs.h"
+#include "platform/message_service.h"
+#include "plugin/uniclient.h"
+
+namespace {
+
+kf::platform::RecordingMessageService messages;
+kf::platform::ScriptedFileDialogs dialogs;
+
+kf::TMUniClient& instance() {
+    static kf::TMUniClient* c = [] {
+        char folder[] = "/tmp/kf-fuzz-settings-XXXXXX";
+        setenv("KESTRAFONE_SETTINGS_DIR", mkdtemp(folder), 1);
+        return new kf::TMUniClient(nullptr, kf::PluginServices{&messages, &dialogs});
+    }();
+    return *c;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    kf::TMUniClient& c = instance();
+    messages.clear();
+    if (size > 0 && (data[0] & 1)) {
+        // As a preset file.
+        static const std::string path = "/tmp/kf-fuzz-preset-" + std::to_string(getpid()) + ".kfn";
+        if (FILE* f = std::fopen(path.c_str(), "wb")) {
+            std::fwrite(data + 1, 1, size - 1, f);
+            std::fclose(f);
+            c.loadPresetFile(path);
+        }
+    } else {
+        std::string copy(reinterpret_cast<const char*>(data), size);
+        c.setChunk(copy.data(), static_cast<int32_t>(copy.size()), false);
+    }
+    // Whatever happened, the state still writes out and reads back.
+    void* out = nullptr;
+    const int32_t bytes = c.getChunk(&out, false);
+    if (bytes <= 0 || c.setChunk(out, bytes, false) != 1) __builtin_trap();
+    return 0;
+}
