@@ -113,11 +113,11 @@ bool parseTrack(std::span<const uint8_t> bytes, std::size_t begin, std::size_t e
 
         // System exclusive (F0, and F7 for continuations and escapes) and meta events carry
         // their length, and cancel running status.
+        if (status != 0xF0 && status != 0xF7 && status != 0xFF)
+            return fail("status byte " + hex(status) + " is not allowed in a MIDI file");
         runningStatus = 0;
         uint8_t metaType = 0;
         if (status == 0xFF && !r.byte(metaType)) return fail(cutShort);
-        if (status != 0xF0 && status != 0xF7 && status != 0xFF)
-            return fail("status byte " + hex(status) + " is not allowed in a MIDI file");
         uint32_t length;
         if (const int e = r.vlq(length); e != 0)
             return fail(e == 1 ? cutShort : "length longer than 4 bytes");

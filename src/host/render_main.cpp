@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -61,6 +63,9 @@ Processing:
   --tempo BPM          host tempo reported to the plug-in (default: the MIDI
                        file's tempo map, else 120); with --midi it also replaces
                        every tempo of the file in timing its events
+  --state FILE         restore the plug-in's state from FILE (a chunk as the
+                       plug-in saves it, e.g. one of its preset files) before
+                       any --set
   --set NAME=VALUE     set a parameter before rendering; NAME is the name the
                        plug-in reports or its index, VALUE is normalised 0..1.
                        Repeatable.
@@ -77,7 +82,7 @@ Exit codes: 0 success, 1 usage error (bad option, value or parameter name),
 
 struct Options {
     std::string plugin;
-    std::string input, inputA, inputB, output, midi;
+    std::string input, inputA, inputB, output, midi, state;
     kf::host::SampleFormat format = kf::host::SampleFormat::Float32;
     std::optional<double> lengthSeconds;
     std::optional<int> sampleRate;
@@ -156,6 +161,8 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
             o.inputA = value;
         } else if (name == "--input-b") {
             o.inputB = value;
+        } else if (name == "--state") {
+            o.state = value;
         } else if (name == "--midi") {
             o.midi = value;
         } else if (name == "--output") {
@@ -389,6 +396,13 @@ int run(int argc, char** argv) {
                                    " Hz; resampling is not supported");
 
     std::string error;
+    std::vector<uint8_t> state;
+    if (!o.state.empty()) {
+        std::ifstream file(o.state, std::ios::binary);
+        if (file) state.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        if (!file && !file.eof()) return fail(kExitFile, "cannot read state file " + o.state);
+        if (state.empty()) return fail(kExitFile, "the state file " + o.state + " is empty");
+    }
     kf::host::MidiFileContents midi;
     if (!o.midi.empty() && !kf::host::readMidiFile(o.midi, sampleRate, o.tempo, midi, error))
         return fail(kExitFile, error);
@@ -401,9 +415,18 @@ int run(int argc, char** argv) {
                                      " inputs and " + std::to_string(plugin->numOutputs()) +
                                      " outputs; cannot render through it");
 
-    // Hosts set the rate and block size right after opening; parameters come after.
+    // Hosts set the rate and block size right after opening; state and parameters come after.
     plugin->setSampleRate(sampleRate);
     plugin->setBlockSize(o.blockSize);
+    if (!o.state.empty()) {
+        if (!(plugin->flags() & vst::effFlagsProgramChunks))
+            return fail(kExitPlugin,
+                        o.plugin + " does not take its state as a chunk; --state cannot restore it");
+        // The plug-in's answer is the only sign of success: a state it ignored would render
+        // with the wrong settings.
+        if (plugin->setChunk(state) == 0)
+            return fail(kExitPlugin, o.plugin + " did not accept the state in " + o.state);
+    }
     if (const auto setError = applySets(*plugin, o.sets)) return fail(kExitUsage, *setError);
 
     if (o.info) {

@@ -1,5 +1,5 @@
 // Standard MIDI File reading: timing through tempo maps and SMPTE divisions, the events
-// kept and skipped, refusal of broken files, and delivery to a plug-in at exact frames.
+// kept and skipped, refusal of broken files; and the render loop's tempo map checks.
 #include "host/midi_file.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <cmath>
 #include <random>
 
-#include "fake_plugin_log.h"
 #include "host/render.h"
 #include "smf_builder.h"
 
@@ -202,43 +201,6 @@ TEST(MidiFile, DamagedFilesAreRefusedOrReadSafely) {
         }
     }
     EXPECT_GT(accepted, 100) << "the damage should leave some files readable";
-}
-
-// The file's events reach a plug-in at their frames, however the host splits the stream,
-// and the transport reports the file's tempo from the block in which it changes.
-TEST(MidiFile, EventsReachThePluginAtTheirFramesWhateverTheBlockSize) {
-    MidiFileContents c;
-    std::string error;
-    ASSERT_TRUE(parseMidiFile(tempoChangeFile(), 44100.0, std::nullopt, c, error)) << error;
-    for (const int32_t blockSize : {1, 64, 512}) {
-        SCOPED_TRACE(blockSize);
-        std::unique_ptr<Plugin> plugin = Plugin::load(FAKE_VSTMAIN_PATH, {}, error);
-        ASSERT_NE(plugin, nullptr) << error;
-        RenderSettings settings;
-        settings.blockSize = blockSize;
-        settings.tempoMap = c.tempoMap;
-        std::vector<std::vector<float>> output;
-        ASSERT_TRUE(render(*plugin, {}, c.lastEventFrame + 1, output, settings, c.events, error)) << error;
-
-        const auto& log =
-            *reinterpret_cast<const fake::FakeLog*>(plugin->dispatch(vst::effVendorSpecific, fake::kGetLog));
-        std::vector<Event> seen;
-        for (int i = 0; i < log.numEvents; ++i) {
-            const fake::Event& e = log.events[i];
-            seen.emplace_back(int64_t{e.block} * blockSize + e.deltaFrames,
-                              std::array<uint8_t, 3>{e.data[0], e.data[1], e.data[2]});
-            EXPECT_LT(e.deltaFrames, blockSize);
-        }
-        EXPECT_EQ(seen, kTempoChangeEvents);
-
-        if (blockSize == 512) {
-            // Block 43 starts at 22016, before the change at 22050; block 44 at 22528.
-            EXPECT_EQ(log.times[43].tempo, 120.0);
-            EXPECT_DOUBLE_EQ(log.times[43].ppqPos, 22016.0 * 2.0 / 44100.0);
-            EXPECT_EQ(log.times[44].tempo, 240.0);
-            EXPECT_DOUBLE_EQ(log.times[44].ppqPos, 1.0 + (22528.0 - 22050.0) * 4.0 / 44100.0);
-        }
-    }
 }
 
 TEST(MidiFile, RenderRefusesAnInvalidTempoMap) {

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
+#include <tuple>
 
 #include "host/audio_file.h"
 #include "smf_builder.h"
@@ -204,6 +206,39 @@ TEST(RenderTool, PadsAndExtendsInputs) {
     EXPECT_EQ(out.frames(), 22050);
 }
 
+TEST(RenderTool, StateFilesAreRestoredBeforeParameters) {
+    test::TempDir dir;
+    const float values[3] = {0.25f, 0.5f, 0.75f};
+    const std::string state = dir.file("state.bin");
+    test::writeBytes(state, test::Bytes(reinterpret_cast<const uint8_t*>(values),
+                                        reinterpret_cast<const uint8_t*>(values) + sizeof values));
+    CommandResult r = runTool("--info --state " + shellQuote(state) + " --set 2=0.125 " + kFake);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_TRUE(contains(r.output, "     0  Gain                 0.500 x")) << r.output;
+    EXPECT_TRUE(contains(r.output, "     1  Level                0.500 x")) << r.output;
+    EXPECT_TRUE(contains(r.output, "     2  Level                0.125 x"))
+        << "--set applies after the state";
+
+    // The fake takes only its own 12-byte state; anything else is refused, and so the render.
+    const std::string wrong = dir.file("wrong.bin");
+    test::writeBytes(wrong, test::Bytes(5, 1));
+    const std::string empty = dir.file("empty.bin");
+    test::writeBytes(empty, {});
+    const std::string output = dir.file("out.wav");
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {wrong, 3, "did not accept the state in " + wrong},
+        {empty, 2, "the state file " + empty + " is empty"},
+        {dir.file("none.bin"), 2, "cannot read state file " + dir.file("none.bin")},
+    };
+    for (const auto& [file, code, message] : cases) {
+        r = runTool("--length 0.1 --output " + shellQuote(output) + " --state " + shellQuote(file) + " " +
+                    kFake);
+        EXPECT_EQ(r.exitCode, code) << r.output;
+        EXPECT_TRUE(contains(r.output, message)) << "expected: " << message << "\ngot: " << r.output;
+        EXPECT_FALSE(std::filesystem::exists(output));
+    }
+}
+
 // What the fake plug-in wrote to FAKE_EVENT_LOG: its "event" and "tempo" lines.
 std::vector<std::string> readLines(const std::string& path, const std::string& kind) {
     std::ifstream in(path);
@@ -249,8 +284,10 @@ TEST(RenderTool, MidiFileEventsReachThePluginAtTheirFrames) {
         ASSERT_EQ(tempos.size(), 2u);
         EXPECT_EQ(tempos[0], "tempo 0 120.000000 0.000000");
         const int64_t changeBlock = (22050 + blockSize - 1) / blockSize * blockSize;
-        EXPECT_TRUE(tempos[1].starts_with("tempo " + std::to_string(changeBlock) + " 240.000000 "))
-            << tempos[1];
+        char line[80];
+        std::snprintf(line, sizeof line, "tempo %lld 240.000000 %.6f", static_cast<long long>(changeBlock),
+                      1.0 + static_cast<double>(changeBlock - 22050) * 4.0 / 44100.0);
+        EXPECT_EQ(tempos[1], line);
         // No input: the last event plus a 2 s tail.
         EXPECT_EQ(readBack(output).frames(), 33075 + 1 + 88200);
     }
