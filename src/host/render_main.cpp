@@ -64,8 +64,11 @@ Processing:
                        file's tempo map, else 120); with --midi it also replaces
                        every tempo of the file in timing its events
   --state FILE         restore the plug-in's state from FILE (a chunk as the
-                       plug-in saves it, e.g. one of its preset files) before
+  --preset FILE        plug-in saves it, e.g. one of its preset files) before
                        any --set
+  --save-preset FILE   after --state and --set, write the plug-in's state (its
+                       chunk, byte for byte) to FILE; without --output nothing
+                       is rendered
   --set NAME=VALUE     set a parameter before rendering; NAME is the name the
                        plug-in reports or its index, VALUE is normalised 0..1.
                        Repeatable.
@@ -82,7 +85,7 @@ Exit codes: 0 success, 1 usage error (bad option, value or parameter name),
 
 struct Options {
     std::string plugin;
-    std::string input, inputA, inputB, output, midi, state;
+    std::string input, inputA, inputB, output, midi, state, savePreset;
     kf::host::SampleFormat format = kf::host::SampleFormat::Float32;
     std::optional<double> lengthSeconds;
     std::optional<int> sampleRate;
@@ -161,8 +164,10 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
             o.inputA = value;
         } else if (name == "--input-b") {
             o.inputB = value;
-        } else if (name == "--state") {
+        } else if (name == "--state" || name == "--preset") {
             o.state = value;
+        } else if (name == "--save-preset") {
+            o.savePreset = value;
         } else if (name == "--midi") {
             o.midi = value;
         } else if (name == "--output") {
@@ -216,7 +221,8 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
         if (!o.midi.empty()) return "--info cannot be combined with --midi";
         return std::nullopt;
     }
-    if (o.output.empty()) return "no --output file given (or use --info)";
+    if (o.output.empty() && !o.savePreset.empty()) return std::nullopt;
+    if (o.output.empty()) return "no --output file given (or use --info or --save-preset)";
     if (o.input.empty() && o.inputA.empty() && o.inputB.empty() && o.midi.empty() && !o.lengthSeconds)
         return "no input, no --midi and no --length: nothing to render";
     return std::nullopt;
@@ -226,6 +232,29 @@ struct Inputs {
     AudioData audio;  // channel 0 = A, channel 1 = B
     bool present = false;
 };
+
+// Writes the plug-in's chunk to path through a temporary file, so an existing file is
+// replaced only by a complete one. Returns an error message.
+std::optional<std::string> saveState(Plugin& plugin, const std::string& path) {
+    if (!(plugin.flags() & vst::effFlagsProgramChunks)) return "the plug-in does not save its state as a chunk";
+    const std::vector<uint8_t> chunk = plugin.getChunk();
+    if (chunk.empty()) return "the plug-in gave an empty state";
+    const std::string temporary = path + ".part";
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
+    out.close();
+    std::error_code ec;
+    if (!out) {
+        std::filesystem::remove(temporary, ec);
+        return "cannot write " + temporary;
+    }
+    std::filesystem::rename(temporary, path, ec);
+    if (ec) {
+        std::filesystem::remove(temporary, ec);
+        return "cannot replace " + path;
+    }
+    return std::nullopt;
+}
 
 // Reads the input files into two equally long channels. Returns an error message.
 std::optional<std::string> readInputs(const Options& o, Inputs& in) {
@@ -386,7 +415,7 @@ int run(int argc, char** argv) {
     }
 
     Inputs in;
-    if (!o.info) {
+    if (!o.info && !o.output.empty()) {
         if (const auto error = readInputs(o, in)) return fail(kExitFile, *error);
     }
     int sampleRate = o.sampleRate.value_or(in.present ? in.audio.sampleRate : 44100);
@@ -429,6 +458,10 @@ int run(int argc, char** argv) {
     }
     if (const auto setError = applySets(*plugin, o.sets)) return fail(kExitUsage, *setError);
 
+    if (!o.savePreset.empty()) {
+        if (const auto saveError = saveState(*plugin, o.savePreset)) return fail(kExitFile, *saveError);
+        if (o.output.empty()) return kExitOk;
+    }
     if (o.info) {
         printInfo(*plugin);
         return kExitOk;
