@@ -2,10 +2,11 @@
 # installed by scripts/install-deps, then CMake configures and builds.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build test test-fast test-asan demo bench install format-check clean
+.PHONY: all deps build test test-fast test-asan test-tsan test-fuzz demo bench install format-check clean
 
 all: build
 
@@ -16,18 +17,31 @@ build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-# The whole suite: the normal build, then every test again under ASan + UBSan.
-test: test-fast test-asan
+# The whole suite: the normal build, every test again under ASan + UBSan, the thread
+# hand-shake tests under ThreadSanitizer, and each fuzz target for a bounded time.
+test: test-fast test-asan test-tsan test-fuzz
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 # Real-peer tests load our library into programs that are not instrumented, so the
 # sanitizer build leaves them to the normal build.
+# Sanitizer builds skip debug information and most optimisation to build quickly.
+SAN_ARGS ?= -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O1 -DKF_BUILD_BENCH=OFF
+
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) $(CMAKE_ARGS) -DKF_SANITIZE=ON -DKF_BUILD_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) $(SAN_ARGS) -DKF_SANITIZE=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE realpeer
+
+# The loading hand-shakes between the audio thread and loaders.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) $(SAN_ARGS) -DKF_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) -R 'Thread|Handshake|Loading|Concurrent|BeingReplaced'
+
+test-fuzz: deps
+	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} tests/fuzz/run-fuzzers
 
 demo: build
 	@scripts/render-demo $(BUILD)
@@ -42,4 +56,4 @@ format-check:
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

@@ -8,7 +8,8 @@
 namespace kf {
 
 void SamplerControls::setLoop(float v) {
-    loop_ = static_cast<float>(truncToInt(std::min(2.0f * v, 1.0f)));
+    // A switch: anything below one half is off, including values below 0.
+    loop_ = static_cast<float>(std::max(truncToInt(std::min(2.0f * v, 1.0f)), 0));
     loopCount_ = -static_cast<int32_t>(loop_);
 }
 

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -66,6 +67,8 @@ Processing:
   --state FILE         restore the plug-in's state from FILE (a chunk as the
   --preset FILE        plug-in saves it, e.g. one of its preset files) before
                        any --set
+  --sample FILE        load a WAV or AIFF file into Kestrafone's sampler (through
+                       its state chunk, as a host restoring a project would)
   --save-preset FILE   after --state and --set, write the plug-in's state (its
                        chunk, byte for byte) to FILE; without --output nothing
                        is rendered
@@ -85,7 +88,7 @@ Exit codes: 0 success, 1 usage error (bad option, value or parameter name),
 
 struct Options {
     std::string plugin;
-    std::string input, inputA, inputB, output, midi, state, savePreset;
+    std::string input, inputA, inputB, output, midi, state, savePreset, sample;
     kf::host::SampleFormat format = kf::host::SampleFormat::Float32;
     std::optional<double> lengthSeconds;
     std::optional<int> sampleRate;
@@ -166,6 +169,8 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
             o.inputB = value;
         } else if (name == "--state" || name == "--preset") {
             o.state = value;
+        } else if (name == "--sample") {
+            o.sample = value;
         } else if (name == "--save-preset") {
             o.savePreset = value;
         } else if (name == "--midi") {
@@ -232,6 +237,45 @@ struct Inputs {
     AudioData audio;  // channel 0 = A, channel 1 = B
     bool present = false;
 };
+
+// Kestrafone keeps its sample by reference in its state chunk, under the parameter record
+// with identifier 33. Loading a sample through the standard interface: take the chunk,
+// put a record naming the file in place of that one, and hand the chunk back.
+std::optional<std::string> loadSample(Plugin& plugin, const std::string& file) {
+    constexpr int32_t kSamplerId = 33, kEndOfParameters = -1, kFirstRecord = 9;
+    constexpr uint32_t kRecordMagic = 0xE6D0324Au;
+    std::error_code ec;
+    const std::string path = std::filesystem::absolute(file, ec).string();
+    if (ec || !std::filesystem::is_regular_file(path, ec)) return "cannot read the sample file " + file;
+    const std::vector<uint8_t> bytes = plugin.getChunk();
+    std::vector<int32_t> words(bytes.size() / 4);
+    std::memcpy(words.data(), bytes.data(), words.size() * 4);
+    std::size_t at = kFirstRecord;
+    while (at + 1 < words.size() && words[at] != kEndOfParameters && words[at] != kSamplerId)
+        at += 2 + static_cast<std::size_t>(std::max(words[at + 1], 0));
+    if (words.size() < kFirstRecord || at + 1 >= words.size() || words[at] != kSamplerId)
+        return "the plug-in's state holds no sampler record; is it Kestrafone?";
+    // Magic, version 1, a non-zero frame count (the file decides the real one), not
+    // embedded, markers 0 and 0, no loop, then the path as a length-prefixed string.
+    std::vector<int32_t> record = {static_cast<int32_t>(kRecordMagic), 1, 1, 0, 0, 0, 0,
+                                   static_cast<int32_t>(path.size())};
+    const std::size_t textWords = (path.size() + 3) / 4;
+    const std::size_t first = record.size();
+    record.resize(first + textWords, 0);
+    std::memcpy(record.data() + first, path.data(), path.size());
+    const std::size_t oldLength = static_cast<std::size_t>(words[at + 1]);
+    words[at + 1] = static_cast<int32_t>(record.size());
+    words.erase(words.begin() + static_cast<std::ptrdiff_t>(at + 2),
+                words.begin() + static_cast<std::ptrdiff_t>(at + 2 + oldLength));
+    words.insert(words.begin() + static_cast<std::ptrdiff_t>(at + 2), record.begin(), record.end());
+    words[0] = static_cast<int32_t>(words.size());
+    std::vector<uint8_t> chunk(words.size() * 4);
+    std::memcpy(chunk.data(), words.data(), chunk.size());
+    // A file the plug-in cannot read leaves its sampler empty (it keeps the reference, as
+    // for a project whose sample went missing); the state interface does not say which.
+    if (plugin.setChunk(chunk) == 0) return "the plug-in did not accept the sample " + file;
+    return std::nullopt;
+}
 
 // Writes the plug-in's chunk to path through a temporary file, so an existing file is
 // replaced only by a complete one. Returns an error message.
@@ -458,6 +502,9 @@ int run(int argc, char** argv) {
     }
     if (const auto setError = applySets(*plugin, o.sets)) return fail(kExitUsage, *setError);
 
+    if (!o.sample.empty()) {
+        if (const auto sampleError = loadSample(*plugin, o.sample)) return fail(kExitPlugin, *sampleError);
+    }
     if (!o.savePreset.empty()) {
         if (const auto saveError = saveState(*plugin, o.savePreset)) return fail(kExitFile, *saveError);
         if (o.output.empty()) return kExitOk;

@@ -22,6 +22,7 @@
 #include "platform/settings_store.h"
 #include "state/chunk.h"
 #include "state/sample_data.h"
+#include "state/sample_reader.h"
 #include "vst/audioeffect.h"
 
 namespace kf {
@@ -40,7 +41,8 @@ public:
     virtual void editorClosed() {}
 };
 
-class alignas(32) TMUniClient : public TMPluginBase, private EngineHost, private MidiTarget {
+// Cache-line aligned like the engine buffers it holds (more than the 32 bytes vector code needs).
+class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private MidiTarget {
 public:
     static constexpr const char* kProductName = "Kestrafone";
     static constexpr const char* kVendorName = "Tallow Mill";
@@ -98,6 +100,7 @@ public:
     float ccMapRecallIsolate() const { return ccMapRecallIsolate_; }
     const TMSampleData& sample() const { return sample_; }
     TMSampleData& sample() { return sample_; }
+    TMSampleReader& sampleReader() { return sampleReader_; }
 
     // MIDI learn operations the editor calls (user-interface thread).
     void armLearn(int32_t tag) { midi_.armLearn(tag, 0); }
@@ -137,6 +140,10 @@ private:
     void handleQueuedEvents() override { midi_.dispatch(kControlInterval); }
     void transportChanged(bool playing) override;
     void renderSynth(float* out, int32_t n, float offset) override { carrier_.render(out, n, offset); }
+    void refillSampler(float* left, float* right) override {
+        sampleReader_.refill({sampler_.trigger(), sampler_.gain(), sampler_.pitch(), sampler_.loopCount()}, left,
+                             right);
+    }
 
     // MidiTarget: what note and controller handling change.
     void heldNotesChanged() override;
@@ -168,6 +175,7 @@ private:
     InsertEffects effects_;
     MidiIntake midi_;
     TMSampleData sample_;
+    TMSampleReader sampleReader_{engine_.systemInfo(), sample_};
 
     std::unique_ptr<platform::MessageService> ownMessages_;
     std::unique_ptr<platform::FileDialogs> ownDialogs_;

@@ -172,8 +172,13 @@ bool TMUniClient::loadPresetFile(std::string path) {
         showMessage("preset was written with a newer version of %s");
         return false;
     }
+    // Compare the claimed length with the file before reading it, so a damaged header can
+    // never make us allocate more than the file holds.
     const int64_t wanted = static_cast<int64_t>(header.total()) * 4;
-    if (header.total() < kMinimumStateWords || readFileStart(path, bytes, static_cast<std::size_t>(wanted)) != wanted) {
+    std::error_code ec;
+    const auto fileBytes = std::filesystem::file_size(path, ec);
+    if (header.total() < kMinimumStateWords || ec || static_cast<uint64_t>(wanted) > fileBytes ||
+        readFileStart(path, bytes, static_cast<std::size_t>(wanted)) != wanted) {
         showMessage("This %s preset is damaged or cut short; nothing was loaded.");
         return false;
     }

@@ -1,0 +1,103 @@
+// The insert-effect slot as the host hears it: which effect runs, what it remembers when
+// the choice changes, and that suspend silences every effect.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "fake_host.h"
+
+namespace kf::test {
+namespace {
+
+// effects_choice values that pick each effect.
+namespace EffectChoiceValue {
+constexpr float kReverb = 0.2f;
+constexpr float kDelay = 0.4f;
+}  // namespace EffectChoiceValue
+
+class EffectSlot : public ::testing::Test {
+protected:
+    std::unique_ptr<TMUniClient> make(float choice) {
+        auto c = makeInstance(host);
+        c->setSampleRate(44100.0f);
+        c->resume();
+        c->setParameter(tag::modulator_mode, 0.0f);  // host inputs only: no notes needed
+        c->setParameter(tag::carrier_mode, 0.0f);
+        c->setParameter(tag::in_b, 0.0f);
+        c->setParameter(tag::mix, 0.0f);  // the dry path: an impulse stays an impulse
+        c->setParameter(tag::in1_gate, 1.0f);
+        c->setParameter(tag::in1_gain, 0.125f);
+        c->setParameter(tag::master_level, 0.25f);
+        c->setParameter(tag::mastercomp, 0.0f);
+        c->setParameter(tag::effects_choice, choice);
+        return c;
+    }
+    // Renders `frames` of input (an impulse at frame 200, after the input gain has ramped up
+    // from 0, when asked), returns the left output.
+    static std::vector<float> run(TMUniClient& c, int frames, bool impulse) {
+        std::vector<float> a(static_cast<std::size_t>(frames), 0.0f), l(a.size()), r(a.size());
+        if (impulse) a[200] = 0.5f;
+        for (int done = 0; done < frames; done += 300) {
+            const int n = std::min(300, frames - done);
+            float* in[2] = {a.data() + done, a.data() + done};
+            float* out[2] = {l.data() + done, r.data() + done};
+            c.processReplacing(in, out, n);
+        }
+        return l;
+    }
+    static double energy(const std::vector<float>& x, std::size_t from, std::size_t to) {
+        double e = 0;
+        for (std::size_t i = from; i < to && i < x.size(); ++i) e += x[i] * x[i];
+        return e;
+    }
+    FakeHost host;
+};
+
+TEST_F(EffectSlot, NoEffectLeavesTheSumUntouchedWhateverTheEffectKnobs) {
+    auto a = make(0.0f);
+    auto b = make(0.0f);
+    for (int32_t t = tag::reverb_room; t <= tag::lofi_distortion; ++t) b->setParameter(t, 0.9f);
+    EXPECT_EQ(run(*a, 5000, true), run(*b, 5000, true));
+}
+
+TEST_F(EffectSlot, SwitchingAwayAndBackContinuesTheEffect) {
+    // The same impulse, then three seconds without an effect, then the reverb: only the
+    // instance whose reverb heard the impulse has a tail to go on with.
+    double tail[2];
+    for (int heard = 0; heard < 2; ++heard) {
+        auto c = make(heard ? EffectChoiceValue::kReverb : 0.0f);
+        c->setParameter(tag::reverb_room, 0.9f);
+        c->setParameter(tag::reverb_drywet, 1.0f);
+        run(*c, 2000, true);
+        c->setParameter(tag::effects_choice, 0.0f);
+        run(*c, 3000, false);
+        c->setParameter(tag::effects_choice, EffectChoiceValue::kReverb);
+        tail[heard] = energy(run(*c, 2000, false), 0, 2000);
+    }
+    EXPECT_GT(tail[1], 1000.0 * tail[0]);
+}
+
+TEST_F(EffectSlot, SuspendAndResumeStartEveryEffectFromSilence) {
+    for (bool suspend : {false, true}) {
+        auto c = make(EffectChoiceValue::kDelay);
+        c->setParameter(tag::delaytime, 0.5f);  // 44099 frames at 120 bpm
+        c->setParameter(tag::delay_feedback, 0.0f);
+        c->setParameter(tag::delay_drywet, 1.0f);
+        run(*c, 10 * 44100, false);  // a new delay time is reached by gliding
+        run(*c, 1000, true);
+        if (suspend) {
+            c->suspend();
+            c->resume();
+        }
+        const std::vector<float> out = run(*c, 46000, false);
+        const double echo = energy(out, 42000, 46000);  // the echo falls at about 43300
+
+        if (suspend)
+            EXPECT_LT(echo, 1e-12) << "the echo survived a suspend";
+        else
+            EXPECT_GT(echo, 1e-4) << "control run: the echo should be there";
+    }
+}
+
+}  // namespace
+}  // namespace kf::test

@@ -1,0 +1,255 @@
+#include "state/sample_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <vector>
+
+#include "engine/sampler_controls.h"
+
+namespace kf {
+namespace {
+
+using Controls = TMSampleReader::Controls;
+constexpr int kBlock = TMSampleReader::kBlock;
+// A gain of 32768 plays the stored 16-bit values unscaled, so a ramp shows the position.
+constexpr float kUnity = 32768.0f;
+
+std::vector<int16_t> ramp(int frames, int step = 1) {
+    std::vector<int16_t> v(static_cast<std::size_t>(frames));
+    for (int i = 0; i < frames; ++i) v[static_cast<std::size_t>(i)] = static_cast<int16_t>(i * step);
+    return v;
+}
+
+struct Rig {
+    TMSystemInfo info;
+    TMSampleData sample;
+    TMSampleReader reader{info, sample};
+
+    void load(const std::vector<int16_t>& left, const int16_t* right = nullptr, float rate = 44100.0f) {
+        ASSERT_TRUE(sample.assignSample(left.data(), right, static_cast<int32_t>(left.size()), rate));
+    }
+    // One control block as the engine runs it: the counter is 0 when the sampler refills.
+    std::vector<float> block(const Controls& c, std::vector<float>* right = nullptr) {
+        info.controlCounter = 0;
+        std::vector<float> l(kBlock), r(kBlock);
+        reader.refill(c, l.data(), r.data());
+        if (right) *right = r;
+        return l;
+    }
+};
+
+// Frame values start, start + step, ... of a unity-gain ramp.
+std::vector<float> frames(float start, float step = 1.0f, int count = kBlock) {
+    std::vector<float> v;
+    for (int k = 0; k < count; ++k) v.push_back(start + static_cast<float>(k) * step);
+    return v;
+}
+std::vector<float> concat(std::vector<float> a, const std::vector<float>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+const std::vector<float> kSilence(kBlock, 0.0f);
+
+TEST(SampleReader, StartsAtRiseFollowsOnAndTracksGainAndMarkers) {
+    Rig rig;
+    const auto left = ramp(200, 2);
+    const auto right = ramp(200, -3);
+    rig.load(left, right.data());
+    rig.sample.setStartMarker(7);
+
+    EXPECT_EQ(rig.block({0.0f, kUnity}), kSilence);
+    EXPECT_FALSE(rig.reader.playing());
+    std::vector<float> r;
+    EXPECT_EQ(rig.block({1.0f, kUnity}, &r), frames(0, 2));
+    EXPECT_EQ(r, frames(0, -3));
+    EXPECT_EQ(rig.block({1.0f, kUnity}), frames(64, 2));
+    EXPECT_FLOAT_EQ(rig.sample.playbackPosition(), 64.0f);
+    EXPECT_EQ(rig.sample.startMarker(), 0);
+    // A new gain scales the whole of the next block.
+    EXPECT_EQ(rig.block({1.0f, kUnity / 2}), frames(64, 1));
+
+    // A mono sample gives identical channels.
+    rig.load(ramp(200, 5));
+    rig.block({0.0f, kUnity});
+    EXPECT_EQ(rig.block({1.0f, kUnity}, &r), frames(0, 5));
+    EXPECT_EQ(r, frames(0, 5));
+}
+
+TEST(SampleReader, RateFollowsPitchAndTheSampleRates) {
+    Rig rig;
+    rig.load(ramp(1000), nullptr, 22050.0f);
+    SamplerControls controls(rig.info);
+    controls.setPitch(1.0f);  // +24 semitones: four times as fast, halved by 22050 / 44100
+    ASSERT_FLOAT_EQ(controls.pitch(), 24.0f);
+    const auto out = rig.block({1.0f, kUnity, controls.pitch()});
+    EXPECT_NEAR(rig.reader.rate(), 2.0f, 1e-5f);
+    for (int k = 0; k < kBlock; ++k) EXPECT_NEAR(out[static_cast<std::size_t>(k)], 2.0f * k, 1e-3f);
+
+    // Centre pitch with a file at the host rate steps exactly one frame, from the next block.
+    rig.info.setSampleRate(48000.0f);
+    rig.load(ramp(1000), nullptr, 48000.0f);
+    controls.setPitch(0.5f);
+    const float from = rig.reader.position();
+    EXPECT_EQ(rig.block({1.0f, kUnity, controls.pitch()}), frames(from));
+    EXPECT_EQ(rig.reader.rate(), 1.0f);
+
+    // Fractional steps interpolate linearly between neighbouring frames.
+    rig.info.setSampleRate(44100.0f);
+    rig.load(ramp(1000, 7));
+    rig.block({0.0f, kUnity});
+    const auto up = rig.block({1.0f, kUnity, -5.0f});  // 2^(-5/12) = 0.749...
+    const float rate = rig.reader.rate();
+    ASSERT_NEAR(rate, 0.7491535f, 1e-6f);
+    for (int k = 0; k < kBlock; ++k) EXPECT_NEAR(up[static_cast<std::size_t>(k)], 7.0f * rate * k, 1e-3f);
+}
+
+TEST(SampleReader, OneShotEndsZeroesTheRestAndCanRestartAtOnce) {
+    Rig rig;
+    rig.load(ramp(40));
+    EXPECT_EQ(rig.block({1.0f, kUnity}), frames(0));
+    // The sample runs out: the rest of the block is silent.
+    EXPECT_EQ(rig.block({1.0f, kUnity}), concat(frames(32, 1, 8), std::vector<float>(24, 0.0f)));
+    EXPECT_TRUE(rig.reader.ended());
+    // Without a rise the next block is silent and playback idles.
+    EXPECT_EQ(rig.block({1.0f, kUnity}), kSilence);
+    EXPECT_FALSE(rig.reader.playing());
+    EXPECT_FALSE(rig.reader.ended());
+    EXPECT_EQ(rig.block({1.0f, kUnity}), kSilence);
+
+    // Muted by a fall, the sample runs out; a rise in the very next block restarts it
+    // instead of being taken for the end.
+    rig.block({0.0f, 0.0f});
+    EXPECT_EQ(rig.block({1.0f, kUnity}), frames(0));
+    rig.block({0.0f, 0.0f});
+    EXPECT_TRUE(rig.reader.ended());
+    EXPECT_EQ(rig.block({1.0f, kUnity}), frames(0));
+}
+
+TEST(SampleReader, LoopsTheWholeSampleOrUpToTheEndPosition) {
+    Rig rig;
+    rig.load(ramp(40));
+    std::vector<float> expected;
+    std::vector<float> played;
+    for (int b = 0; b < 10; ++b) played = concat(played, rig.block({1.0f, kUnity, 0.0f, -1}));
+    for (int t = 0; t < 10 * kBlock; ++t) expected.push_back(static_cast<float>(t % 40));
+    EXPECT_EQ(played, expected);
+    EXPECT_EQ(rig.reader.loopEnd(), 40.0f);
+
+    // An end position shortens the loop and becomes the end marker.
+    rig.reader.setEndPosition(20.0f);
+    rig.block({0.0f, kUnity});
+    played.clear();
+    for (int b = 0; b < 3; ++b) played = concat(played, rig.block({1.0f, kUnity, 0.0f, -1}));
+    for (int t = 0; t < 3 * kBlock; ++t)
+        EXPECT_EQ(played[static_cast<std::size_t>(t)], static_cast<float>(t % 20));
+    EXPECT_EQ(rig.sample.endMarker(), 20);
+
+    // Without looping the sample plays through to its end, past the end position.
+    rig.block({0.0f, kUnity});
+    rig.block({1.0f, kUnity});
+    EXPECT_EQ(rig.block({1.0f, kUnity}), concat(frames(32, 1, 8), std::vector<float>(24, 0.0f)));
+}
+
+TEST(SampleReader, TransportTriggerStartsAndSilencesWithoutStopping) {
+    Rig rig;
+    rig.load(ramp(1000));
+    SamplerControls controls(rig.info);
+    controls.setTrigger(1.0f);  // the transport
+    controls.setLevel(1.0f);
+    const auto block = [&] {
+        return rig.block({controls.trigger(), controls.gain() * kUnity, 0.0f, controls.loopCount()});
+    };
+    const auto transport = [&](bool playing) {
+        rig.info.transportPlaying = playing ? 1.0f : 0.0f;
+        controls.updateTrigger();
+    };
+
+    EXPECT_EQ(block(), kSilence);
+    transport(true);
+    EXPECT_EQ(block(), frames(0));
+    EXPECT_EQ(block(), frames(32));
+    transport(false);
+    EXPECT_EQ(block(), kSilence);
+    EXPECT_EQ(block(), kSilence);
+    EXPECT_TRUE(rig.reader.playing());
+    EXPECT_EQ(rig.reader.position(), 128.0f);
+    transport(true);
+    EXPECT_EQ(block(), frames(0));
+}
+
+TEST(SampleReader, SingleNoteTriggerMutesOnSecondKeyAndRestartsOnRelease) {
+    Rig rig;
+    rig.load(ramp(1000));
+    SamplerControls controls(rig.info);
+    controls.setTrigger(0.6f);  // exactly one note held
+    controls.setLevel(1.0f);
+    const auto block = [&] { return rig.block({controls.trigger(), controls.gain() * kUnity}); };
+    const auto held = [&](int32_t notes) {
+        controls.setNoteView(0.5f, notes);
+        controls.updateTrigger();
+    };
+
+    held(1);
+    EXPECT_EQ(block(), frames(0));
+    held(2);
+    EXPECT_EQ(block(), kSilence);
+    EXPECT_TRUE(rig.reader.playing());
+    held(1);
+    EXPECT_EQ(block(), frames(0));
+    // A second key and its release within one control block are never seen.
+    held(2);
+    held(1);
+    EXPECT_EQ(block(), frames(32));
+
+    // A second note that keeps the trigger up changes only the level.
+    controls.setTrigger(0.0f);  // last velocity
+    rig.info.lastVelocityWeight = 0.25f;
+    controls.updateTrigger();
+    EXPECT_EQ(block(), frames(16, 0.25f));
+}
+
+TEST(SampleReader, NoUsableSampleGivesSilence) {
+    Rig rig;
+    EXPECT_EQ(rig.block({1.0f, kUnity, 0.0f, -1}), kSilence);
+    EXPECT_FALSE(rig.reader.playing());
+
+    rig.load(ramp(100));
+    rig.block({0.0f, kUnity});
+    EXPECT_NE(rig.block({1.0f, kUnity, 0.0f, -1}), kSilence);
+    rig.sample.clear();
+    EXPECT_EQ(rig.block({1.0f, kUnity, 0.0f, -1}), kSilence);
+    EXPECT_FALSE(rig.reader.playing());
+    rig.block({0.0f, kUnity});
+    EXPECT_EQ(rig.block({1.0f, kUnity, 0.0f, -1}), kSilence);
+}
+
+TEST(SampleReader, StaleOrCorruptPointsNeverReadOutsideTheSample) {
+    Rig rig;
+    rig.load(ramp(100));
+    for (int b = 0; b < 3; ++b) rig.block({1.0f, kUnity, 0.0f, -1});
+    // Replaced by a shorter sample: the position restarts and the old loop end is cut short.
+    rig.load(ramp(10));
+    std::vector<float> played;
+    for (int b = 0; b < 2; ++b) played = concat(played, rig.block({1.0f, kUnity, 0.0f, -1}));
+    for (int t = 0; t < 2 * kBlock; ++t)
+        EXPECT_EQ(played[static_cast<std::size_t>(t)], static_cast<float>(t % 10));
+
+    // End positions beyond the sample, shorter than one step, or not a number; then a rate
+    // far beyond any real one. Every frame must still come from the sample (0..9).
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    for (float end : {1e9f, 0.5f, -3.0f, nan}) {
+        rig.reader.setEndPosition(end);
+        for (float pitch : {0.0f, 24.0f}) {
+            rig.block({0.0f, kUnity});
+            for (int b = 0; b < 4; ++b)
+                for (float v : rig.block({1.0f, kUnity, pitch, -1})) ASSERT_TRUE(v >= 0.0f && v <= 9.0f) << v;
+        }
+    }
+    rig.load(ramp(10), nullptr, std::numeric_limits<float>::infinity());
+    for (int b = 0; b < 4; ++b)
+        for (float v : rig.block({1.0f, kUnity, 24.0f, -1})) ASSERT_TRUE(v >= 0.0f && v <= 9.0f) << v;
+}
+
+}  // namespace
+}  // namespace kf
