@@ -33,6 +33,25 @@ constexpr float kSoftClip = 0.25f;  // y·(1 - 0.25|y|) maps ±2 to ±1 with slo
 
 float decayFactor(float timeMs, float samplesPerMs) { return 1.0f / (timeMs * samplesPerMs + 1e-9f); }
 
+// The published timing values of a peak detector with its smoothing (input stages and master).
+struct DetectorTimingValues {
+    std::atomic<float>& speed;
+    std::atomic<float>& corner;
+    std::atomic<float>& a;
+    std::atomic<float>& b;
+    std::atomic<float>& k;
+};
+
+// Detector time s in ms: smoothing corner and weights, and the peak decay per frame.
+void storeDetectorTiming(float s, const TMSystemInfo& info, DetectorTimingValues out) {
+    const SmoothingCoefficients c = smoothingFor(s, info.sampleRate);
+    out.speed.store(s, std::memory_order_relaxed);
+    out.corner.store(c.corner, std::memory_order_relaxed);
+    out.a.store(c.a, std::memory_order_relaxed);
+    out.b.store(c.b, std::memory_order_relaxed);
+    out.k.store(decayFactor(s, info.samplesPerMillisecond), std::memory_order_relaxed);
+}
+
 }  // namespace
 
 SmoothingCoefficients smoothingFor(float timeMs, float sampleRate) {
@@ -98,13 +117,7 @@ void InputStage::setRatio(float v) {
 void InputStage::setSpeed(float v) {
     v = unit(v);
     put(speedValue_, v);
-    const float s = 180.0f - 160.0f * v;
-    const SmoothingCoefficients c = smoothingFor(s, info_.sampleRate);
-    put(speed_, s);
-    put(corner_, c.corner);
-    put(a_, c.a);
-    put(b_, c.b);
-    put(k_, decayFactor(s, info_.samplesPerMillisecond));
+    storeDetectorTiming(180.0f - 160.0f * v, info_, {speed_, corner_, a_, b_, k_});
     touch();
 }
 
@@ -208,13 +221,7 @@ void MasterSection::setCompAmount(float v) {
 void MasterSection::setCompSpeed(float v) {
     v = unit(v);
     put(speedValue_, v);
-    const float s = 200.0f - 170.0f * v;
-    const SmoothingCoefficients c = smoothingFor(s, info_.sampleRate);
-    put(speed_, s);
-    put(corner_, c.corner);
-    put(a_, c.a);
-    put(b_, c.b);
-    put(k_, decayFactor(s, info_.samplesPerMillisecond));
+    storeDetectorTiming(200.0f - 170.0f * v, info_, {speed_, corner_, a_, b_, k_});
     touch();
 }
 

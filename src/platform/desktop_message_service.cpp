@@ -15,13 +15,9 @@ extern char** environ;
 namespace kf::platform {
 
 DesktopMessageService::DesktopMessageService() {
-    if (!desktopDisplayAvailable()) return;
-    program_ = findProgramOnPath("zenity");
-    tool_ = DialogTool::kZenity;
-    if (program_.empty()) {
-        program_ = findProgramOnPath("kdialog");
-        tool_ = DialogTool::kKdialog;
-    }
+    const DialogProgram found = findDialogProgram();
+    program_ = found.path;
+    tool_ = found.tool;
 }
 
 DesktopMessageService::DesktopMessageService(std::string program, DialogTool tool)

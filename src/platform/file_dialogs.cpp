@@ -96,14 +96,16 @@ int runProgramCapture(const std::string& program, const std::vector<std::string>
 
 // --- desktop dialogs -------------------------------------------------------------------------
 
+DialogProgram findDialogProgram() {
+    if (!desktopDisplayAvailable()) return {};
+    if (std::string zenity = findProgramOnPath("zenity"); !zenity.empty()) return {zenity, DialogTool::kZenity};
+    return {findProgramOnPath("kdialog"), DialogTool::kKdialog};
+}
+
 DesktopFileDialogs::DesktopFileDialogs() {
-    if (!desktopDisplayAvailable()) return;
-    program_ = findProgramOnPath("zenity");
-    tool_ = DialogTool::kZenity;
-    if (program_.empty()) {
-        program_ = findProgramOnPath("kdialog");
-        tool_ = DialogTool::kKdialog;
-    }
+    const DialogProgram found = findDialogProgram();
+    program_ = found.path;
+    tool_ = found.tool;
 }
 
 DesktopFileDialogs::DesktopFileDialogs(std::string program, DialogTool tool)

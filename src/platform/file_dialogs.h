@@ -44,6 +44,14 @@ bool desktopDisplayAvailable();
 // Which dialog program a desktop service drives; they differ only in their arguments.
 enum class DialogTool { kZenity, kKdialog };
 
+// The dialog program of this desktop: zenity, else kdialog; an empty path when there is
+// no display or neither is installed.
+struct DialogProgram {
+    std::string path;
+    DialogTool tool = DialogTool::kZenity;
+};
+DialogProgram findDialogProgram();
+
 // Runs program with argv (argv[0] included) without a shell, its standard input from
 // /dev/null; collects standard output. Returns the exit status, or -1 if it could not be
 // started or did not exit normally.
