@@ -336,7 +336,7 @@ TEST(RenderTool, BadMidiFilesExitWithTwo) {
     const std::string output = dir.file("out.wav");
     const std::string notMidi = writeConstant(dir, "audio.wav", {0.5f}, 100);
     test::Bytes truncated = midiFixture();
-    truncated.resize(truncated.size() - 5);
+    truncated.erase(truncated.end() - 5, truncated.end());
     const std::string cut = dir.file("cut.mid");
     test::writeBytes(cut, truncated);
     const std::vector<std::pair<std::string, std::string>> cases = {
