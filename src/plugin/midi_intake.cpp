@@ -309,6 +309,7 @@ void MidiIntake::reapplyWheelAndBend() {
 // ---- learn maps ------------------------------------------------------------------------
 
 void MidiIntake::armLearn(int32_t tag, int16_t aux) {
+    if (tag < 0 || tag > kMaxLearnTag) return;  // no parameter has such a tag
     learnAux_.store(aux, std::memory_order_relaxed);
     learnTag_.store(tag, std::memory_order_release);
 }
@@ -321,7 +322,7 @@ void MidiIntake::removeTag(int32_t tag) {
 }
 
 bool MidiIntake::appendPair(int controller, int32_t tag, int16_t aux) {
-    if (controller < 0 || controller >= kMaps) return false;
+    if (controller < 0 || controller >= kMaps || tag < 0 || tag > kMaxLearnTag) return false;
     auto& map = maps_[static_cast<std::size_t>(controller)];
     if (map.size() >= map.capacity()) return false;
     map.push_back(LearnPair{static_cast<int16_t>(tag), aux});

@@ -45,6 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Whatever happened, the state still writes out and reads back.
     void* out = nullptr;
     const int32_t bytes = c.getChunk(&out, false);
-    if (bytes <= 0 || c.setChunk(out, bytes, false) != 1) __builtin_trap();
+    if (bytes <= 0 || c.setChunk(out, bytes, false) != 1) {
+        for (const std::string& m : messages.messages()) std::fprintf(stderr, "message: %s\n", m.c_str());
+        __builtin_trap();
+    }
     return 0;
 }

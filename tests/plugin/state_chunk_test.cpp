@@ -182,6 +182,22 @@ TEST_F(StateChunk, OldBodyVersionAndOddRecordsLoad) {
     EXPECT_EQ(c->currentProgramName(), "default");  // no name section entry
 }
 
+TEST_F(StateChunk, LearnPairsForNoParameterAreLeftOutSoTheStateStaysReadable) {
+    // Tags 500 and -7 drive nothing (and a tag of -2 or -3, written again, would end its
+    // map early); the pressure map's pair of tag -2 is read as a pair, by its count.
+    Words w = {0, 3, floatBits(120.f), floatBits(44100.f), 26101977, 5, 1, 3, 41, -1,
+               7, 500, 1, tag::mix, 4, -7, 0, -2, -3, 0, 16, 2, -2, 0, tag::noise, 0, -4, 0, 0, 0};
+    w[0] = static_cast<int32_t>(w.size());
+    ASSERT_TRUE(load(w));
+    ASSERT_EQ(c->midi().map(7).size(), 1u);
+    EXPECT_EQ(c->midi().map(7)[0].tag, tag::mix);
+    ASSERT_EQ(c->midi().map(MidiIntake::kPressureMap).size(), 1u);
+    const Words again = chunkOf(*c);
+    EXPECT_TRUE(load(again));
+    EXPECT_EQ(chunkOf(*c), again);
+    EXPECT_FALSE(c->midi().appendPair(8, -2, 0));
+}
+
 TEST_F(StateChunk, RestoringTellsTheMakersHost) {
     FakeHost maker;
     maker.vendor = "Tallow Mill";
