@@ -17,9 +17,10 @@ build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-# The whole suite: the normal build, every test again under ASan + UBSan, the thread
-# hand-shake tests under ThreadSanitizer, and each fuzz target for a bounded time.
-test: test-fast test-asan test-tsan test-fuzz
+# The whole suite: each fuzz target for a bounded time, the thread hand-shake tests under
+# ThreadSanitizer, every test under ASan + UBSan, and last the normal build's suite, whose
+# summary closes the output.
+test: test-fuzz test-tsan test-asan test-fast
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)

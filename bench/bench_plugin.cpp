@@ -62,6 +62,8 @@ void BM_PlayedVocoder(benchmark::State& state) {
     c.setParameter(kf::tag::noise, 0.1f);
     c.setParameter(kf::tag::synth_level, 0.5f);
     c.setParameter(kf::tag::effects_choice, static_cast<float>(state.range(0)) / 5.0f + 0.01f);
+    // Every effect audibly at work (a reverb or delay at zero mix goes idle).
+    for (int32_t t = kf::tag::reverb_room; t <= kf::tag::lofi_distortion; ++t) c.setParameter(t, 0.5f);
     playChord(c);
     const std::vector<float> voice = voiceLike(kBlock * 64);
     std::vector<float> silence(kBlock, 0.0f), l(kBlock), r(kBlock);
