@@ -17,10 +17,10 @@ build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-# The whole suite: each fuzz target for a bounded time, the thread hand-shake tests under
+# The whole suite: the code format, each fuzz target for a bounded time, the thread hand-shake tests under
 # ThreadSanitizer, every test under ASan + UBSan, and last the normal build's suite, whose
 # summary closes the output.
-test: test-fuzz test-tsan test-asan test-fast
+test: format-check test-fuzz test-tsan test-asan test-fast
 
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
@@ -53,7 +53,7 @@ bench: build
 install: build
 	cmake --install $(BUILD)
 
-format-check:
+format-check: deps
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:

@@ -29,7 +29,8 @@ struct Material {
 void addFrameCounters(benchmark::State& state, int64_t framesPerIteration) {
     const double frames = static_cast<double>(state.iterations() * framesPerIteration);
     state.SetItemsProcessed(static_cast<int64_t>(frames));
-    state.counters["s/frame"] = benchmark::Counter(frames, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["s/frame"] =
+        benchmark::Counter(frames, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     state.counters["x_realtime"] = benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
 }
 
@@ -60,8 +61,12 @@ void runEngine(benchmark::State& state, float mix) {
     addFrameCounters(state, kBlock);
 }
 
-void BM_EngineVocoderMix0(benchmark::State& state) { runEngine(state, 0.0f); }
-void BM_EngineVocoderMix1(benchmark::State& state) { runEngine(state, 1.0f); }
+void BM_EngineVocoderMix0(benchmark::State& state) {
+    runEngine(state, 0.0f);
+}
+void BM_EngineVocoderMix1(benchmark::State& state) {
+    runEngine(state, 1.0f);
+}
 BENCHMARK(BM_EngineVocoderMix0);
 BENCHMARK(BM_EngineVocoderMix1);
 

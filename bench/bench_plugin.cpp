@@ -20,7 +20,8 @@ std::vector<float> voiceLike(int frames) {
     float b1 = 0, l1 = 0, b2 = 0, l2 = 0;
     for (int i = 0; i < frames; ++i) {
         const float x = (i % 401 == 0) ? 1.0f : 0.0f;
-        const float f1 = 2.0f * std::sin(3.14159f * 700.0f / kRate), f2 = 2.0f * std::sin(3.14159f * 1200.0f / kRate);
+        const float f1 = 2.0f * std::sin(3.14159f * 700.0f / kRate),
+                    f2 = 2.0f * std::sin(3.14159f * 1200.0f / kRate);
         l1 += f1 * b1;
         b1 += f1 * (x - l1 - 0.1f * b1);
         l2 += f2 * b2;
@@ -77,10 +78,10 @@ void BM_PlayedVocoder(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * kBlock);
     const double seconds = static_cast<double>(kBlock) / kRate;
-    state.counters["s/frame"] = benchmark::Counter(
-        static_cast<double>(kBlock), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    state.counters["x_realtime"] =
-        benchmark::Counter(seconds, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["s/frame"] =
+        benchmark::Counter(static_cast<double>(kBlock),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["x_realtime"] = benchmark::Counter(seconds, benchmark::Counter::kIsIterationInvariantRate);
 }
 // Argument: the insert effect (0 none, 1 reverb, 2 delay, 3 phaser, 4 lo-fi).
 BENCHMARK(BM_PlayedVocoder)->DenseRange(0, 4)->Unit(benchmark::kMicrosecond);

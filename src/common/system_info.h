@@ -13,7 +13,7 @@ namespace kf {
 
 // Memory regions that hold audio history; suspend zero-fills all of them at once.
 class StateRegistry {
-public:
+  public:
     struct Region {
         void* start;
         uint32_t bytes;
@@ -33,19 +33,19 @@ public:
 
     const std::vector<Region>& regions() const { return regions_; }
 
-private:
+  private:
     std::vector<Region> regions_;
 };
 
 // Told when the engine accepts a new host tempo.
 class TMBPMChangeInterface {
-public:
+  public:
     virtual ~TMBPMChangeInterface() = default;
     virtual void bpmChanged() {}
 };
 
 class TempoListeners {
-public:
+  public:
     void add(TMBPMChangeInterface* l) { listeners_.push_back(l); }
     void remove(TMBPMChangeInterface* l) { std::erase(listeners_, l); }
     void notifyAll() {
@@ -53,7 +53,7 @@ public:
     }
     std::size_t size() const { return listeners_.size(); }
 
-private:
+  private:
     std::vector<TMBPMChangeInterface*> listeners_;
 };
 
@@ -146,7 +146,7 @@ struct TMSystemInfo {
         return pitchRatio[i] + pitchRatioSlope[i] * (index - static_cast<float>(i));
     }
 
-private:
+  private:
     void buildTables() {
         // Entry 0 is MIDI note -36 (bits 0x3F82D014); each next entry is one equal-tempered
         // semitone up, multiplied in single precision so the table matches stored data.
@@ -157,10 +157,13 @@ private:
             noteFrequency[n] = f;
             f *= 1.0594631f;
         }
-        for (int n = 0; n < kNoteTableSize - 1; ++n) noteFrequencySlope[n] = noteFrequency[n + 1] - noteFrequency[n];
+        for (int n = 0; n < kNoteTableSize - 1; ++n)
+            noteFrequencySlope[n] = noteFrequency[n + 1] - noteFrequency[n];
 
-        for (int i = 0; i <= 128; ++i) pitchRatio[128 + i] = static_cast<float>(std::pow(1.0594630943592953, i));
-        for (int i = 1; i <= 128; ++i) pitchRatio[128 - i] = static_cast<float>(std::pow(0.9438743126816934, i));
+        for (int i = 0; i <= 128; ++i)
+            pitchRatio[128 + i] = static_cast<float>(std::pow(1.0594630943592953, i));
+        for (int i = 1; i <= 128; ++i)
+            pitchRatio[128 - i] = static_cast<float>(std::pow(0.9438743126816934, i));
         for (int n = 0; n < kPitchTableSize - 1; ++n) pitchRatioSlope[n] = pitchRatio[n + 1] - pitchRatio[n];
     }
 };

@@ -9,7 +9,7 @@
 namespace kf {
 
 class ViewGroupMask {
-public:
+  public:
     static constexpr int kBits = 128;
 
     ViewGroupMask() { set(0, true); }  // the top bar group is always present
@@ -22,14 +22,14 @@ public:
     uint32_t word(int i) const { return words_[i]; }
     void setWord(int i, uint32_t w) { words_[i] = w; }
 
-private:
+  private:
     uint32_t words_[4] = {};
 };
 
 // Raised whenever the controls must be redrawn from the parameter values; the editor
 // consumes it in its idle call. The request count lets tests see that a refresh happened.
 class EditorRefresh {
-public:
+  public:
     void request() {
         requests_.fetch_add(1, std::memory_order_relaxed);
         pending_.store(true, std::memory_order_release);
@@ -37,7 +37,7 @@ public:
     bool consume() { return pending_.exchange(false, std::memory_order_acq_rel); }
     uint32_t requests() const { return requests_.load(std::memory_order_relaxed); }
 
-private:
+  private:
     std::atomic<bool> pending_{false};
     std::atomic<uint32_t> requests_{0};
 };

@@ -36,7 +36,7 @@ int32_t sortHeldNotes(std::span<const HeldNote, kHeldNoteSlots> slots,
 void rebuildVoices(SynthControls& controls, std::span<const HeldNote, kHeldNoteSlots> slots);
 
 class CarrierSynth {
-public:
+  public:
     static constexpr int32_t kNoiseTableSize = 1024;
     static constexpr float kClipLimit = 2.0f;
     static constexpr float kSoftClip = 0.25f;  // y (1 - k |y|) bends the clamped range to +-1
@@ -73,7 +73,7 @@ public:
     // would break. This linear bound lies under that curve for every damping 0.1..1.
     static float stableCoefficient(float q) { return 1.75f - 0.55f * q; }
 
-private:
+  private:
     // Everything a chunk needs, read from the controls once per call; per-voice values side by
     // side so the four voices run as one vector.
     struct Frame {

@@ -11,10 +11,14 @@ namespace {
 
 // Host range is 0..1; values outside it (or NaN) would give negative times, runaway gains or
 // overflowing powers, so they are limited here, in one place.
-float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; }
+float unit(float v) {
+    return v >= 0.0f ? std::min(v, 1.0f) : 0.0f;
+}
 
 // Level in dB as shown to the user; the 1e-8 floor keeps 0 at -160 dB instead of -inf.
-float decibels(float linear) { return static_cast<float>(20.0 * std::log10(static_cast<double>(linear) + 1e-8)); }
+float decibels(float linear) {
+    return static_cast<float>(20.0 * std::log10(static_cast<double>(linear) + 1e-8));
+}
 
 // Corner limits of the detector smoothing, as fractions of the sample rate, and pi as used
 // for the pre-warped corner (kept at this precision: the coefficients depend on it).
@@ -31,7 +35,9 @@ constexpr float kRampSnap = 1e-7f;
 constexpr float kClipLimit = 2.0f;
 constexpr float kSoftClip = 0.25f;  // y·(1 - 0.25|y|) maps ±2 to ±1 with slope 0 there
 
-float decayFactor(float timeMs, float samplesPerMs) { return 1.0f / (timeMs * samplesPerMs + 1e-9f); }
+float decayFactor(float timeMs, float samplesPerMs) {
+    return 1.0f / (timeMs * samplesPerMs + 1e-9f);
+}
 
 // The published timing values of a peak detector with its smoothing (input stages and master).
 struct DetectorTimingValues {
@@ -186,8 +192,12 @@ void InputStage::process(const float* a, const float* b, float* outA, float* out
 // ---------------------------------------------------------------------------------------------
 // Master section
 
-float MasterSection::eqCoefficientA() { return 804.224f / 44100.0f; }
-float MasterSection::eqCoefficientB() { return static_cast<float>(25131.999969482422 / 44100.0); }
+float MasterSection::eqCoefficientA() {
+    return 804.224f / 44100.0f;
+}
+float MasterSection::eqCoefficientB() {
+    return static_cast<float>(25131.999969482422 / 44100.0);
+}
 
 MasterSection::MasterSection(const TMSystemInfo& info) : info_(info) {
     // Flat EQ, no compression, unity level until the owner sends its values.
@@ -207,9 +217,15 @@ void MasterSection::setEq(std::atomic<float>& gain, std::atomic<float>& db, floa
     touch();
 }
 
-void MasterSection::setEqLow(float v) { setEq(gL_, dL_, v); }
-void MasterSection::setEqMid(float v) { setEq(gM_, dM_, v); }
-void MasterSection::setEqHigh(float v) { setEq(gH_, dH_, v); }
+void MasterSection::setEqLow(float v) {
+    setEq(gL_, dL_, v);
+}
+void MasterSection::setEqMid(float v) {
+    setEq(gM_, dM_, v);
+}
+void MasterSection::setEqHigh(float v) {
+    setEq(gH_, dH_, v);
+}
 
 void MasterSection::setCompAmount(float v) {
     const float c = 4.0f * unit(v);

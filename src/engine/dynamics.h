@@ -38,7 +38,7 @@ struct PeakEnvelope {
 };
 
 class InputStage {
-public:
+  public:
     // Stage one's gain rises as its gate closes (analysis inputs); stage two is a compressor
     // with a gate (synthesis input). Their gain laws differ, everything else is shared.
     enum class Kind { One, Two };
@@ -84,7 +84,7 @@ public:
     const PeakEnvelope& detector() const { return det_; }
     float gateEnvelope() const { return gt_; }
 
-private:
+  private:
     static float get(const std::atomic<float>& a) { return a.load(std::memory_order_relaxed); }
     static void put(std::atomic<float>& a, float v) { a.store(v, std::memory_order_relaxed); }
     void touch() { dirty_.store(true, std::memory_order_release); }
@@ -110,13 +110,13 @@ private:
 };
 
 class MasterSection {
-public:
+  public:
     explicit MasterSection(const TMSystemInfo& info);
 
     // Normalised setters (clamped to 0..1, NaN as 0), any thread; applied at the next chunk.
-    void setEqLow(float v);   // gain 24v - 12 dB
-    void setEqMid(float v);   // gain 24v - 12 dB
-    void setEqHigh(float v);  // gain 24v - 12 dB
+    void setEqLow(float v);       // gain 24v - 12 dB
+    void setEqMid(float v);       // gain 24v - 12 dB
+    void setEqHigh(float v);      // gain 24v - 12 dB
     void setCompAmount(float v);  // C = 4v
     void setCompSpeed(float v);   // s = 200 - 170v ms (30..200)
     void setLevel(float v);       // L = 4v
@@ -154,7 +154,7 @@ public:
     float currentGain() const { return ramp_.value; }
     const PeakEnvelope& detector() const { return det_; }
 
-private:
+  private:
     struct EqState {
         float bpA = 0, lpA = 0, bpB = 0, lpB = 0;
     };

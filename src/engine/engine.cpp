@@ -28,11 +28,15 @@ constexpr float kMeterFallMs = 200.0f;
 
 constexpr double kDcPole = 0.998;  // about 14 Hz at 44.1 kHz
 
-float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; }
+float unit(float v) {
+    return v >= 0.0f ? std::min(v, 1.0f) : 0.0f;
+}
 
 // Non-finite samples count as silence; finite ones are limited so that no later product
 // (gain 8 times two resonant band stages, squared in the band sums) can overflow.
-float sanitize(float x) { return std::isfinite(x) ? std::clamp(x, -Engine::kInputLimit, Engine::kInputLimit) : 0.0f; }
+float sanitize(float x) {
+    return std::isfinite(x) ? std::clamp(x, -Engine::kInputLimit, Engine::kInputLimit) : 0.0f;
+}
 
 // sanitize() over a block, four samples at a time.
 void sanitizeBlock(const float* in, float* out, int32_t n) {
@@ -43,7 +47,8 @@ void sanitizeBlock(const float* in, float* out, int32_t n) {
         const __m128 x = _mm_loadu_ps(in + j);
         // Finite exactly when the exponent bits are not all ones.
         const __m128i e = _mm_and_si128(_mm_castps_si128(x), exponentMask);
-        const __m128 finite = _mm_castsi128_ps(_mm_xor_si128(_mm_cmpeq_epi32(e, exponentMask), _mm_set1_epi32(-1)));
+        const __m128 finite =
+            _mm_castsi128_ps(_mm_xor_si128(_mm_cmpeq_epi32(e, exponentMask), _mm_set1_epi32(-1)));
         _mm_storeu_ps(out + j, _mm_and_ps(finite, _mm_min_ps(_mm_max_ps(x, lo), hi)));
     }
     for (; j < n; ++j) out[j] = sanitize(in[j]);
@@ -64,8 +69,9 @@ struct MeterLanes {
 }  // namespace
 
 const std::array<int32_t, 53> Engine::kSetupTagOrder = {
-    55, 87, 91, 95, 99, 102, 109, 12, 104, 125, 11, 9,  23, 10, 21, 19, 22, 16, 20, 15, 4,  3,  2,  1,  42, 43, 14,
-    13, 7,  6,  5,  8,  0,   18,  17, 26, 25,  24, 29, 28, 27, 30, 31, 32, 33, 34, 35, 36, 37, 38, 39, 40, 41};
+    55, 87, 91, 95, 99, 102, 109, 12, 104, 125, 11, 9,  23, 10, 21, 19, 22, 16,
+    20, 15, 4,  3,  2,  1,   42,  43, 14,  13,  7,  6,  5,  8,  0,  18, 17, 26,
+    25, 24, 29, 28, 27, 30,  31,  32, 33,  34,  35, 36, 37, 38, 39, 40, 41};
 
 const double Engine::kMaxTempo = std::nextafter(500.0, 0.0);
 
@@ -81,7 +87,9 @@ Engine::Engine(EngineHost* host)
     meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
 }
 
-void Engine::setHost(EngineHost* host) { host_ = host ? host : &defaultHost_; }
+void Engine::setHost(EngineHost* host) {
+    host_ = host ? host : &defaultHost_;
+}
 
 void Engine::setEffects(TMEffect* reverb, TMEffect* delay, TMEffect* phaser, TMEffect* lofi) {
     effects_ = {nullptr, reverb, delay, phaser, lofi};
@@ -104,8 +112,12 @@ void Engine::setMix(float v) {
     dirty_.store(true, std::memory_order_release);
 }
 
-void Engine::setInA(bool on) { stage1_.setFrozen(on); }
-void Engine::setInB(bool on) { stage2_.setFrozen(on); }
+void Engine::setInA(bool on) {
+    stage1_.setFrozen(on);
+}
+void Engine::setInB(bool on) {
+    stage2_.setFrozen(on);
+}
 
 void Engine::setSynthOn(bool on) {
     synthOn_.store(on, std::memory_order_relaxed);
@@ -221,7 +233,8 @@ void Engine::controlBlock() {
 void Engine::flush(float* outL, float* outR, int32_t end) {
     if (pending_ == 0) return;
     if (r_.effect != kNoEffect) {
-        if (TMEffect* fx = effects_[static_cast<size_t>(r_.effect)]) fx->process(effectL_, effectR_, pending_);
+        if (TMEffect* fx = effects_[static_cast<size_t>(r_.effect)])
+            fx->process(effectL_, effectR_, pending_);
     }
     // The DC blocker's recursion would keep a non-finite sample for ever; none leaves here.
     float* l = outL + (end - pending_);
@@ -255,18 +268,34 @@ void Engine::runChunk(const float* inA, const float* inB, int32_t n) {
     const float* anaL = kSilence;
     const float* anaR = kSilence;
     switch (r_.carrier) {
-        case 0: anaL = anaR = a1; break;
-        case 1: anaL = anaR = b1; break;
-        case 2: anaL = a1, anaR = b1; break;
-        case 3: anaL = samplerL_ + pos, anaR = samplerR_ + pos; break;
-        default: break;
+        case 0:
+            anaL = anaR = a1;
+            break;
+        case 1:
+            anaL = anaR = b1;
+            break;
+        case 2:
+            anaL = a1, anaR = b1;
+            break;
+        case 3:
+            anaL = samplerL_ + pos, anaR = samplerR_ + pos;
+            break;
+        default:
+            break;
     }
     const float* syn = kSilence;
     switch (r_.modulator) {
-        case 0: syn = a2; break;
-        case 1: syn = b2; break;
-        case 2: syn = synth; break;
-        default: break;
+        case 0:
+            syn = a2;
+            break;
+        case 1:
+            syn = b2;
+            break;
+        case 2:
+            syn = synth;
+            break;
+        default:
+            break;
     }
 
     vocoder_.process(syn, anaL, anaR, offset_, vocL, vocR, n);
@@ -299,7 +328,8 @@ void Engine::dcBlock(float* out, int32_t frames, int channel) {
     float px = dcPrevIn_[channel], py = dcPrevOut_[channel];
     for (int32_t i = 0; i < frames; ++i) {
         const float x = out[i];
-        py = static_cast<float>((static_cast<double>(x) - static_cast<double>(px)) + kDcPole * static_cast<double>(py));
+        py = static_cast<float>((static_cast<double>(x) - static_cast<double>(px)) +
+                                kDcPole * static_cast<double>(py));
         px = x;
         out[i] = py;
     }

@@ -28,7 +28,7 @@ struct HostTimeInfo {
 // What the engine needs from its owner. Every hook has a correct do-nothing default, so the
 // engine runs without an owner (tests, benchmarks) and parts not yet present stay silent.
 class EngineHost {
-public:
+  public:
     virtual ~EngineHost() = default;
 
     // Host time information; false when the host gives none (tempo and transport then stay).
@@ -54,8 +54,13 @@ public:
 };
 
 class Engine {
-public:
-    enum Meter : int32_t { kMeterOutLeft = 0, kMeterAnalysisLeft = 1, kMeterSynthesis = 2, kMeterOutRight = 3 };
+  public:
+    enum Meter : int32_t {
+        kMeterOutLeft = 0,
+        kMeterAnalysisLeft = 1,
+        kMeterSynthesis = 2,
+        kMeterOutRight = 3
+    };
     enum Effect : int32_t { kNoEffect = 0, kReverb = 1, kDelay = 2, kPhaser = 3, kLofi = 4 };
 
     // Tags re-sent by the set-up, in the order that makes dependent values come out right.
@@ -128,7 +133,7 @@ public:
     int32_t controlCounter() const { return info_.controlCounter; }
     int32_t setupCount() const { return setupCount_; }
 
-private:
+  private:
     struct Routing {
         int32_t carrier = -1, modulator = -1, effect = 0;
         int32_t mixLow = 0, mixHigh = 0;

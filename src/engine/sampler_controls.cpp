@@ -1,9 +1,9 @@
 #include "engine/sampler_controls.h"
 
-#include "common/numeric.h"
-
 #include <algorithm>
 #include <cmath>
+
+#include "common/numeric.h"
 
 namespace kf {
 
@@ -18,7 +18,9 @@ void SamplerControls::setTrigger(float v) {
     updateTrigger();
 }
 
-void SamplerControls::setPitch(float v) { pitch_ = std::trunc((48.0f * v - 24.0f) / 0.1f) * 0.1f; }
+void SamplerControls::setPitch(float v) {
+    pitch_ = std::trunc((48.0f * v - 24.0f) / 0.1f) * 0.1f;
+}
 
 void SamplerControls::setLevel(float v) {
     level_ = v;

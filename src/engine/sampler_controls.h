@@ -9,9 +9,14 @@
 namespace kf {
 
 class SamplerControls {
-public:
+  public:
     // What starts and scales playback.
-    enum TriggerSource : int32_t { kLastVelocity = 0, kLowestNoteVelocity = 1, kSingleNote = 2, kTransport = 3 };
+    enum TriggerSource : int32_t {
+        kLastVelocity = 0,
+        kLowestNoteVelocity = 1,
+        kSingleNote = 2,
+        kTransport = 3
+    };
 
     explicit SamplerControls(const TMSystemInfo& info) : info_(info) {}
 
@@ -40,7 +45,7 @@ public:
     float trigger() const { return triggerValue_ > 0.0f ? 1.0f : 0.0f; }
     float gain() const { return gain_; }
 
-private:
+  private:
     float sourceValue() const;
 
     const TMSystemInfo& info_;

@@ -1,9 +1,9 @@
 #include "engine/synth_controls.h"
 
-#include "common/numeric.h"
-
 #include <algorithm>
 #include <cmath>
+
+#include "common/numeric.h"
 
 namespace kf {
 
@@ -60,7 +60,9 @@ void SynthControls::setResonance(float v) {
 }
 
 // Negative values pick the first type rather than an index outside the table.
-void SynthControls::setFilterType(float v) { filterType_ = std::max(truncToInt(std::min(3.0f * v, 2.0f)), 0); }
+void SynthControls::setFilterType(float v) {
+    filterType_ = std::max(truncToInt(std::min(3.0f * v, 2.0f)), 0);
+}
 
 void SynthControls::setLevel(float v) {
     level_ = v;

@@ -24,7 +24,7 @@ struct SynthVoice {
 };
 
 class SynthControls {
-public:
+  public:
     static constexpr int kVoices = 4;
     // DC offsets each wave slot adds per unit of warp, the same for every voice.
     static constexpr std::array<float, 4> kSlotOffsetScale = {0.6366178f, 0.4505014f, 0.8363705f, 0.4632677f};
@@ -33,16 +33,16 @@ public:
 
     explicit SynthControls(const TMSystemInfo& info) : info_(info) {}
 
-    void setWaveform(float v);       // morph position 0-4 in steps of 0.01
-    void setPulseWidth(float v);     // p = 2v - 1, warp p' = 0.98p
-    void setNoise(float v);          // 0 oscillators only, 1 noise only
-    void setCutoff(float v);         // c = 0.3 + 0.69v, coefficient c^4 at 44100 Hz
-    void setResonance(float v);      // damping 1 - 0.9v
-    void setFilterType(float v);     // 0 high-pass, 1 band-pass, 2 low-pass
-    void setLevel(float v);          // linear level; voice gains and noise follow
-    void setOctave(float v);         // -24, -12, 0, 12 or 24 semitones
-    void setBendRange(float v);      // whole semitones 0-12
-    void setBend(float v);           // bend -1 to 1 from normalised 0-1
+    void setWaveform(float v);    // morph position 0-4 in steps of 0.01
+    void setPulseWidth(float v);  // p = 2v - 1, warp p' = 0.98p
+    void setNoise(float v);       // 0 oscillators only, 1 noise only
+    void setCutoff(float v);      // c = 0.3 + 0.69v, coefficient c^4 at 44100 Hz
+    void setResonance(float v);   // damping 1 - 0.9v
+    void setFilterType(float v);  // 0 high-pass, 1 band-pass, 2 low-pass
+    void setLevel(float v);       // linear level; voice gains and noise follow
+    void setOctave(float v);      // -24, -12, 0, 12 or 24 semitones
+    void setBendRange(float v);   // whole semitones 0-12
+    void setBend(float v);        // bend -1 to 1 from normalised 0-1
 
     // Voice pitches and increments from notes, octave and bend.
     void updatePitches();
@@ -77,7 +77,7 @@ public:
     const SynthVoice& voice(int i) const { return voices_[static_cast<std::size_t>(i)]; }
     SynthVoice& voice(int i) { return voices_[static_cast<std::size_t>(i)]; }
 
-private:
+  private:
     void updateWarp();
 
     const TMSystemInfo& info_;

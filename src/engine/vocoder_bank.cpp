@@ -22,7 +22,9 @@ constexpr float kMaxBandResonance = 0.84f;  // also the stage-2 damping weight
 
 // Normalised parameter values outside 0..1 (or NaN) would drive the powers and reciprocals
 // below into NaN or runaway envelopes; the host range is 0..1, so that is what we accept.
-float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; }
+float unit(float v) {
+    return v >= 0.0f ? std::min(v, 1.0f) : 0.0f;
+}
 
 // Reciprocal estimate refined by one Newton step, as the release factor has always been
 // computed (it sets the exact decay slope, so keep it stable across versions).
@@ -33,9 +35,12 @@ float refinedReciprocal(float x) {
 
 vocoder::FrameKernel kernelFor(vocoder::Isa isa) {
     switch (isa) {
-        case vocoder::Isa::Avx512: return vocoder::processAvx512;
-        case vocoder::Isa::Avx2: return vocoder::processAvx2;
-        case vocoder::Isa::Sse2: break;
+        case vocoder::Isa::Avx512:
+            return vocoder::processAvx512;
+        case vocoder::Isa::Avx2:
+            return vocoder::processAvx2;
+        case vocoder::Isa::Sse2:
+            break;
     }
     return vocoder::processSse2;
 }
@@ -52,9 +57,12 @@ VocoderBank::VocoderBank(const TMSystemInfo& info) : info_(info), isa_(bestIsa()
 
 bool VocoderBank::isaSupported(vocoder::Isa isa) {
     switch (isa) {
-        case vocoder::Isa::Sse2: return true;
-        case vocoder::Isa::Avx2: return __builtin_cpu_supports("avx2");
-        case vocoder::Isa::Avx512: return __builtin_cpu_supports("avx512f");
+        case vocoder::Isa::Sse2:
+            return true;
+        case vocoder::Isa::Avx2:
+            return __builtin_cpu_supports("avx2");
+        case vocoder::Isa::Avx512:
+            return __builtin_cpu_supports("avx512f");
     }
     return false;
 }
@@ -65,11 +73,14 @@ vocoder::Isa VocoderBank::bestIsa() {
     return vocoder::Isa::Sse2;
 }
 
-void VocoderBank::setIsa(vocoder::Isa isa) { isa_ = isaSupported(isa) ? isa : vocoder::Isa::Sse2; }
+void VocoderBank::setIsa(vocoder::Isa isa) {
+    isa_ = isaSupported(isa) ? isa : vocoder::Isa::Sse2;
+}
 
 float VocoderBank::load(const std::array<float, kBands>& a, int k) {
     // The arrays are never const objects; atomic_ref needs a mutable reference even to load.
-    return std::atomic_ref<float>(const_cast<float&>(a[static_cast<size_t>(k)])).load(std::memory_order_relaxed);
+    return std::atomic_ref<float>(const_cast<float&>(a[static_cast<size_t>(k)]))
+        .load(std::memory_order_relaxed);
 }
 
 void VocoderBank::store(std::array<float, kBands>& a, int k, float v) {
@@ -121,7 +132,7 @@ void VocoderBank::setResponse(float v) {
     v = unit(v);
     responseValue_.store(v, std::memory_order_relaxed);
     const float t = 120.0f - 110.0f * v;  // release, 120 ms .. 10 ms
-    const float a = 115.0f - (t - 5.0f);         // 0 .. 110
+    const float a = 115.0f - (t - 5.0f);  // 0 .. 110
     const float r = std::clamp(std::pow(a / 120.0f, 0.4f), 0.0f, kMaxResonance);
     for (int k = 0; k < kBands; ++k) {
         const float rk = std::clamp(kResonanceShape[static_cast<size_t>(k)] * r, 0.0f, kMaxBandResonance);
@@ -150,9 +161,15 @@ void VocoderBank::applyPending() {
 
 void VocoderBank::controlBlock() {
     switch (isa_) {
-        case vocoder::Isa::Avx512: vocoder::stepsAvx512(state_, info_.rampFactor); break;
-        case vocoder::Isa::Avx2: vocoder::stepsAvx2(state_, info_.rampFactor); break;
-        case vocoder::Isa::Sse2: vocoder::stepsSse2(state_, info_.rampFactor); break;
+        case vocoder::Isa::Avx512:
+            vocoder::stepsAvx512(state_, info_.rampFactor);
+            break;
+        case vocoder::Isa::Avx2:
+            vocoder::stepsAvx2(state_, info_.rampFactor);
+            break;
+        case vocoder::Isa::Sse2:
+            vocoder::stepsSse2(state_, info_.rampFactor);
+            break;
     }
 }
 

@@ -13,7 +13,7 @@
 namespace kf {
 
 class VocoderBank {
-public:
+  public:
     static constexpr int kBands = vocoder::kBands;
 
     explicit VocoderBank(const TMSystemInfo& info);
@@ -67,7 +67,7 @@ public:
     // Working state, for tests and meters. Audio thread only.
     const vocoder::State& state() const { return state_; }
 
-private:
+  private:
     struct Staged {
         std::array<float, kBands> u{}, uShifted{}, fa{}, fs{}, q1{}, q2{}, release{};
     };

@@ -8,6 +8,8 @@ void processAvx2(State& s, const float* syn, const float* anaL, const float* ana
     runFrames<8>(s, syn, anaL, anaR, offset, outL, outR, n);
 }
 
-void stepsAvx2(State& s, float rampFactor) { gainSteps<8>(s, rampFactor); }
+void stepsAvx2(State& s, float rampFactor) {
+    gainSteps<8>(s, rampFactor);
+}
 
 }  // namespace kf::vocoder

@@ -3,11 +3,13 @@
 
 namespace kf::vocoder {
 
-void processAvx512(State& s, const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
-                 float* outR, int32_t n) {
+void processAvx512(State& s, const float* syn, const float* anaL, const float* anaR, float offset,
+                   float* outL, float* outR, int32_t n) {
     runFrames<16>(s, syn, anaL, anaR, offset, outL, outR, n);
 }
 
-void stepsAvx512(State& s, float rampFactor) { gainSteps<16>(s, rampFactor); }
+void stepsAvx512(State& s, float rampFactor) {
+    gainSteps<16>(s, rampFactor);
+}
 
 }  // namespace kf::vocoder

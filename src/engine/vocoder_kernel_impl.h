@@ -117,7 +117,8 @@ void runChunk(State& s, const float* syn, const float* anaL, const float* anaR, 
         for (int g = 0; g < kGroups; ++g) {
             const Vec<W> f = at<W>(c.fa, g), q1 = at<W>(c.q1, g), q2 = at<W>(c.q2, g);
             const Vec<W> release = at<W>(c.release, g), step = at<W>(fo.step, g);
-            Vec<W> bp1 = at<W>(fs.bp1, g), lp1 = at<W>(fs.lp1, g), bp2 = at<W>(fs.bp2, g), lp2 = at<W>(fs.lp2, g);
+            Vec<W> bp1 = at<W>(fs.bp1, g), lp1 = at<W>(fs.lp1, g), bp2 = at<W>(fs.bp2, g),
+                   lp2 = at<W>(fs.lp2, g);
             Vec<W> env = at<W>(fo.env, g), decay = at<W>(fo.decay, g), gain = at<W>(fo.gain, g);
 #pragma GCC unroll 2
             for (int32_t t = 0; t < n; ++t) {

@@ -8,6 +8,8 @@ void processSse2(State& s, const float* syn, const float* anaL, const float* ana
     runFrames<4>(s, syn, anaL, anaR, offset, outL, outR, n);
 }
 
-void stepsSse2(State& s, float rampFactor) { gainSteps<4>(s, rampFactor); }
+void stepsSse2(State& s, float rampFactor) {
+    gainSteps<4>(s, rampFactor);
+}
 
 }  // namespace kf::vocoder

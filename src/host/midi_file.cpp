@@ -197,8 +197,8 @@ bool parseMidiFile(std::span<const uint8_t> bytes, double sampleRate, std::optio
     int tracksRead = 0;
     while (tracksRead < static_cast<int>(trackCount)) {
         if (bytes.size() - pos < 8) {
-            error = "the header declares " + std::to_string(trackCount) + " track(s) but the file ends after " +
-                    std::to_string(tracksRead);
+            error = "the header declares " + std::to_string(trackCount) +
+                    " track(s) but the file ends after " + std::to_string(tracksRead);
             return false;
         }
         const bool isTrack =

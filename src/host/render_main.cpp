@@ -280,7 +280,8 @@ std::optional<std::string> loadSample(Plugin& plugin, const std::string& file) {
 // Writes the plug-in's chunk to path through a temporary file, so an existing file is
 // replaced only by a complete one. Returns an error message.
 std::optional<std::string> saveState(Plugin& plugin, const std::string& path) {
-    if (!(plugin.flags() & vst::effFlagsProgramChunks)) return "the plug-in does not save its state as a chunk";
+    if (!(plugin.flags() & vst::effFlagsProgramChunks))
+        return "the plug-in does not save its state as a chunk";
     const std::vector<uint8_t> chunk = plugin.getChunk();
     if (chunk.empty()) return "the plug-in gave an empty state";
     const std::string temporary = path + ".part";

@@ -98,7 +98,8 @@ int runProgramCapture(const std::string& program, const std::vector<std::string>
 
 DialogProgram findDialogProgram() {
     if (!desktopDisplayAvailable()) return {};
-    if (std::string zenity = findProgramOnPath("zenity"); !zenity.empty()) return {zenity, DialogTool::kZenity};
+    if (std::string zenity = findProgramOnPath("zenity"); !zenity.empty())
+        return {zenity, DialogTool::kZenity};
     return {findProgramOnPath("kdialog"), DialogTool::kKdialog};
 }
 

@@ -11,7 +11,7 @@ namespace kf::platform {
 std::string folderOfThisModule();
 
 class DocumentOpener {
-public:
+  public:
     virtual ~DocumentOpener() = default;
     // Starts the viewer for path without waiting for it; false if it could not start.
     virtual bool open(const std::string& path) = 0;
@@ -19,7 +19,7 @@ public:
 
 // Opens documents with xdg-open.
 class DesktopDocumentOpener : public DocumentOpener {
-public:
+  public:
     bool open(const std::string& path) override;
 };
 

@@ -20,7 +20,9 @@ __attribute__((visibility("default"))) vst::AEffect* VSTPluginMain(vst::AudioMas
 }
 
 // C++ reserves the name main, so the second export is an assembler label on another name.
-__attribute__((visibility("default"))) vst::AEffect* kfLegacyMain(vst::AudioMasterCallback master) asm("main");
-vst::AEffect* kfLegacyMain(vst::AudioMasterCallback master) { return createInstance(master); }
-
+__attribute__((visibility("default"))) vst::AEffect* kfLegacyMain(vst::AudioMasterCallback master) asm(
+    "main");
+vst::AEffect* kfLegacyMain(vst::AudioMasterCallback master) {
+    return createInstance(master);
+}
 }

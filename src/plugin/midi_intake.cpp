@@ -16,31 +16,30 @@ constexpr std::array<float, 4> kVelocityOffsets = {1.2e-6f, 2.4e-6f, 3.6e-6f, 4.
 constexpr int32_t kMaxDeltaFrames = 1 << 22;
 
 constexpr const char* kControllerNames[MidiIntake::kControllers] = {
-    "Banksel",      "Modulation",   "Breath",       "#3",           "Foot",         "Portamento",
-    "DataEntry",    "Volume",       "Balance",      "#9",           "Pan",          "Expression",
-    "GenPurp1",     "GenPurp2",     "GenPurp3",     "GenPurp4",     "#16",          "#17",
-    "#18",          "#19",          "#20",          "#21",          "#22",          "#23",
-    "#24",          "#25",          "#26",          "#27",          "#28",          "#29",
-    "#30",          "#31",          "BankSelLSB",   "Mod LSB",      "BreathLSB",    "FootLSB",
-    "PortaLSB",     "DataEntLSB",   "VolumeLSB",    "BalanceLSB",   "#40",          "Pan LSB",
-    "Expr LSB",     "#43",          "#44",          "#45",          "#46",          "#47",
-    "#48",          "#49",          "#50",          "#51",          "#52",          "#53",
-    "#54",          "#55",          "#56",          "#57",          "#58",          "#59",
-    "#60",          "#61",          "#62",          "#63",          "Sustain",      "Porta On/Off",
-    "Sostenuto",    "Soft pedal",   "Legato fs",    "Hold 2",       "Sound var",    "Harmonique",
-    "Release time", "Attack time",  "Cut-off",      "#75",          "#76",          "#77",
-    "#78",          "#79",          "GenPurp5",     "GenPurp6",     "GenPurp7",     "GenPurp8",
-    "Porta ",       "#85",          "#86",          "#87",          "#88",          "#89",
-    "#90",          "ExtFx1 Depth", "ExtFx2 Depth", "ExtFx3 Depth", "ExtFx4 Depth", "ExtFx5 Depth",
-    "Data inc",     "Data dec",     "Nrpn LSB",     "Nrpn MSB",     "Rpn LSB",      "Rpn MSB",
-    "#102",         "#103",         "#104",         "#105",         "#106",         "#107",
-    "#108",         "#109",         "#110",         "#111",         "#112",         "#113",
-    "#114",         "#115",         "#116",         "#117",         "#118",         "#119",
-    "AllSound off", "Reset ",       "Local ",       "AllNotes off", "Omni ON",      "Omni OFF",
+    "Banksel",      "Modulation",   "Breath",       "#3",           "Foot",         "Portamento", "DataEntry",
+    "Volume",       "Balance",      "#9",           "Pan",          "Expression",   "GenPurp1",   "GenPurp2",
+    "GenPurp3",     "GenPurp4",     "#16",          "#17",          "#18",          "#19",        "#20",
+    "#21",          "#22",          "#23",          "#24",          "#25",          "#26",        "#27",
+    "#28",          "#29",          "#30",          "#31",          "BankSelLSB",   "Mod LSB",    "BreathLSB",
+    "FootLSB",      "PortaLSB",     "DataEntLSB",   "VolumeLSB",    "BalanceLSB",   "#40",        "Pan LSB",
+    "Expr LSB",     "#43",          "#44",          "#45",          "#46",          "#47",        "#48",
+    "#49",          "#50",          "#51",          "#52",          "#53",          "#54",        "#55",
+    "#56",          "#57",          "#58",          "#59",          "#60",          "#61",        "#62",
+    "#63",          "Sustain",      "Porta On/Off", "Sostenuto",    "Soft pedal",   "Legato fs",  "Hold 2",
+    "Sound var",    "Harmonique",   "Release time", "Attack time",  "Cut-off",      "#75",        "#76",
+    "#77",          "#78",          "#79",          "GenPurp5",     "GenPurp6",     "GenPurp7",   "GenPurp8",
+    "Porta ",       "#85",          "#86",          "#87",          "#88",          "#89",        "#90",
+    "ExtFx1 Depth", "ExtFx2 Depth", "ExtFx3 Depth", "ExtFx4 Depth", "ExtFx5 Depth", "Data inc",   "Data dec",
+    "Nrpn LSB",     "Nrpn MSB",     "Rpn LSB",      "Rpn MSB",      "#102",         "#103",       "#104",
+    "#105",         "#106",         "#107",         "#108",         "#109",         "#110",       "#111",
+    "#112",         "#113",         "#114",         "#115",         "#116",         "#117",       "#118",
+    "#119",         "AllSound off", "Reset ",       "Local ",       "AllNotes off", "Omni ON",    "Omni OFF",
     "Mono ON",      "Poly ON",
 };
 
-bool isDataByte(int32_t v) { return v >= 0 && v <= 127; }
+bool isDataByte(int32_t v) {
+    return v >= 0 && v <= 127;
+}
 
 }  // namespace
 
@@ -48,7 +47,9 @@ MidiIntake::MidiIntake(TMSystemInfo& info, MidiTarget& target) : info_(info), ta
     for (auto& m : maps_) m.reserve(kMapCapacity);
 }
 
-const char* MidiIntake::controllerName(int c) { return (c >= 0 && c < kControllers) ? kControllerNames[c] : ""; }
+const char* MidiIntake::controllerName(int c) {
+    return (c >= 0 && c < kControllers) ? kControllerNames[c] : "";
+}
 
 // ---- intake ----------------------------------------------------------------------------
 
@@ -99,7 +100,8 @@ void MidiIntake::queueMessage(uint8_t status, uint8_t byte1, uint8_t byte2, int3
         default:
             return;
     }
-    if ((kind == kMidiNoteOn || kind == kMidiNoteOff || kind == kMidiController) && !isDataByte(data1)) return;
+    if ((kind == kMidiNoteOn || kind == kMidiNoteOff || kind == kMidiController) && !isDataByte(data1))
+        return;
     const int32_t at = std::clamp(deltaFrames, 0, kMaxDeltaFrames);
     if (queue_.insert(at, kind, data1, data2)) return;
     // The queue is full. A release must never be lost, so it is applied now (a queued
@@ -123,12 +125,14 @@ void MidiIntake::postKeyboardNoteOff(int32_t note, int32_t velocity) {
 void MidiIntake::sendKeyboardNotes() {
     const int32_t on = pendingOnNote_.exchange(-1, std::memory_order_acq_rel);
     if (isDataByte(on))
-        queueMessage(0x90, static_cast<uint8_t>(on),
-                     static_cast<uint8_t>(std::clamp(pendingOnVelocity_.load(std::memory_order_relaxed), 0, 127)), 0);
+        queueMessage(
+            0x90, static_cast<uint8_t>(on),
+            static_cast<uint8_t>(std::clamp(pendingOnVelocity_.load(std::memory_order_relaxed), 0, 127)), 0);
     const int32_t off = pendingOffNote_.exchange(-1, std::memory_order_acq_rel);
     if (isDataByte(off))
-        queueMessage(0x80, static_cast<uint8_t>(off),
-                     static_cast<uint8_t>(std::clamp(pendingOffVelocity_.load(std::memory_order_relaxed), 0, 127)), 0);
+        queueMessage(
+            0x80, static_cast<uint8_t>(off),
+            static_cast<uint8_t>(std::clamp(pendingOffVelocity_.load(std::memory_order_relaxed), 0, 127)), 0);
 }
 
 // ---- dispatch -------------------------------------------------------------------------

@@ -27,7 +27,7 @@ struct LearnPair {
 
 // What the intake asks of the instance while it handles events.
 class MidiTarget {
-public:
+  public:
     virtual ~MidiTarget() = default;
     virtual void setParameter(int32_t tag, float value) = 0;
     // The held notes changed: rebuild the synthesizer voices and the sampler trigger.
@@ -35,7 +35,7 @@ public:
 };
 
 class MidiIntake {
-public:
+  public:
     static constexpr int kSlots = 32;
     static constexpr int kControllers = 128;
     static constexpr int kPressureMap = 128;  // index of the channel-pressure map
@@ -99,7 +99,7 @@ public:
 
     static const char* controllerName(int c);
 
-private:
+  private:
     void handle(const MidiQueueEvent& e);
     void noteOn(int32_t note, int32_t velocity);
     void noteOff(int32_t note);

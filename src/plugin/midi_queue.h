@@ -27,7 +27,7 @@ struct MidiQueueEvent {
 };
 
 class MidiQueue {
-public:
+  public:
     // Room for many blocks' worth of dense MIDI; beyond it the intake decides what to drop.
     static constexpr std::size_t kCapacity = 4096;
 
@@ -62,7 +62,7 @@ public:
         head_ = 0;
     }
 
-private:
+  private:
     std::vector<MidiQueueEvent> events_;
     std::size_t head_ = 0;  // events before it are handled
 };

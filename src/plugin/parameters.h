@@ -37,7 +37,7 @@ struct TMParameter {
 };
 
 class ParameterSet {
-public:
+  public:
     ParameterSet();
 
     // Registration and wiring, in the table's order.
@@ -53,14 +53,15 @@ public:
 
     // Host table lookup (0-43), or null.
     TMParameter* hostParameter(int32_t index) const {
-        return (index >= 0 && index < kNumHostParameters) ? hostTable_[static_cast<std::size_t>(index)] : nullptr;
+        return (index >= 0 && index < kNumHostParameters) ? hostTable_[static_cast<std::size_t>(index)]
+                                                          : nullptr;
     }
     TMParameter* byTag(int32_t tag);
 
     const std::array<TMParameter, kNumParameters>& all() const { return all_; }
     const std::array<TMParameter*, kNumStoredParameters>& stored() const { return stored_; }
 
-private:
+  private:
     std::array<ParameterRecord, kMaxTag + 1> records_{};
     std::array<TMParameter, kNumParameters> all_{};
     std::array<TMParameter*, kNumStoredParameters> stored_{};

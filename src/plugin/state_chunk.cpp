@@ -58,7 +58,9 @@ LearnPair readPair(TMChunk& chunk, int32_t bodyVersion) {
     return {static_cast<int16_t>(chunk.readInt()), 0};
 }
 
-bool isLearnableTag(int32_t tag) { return tag >= 0 && tag <= kMaxTag; }
+bool isLearnableTag(int32_t tag) {
+    return tag >= 0 && tag <= kMaxTag;
+}
 
 const TMParameter* storedById(const ParameterSet& parameters, int32_t id) {
     for (const TMParameter* p : parameters.stored())
@@ -166,7 +168,8 @@ ParseResult parseState(TMChunk& chunk, const ParameterSet& parameters, TMChunkab
     if (out.bodyVersion <= 0) return ParseResult::kNotOurProduct;
     if (out.bodyVersion >= 2 && chunk.readInt() != kProductWord) return ParseResult::kNotOurProduct;
 
-    if (!parseParameters(chunk, parameters, sample, out) || !parseMaps(chunk, out)) return ParseResult::kDamaged;
+    if (!parseParameters(chunk, parameters, sample, out) || !parseMaps(chunk, out))
+        return ParseResult::kDamaged;
     const int32_t hasName = chunk.readInt();
     if (chunk.failed()) return ParseResult::kDamaged;
     if (hasName > 0) {

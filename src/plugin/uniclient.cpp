@@ -22,12 +22,14 @@ constexpr int32_t kHostPrograms = 128;
 constexpr int32_t kTimeInfoRequest = 0x1E02;
 
 // View groups that the mode choices switch; bit n of the mask's first word.
-constexpr uint32_t bit(int n) { return 1u << n; }
+constexpr uint32_t bit(int n) {
+    return 1u << n;
+}
 constexpr uint32_t kEffectGroups = bit(10) | bit(11) | bit(12) | bit(13) | bit(14);
 constexpr uint32_t kCarrierGroups = bit(1) | bit(2) | bit(9);
 constexpr uint32_t kModulatorGroups = bit(3) | bit(4) | bit(6) | bit(7) | bit(8) | bit(9);
-constexpr int kOverlayBit = 5;   // panels follow the modes only while this is set
-constexpr int kEditorBit = 0;    // set while the editor exists
+constexpr int kOverlayBit = 5;  // panels follow the modes only while this is set
+constexpr int kEditorBit = 0;   // set while the editor exists
 constexpr int kSynthPanelBit = 3;
 
 uint32_t groupPattern(int32_t tag, int32_t choice) {
@@ -79,7 +81,6 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
     setNumOutputs(2);
     canProcessReplacing(true);
     programsAreChunks(true);
-
 
     params_.wire();
     params_.byTag(tag::sampler)->linked = &sample_;
@@ -136,7 +137,9 @@ void TMUniClient::setInitialValues() {
 
 // ---- host interface ---------------------------------------------------------------
 
-void TMUniClient::suspend() { engine_.stateRegistry().zeroAll(); }
+void TMUniClient::suspend() {
+    engine_.stateRegistry().zeroAll();
+}
 
 void TMUniClient::resume() {
     callHost(vst::audioMasterWantMidi);
@@ -167,9 +170,13 @@ void TMUniClient::setProgram(int32_t program) {
     programFloat_ = static_cast<float>(program);
 }
 
-void TMUniClient::getProgramName(char* name) { vst::copyBounded(name, "inside Plugin", kScratchBytes); }
+void TMUniClient::getProgramName(char* name) {
+    vst::copyBounded(name, "inside Plugin", kScratchBytes);
+}
 
-bool TMUniClient::getProgramNameIndexed(int32_t, int32_t, char*) { return true; }
+bool TMUniClient::getProgramNameIndexed(int32_t, int32_t, char*) {
+    return true;
+}
 
 bool TMUniClient::getOutputProperties(int32_t, vst::VstPinProperties* props) {
     props->flags = vst::kVstPinIsActive | vst::kVstPinIsStereo;
@@ -231,7 +238,9 @@ void TMUniClient::getParameterName(int32_t index, char* text) {
 }
 
 // Hosts show the label next to the value; it holds the name, as it always has.
-void TMUniClient::getParameterLabel(int32_t index, char* label) { getParameterName(index, label); }
+void TMUniClient::getParameterLabel(int32_t index, char* label) {
+    getParameterName(index, label);
+}
 
 void TMUniClient::getParameterDisplay(int32_t index, char* text) {
     const TMParameter* p = params_.hostParameter(index);
@@ -595,14 +604,18 @@ bool TMUniClient::queryTime(HostTimeInfo& time) {
     return true;
 }
 
-void TMUniClient::resendParameter(int32_t t) { setParameter(t, params_.value(t)); }
+void TMUniClient::resendParameter(int32_t t) {
+    setParameter(t, params_.value(t));
+}
 
 void TMUniClient::refreshAfterSetup() {
     heldNotesChanged();
     midi_.reapplyWheelAndBend();
 }
 
-void TMUniClient::transportChanged(bool) { sampler_.updateTrigger(); }
+void TMUniClient::transportChanged(bool) {
+    sampler_.updateTrigger();
+}
 
 void TMUniClient::heldNotesChanged() {
     std::array<HeldNote, kHeldNoteSlots> held{};
@@ -629,7 +642,9 @@ bool TMUniClient::holdAudioThread() {
     return true;
 }
 
-void TMUniClient::releaseAudioThread() { engine_.loadingFlag().store(0, std::memory_order_release); }
+void TMUniClient::releaseAudioThread() {
+    engine_.loadingFlag().store(0, std::memory_order_release);
+}
 
 bool TMUniClient::assignController(int32_t tag, int controller, int16_t aux) {
     if (controller < 0 || controller >= MidiIntake::kControllers) return false;

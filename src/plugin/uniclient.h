@@ -9,17 +9,17 @@
 #include <vector>
 
 #include "common/view_groups.h"
+#include "effects/insert_effects.h"
 #include "engine/carrier_synth.h"
 #include "engine/engine.h"
 #include "engine/sampler_controls.h"
 #include "engine/synth_controls.h"
-#include "effects/insert_effects.h"
-#include "plugin/midi_intake.h"
-#include "plugin/parameters.h"
-#include "plugin/state_chunk.h"
 #include "platform/file_dialogs.h"
 #include "platform/message_service.h"
 #include "platform/settings_store.h"
+#include "plugin/midi_intake.h"
+#include "plugin/parameters.h"
+#include "plugin/state_chunk.h"
 #include "state/chunk.h"
 #include "state/sample_data.h"
 #include "state/sample_reader.h"
@@ -35,7 +35,7 @@ struct PluginServices {
 
 // The plug-in's own base: two hooks the editor calls, nothing else.
 class TMPluginBase : public vst::AudioEffectX {
-public:
+  public:
     using vst::AudioEffectX::AudioEffectX;
     virtual void openManual() {}
     virtual void editorClosed() {}
@@ -43,7 +43,7 @@ public:
 
 // Cache-line aligned like the engine buffers it holds (more than the 32 bytes vector code needs).
 class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private MidiTarget {
-public:
+  public:
     static constexpr const char* kProductName = "Kestrafone";
     static constexpr const char* kVendorName = "Tallow Mill";
     static constexpr const char* kAcidHostProduct = "Sony ACID Pro";
@@ -131,7 +131,7 @@ public:
     float programFloat() const { return programFloat_; }
     TMEffect* effect(int choice) { return effects_.forChoice(choice); }
 
-private:
+  private:
     // EngineHost: what the engine asks of its owner during processing and set-up.
     bool queryTime(HostTimeInfo& time) override;
     void resendParameter(int32_t tag) override;
@@ -141,8 +141,8 @@ private:
     void transportChanged(bool playing) override;
     void renderSynth(float* out, int32_t n, float offset) override { carrier_.render(out, n, offset); }
     void refillSampler(float* left, float* right) override {
-        sampleReader_.refill({sampler_.trigger(), sampler_.gain(), sampler_.pitch(), sampler_.loopCount()}, left,
-                             right);
+        sampleReader_.refill({sampler_.trigger(), sampler_.gain(), sampler_.pitch(), sampler_.loopCount()},
+                             left, right);
     }
 
     // MidiTarget: what note and controller handling change.

@@ -43,7 +43,9 @@ int64_t readFileStart(const std::string& path, std::vector<char>& out, std::size
 
 }  // namespace
 
-void TMUniClient::showMessage(const char* format) { messages_->showFormattedMessage(format, kProductName); }
+void TMUniClient::showMessage(const char* format) {
+    messages_->showFormattedMessage(format, kProductName);
+}
 
 // ---- settings --------------------------------------------------------------------------
 
@@ -111,8 +113,8 @@ bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
     ParsedState parsed;
     ParseResult result = parseState(chunk, params_, &sample_, parsed);
     // The total must agree with the bytes we were given.
-    if (result == ParseResult::kOk &&
-        (chunk.total() < kMinimumStateWords || chunk.total() > chunk.wordCount() || chunk.index() > chunk.total()))
+    if (result == ParseResult::kOk && (chunk.total() < kMinimumStateWords ||
+                                       chunk.total() > chunk.wordCount() || chunk.index() > chunk.total()))
         result = ParseResult::kDamaged;
     if (result != ParseResult::kOk) {
         showMessage(refusalMessage(result));
@@ -225,7 +227,8 @@ bool TMUniClient::choosePresetFolder(std::string& folder, int slot) {
     TMFileChooser chooser(*dialogs_, settings_);
     const std::string setting = "presetpath" + std::to_string(slot);
     std::string result = "EMPTY";
-    if (!chooser.selectFolder(result, setting, TMFileChooser::kPresetFolderTitle) || result == "EMPTY") return false;
+    if (!chooser.selectFolder(result, setting, TMFileChooser::kPresetFolderTitle) || result == "EMPTY")
+        return false;
     settings_.writeText(setting, result);
     if (slot == 0) {
         settings_.writeText("presetpath", result);

@@ -13,8 +13,8 @@ struct AEffect;
 
 using AudioMasterCallback = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
                                          void* ptr, float opt);
-using DispatcherProc = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value,
-                                    void* ptr, float opt);
+using DispatcherProc = intptr_t (*)(AEffect* effect, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                                    float opt);
 using ProcessProc = void (*)(AEffect* effect, float** inputs, float** outputs, int32_t frames);
 using ProcessDoubleProc = void (*)(AEffect* effect, double** inputs, double** outputs, int32_t frames);
 using SetParameterProc = void (*)(AEffect* effect, int32_t index, float value);

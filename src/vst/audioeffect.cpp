@@ -93,7 +93,9 @@ AudioEffect::AudioEffect(AudioMasterCallback master, int32_t numPrograms, int32_
     cEffect_.processReplacing = processReplacingEffect;
 }
 
-AudioEffect::~AudioEffect() { delete editor_; }
+AudioEffect::~AudioEffect() {
+    delete editor_;
+}
 
 intptr_t AudioEffect::callHost(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) const {
     if (!audioMaster_) return 0;
@@ -214,11 +216,14 @@ intptr_t AudioEffectX::dispatcher(int32_t opcode, int32_t index, intptr_t value,
         case effSetBypass:
             return setBypass(value != 0) ? 1 : 0;
         case effGetEffectName:
-            return answerString(ptr, kMaxEffectNameLen + 1, [&](char* s) { return getEffectName(s) ? 1 : 0; });
+            return answerString(ptr, kMaxEffectNameLen + 1,
+                                [&](char* s) { return getEffectName(s) ? 1 : 0; });
         case effGetVendorString:
-            return answerString(ptr, kMaxVendorStrLen + 1, [&](char* s) { return getVendorString(s) ? 1 : 0; });
+            return answerString(ptr, kMaxVendorStrLen + 1,
+                                [&](char* s) { return getVendorString(s) ? 1 : 0; });
         case effGetProductString:
-            return answerString(ptr, kMaxProductStrLen + 1, [&](char* s) { return getProductString(s) ? 1 : 0; });
+            return answerString(ptr, kMaxProductStrLen + 1,
+                                [&](char* s) { return getProductString(s) ? 1 : 0; });
         case effGetVendorVersion:
             return getVendorVersion();
         case effVendorSpecific:

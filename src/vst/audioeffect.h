@@ -11,7 +11,7 @@ namespace vst {
 
 // The editor's side of the interface: the dispatcher forwards the editor opcodes here.
 class AEffEditor {
-public:
+  public:
     virtual ~AEffEditor() = default;
     // Hands the host a pointer to a rectangle that lives as long as the editor.
     virtual bool getRect(ERect** rect) = 0;
@@ -21,7 +21,7 @@ public:
 };
 
 class AudioEffect {
-public:
+  public:
     AudioEffect(AudioMasterCallback master, int32_t numPrograms, int32_t numParams);
     virtual ~AudioEffect();
     AudioEffect(const AudioEffect&) = delete;
@@ -70,7 +70,7 @@ public:
 
     static constexpr int kScratchBytes = 512;
 
-protected:
+  protected:
     void setUniqueID(int32_t id) { cEffect_.uniqueID = id; }
     void setNumInputs(int32_t n) { cEffect_.numInputs = n; }
     void setNumOutputs(int32_t n) { cEffect_.numOutputs = n; }
@@ -95,7 +95,7 @@ protected:
 
 // The 2.x extensions: events, properties, identity strings and capabilities.
 class AudioEffectX : public AudioEffect {
-public:
+  public:
     using AudioEffect::AudioEffect;
 
     intptr_t dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) override;
@@ -103,7 +103,9 @@ public:
     virtual int32_t processEvents(VstEvents* /*events*/) { return 0; }
     virtual bool canParameterBeAutomated(int32_t /*index*/) { return true; }
     virtual bool string2parameter(int32_t /*index*/, char* /*text*/) { return false; }
-    virtual bool getProgramNameIndexed(int32_t /*category*/, int32_t /*index*/, char* /*text*/) { return false; }
+    virtual bool getProgramNameIndexed(int32_t /*category*/, int32_t /*index*/, char* /*text*/) {
+        return false;
+    }
     virtual bool getInputProperties(int32_t /*index*/, VstPinProperties* /*props*/) { return false; }
     virtual bool getOutputProperties(int32_t /*index*/, VstPinProperties* /*props*/) { return false; }
     virtual int32_t getPlugCategory() { return kPlugCategUnknown; }
@@ -129,7 +131,9 @@ public:
     VstTimeInfo* getTimeInfo(int32_t mask) const {
         return reinterpret_cast<VstTimeInfo*>(callHost(audioMasterGetTime, 0, mask));
     }
-    bool getHostVendorString(char* text) const { return callHost(audioMasterGetVendorString, 0, 0, text) != 0; }
+    bool getHostVendorString(char* text) const {
+        return callHost(audioMasterGetVendorString, 0, 0, text) != 0;
+    }
     bool getHostProductString(char* text) const {
         return callHost(audioMasterGetProductString, 0, 0, text) != 0;
     }

@@ -22,7 +22,9 @@ std::vector<float> runStage(InputStage& st, const std::vector<float>& a, const s
     return outA;
 }
 
-std::vector<float> constant(size_t n, float v) { return std::vector<float>(n, v); }
+std::vector<float> constant(size_t n, float v) {
+    return std::vector<float>(n, v);
+}
 
 TEST(Smoothing, UnityDcGainAndCornerLimits) {
     // a + 2b = 1: a held peak drives the envelope to exactly that level.
@@ -151,7 +153,8 @@ double masterRms(MasterSection& m, double hz, float amp, int frames = 16384) {
         m.process(&l[static_cast<size_t>(i)], &r[static_cast<size_t>(i)], offset, 32);
     }
     double sum = 0.0;
-    for (int i = frames / 2; i < frames; ++i) sum += double(l[static_cast<size_t>(i)]) * l[static_cast<size_t>(i)];
+    for (int i = frames / 2; i < frames; ++i)
+        sum += double(l[static_cast<size_t>(i)]) * l[static_cast<size_t>(i)];
     return std::sqrt(sum / (frames / 2));
 }
 

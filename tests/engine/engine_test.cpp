@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -10,7 +11,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <atomic>
 #include <vector>
 
 #include "common/effect.h"
@@ -24,8 +24,9 @@ using Signal = std::vector<float>;
 // An effect whose output depends on where its ticks fall: a one-pole smoother whose gain
 // changes at every tick. Records what the engine asks of it.
 class FakeEffect : public TMEffect {
-public:
-    FakeEffect(int32_t tag, TMSystemInfo* info, std::vector<std::string>* log) : TMEffect(tag, info, 1), log_(log) {}
+  public:
+    FakeEffect(int32_t tag, TMSystemInfo* info, std::vector<std::string>* log)
+        : TMEffect(tag, info, 1), log_(log) {}
     int32_t process(float* l, float* r, int32_t n) override {
         ++processCalls;
         maxBlock = std::max(maxBlock, n);
@@ -50,7 +51,7 @@ public:
     int processCalls = 0, ticks = 0, maxBlock = 0;
     int64_t frames = 0;
 
-private:
+  private:
     void log(const char* what) {
         if (log_) log_->push_back(std::to_string(ownerTag()) + " " + what);
     }
@@ -59,7 +60,7 @@ private:
 };
 
 class TestHost : public EngineHost {
-public:
+  public:
     bool queryTime(HostTimeInfo& t) override {
         if (!haveTime) return false;
         t.tempo = tempo;
@@ -86,17 +87,20 @@ void makeInput(size_t n, Signal& a, Signal& b, uint32_t seed = 5) {
         const double t = static_cast<double>(i) / 44100.0;
         const float env = static_cast<float>(0.5 + 0.5 * std::sin(2.0 * M_PI * 3.0 * t));
         a[i] = env * static_cast<float>(0.4 * std::sin(2.0 * M_PI * 330.0 * t)) + 0.1f * noise.next() + 0.05f;
-        b[i] = (1.0f - env) * static_cast<float>(0.3 * std::sin(2.0 * M_PI * 1210.0 * t)) + 0.1f * noise.next();
+        b[i] =
+            (1.0f - env) * static_cast<float>(0.3 * std::sin(2.0 * M_PI * 1210.0 * t)) + 0.1f * noise.next();
     }
 }
 
 // Renders through the engine in host blocks that cycle through `blocks`.
-void render(Engine& e, const Signal& a, const Signal& b, Signal& l, Signal& r, const std::vector<int>& blocks) {
+void render(Engine& e, const Signal& a, const Signal& b, Signal& l, Signal& r,
+            const std::vector<int>& blocks) {
     l.assign(a.size(), 0.0f);
     r.assign(a.size(), 0.0f);
     size_t pos = 0, k = 0;
     while (pos < a.size()) {
-        const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(blocks[k++ % blocks.size()]), a.size() - pos));
+        const int n = static_cast<int>(
+            std::min<size_t>(static_cast<size_t>(blocks[k++ % blocks.size()]), a.size() - pos));
         const float* in[2] = {a.data() + pos, b.data() + pos};
         float* out[2] = {l.data() + pos, r.data() + pos};
         e.process(in, out, n);
@@ -128,7 +132,8 @@ TEST(Engine, OutputDoesNotDependOnHostBlockSizes) {
     makeInput(20000, a, b);
     Signal refL, refR;
     bool first = true;
-    const std::vector<std::vector<int>> splits = {{4096}, {1}, {7}, {32}, {33}, {512}, {1, 31, 64, 5, 100, 3}};
+    const std::vector<std::vector<int>> splits = {
+        {4096}, {1}, {7}, {32}, {33}, {512}, {1, 31, 64, 5, 100, 3}};
     for (const auto& blocks : splits) {
         SCOPED_TRACE(testing::Message() << "first block size " << blocks[0]);
         Engine e;
@@ -365,7 +370,7 @@ TEST(Engine, NonFiniteInputCountsAsSilence) {
 }
 
 class CountingListener : public TMBPMChangeInterface {
-public:
+  public:
     void bpmChanged() override { ++calls; }
     int calls = 0;
 };
@@ -429,7 +434,8 @@ TEST(Engine, SetupDrivesEffectsAndParametersInOrder) {
         "155 reset", "155 timing(false)", "155 start", "158 reset", "158 timing(false)", "158 start",
         "160 reset", "160 timing(false)", "160 start", "159 reset", "159 timing(false)", "159 start"};
     EXPECT_EQ(log, expected);
-    EXPECT_EQ(host.resent, std::vector<int32_t>(Engine::kSetupTagOrder.begin(), Engine::kSetupTagOrder.end()));
+    EXPECT_EQ(host.resent,
+              std::vector<int32_t>(Engine::kSetupTagOrder.begin(), Engine::kSetupTagOrder.end()));
     // The rate-dependent tables follow the new rate.
     EXPECT_FLOAT_EQ(e.vocoder().fa(0), e.vocoder().u(0) * (44100.0f / 48000.0f));
 
@@ -525,7 +531,8 @@ TEST(Engine, VocodedNoiseFollowsTheFormants) {
         mp /= kBandsMeasured, mq /= kBandsMeasured;
         double sp = 0, sq = 0, spq = 0;
         for (int i = 0; i < kBandsMeasured; ++i)
-            sp += (p[i] - mp) * (p[i] - mp), sq += (q[i] - mq) * (q[i] - mq), spq += (p[i] - mp) * (q[i] - mq);
+            sp += (p[i] - mp) * (p[i] - mp), sq += (q[i] - mq) * (q[i] - mq),
+                spq += (p[i] - mp) * (q[i] - mq);
         return spq / std::sqrt(sp * sq);
     };
     // Every vowel shares the pulse train's overall tilt; what identifies a vowel is how its

@@ -12,19 +12,19 @@ namespace kf::test {
 // Runs a scope with the engine's floating-point mode (truncation, flush-to-zero and
 // denormals-are-zero) and restores the caller's mode afterwards.
 class EngineFpMode {
-public:
+  public:
     EngineFpMode() : saved_(_mm_getcsr()) { _mm_setcsr((saved_ & ~0x6000u) | 0x6000u | 0x8000u | 0x0040u); }
     ~EngineFpMode() { _mm_setcsr(saved_); }
     EngineFpMode(const EngineFpMode&) = delete;
     EngineFpMode& operator=(const EngineFpMode&) = delete;
 
-private:
+  private:
     unsigned saved_;
 };
 
 // Small deterministic noise source (xorshift), uniform in -1..1.
 class Noise {
-public:
+  public:
     explicit Noise(uint32_t seed = 0x9E3779B9u) : s_(seed ? seed : 1u) {}
     float next() {
         s_ ^= s_ << 13;
@@ -33,7 +33,7 @@ public:
         return static_cast<float>(static_cast<int32_t>(s_)) * (1.0f / 2147483648.0f);
     }
 
-private:
+  private:
     uint32_t s_;
 };
 

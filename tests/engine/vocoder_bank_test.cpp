@@ -136,8 +136,8 @@ TEST_P(VocoderIsaTest, MatchesScalarReferenceBitForBit) {
     // shift that parks low synthesis bands at coefficient 0.
     for (Settings p : {Settings{0.5f, 0.5f, 0.5f}, Settings{1.0f, 1.0f, 1.0f}, Settings{0.0f, 0.0f, 0.0f},
                        Settings{0.8f, 0.1f, 0.9f}}) {
-        SCOPED_TRACE(testing::Message() << "focus " << p.focus << " shift " << p.shift << " response "
-                                        << p.response);
+        SCOPED_TRACE(testing::Message()
+                     << "focus " << p.focus << " shift " << p.shift << " response " << p.response);
         expectMatchesScalar(GetParam(), p, false);
         expectMatchesScalar(GetParam(), p, true);
     }
@@ -146,9 +146,12 @@ TEST_P(VocoderIsaTest, MatchesScalarReferenceBitForBit) {
 INSTANTIATE_TEST_SUITE_P(Widths, VocoderIsaTest, ::testing::Values(Isa::Sse2, Isa::Avx2, Isa::Avx512),
                          [](const auto& param) {
                              switch (param.param) {
-                                 case Isa::Sse2: return std::string("Sse2");
-                                 case Isa::Avx2: return std::string("Avx2");
-                                 case Isa::Avx512: return std::string("Avx512");
+                                 case Isa::Sse2:
+                                     return std::string("Sse2");
+                                 case Isa::Avx2:
+                                     return std::string("Avx2");
+                                 case Isa::Avx512:
+                                     return std::string("Avx512");
                              }
                              return std::string("Unknown");
                          });
@@ -176,10 +179,12 @@ std::vector<double> measuredCentres(float focus, const std::vector<int>& bands, 
         const float x = n == 0 ? 1.0f : 0.0f, zero = 0.0f;
         float ol, orr;
         bank->process(&zero, &x, &zero, 0.0f, &ol, &orr, 1);
-        for (size_t j = 0; j < bands.size(); ++j) ir[j][static_cast<size_t>(n)] = bank->state().analysisLeft.bp2[bands[j]];
+        for (size_t j = 0; j < bands.size(); ++j)
+            ir[j][static_cast<size_t>(n)] = bank->state().analysisLeft.bp2[bands[j]];
     }
     std::vector<double> out;
-    for (size_t j = 0; j < bands.size(); ++j) out.push_back(test::peakFrequency(ir[j], 20.0, 0.48 * sampleRate, sampleRate));
+    for (size_t j = 0; j < bands.size(); ++j)
+        out.push_back(test::peakFrequency(ir[j], 20.0, 0.48 * sampleRate, sampleRate));
     return out;
 }
 
@@ -251,7 +256,8 @@ TEST(VocoderBank, BandsKeepTheirFrequenciesAtOtherRates) {
     const std::vector<int> bands = {0, 4, 8};
     const std::vector<double> base = measuredCentres(0.5f, bands, 44100.0f);
     const std::vector<double> high = measuredCentres(0.5f, bands, 96000.0f);
-    for (size_t j = 0; j < bands.size(); ++j) EXPECT_NEAR(high[j], base[j], 0.015 * base[j]) << "band " << bands[j];
+    for (size_t j = 0; j < bands.size(); ++j)
+        EXPECT_NEAR(high[j], base[j], 0.015 * base[j]) << "band " << bands[j];
     // Every band peaks where its scaled coefficient puts it at 96 kHz.
     TMSystemInfo info;
     info.setSampleRate(96000.0f);
@@ -339,8 +345,9 @@ TEST(VocoderBank, ResponseEdges) {
     EXPECT_FLOAT_EQ(bank.releaseMs(), 10.0f);
     EXPECT_FLOAT_EQ(bank.resonanceAmount(), 0.9f);
     EXPECT_NEAR(bank.releaseFactor(), 1.0 / (10.0 * 44.1), 1e-6 / (10.0 * 44.1));
-    const float r[kB] = {0.81f, 0.81f, 0.81f, 0.81f, 0.81f, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                         0,     0,     0,     0,     0,     0, 0, 0, 0, 0.81f, 0.72f, 0.54f, 0.36f, 0.18f, 0, 0};
+    const float r[kB] = {0.81f, 0.81f, 0.81f, 0.81f, 0.81f, 0,     0,     0,     0, 0, 0,
+                         0,     0,     0,     0,     0,     0,     0,     0,     0, 0, 0,
+                         0,     0,     0,     0.81f, 0.72f, 0.54f, 0.36f, 0.18f, 0, 0};
     for (int k = 0; k < kB; ++k) {
         EXPECT_NEAR(bank.q1(k), 1.0f - r[k], 1e-6f) << k;
         EXPECT_NEAR(bank.q2(k), 1.0f - 0.84f * r[k], 1e-6f) << k;
@@ -390,7 +397,8 @@ TEST(VocoderBank, FollowersDecayLinearlyAndGainsSnap) {
         if (env[i] > env[m]) m = i;
     const float p = env[m];
     ASSERT_GT(p, 1e-3f);
-    for (size_t t = 1; t < 400; ++t) EXPECT_NEAR(env[m + t], p - static_cast<float>(t) * p * c, 1e-4f * p) << t;
+    for (size_t t = 1; t < 400; ++t)
+        EXPECT_NEAR(env[m + t], p - static_cast<float>(t) * p * c, 1e-4f * p) << t;
     EXPECT_LT(env[m + 442], 1e-6f * p);
 
     bank.controlBlock();

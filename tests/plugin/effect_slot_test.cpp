@@ -16,7 +16,7 @@ constexpr float kDelay = 0.4f;
 }  // namespace EffectChoiceValue
 
 class EffectSlot : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<TMUniClient> make(float choice) {
         auto c = makeInstance(host);
         c->setSampleRate(44100.0f);

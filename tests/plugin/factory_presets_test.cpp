@@ -65,7 +65,8 @@ TEST_P(FactoryPreset, LoadsAndSounds) {
     }
     double energy[2] = {0, 0};
     for (int i = kFrames / 4; i < kFrames; ++i) {
-        ASSERT_TRUE(std::isfinite(l[static_cast<std::size_t>(i)]) && std::isfinite(r[static_cast<std::size_t>(i)]));
+        ASSERT_TRUE(std::isfinite(l[static_cast<std::size_t>(i)]) &&
+                    std::isfinite(r[static_cast<std::size_t>(i)]));
         energy[0] += l[static_cast<std::size_t>(i)] * l[static_cast<std::size_t>(i)];
         energy[1] += r[static_cast<std::size_t>(i)] * r[static_cast<std::size_t>(i)];
     }
@@ -75,13 +76,12 @@ TEST_P(FactoryPreset, LoadsAndSounds) {
     EXPECT_LT(rms[0], 1.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(All, FactoryPreset, ::testing::ValuesIn(factoryPresets()),
-                         [](const auto& param) {
-                             std::string name = std::filesystem::path(param.param).stem().string();
-                             for (char& ch : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(All, FactoryPreset, ::testing::ValuesIn(factoryPresets()), [](const auto& param) {
+    std::string name = std::filesystem::path(param.param).stem().string();
+    for (char& ch : name)
+        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return name;
+});
 
 }  // namespace
 }  // namespace kf::test

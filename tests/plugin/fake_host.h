@@ -28,7 +28,8 @@ struct FakeHost {
     platform::RecordingMessageService messages;
     platform::ScriptedFileDialogs dialogs;
 
-    static intptr_t callback(vst::AEffect* e, int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt);
+    static intptr_t callback(vst::AEffect* e, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                             float opt);
     // The host the next instance is created under; tests run one at a time.
     static FakeHost* current;
 };

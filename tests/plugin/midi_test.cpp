@@ -21,12 +21,14 @@ struct Recorder : MidiTarget {
 };
 
 class Midi : public ::testing::Test {
-protected:
+  protected:
     TMSystemInfo info;
     Recorder target;
     MidiIntake midi{info, target};
 
-    void send(uint8_t status, uint8_t d1, uint8_t d2, int32_t delta = 0) { midi.queueMessage(status, d1, d2, delta); }
+    void send(uint8_t status, uint8_t d1, uint8_t d2, int32_t delta = 0) {
+        midi.queueMessage(status, d1, d2, delta);
+    }
     void block() { midi.dispatch(32); }
     std::vector<float> sorted() const {
         std::vector<float> v;
@@ -45,8 +47,10 @@ TEST_F(Midi, HostEventListIsQueuedInTimeOrder) {
         int32_t numEvents;
         intptr_t reserved;
         vst::VstEvent* events[3];
-    } list{3, 0, {reinterpret_cast<vst::VstEvent*>(&a), reinterpret_cast<vst::VstEvent*>(&sysex),
-                  reinterpret_cast<vst::VstEvent*>(&b)}};
+    } list{3,
+           0,
+           {reinterpret_cast<vst::VstEvent*>(&a), reinterpret_cast<vst::VstEvent*>(&sysex),
+            reinterpret_cast<vst::VstEvent*>(&b)}};
     EXPECT_EQ(midi.processEvents(reinterpret_cast<vst::VstEvents*>(&list)), 1);
     ASSERT_EQ(midi.queuedEvents(), 2u);
     EXPECT_EQ(midi.queue().at(0).data1, 62);

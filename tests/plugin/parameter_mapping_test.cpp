@@ -11,7 +11,7 @@ namespace kf::test {
 namespace {
 
 class Mapping : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { c = makeInstance(host); }
     const ParameterRecord& rec(int32_t t) { return c->parameters().at(t); }
     float scaledAt(int32_t t, float v) {

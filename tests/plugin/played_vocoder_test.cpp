@@ -14,7 +14,7 @@ namespace {
 constexpr float kRate = 44100.0f;
 
 class PlayedVocoder : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         c = makeInstance(host);
         vst::AEffect* e = c->getAeffect();
@@ -29,7 +29,7 @@ protected:
         c->setParameter(tag::shift, 0.5f);
         c->setParameter(tag::response, 0.3f);
         c->setParameter(tag::waveform, 1.0f);  // sine: only the notes themselves
-        c->setParameter(tag::octave, 0.5f);     // no transposition
+        c->setParameter(tag::octave, 0.5f);    // no transposition
         c->setParameter(tag::pitchbend_range, 0.0f);
         c->setParameter(tag::pulswidth, 0.5f);
         c->setParameter(tag::noise, 0.0f);

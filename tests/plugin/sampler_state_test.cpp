@@ -14,7 +14,7 @@ namespace kf::test {
 namespace {
 
 class SamplerState : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::filesystem::create_directories(folder);
         // Two seconds of a 200 Hz buzz whose loudness swells and falls four times.
@@ -23,7 +23,8 @@ protected:
         for (int i = 0; i < kFrames; ++i) {
             const float t = static_cast<float>(i) / 44100.0f;
             envelope.push_back(0.5f - 0.5f * std::cos(6.2831853f * 2.0f * t));
-            l[static_cast<std::size_t>(i)] = 0.6f * envelope.back() * (std::fmod(200.0f * t, 1.0f) * 2.0f - 1.0f);
+            l[static_cast<std::size_t>(i)] =
+                0.6f * envelope.back() * (std::fmod(200.0f * t, 1.0f) * 2.0f - 1.0f);
             r[static_cast<std::size_t>(i)] = l[static_cast<std::size_t>(i)];
         }
         TMAudioFile file;
@@ -40,7 +41,8 @@ protected:
         return std::vector<uint8_t>(bytes, bytes + size);
     }
 
-    std::string folder = std::filesystem::temp_directory_path() / ("kf-sampler-" + std::to_string(::getpid()));
+    std::string folder =
+        std::filesystem::temp_directory_path() / ("kf-sampler-" + std::to_string(::getpid()));
     std::string path = folder + "/phrase.wav";
     std::vector<float> envelope;
     FakeHost host;
@@ -114,11 +116,14 @@ TEST_F(SamplerState, TheVocoderFollowsTheSampleInAnalysisModeThree) {
     std::vector<double> want, got;
     for (int i = 0; i + 882 <= kFrames; i += 882) {
         double e = 0;
-        for (int k = i; k < i + 882; ++k) e += l[static_cast<std::size_t>(k)] * l[static_cast<std::size_t>(k)];
+        for (int k = i; k < i + 882; ++k)
+            e += l[static_cast<std::size_t>(k)] * l[static_cast<std::size_t>(k)];
         got.push_back(std::sqrt(e / 882));
         want.push_back(envelope[static_cast<std::size_t>(i + 441)]);
     }
-    const auto mean = [](const std::vector<double>& v) { return std::accumulate(v.begin(), v.end(), 0.0) / v.size(); };
+    const auto mean = [](const std::vector<double>& v) {
+        return std::accumulate(v.begin(), v.end(), 0.0) / v.size();
+    };
     const double mw = mean(want), mg = mean(got);
     double cov = 0, vw = 0, vg = 0;
     for (std::size_t i = 0; i < want.size(); ++i) {

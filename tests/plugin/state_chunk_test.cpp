@@ -29,7 +29,7 @@ int32_t floatBits(float f) {
 }
 
 class StateChunk : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { c = makeInstance(host); }
     bool load(Words w) { return c->setChunk(w.data(), static_cast<int32_t>(w.size() * 4), false) == 1; }
     FakeHost host;
@@ -168,10 +168,35 @@ TEST_F(StateChunk, OldBodyVersionAndOddRecordsLoad) {
     // Body version 1: no product word, one word per learn pair; a plain record with n = 3
     // uses its first word; an unknown id is passed over; missing ids keep their values.
     c->setParameter(tag::mix, 0.25f);
-    const Words w = {0, 3, floatBits(120.f), floatBits(44100.f), 26101977, 5, 1, 1,
-                     1, 3, floatBits(0.75f), 99, 99,  // focus with two extra words
-                     77, 2, 5, 6,                     // an id nobody has
-                     -1, 11, tag::synth_level, -2, -3, 0, 16, 0, -4, 0, 0, 0};
+    const Words w = {0,
+                     3,
+                     floatBits(120.f),
+                     floatBits(44100.f),
+                     26101977,
+                     5,
+                     1,
+                     1,
+                     1,
+                     3,
+                     floatBits(0.75f),
+                     99,
+                     99,  // focus with two extra words
+                     77,
+                     2,
+                     5,
+                     6,  // an id nobody has
+                     -1,
+                     11,
+                     tag::synth_level,
+                     -2,
+                     -3,
+                     0,
+                     16,
+                     0,
+                     -4,
+                     0,
+                     0,
+                     0};
     Words sized = w;
     sized[0] = static_cast<int32_t>(sized.size());
     ASSERT_TRUE(load(sized));
@@ -185,8 +210,36 @@ TEST_F(StateChunk, OldBodyVersionAndOddRecordsLoad) {
 TEST_F(StateChunk, LearnPairsForNoParameterAreLeftOutSoTheStateStaysReadable) {
     // Tags 500 and -7 drive nothing (and a tag of -2 or -3, written again, would end its
     // map early); the pressure map's pair of tag -2 is read as a pair, by its count.
-    Words w = {0, 3, floatBits(120.f), floatBits(44100.f), 26101977, 5, 1, 3, 41, -1,
-               7, 500, 1, tag::mix, 4, -7, 0, -2, -3, 0, 16, 2, -2, 0, tag::noise, 0, -4, 0, 0, 0};
+    Words w = {0,
+               3,
+               floatBits(120.f),
+               floatBits(44100.f),
+               26101977,
+               5,
+               1,
+               3,
+               41,
+               -1,
+               7,
+               500,
+               1,
+               tag::mix,
+               4,
+               -7,
+               0,
+               -2,
+               -3,
+               0,
+               16,
+               2,
+               -2,
+               0,
+               tag::noise,
+               0,
+               -4,
+               0,
+               0,
+               0};
     w[0] = static_cast<int32_t>(w.size());
     ASSERT_TRUE(load(w));
     ASSERT_EQ(c->midi().map(7).size(), 1u);
@@ -211,16 +264,17 @@ TEST_F(StateChunk, RestoringTellsTheMakersHost) {
 }
 
 class Presets : public StateChunk {
-protected:
-    std::string folder = std::filesystem::temp_directory_path() / ("kf-presets-" + std::to_string(::getpid()));
+  protected:
+    std::string folder =
+        std::filesystem::temp_directory_path() / ("kf-presets-" + std::to_string(::getpid()));
     void SetUp() override {
         StateChunk::SetUp();
         std::filesystem::create_directories(folder);
     }
     void TearDown() override { std::filesystem::remove_all(folder); }
     void writeWords(const std::string& path, const Words& w) {
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(w.data()),
-                                                     static_cast<std::streamsize>(w.size() * 4));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(w.data()), static_cast<std::streamsize>(w.size() * 4));
     }
 };
 

@@ -6,10 +6,12 @@
 namespace kf::test {
 namespace {
 
-uint32_t bit(int n) { return 1u << n; }
+uint32_t bit(int n) {
+    return 1u << n;
+}
 
 class ViewGroups : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { c = makeInstance(host); }
     uint32_t mask() const { return c->viewGroups().word(0); }
     FakeHost host;

@@ -17,11 +17,11 @@ const float kOffset = std::bit_cast<float>(0x322BCC77u);  // the engine's anti-d
 
 // The engine's floating-point mode: truncation, flush-to-zero, denormals-are-zero.
 class EngineFpMode {
-public:
+  public:
     EngineFpMode() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | 0x6000u | 0x8000u | 0x0040u); }
     ~EngineFpMode() { _mm_setcsr(saved_); }
 
-private:
+  private:
     unsigned saved_;
 };
 

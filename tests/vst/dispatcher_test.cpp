@@ -11,7 +11,8 @@ namespace {
 using namespace vst;
 
 struct Probe : AudioEffectX {
-    explicit Probe(AudioMasterCallback m, bool* destroyed = nullptr) : AudioEffectX(m, 3, 2), destroyed_(destroyed) {
+    explicit Probe(AudioMasterCallback m, bool* destroyed = nullptr)
+        : AudioEffectX(m, 3, 2), destroyed_(destroyed) {
         setNumInputs(2);
     }
     ~Probe() override {
@@ -50,7 +51,8 @@ intptr_t silentHost(AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
     return opcode == audioMasterVersion ? kVstVersion : 0;
 }
 
-intptr_t call(AEffect* e, int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr, float opt = 0) {
+intptr_t call(AEffect* e, int32_t op, int32_t index = 0, intptr_t value = 0, void* ptr = nullptr,
+              float opt = 0) {
     return e->dispatcher(e, op, index, value, ptr, opt);
 }
 
