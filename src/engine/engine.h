@@ -26,7 +26,8 @@ struct HostTimeInfo {
 };
 
 // What the engine needs from its owner. Every hook has a correct do-nothing default, so the
-// engine runs without an owner (tests, benchmarks) and parts not yet present stay silent.
+// engine runs without an owner (tests, benchmarks), and a source the owner does not provide
+// stays silent.
 class EngineHost {
   public:
     virtual ~EngineHost() = default;
