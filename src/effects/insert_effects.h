@@ -44,7 +44,7 @@ float dryWetFromHost(float v);  // v cubed
 
 // Effect choice as derived from effects_choice: 0 none, 1 reverb, 2 delay, 3 phaser, 4 lo-fi.
 enum EffectChoice : int32_t {
-    kNoEffect = 0,
+    kNoEffectChoice = 0,
     kReverbChoice = 1,
     kDelayChoice = 2,
     kPhaserChoice = 3,

@@ -97,7 +97,7 @@ TEST(InsertEffectsWiring, RegistersStateAndListenersAndRemovesThemAgain) {
         EXPECT_EQ(fx.delay.ownerTag(), 158);
         EXPECT_EQ(fx.phaser.ownerTag(), 160);
         EXPECT_EQ(fx.lofi.ownerTag(), 159);
-        EXPECT_EQ(fx.forChoice(kNoEffect), nullptr);
+        EXPECT_EQ(fx.forChoice(kNoEffectChoice), nullptr);
         EXPECT_EQ(fx.forChoice(kPhaserChoice), &fx.phaser);
         EXPECT_EQ(fx.forChoice(5), nullptr);
         // The fixed initial configuration.
