@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/numeric.h"
 #include "common/system_info.h"
 
 namespace kf {
@@ -155,8 +156,6 @@ class TMEffect {
             for (const auto& r : ownRegions_) registry_->remove(r.start);
         ownRegions_.clear();
     }
-
-    static float clampUnit(float v) { return v >= 0.0f ? (v <= 1.0f ? v : 1.0f) : 0.0f; }  // NaN -> 0
 
     static void copyText(char* dst, std::size_t size, const char* src) {
         std::snprintf(dst, size, "%s", src);

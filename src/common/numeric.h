@@ -14,6 +14,12 @@ inline int32_t truncToInt(float x) {
     return static_cast<int32_t>(x);
 }
 
+// Limits a normalised value to the host range 0..1; NaN becomes 0. Values outside the range
+// would drive powers, reciprocals and recursions into NaN, negative times or runaway gains.
+inline float clampUnit(float v) {
+    return v >= 0.0f ? (v <= 1.0f ? v : 1.0f) : 0.0f;
+}
+
 // Level in dB with the small floor that keeps log10 finite at zero (-160 dB).
 inline float decibels(float linear) {
     return static_cast<float>(20.0 * std::log10(static_cast<double>(linear) + 1e-8));

@@ -6,19 +6,10 @@
 #include <bit>
 #include <cmath>
 
+#include "common/numeric.h"
+
 namespace kf {
 namespace {
-
-// Host range is 0..1; values outside it (or NaN) would give negative times, runaway gains or
-// overflowing powers, so they are limited here, in one place.
-float unit(float v) {
-    return v >= 0.0f ? std::min(v, 1.0f) : 0.0f;
-}
-
-// Level in dB as shown to the user; the 1e-8 floor keeps 0 at -160 dB instead of -inf.
-float decibels(float linear) {
-    return static_cast<float>(20.0 * std::log10(static_cast<double>(linear) + 1e-8));
-}
 
 // Corner limits of the detector smoothing, as fractions of the sample rate, and pi as used
 // for the pre-warped corner (kept at this precision: the coefficients depend on it).
@@ -107,28 +98,28 @@ InputStage::InputStage(const TMSystemInfo& info, Kind kind) : info_(info), kind_
 }
 
 void InputStage::setGain(float v) {
-    const float g = 8.0f * unit(v);
+    const float g = 8.0f * clampUnit(v);
     put(gain_, g);
     put(gainDb_, decibels(g));
     touch();
 }
 
 void InputStage::setRatio(float v) {
-    v = unit(v);
+    v = clampUnit(v);
     put(ratio_, v);
     put(ratioDisplay_, 12.0f * v);
     touch();
 }
 
 void InputStage::setSpeed(float v) {
-    v = unit(v);
+    v = clampUnit(v);
     put(speedValue_, v);
     storeDetectorTiming(180.0f - 160.0f * v, info_, {speed_, corner_, a_, b_, k_});
     touch();
 }
 
 void InputStage::setGate(float v) {
-    const float g = std::trunc(unit(v) / 0.0001f) * 0.0001f;
+    const float g = std::trunc(clampUnit(v) / 0.0001f) * 0.0001f;
     const float threshold = g * g * g * g;  // fourth power: fine control at low levels
     put(gate_, g);
     put(threshold_, threshold);
@@ -211,7 +202,7 @@ MasterSection::MasterSection(const TMSystemInfo& info) : info_(info) {
 }
 
 void MasterSection::setEq(std::atomic<float>& gain, std::atomic<float>& db, float v) {
-    const float d = 24.0f * unit(v) - 12.0f;
+    const float d = 24.0f * clampUnit(v) - 12.0f;
     put(db, d);
     put(gain, std::pow(10.0f, d / 20.0f));
     touch();
@@ -228,21 +219,21 @@ void MasterSection::setEqHigh(float v) {
 }
 
 void MasterSection::setCompAmount(float v) {
-    const float c = 4.0f * unit(v);
+    const float c = 4.0f * clampUnit(v);
     put(c_, c);
     put(cDb_, decibels(c));
     touch();
 }
 
 void MasterSection::setCompSpeed(float v) {
-    v = unit(v);
+    v = clampUnit(v);
     put(speedValue_, v);
     storeDetectorTiming(200.0f - 170.0f * v, info_, {speed_, corner_, a_, b_, k_});
     touch();
 }
 
 void MasterSection::setLevel(float v) {
-    const float l = 4.0f * unit(v);
+    const float l = 4.0f * clampUnit(v);
     put(level_, l);
     put(levelDb_, decibels(l));
     touch();

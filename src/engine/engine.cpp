@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "common/effect.h"
+#include "common/numeric.h"
 
 namespace kf {
 namespace {
@@ -27,10 +28,6 @@ constexpr uint32_t kAntiDenormalBits = 0x322BCC77u;
 constexpr float kMeterFallMs = 200.0f;
 
 constexpr double kDcPole = 0.998;  // about 14 Hz at 44.1 kHz
-
-float unit(float v) {
-    return v >= 0.0f ? std::min(v, 1.0f) : 0.0f;
-}
 
 // Non-finite samples count as silence; finite ones are limited so that no later product
 // (gain 8 times two resonant band stages, squared in the band sums) can overflow.
@@ -108,7 +105,7 @@ void Engine::setModulatorMode(int32_t m) {
 void Engine::setMix(float v) {
     // Limited to 0..1: the blend table has three entries and a value of 2 or more would read
     // past it. Inside the host range nothing changes.
-    mix_.store(unit(v), std::memory_order_relaxed);
+    mix_.store(clampUnit(v), std::memory_order_relaxed);
     dirty_.store(true, std::memory_order_release);
 }
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/numeric.h"
+
 namespace kf {
 namespace {
 
@@ -19,12 +21,6 @@ constexpr std::array<float, VocoderBank::kBands> kResonanceShape = {
 
 constexpr float kMaxResonance = 0.9f;
 constexpr float kMaxBandResonance = 0.84f;  // also the stage-2 damping weight
-
-// Normalised parameter values outside 0..1 (or NaN) would drive the powers and reciprocals
-// below into NaN or runaway envelopes; the host range is 0..1, so that is what we accept.
-float unit(float v) {
-    return v >= 0.0f ? std::min(v, 1.0f) : 0.0f;
-}
 
 // Reciprocal estimate refined by one Newton step, as the release factor has always been
 // computed (it sets the exact decay slope, so keep it stable across versions).
@@ -93,7 +89,7 @@ void VocoderBank::updateRate() {
 }
 
 void VocoderBank::setFocus(float v) {
-    v = unit(v);
+    v = clampUnit(v);
     focusValue_.store(v, std::memory_order_relaxed);
     const float w = 0.1f + 1.9f * v;
     const float rateScale = 44100.0f / info_.sampleRate;
@@ -112,7 +108,7 @@ void VocoderBank::setFocus(float v) {
 }
 
 void VocoderBank::setShift(float v) {
-    shift_.store(0.25f * unit(v) - 0.125f, std::memory_order_relaxed);
+    shift_.store(0.25f * clampUnit(v) - 0.125f, std::memory_order_relaxed);
     rebuildShift();
 }
 
@@ -129,7 +125,7 @@ void VocoderBank::rebuildShift() {
 }
 
 void VocoderBank::setResponse(float v) {
-    v = unit(v);
+    v = clampUnit(v);
     responseValue_.store(v, std::memory_order_relaxed);
     const float t = 120.0f - 110.0f * v;  // release, 120 ms .. 10 ms
     const float a = 115.0f - (t - 5.0f);  // 0 .. 110

@@ -150,4 +150,13 @@ inline constexpr std::array<ParameterSpec, kNumParameters> kParameterSpecs = {{
     {kNotStored, tag::list, "List", false},
 }};
 
+// Whether setParameter has anything to do for a tag: every registered value except the
+// sample (stored through its own record) and the editor's page buttons.
+constexpr bool hasEngineMapping(int32_t t) {
+    if (t == tag::sampler || t == tag::settings_c || t == tag::basics_c || t == tag::tnt_c) return false;
+    for (const ParameterSpec& spec : kParameterSpecs)
+        if (spec.tag == t) return true;
+    return false;
+}
+
 }  // namespace kf

@@ -17,8 +17,6 @@ struct ParameterRecord {
     float value = 0.0f;   // normalised 0-1 (as given; only the mappings limit it)
     float scaled = 0.0f;  // engine unit: semitones, dB, ms, choice...
     int32_t integer = 0;  // scaled value truncated toward zero
-    float shown = 0.0f;   // a value for displays: dB, percent, or a derived unit
-    float shownAlt = 0.0f;
 };
 
 struct TMParameter {

@@ -272,8 +272,9 @@ void TMUniClient::storeChoice(ParameterRecord& r, float scaled) {
 
 void TMUniClient::setParameter(int32_t index, float v) {
     // A non-finite value would poison every recursive filter it reaches for good.
-    if (!std::isfinite(v) || index < 0 || index > kMaxTag) return;
+    if (!std::isfinite(v) || !hasEngineMapping(index)) return;
     ParameterRecord& r = *params_.record(index);
+    r.value = v;
     auto scale = [&r](float scaled) {
         r.scaled = scaled;
         r.integer = truncToInt(scaled);
@@ -281,119 +282,87 @@ void TMUniClient::setParameter(int32_t index, float v) {
 
     switch (index) {
         case tag::filtertype:
-            r.value = v;
             storeChoice(r, std::min(3.0f * v, 2.0f));
             synth_.setFilterType(v);
             return;
         case tag::in1_gate:
         case tag::in2_gate: {
-            r.value = v;
             const float g = std::trunc(v / 0.0001f) * 0.0001f;
             scale(g);
-            r.shown = decibels(g * g * g * g);
             inputStage(index == tag::in1_gate).setGate(v);
             return;
         }
         case tag::in1_comp_ratio:
         case tag::in2_comp_ratio:
-            r.value = v;
             scale(v);
-            r.shown = 12.0f * v;
             inputStage(index == tag::in1_comp_ratio).setRatio(v);
             return;
         case tag::in1_comp_speed:
         case tag::in2_comp_speed:
-            r.value = v;
             scale(180.0f - 160.0f * v);
-            r.shown = 202.0f - r.scaled;
             inputStage(index == tag::in1_comp_speed).setSpeed(v);
             return;
         case tag::in1_gain:
         case tag::in2_gain:
-            r.value = v;
             scale(8.0f * v);
-            r.shown = decibels(8.0f * v);
             inputStage(index == tag::in1_gain).setGain(v);
             return;
         case tag::focus:
-            r.value = v;
             scale(0.1f + 1.9f * v);
-            r.shown = 50.0f * r.scaled;
-            r.shownAlt = r.scaled / 2.0f;
             engine_.vocoder().setFocus(v);
             return;
         case tag::shift:
-            r.value = v;
             scale(0.25f * v - 0.125f);
             engine_.vocoder().setShift(v);
             return;
         case tag::response:
-            r.value = v;
             scale(120.0f - 110.0f * v);
-            r.shown = r.scaled - 5.0f;
             engine_.vocoder().setResponse(v);
             return;
         case tag::modwheel:
-            r.value = v;
             scale(v);
             return;
         case tag::loop:
-            r.value = v;
             storeChoice(r, std::min(2.0f * v, 1.0f));
-            r.shown = -r.scaled;
             sampler_.setLoop(v);
             return;
         case tag::retrigger:
-            r.value = v;
             storeChoice(r, std::min(4.0f * v, 3.0f));
             sampler_.setTrigger(v);
             return;
         case tag::waveform:
-            r.value = v;
             synth_.setWaveform(v);
             scale(synth_.waveform());
             return;
         case tag::noise:
-            r.value = v;
             scale(v);
-            r.shown = 100.0f * v;
             synth_.setNoise(v);
             return;
         case tag::octave:
-            r.value = v;
             synth_.setOctave(v);
             scale(synth_.octave());
             return;
         case tag::pitchbend_range:
-            r.value = v;
             synth_.setBendRange(v);
             scale(synth_.bendRange());
             return;
         case tag::pulswidth:
-            r.value = v;
             scale(2.0f * v - 1.0f);
             synth_.setPulseWidth(v);
             return;
         case tag::cutoff:
-            r.value = v;
             synth_.setCutoff(v);
             scale(synth_.cutoff());
-            r.shown = synth_.cutoffHz();
             return;
         case tag::resonance:
-            r.value = v;
             scale(0.9f * v);
-            r.shown = 100.0f * r.scaled;
             synth_.setResonance(v);
             return;
         case tag::synth_level:
-            r.value = v;
             scale(v);
-            r.shown = decibels(v);
             synth_.setLevel(v);
             return;
         case tag::mix:
-            r.value = v;
             r.scaled = std::clamp(v, 0.0f, 0.999f);
             r.integer = truncToInt(v);
             engine_.setMix(v);
@@ -401,9 +370,7 @@ void TMUniClient::setParameter(int32_t index, float v) {
         case tag::eq_low:
         case tag::eq_mid:
         case tag::eq_high: {
-            r.value = v;
             scale(24.0f * v - 12.0f);
-            r.shown = std::pow(10.0f, r.scaled / 20.0f);
             MasterSection& m = engine_.master();
             if (index == tag::eq_low) m.setEqLow(v);
             if (index == tag::eq_mid) m.setEqMid(v);
@@ -411,21 +378,15 @@ void TMUniClient::setParameter(int32_t index, float v) {
             return;
         }
         case tag::mastercomp:
-            r.value = v;
             scale(4.0f * v);
-            r.shown = decibels(4.0f * v);
             engine_.master().setCompAmount(v);
             return;
         case tag::compspeed:
-            r.value = v;
             scale(200.0f - 170.0f * v);
-            r.shown = 202.0f - r.scaled;
             engine_.master().setCompSpeed(v);
             return;
         case tag::master_level:
-            r.value = v;
             scale(4.0f * v);
-            r.shown = decibels(4.0f * v);
             engine_.master().setLevel(v);
             return;
         case tag::reverb_room:
@@ -434,118 +395,90 @@ void TMUniClient::setParameter(int32_t index, float v) {
         case tag::delay_feedback:
         case tag::delay_drywet:
         case tag::lofi_distortion:
-            r.value = v;
             scale(v);
-            r.shown = 100.0f * v;
             effects_.setHostParameter(index, v);
             return;
         case tag::delaytime:
-            r.value = v;
             scale(std::trunc((0.975f * v + 0.025f) / 0.025f) * 0.025f);
             effects_.setHostParameter(index, v);
             return;
         case tag::phaser_rate:
-            r.value = v;
             scale(std::trunc(v / 0.025f) * 0.025f);
             effects_.setHostParameter(index, v);
             return;
         case tag::phaser_feedback:
-            r.value = v;
             scale(0.9f * v);
-            r.shown = 100.0f * r.scaled;
             effects_.setHostParameter(index, v);
             return;
         case tag::phaser_stages:
-            r.value = v;
             scale(v);
-            r.shown = 100.0f * v;
             effects_.setHostParameter(index, v);
             return;
         case tag::lofi_bitrate:
-            r.value = v;
             scale(0.5f * v);
-            r.shown = 0.5f - r.scaled;
-            r.shownAlt = 64.0f * r.shown;
             effects_.setHostParameter(index, v);
             return;
         case tag::lofi_samplerate:
-            r.value = v;
             scale(0.25f * v);
-            r.shown = 0.4f - r.scaled;
-            r.shownAlt = 2.5f * r.shown;
             effects_.setHostParameter(index, v);
             return;
         case tag::sampler_pitch:
-            r.value = v;
             sampler_.setPitch(v);
             scale(sampler_.pitch());
             return;
         case tag::sampler_level:
-            r.value = v;
             scale(v);
-            r.shown = decibels(v);
             sampler_.setLevel(v);
             return;
         case tag::effects_choice:
-            r.value = v;
             storeChoice(r, std::min(5.0f * v + 0.001f, 4.0f));
             engine_.setEffectChoice(std::max(r.integer, 0));
             applyViewGroups(index);
             return;
         case tag::in_a:
-            r.value = v;
             storeChoice(r, std::min(2.0f * v + 0.001f, 1.0f));
             engine_.setInA(r.integer == 1);
             refresh_.request();
             return;
         case tag::in_b:
-            r.value = v;
             storeChoice(r, std::min(2.0f * v + 0.001f, 1.0f));
             engine_.setInB(r.integer == 1);
             refresh_.request();
             return;
         case tag::synthoff:
-            r.value = v;
             storeChoice(r, std::min(2.0f * v + 0.001f, 1.0f));
             engine_.setSynthOn(r.integer == 1);
             refresh_.request();
             return;
         case tag::carrier_mode:
-            r.value = v;
             storeChoice(r, std::min(4.0f * v + 0.001f, 3.0f));
             engine_.setCarrierMode(std::max(r.integer, 0));
             applyModeFlags(index);
             applyViewGroups(index);
             return;
         case tag::modulator_mode:
-            r.value = v;
             storeChoice(r, std::min(3.0f * v + 0.001f, 2.0f));
             engine_.setModulatorMode(std::max(r.integer, 0));
             applyModeFlags(index);
             applyViewGroups(index);
             return;
         case tag::pitchbend:
-            r.value = v;
             synth_.setBend(v);
             scale(synth_.bend());
             return;
         case tag::watisndit:
-            r.value = v;
             storeChoice(r, std::min(2.0f * v + 0.001f, 1.0f));
             applyOverlayBit();
             return;
         case tag::transpose_up:
         case tag::transpose_down:
-            r.value = v;
             storeChoice(r, std::min(2.0f * v, 1.0f));
             refresh_.request();
             return;
         case tag::list:
-            r.value = v;
             storeChoice(r, std::min(2.0f * v, 1.0f));
             return;
         default:
-            // No mapping (including the sample and the editor-only page tags).
             return;
     }
 }
@@ -618,12 +551,14 @@ void TMUniClient::transportChanged(bool) {
 }
 
 void TMUniClient::heldNotesChanged() {
-    std::array<HeldNote, kHeldNoteSlots> held{};
-    for (std::size_t i = 0; i < held.size(); ++i) {
-        const NoteSlot& slot = midi_.slot(static_cast<int>(i));
-        held[i] = {slot.note, slot.velocity};
+    // The intake keeps the held notes sorted; the four lowest are the voices.
+    for (int v = 0; v < SynthControls::kVoices; ++v) {
+        SynthVoice& voice = synth_.voice(v);
+        voice.note = midi_.sortedNote(v);
+        voice.velocityWeight = midi_.sortedVelocity(v);
     }
-    rebuildVoices(synth_, held);
+    synth_.updatePitches();
+    synth_.updateGains();
     sampler_.setNoteView(midi_.sortedVelocity(0), midi_.sortedCount());
     sampler_.updateTrigger();
 }

@@ -32,22 +32,7 @@ TEST_P(FactoryPreset, LoadsAndSounds) {
     EXPECT_TRUE(host.messages.messages().empty());
     EXPECT_EQ(c->currentProgramName(), std::filesystem::path(GetParam()).stem().string());
 
-    vst::VstMidiEvent notes[3]{};
-    vst::VstEvent* list[3];
-    const char keys[3] = {57, 60, 64};
-    for (int i = 0; i < 3; ++i) {
-        notes[i].type = vst::kVstMidiType;
-        notes[i].midiData[0] = static_cast<char>(0x90);
-        notes[i].midiData[1] = keys[i];
-        notes[i].midiData[2] = 100;
-        list[i] = reinterpret_cast<vst::VstEvent*>(&notes[i]);
-    }
-    struct {
-        int32_t numEvents;
-        intptr_t reserved;
-        vst::VstEvent* events[3];
-    } events{3, 0, {list[0], list[1], list[2]}};
-    c->processEvents(reinterpret_cast<vst::VstEvents*>(&events));
+    playNotes(*c, {57, 60, 64});
 
     // A buzzy 150 Hz tone whose loudness moves like syllables, on both inputs.
     constexpr int kFrames = 44100;

@@ -54,6 +54,27 @@ std::unique_ptr<TMUniClient> makeInstance(FakeHost& host) {
     return std::make_unique<TMUniClient>(&FakeHost::callback, PluginServices{&host.messages, &host.dialogs});
 }
 
+void sendMidi(TMUniClient& c, std::initializer_list<std::array<uint8_t, 3>> messages) {
+    std::vector<vst::VstMidiEvent> events;
+    for (const auto& m : messages) {
+        vst::VstMidiEvent e{};
+        e.type = vst::kVstMidiType;
+        e.byteSize = sizeof e;
+        for (int i = 0; i < 3; ++i) e.midiData[i] = static_cast<char>(m[static_cast<std::size_t>(i)]);
+        events.push_back(e);
+    }
+    // The event list is a count, a reserved word and that many pointers.
+    std::vector<intptr_t> list(2 + events.size());
+    list[0] = static_cast<intptr_t>(events.size());
+    for (std::size_t i = 0; i < events.size(); ++i) list[2 + i] = reinterpret_cast<intptr_t>(&events[i]);
+    vst::AEffect* e = c.getAeffect();
+    e->dispatcher(e, vst::effProcessEvents, 0, 0, list.data(), 0.0f);
+}
+
+void playNotes(TMUniClient& c, std::initializer_list<uint8_t> notes) {
+    for (uint8_t n : notes) sendMidi(c, {{0x90, n, 100}});
+}
+
 TemporarySettings::TemporarySettings() {
     char pattern[] = "/tmp/kf-settings-XXXXXX";
     folder = mkdtemp(pattern);

@@ -1,6 +1,7 @@
 // A scripted host callback for driving the instance directly in tests.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
 #include <tuple>
@@ -36,6 +37,11 @@ struct FakeHost {
 
 // Creates an instance under this host, with recorded messages and scripted dialogs.
 std::unique_ptr<TMUniClient> makeInstance(FakeHost& host);
+
+// Hands the instance a host event list of these 3-byte MIDI messages, all at frame 0.
+void sendMidi(TMUniClient& c, std::initializer_list<std::array<uint8_t, 3>> messages);
+// Note-ons of velocity 100.
+void playNotes(TMUniClient& c, std::initializer_list<uint8_t> notes);
 
 // A fresh, empty settings folder for the instances of one test (the environment variable
 // the settings store reads); removed again by the destructor.

@@ -45,26 +45,6 @@ class PlayedVocoder : public ::testing::Test {
         c->setParameter(tag::effects_choice, 0.0f);
     }
 
-    void play(std::initializer_list<uint8_t> notes) {
-        std::vector<vst::VstMidiEvent> events;
-        for (uint8_t n : notes) {
-            vst::VstMidiEvent m{};
-            m.type = vst::kVstMidiType;
-            m.byteSize = sizeof m;
-            m.midiData[0] = static_cast<char>(0x90);
-            m.midiData[1] = static_cast<char>(n);
-            m.midiData[2] = 100;
-            events.push_back(m);
-        }
-        std::vector<char> storage(sizeof(vst::VstEvents) + events.size() * sizeof(vst::VstEvent*));
-        auto* list = reinterpret_cast<vst::VstEvents*>(storage.data());
-        list->numEvents = static_cast<int32_t>(events.size());
-        for (std::size_t i = 0; i < events.size(); ++i)
-            list->events[i] = reinterpret_cast<vst::VstEvent*>(&events[i]);
-        vst::AEffect* e = c->getAeffect();
-        e->dispatcher(e, vst::effProcessEvents, 0, 0, list, 0.0f);
-    }
-
     // Renders white noise on input A (B silent) and returns the left output.
     std::vector<float> render(int frames) {
         std::mt19937 rng(7);
@@ -101,7 +81,7 @@ class PlayedVocoder : public ::testing::Test {
 };
 
 TEST_F(PlayedVocoder, AHeldA4SoundsAt440Hz) {
-    play({69});
+    playNotes(*c, {69});
     const std::vector<float> out = render(3 * static_cast<int>(kRate));
     double bestHz = 0, best = 0;
     for (double hz = 400; hz <= 480; hz += 0.1) {
@@ -113,7 +93,7 @@ TEST_F(PlayedVocoder, AHeldA4SoundsAt440Hz) {
 }
 
 TEST_F(PlayedVocoder, FiveHeldNotesSoundOnTheFourLowest) {
-    play({60, 64, 67, 72, 48});
+    playNotes(*c, {60, 64, 67, 72, 48});
     const std::vector<float> out = render(2 * static_cast<int>(kRate));
     const std::size_t from = static_cast<std::size_t>(kRate / 2);
     const double unheard = level(out, noteHz(72), from);
@@ -130,13 +110,7 @@ TEST_F(PlayedVocoder, SilenceWithoutNotes) {
 
 TEST_F(PlayedVocoder, LearnedControllerDrivesAParameterFromTheAudioThread) {
     c->armLearn(tag::cutoff);
-    vst::VstMidiEvent m{};
-    m.type = vst::kVstMidiType;
-    m.midiData[0] = static_cast<char>(0xB0);
-    m.midiData[1] = 74;
-    m.midiData[2] = 0;
-    vst::VstEvents list{1, 0, {reinterpret_cast<vst::VstEvent*>(&m), nullptr}};
-    c->getAeffect()->dispatcher(c->getAeffect(), vst::effProcessEvents, 0, 0, &list, 0.0f);
+    sendMidi(*c, {{0xB0, 74, 0}});
     render(64);
     EXPECT_EQ(c->getParameter(tag::cutoff), 0.0f);
     EXPECT_FLOAT_EQ(c->synth().cutoff(), 0.3f);

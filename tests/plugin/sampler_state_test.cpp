@@ -96,13 +96,7 @@ TEST_F(SamplerState, TheVocoderFollowsTheSampleInAnalysisModeThree) {
     for (int32_t t : {tag::eq_low, tag::eq_mid, tag::eq_high}) c->setParameter(t, 0.5f);
     c->setParameter(tag::master_level, 0.25f);
     c->setParameter(tag::mastercomp, 0.0f);
-    vst::VstMidiEvent note{};
-    note.type = vst::kVstMidiType;
-    note.midiData[0] = static_cast<char>(0x90);
-    note.midiData[1] = 57;
-    note.midiData[2] = 100;
-    vst::VstEvents list{1, 0, {reinterpret_cast<vst::VstEvent*>(&note), nullptr}};
-    c->processEvents(&list);
+    playNotes(*c, {57});
 
     constexpr int kFrames = 88200;
     std::vector<float> silence(kFrames, 0.0f), l(kFrames), r(kFrames);
