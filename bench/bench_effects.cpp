@@ -27,8 +27,8 @@ struct Bench {
             fx->start();
         }
         // Mid-position knobs, as a user would leave them; both mixes well above zero.
-        for (int32_t tag = kf::hostfx::kFirstTag; tag <= kf::hostfx::kLastTag; ++tag)
-            effects->setHostParameter(tag, 0.5f);
+        for (int32_t tag = kf::tag::reverb_room; tag <= kf::tag::lofi_distortion; ++tag)
+            effects->setHostParameter(tag, kf::parameterRow(tag)->law(0.5f));
         std::mt19937 rng(7);
         std::uniform_real_distribution<float> d(-0.5f, 0.5f);
         sourceL.resize(kSourceFrames);

@@ -7,7 +7,8 @@
 
 #include <vector>
 
-#include "state/sample_reader.h"
+#include "engine/sample_reader.h"
+#include "state/sample_data.h"
 
 namespace {
 

@@ -29,6 +29,13 @@ class ParameterMenu {
     virtual void addEntry(const char* text) = 0;
 };
 
+// A parameter's name and default value; each effect lists its parameters in a table of these,
+// indexed by its own `Param` enumeration.
+struct EffectParameterInfo {
+    const char* name;
+    float defaultValue;
+};
+
 class TMEffect {
   public:
     static constexpr int kNameChars = 36;           // effect name, up to 35 characters
@@ -47,6 +54,15 @@ class TMEffect {
         for (auto& n : names_) copyText(n.data(), kParameterNameChars, "no name set");
         copyText(name_, kNameChars, "TMEffect unspecified");
     }
+    // Named by its parameter table: one parameter per entry, with its name and default.
+    template <std::size_t N>
+    TMEffect(int32_t ownerTag, TMSystemInfo* info, const EffectParameterInfo (&parameters)[N])
+        : TMEffect(ownerTag, info, static_cast<int32_t>(N)) {
+        for (std::size_t i = 0; i < N; ++i) {
+            copyText(names_[i].data(), kParameterNameChars, parameters[i].name);
+            defaults_[i] = parameters[i].defaultValue;
+        }
+    }
 
     TMEffect(const TMEffect&) = delete;
     TMEffect& operator=(const TMEffect&) = delete;
@@ -59,8 +75,8 @@ class TMEffect {
     virtual int32_t process(float* /*left*/, float* /*right*/, int32_t /*count*/) { return 0; }
     // A block in place without the dry/wet mix.
     virtual int32_t processWet(float* /*left*/, float* /*right*/, int32_t /*count*/) { return 0; }
-    // value is normalised (0..1); out-of-range indices are ignored.
-    virtual void setParameter(int32_t index, float value) { storeParameter(index, value); }
+    // value is normalised (0..1). An index out of range changes nothing and answers false.
+    virtual bool setParameter(int32_t index, float value) { return storeParameter(index, value); }
     // Chooses how a parameter is read (free or tempo-synced); returns the resulting mode.
     virtual int32_t setParameterMode(int32_t /*index*/, int32_t /*mode*/) { return 0; }
     // text must hold kParameterNameChars characters.

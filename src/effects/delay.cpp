@@ -15,10 +15,8 @@ constexpr int32_t kHighestNote = 126;
 
 }  // namespace
 
-TMDelay::TMDelay(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, info, 4) {
+TMDelay::TMDelay(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, info, kParameters) {
     setName("Delay");
-    const char* names[] = {"Delay", "Feedback", "Width", "Cutoff"};
-    for (int32_t i = 0; i < 4; ++i) setParameterName(i, names[i]);
 
     registerRegion(filterL_.stateData(), fx::StateVariableFilter::stateBytes());
     registerRegion(filterR_.stateData(), fx::StateVariableFilter::stateBytes());
@@ -99,11 +97,11 @@ int32_t TMDelay::delayLengthFor(float value) const {
     return std::max(kMinDelay, static_cast<int32_t>(samples));
 }
 
-void TMDelay::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return;
+bool TMDelay::setParameter(int32_t index, float value) {
+    if (!storeParameter(index, value)) return false;
     const float v = clampUnit(value);
-    switch (index) {
-        case 0: {
+    switch (static_cast<Param>(index)) {
+        case Param::kTime: {
             delayLength_ = delayLengthFor(value);
             const double n = static_cast<double>(barLength_);
             if (glide_ == 0) {
@@ -122,20 +120,21 @@ void TMDelay::setParameter(int32_t index, float value) {
             }
             break;
         }
-        case 1:
+        case Param::kFeedback:
             feedback_ = 0.98f * v;
             break;
-        case 2:
+        case Param::kWidth:
             width_ = v;
             oneMinusWidth_ = 1.0f - v;
             break;
-        case 3: {
+        case Param::kCutoff: {
             const float c = v * v * v * v;
             filterL_.setCoefficient(static_cast<double>(c));
             filterR_.setCoefficient(static_cast<double>(c));
             break;
         }
     }
+    return true;
 }
 
 int32_t TMDelay::setParameterMode(int32_t index, int32_t mode) {
@@ -198,7 +197,7 @@ void TMDelay::updateTiming(bool keepContent) {
                 std::memset(lineR_.data() + old, 0, (bar - old) * sizeof(float));
             }
             wrapPositions();
-            setParameter(0, values_[0]);
+            set(Param::kTime, values_[0]);
         } else {
             reset();
         }

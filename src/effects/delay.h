@@ -27,13 +27,22 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
         kNoteTime = 2,    // parameter 0 picks a MIDI note; the delay is one period of it
     };
 
+    enum class Param : int32_t {
+        kTime,      // the echo distance (see DelayTimeMode)
+        kFeedback,  // 0..0.98
+        kWidth,     // stereo cross-feed
+        kCutoff,    // echo high-pass, 0 = off
+    };
+    static constexpr EffectParameterInfo kParameters[] = {
+        {"Delay", 0.5f}, {"Feedback", 0.5f}, {"Width", 0.5f}, {"Cutoff", 0.5f}};
+
     TMDelay(int32_t ownerTag, TMSystemInfo* info);
     ~TMDelay() override;
 
     int32_t process(float* left, float* right, int32_t count) override;
     int32_t processWet(float* left, float* right, int32_t count) override;
-    // 0 "Delay" (time), 1 "Feedback", 2 "Width", 3 "Cutoff" (echo high-pass, 0 = off); 0..1.
-    void setParameter(int32_t index, float value) override;
+    bool setParameter(int32_t index, float value) override;
+    bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     // Index 0: delay-time mode (DelayTimeMode); index -1: glide on (1) or off (0).
     int32_t setParameterMode(int32_t index, int32_t mode) override;
     void reset() override;

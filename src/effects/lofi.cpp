@@ -50,10 +50,8 @@ void TMLofi::seedNoise(int32_t seed) {
     gNoiseSeed.store(s, std::memory_order_relaxed);
 }
 
-TMLofi::TMLofi(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, info, 4) {
+TMLofi::TMLofi(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, info, kParameters) {
     setName("Lofi");
-    const char* names[] = {"Bit", "SampleRate", "Noise", "Distortion"};
-    for (int32_t i = 0; i < 4; ++i) setParameterName(i, names[i]);
     registerRegion(preL_.stateData(), fx::StateVariableFilter::stateBytes());
     registerRegion(preR_.stateData(), fx::StateVariableFilter::stateBytes());
     registerRegion(postL_.stateData(), fx::StateVariableFilter::stateBytes());
@@ -89,26 +87,27 @@ void TMLofi::reset() {
     setFilterCoefficients();
 }
 
-void TMLofi::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return;
+bool TMLofi::setParameter(int32_t index, float value) {
+    if (!storeParameter(index, value)) return false;
     const float v = clampUnit(value);
-    switch (index) {
-        case 0:
+    switch (static_cast<Param>(index)) {
+        case Param::kBits:
             // Steps this fine change nothing audible, and a tinier one would overflow the
             // division for loud input; treat them as "no quantisation".
             step_ = 0.35f * v;
             if (step_ < kFinestStep) step_ = 0.0f;
             break;
-        case 1:
+        case Param::kSampleRate:
             holdLength_ = truncToInt(static_cast<float>(kMaxHold) * v);
             break;
-        case 2:
+        case Param::kNoise:
             noise_ = v * v;
             break;
-        case 3:
+        case Param::kDistortion:
             distortion_ = v;
             break;
     }
+    return true;
 }
 
 template <bool kWetOnly>

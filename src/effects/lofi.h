@@ -14,14 +14,22 @@ class TMLofi : public TMEffect {
   public:
     static constexpr int32_t kMaxHold = 80;  // samples held at "SampleRate" 1.0
 
+    enum class Param : int32_t {
+        kBits,        // quantisation step 0.35 v
+        kSampleRate,  // sample hold trunc(80 v)
+        kNoise,       // v²
+        kDistortion,  // blend v
+    };
+    static constexpr EffectParameterInfo kParameters[] = {
+        {"Bit", 0.5f}, {"SampleRate", 0.5f}, {"Noise", 0.5f}, {"Distortion", 0.5f}};
+
     TMLofi(int32_t ownerTag, TMSystemInfo* info);
     ~TMLofi() override;
 
     int32_t process(float* left, float* right, int32_t count) override;
     int32_t processWet(float* left, float* right, int32_t count) override;
-    // 0 "Bit" (step 0.35 v), 1 "SampleRate" (hold trunc(80 v)), 2 "Noise" (v^2),
-    // 3 "Distortion" (blend v); all 0..1.
-    void setParameter(int32_t index, float value) override;
+    bool setParameter(int32_t index, float value) override;
+    bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     void reset() override;
     void getParameterDisplay(int32_t index, float value, char* text) const override;
 

@@ -29,15 +29,11 @@ inline float sweepOf(float x) {
 }  // namespace
 
 TMPhaser::TMPhaser(int32_t ownerTag, TMSystemInfo* info, const NoteValueSet* noteValues)
-    : TMEffect(ownerTag, info, 5) {
+    : TMEffect(ownerTag, info, kParameters) {
     noteValues_ = noteValues ? noteValues : &sharedNoteValues();
     setName("Phaser");
-    const char* names[] = {"Rate", "Feedback", "Depth", "Stages", "Width"};
-    const float values[] = {0.2f, 0.7f, 0.7f, 0.7f, 0.5f};
-    for (int32_t i = 0; i < 5; ++i) {
-        setParameterName(i, names[i]);
-        values_[i] = values[i];
-    }
+    // The values it starts with before any parameter is set.
+    values_ = {0.2f, 0.7f, 0.7f, 0.7f, 0.5f};
     feedback_ = 0.85f * 0.7f;
     depth_ = 0.7f;
     stages_ = 5;
@@ -67,11 +63,11 @@ int32_t TMPhaser::noteIndexFor(float value) const {
     return std::clamp(e, 0, list.count - 1);
 }
 
-void TMPhaser::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return;
+bool TMPhaser::setParameter(int32_t index, float value) {
+    if (!storeParameter(index, value)) return false;
     const float v = clampUnit(value);
-    switch (index) {
-        case 0:
+    switch (static_cast<Param>(index)) {
+        case Param::kRate:
             if (rateMode_ == kSyncedRate) {
                 const double beats = noteList().at(noteIndexFor(value)).beats;
                 // The period in whole samples; 0 ("Off") stops the LFO where it stands.
@@ -85,13 +81,13 @@ void TMPhaser::setParameter(int32_t index, float value) {
                 increment_ = std::min(kPi, kTwoPi / blocksPerCycle);
             }
             break;
-        case 1:
+        case Param::kFeedback:
             feedback_ = 0.85f * v;
             break;
-        case 2:
+        case Param::kDepth:
             depth_ = v;
             break;
-        case 3: {
+        case Param::kStages: {
             const int32_t s = std::clamp(truncToInt(6.0f * v + 1.5f), 1, kMaxStages);
             if (s != stages_) {
                 stages_ = s;
@@ -99,10 +95,11 @@ void TMPhaser::setParameter(int32_t index, float value) {
             }
             break;
         }
-        case 4:
+        case Param::kWidth:
             widthOffset_ = 0.5f * v;
             break;
     }
+    return true;
 }
 
 int32_t TMPhaser::setParameterMode(int32_t index, int32_t mode) {

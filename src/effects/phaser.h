@@ -17,14 +17,24 @@ class TMPhaser : public TMEffect, public TMBPMChangeInterface {
     static constexpr int32_t kMaxStages = 7;
     enum RateMode : int32_t { kFreeRate = 0, kSyncedRate = 1 };
 
+    enum class Param : int32_t {
+        kRate,      // LFO speed, or a note length when synced
+        kFeedback,  // 0..0.85
+        kDepth,
+        kStages,  // 1..7 sections
+        kWidth,   // stereo phase offset of the LFO
+    };
+    static constexpr EffectParameterInfo kParameters[] = {
+        {"Rate", 0.5f}, {"Feedback", 0.5f}, {"Depth", 0.5f}, {"Stages", 0.5f}, {"Width", 0.5f}};
+
     // noteValues: the note-length lists for the synced rate; null means the shared set.
     TMPhaser(int32_t ownerTag, TMSystemInfo* info, const NoteValueSet* noteValues = nullptr);
     ~TMPhaser() override;
 
     int32_t process(float* left, float* right, int32_t count) override;
     int32_t processWet(float* left, float* right, int32_t count) override;
-    // 0 "Rate", 1 "Feedback", 2 "Depth", 3 "Stages" (1..7 sections), 4 "Width"; all 0..1.
-    void setParameter(int32_t index, float value) override;
+    bool setParameter(int32_t index, float value) override;
+    bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     // Index 0: kFreeRate or kSyncedRate.
     int32_t setParameterMode(int32_t index, int32_t mode) override;
     void reset() override;
@@ -37,7 +47,7 @@ class TMPhaser : public TMEffect, public TMBPMChangeInterface {
     void getParameterDisplay(int32_t index, float value, char* text) const override;
     void fillParameterMenu(int32_t index, ParameterMenu& menu) const override;
     float getParameterSteps(int32_t index) const override;
-    void bpmChanged() override { setParameter(0, values_[0]); }
+    void bpmChanged() override { setParameter(static_cast<int32_t>(Param::kRate), values_[0]); }
 
     float lfoPhase() const { return phase_; }
     float lfoIncrement() const { return increment_; }

@@ -13,15 +13,8 @@ constexpr int32_t padded(int32_t n) {
 
 }  // namespace
 
-TMReverb::TMReverb(int32_t ownerTag, TMSystemInfo* info, platform::MessageService* messages)
-    : TMEffect(ownerTag, info, 5), messages_(messages ? messages : &platform::defaultMessageService()) {
+TMReverb::TMReverb(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, info, kParameters) {
     setName("Reverb");
-    const char* names[] = {"Size", "Strength", "Damp", "Width", "Cutoff"};
-    const float defaults[] = {0.5f, 0.5f, 0.5f, 1.0f, 0.0f};
-    for (int32_t i = 0; i < 5; ++i) {
-        setParameterName(i, names[i]);
-        setParameterDefault(i, defaults[i]);
-    }
 
     int32_t total = 0;
     for (int ch = 0; ch < 2; ++ch) {
@@ -63,47 +56,39 @@ TMReverb::~TMReverb() {
     unregisterAllRegions();
 }
 
-void TMReverb::setMessageService(platform::MessageService* messages) {
-    messages_ = messages ? messages : &platform::defaultMessageService();
-}
-
 void TMReverb::controlTick() {
     damp2_ = 1.0f - damp_;
     wet1_ = wet_ * (0.5f * width_ + 0.5f);
     wet2_ = wet_ * (1.0f - width_) * 0.5f;
 }
 
-void TMReverb::setParameter(int32_t index, float value) {
-    if (index < 0 || index >= parameterCount_) {
-        // Only a programming error gets here; say so rather than corrupt anything.
-        messages_->showMessage("unknown parameter called in TMBreverb");
-        return;
-    }
-    storeParameter(index, value);
-    const float v = clampUnit(value);  // out-of-range values must not make the combs unstable
-    switch (index) {
-        case 0:
+bool TMReverb::setParameter(int32_t index, float value) {
+    if (!storeParameter(index, value)) return false;  // a caller's error: nothing changes
+    const float v = clampUnit(value);                 // out-of-range values must not make the combs unstable
+    switch (static_cast<Param>(index)) {
+        case Param::kSize:
             roomSize_ = 0.28f * v + 0.7f;
             break;
-        case 1:
+        case Param::kStrength:
             wet_ = 3.0f * v;
             controlTick();
             break;
-        case 2:
+        case Param::kDamp:
             damp_ = 0.4f * v;
             controlTick();
             break;
-        case 3:
+        case Param::kWidth:
             width_ = v;
             controlTick();
             break;
-        case 4: {
+        case Param::kCutoff: {
             const float c = v * v * v * v;
             filterL_.setCoefficient(static_cast<double>(c));
             filterR_.setCoefficient(static_cast<double>(c));
             break;
         }
     }
+    return true;
 }
 
 void TMReverb::setDryWet(float mix) {

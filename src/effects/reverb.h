@@ -8,7 +8,6 @@
 #include "common/effect.h"
 #include "effects/dsp_util.h"
 #include "effects/state_variable_filter.h"
-#include "platform/message_service.h"
 
 namespace kf {
 
@@ -23,23 +22,30 @@ class TMReverb : public TMEffect {
     // line completely, the longest being the right channel's last comb.
     static constexpr int32_t kClearLength = kCombLengths[kCombs - 1] + kStereoSpread;
 
-    // messages: where an invalid parameter index is reported; null means standard error.
-    TMReverb(int32_t ownerTag, TMSystemInfo* info, platform::MessageService* messages = nullptr);
+    enum class Param : int32_t {
+        kSize,      // comb feedback 0.7..0.98
+        kStrength,  // wet gain 0..3
+        kDamp,      // comb low-pass 0..0.4
+        kWidth,     // stereo width
+        kCutoff,    // output high-pass, 0 = off
+    };
+    static constexpr EffectParameterInfo kParameters[] = {
+        {"Size", 0.5f}, {"Strength", 0.5f}, {"Damp", 0.5f}, {"Width", 1.0f}, {"Cutoff", 0.0f}};
+
+    TMReverb(int32_t ownerTag, TMSystemInfo* info);
     ~TMReverb() override;
 
     void processSample(float& left, float& right) override;
     int32_t process(float* left, float* right, int32_t count) override;
     int32_t processWet(float* left, float* right, int32_t count) override;
-    // 0 "Size", 1 "Strength", 2 "Damp", 3 "Width", 4 "Cutoff" (output high-pass, 0 = off).
-    void setParameter(int32_t index, float value) override;
+    bool setParameter(int32_t index, float value) override;
+    bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     void reset() override;
     void controlTick() override;
     bool usesControlTick() const override { return true; }
     // Linear law: wet gain m, dry gain 1 - m; m = 0 makes the reverb clear itself and idle.
     void setDryWet(float mix) override;
     void getParameterDisplay(int32_t index, float value, char* text) const override;
-
-    void setMessageService(platform::MessageService* messages);
 
     float roomSize() const { return roomSize_; }
     float wet() const { return wet_; }
@@ -81,7 +87,6 @@ class TMReverb : public TMEffect {
     fx::StateVariableFilter filterR_{static_cast<double>(0.89f)};
     // 0 while running; samples still to clear while clearing; -1 when idle.
     int32_t countdown_ = 0;
-    platform::MessageService* messages_;
 };
 
 }  // namespace kf

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "common/numeric.h"
+#include "common/parameter_table.h"
 
 namespace kf {
 namespace {
@@ -98,7 +99,7 @@ InputStage::InputStage(const TMSystemInfo& info, Kind kind) : info_(info), kind_
 }
 
 void InputStage::setGain(float v) {
-    const float g = 8.0f * clampUnit(v);
+    const float g = law::inputGain(clampUnit(v));
     put(gain_, g);
     put(gainDb_, decibels(g));
     touch();
@@ -114,12 +115,12 @@ void InputStage::setRatio(float v) {
 void InputStage::setSpeed(float v) {
     v = clampUnit(v);
     put(speedValue_, v);
-    storeDetectorTiming(180.0f - 160.0f * v, info_, {speed_, corner_, a_, b_, k_});
+    storeDetectorTiming(law::inputSpeed(v), info_, {speed_, corner_, a_, b_, k_});
     touch();
 }
 
 void InputStage::setGate(float v) {
-    const float g = std::trunc(clampUnit(v) / 0.0001f) * 0.0001f;
+    const float g = law::gate(clampUnit(v));
     const float threshold = g * g * g * g;  // fourth power: fine control at low levels
     put(gate_, g);
     put(threshold_, threshold);
@@ -202,7 +203,7 @@ MasterSection::MasterSection(const TMSystemInfo& info) : info_(info) {
 }
 
 void MasterSection::setEq(std::atomic<float>& gain, std::atomic<float>& db, float v) {
-    const float d = 24.0f * clampUnit(v) - 12.0f;
+    const float d = law::eqGain(clampUnit(v));
     put(db, d);
     put(gain, std::pow(10.0f, d / 20.0f));
     touch();
@@ -219,7 +220,7 @@ void MasterSection::setEqHigh(float v) {
 }
 
 void MasterSection::setCompAmount(float v) {
-    const float c = 4.0f * clampUnit(v);
+    const float c = law::masterAmount(clampUnit(v));
     put(c_, c);
     put(cDb_, decibels(c));
     touch();
@@ -228,12 +229,12 @@ void MasterSection::setCompAmount(float v) {
 void MasterSection::setCompSpeed(float v) {
     v = clampUnit(v);
     put(speedValue_, v);
-    storeDetectorTiming(200.0f - 170.0f * v, info_, {speed_, corner_, a_, b_, k_});
+    storeDetectorTiming(law::masterSpeed(v), info_, {speed_, corner_, a_, b_, k_});
     touch();
 }
 
 void MasterSection::setLevel(float v) {
-    const float l = 4.0f * clampUnit(v);
+    const float l = law::masterAmount(clampUnit(v));
     put(level_, l);
     put(levelDb_, decibels(l));
     touch();

@@ -9,6 +9,7 @@
 
 #include "common/effect.h"
 #include "common/numeric.h"
+#include "common/parameter_table.h"
 
 namespace kf {
 namespace {
@@ -65,23 +66,36 @@ struct MeterLanes {
 
 }  // namespace
 
-const std::array<int32_t, 53> Engine::kSetupTagOrder = {
-    55, 87, 91, 95, 99, 102, 109, 12, 104, 125, 11, 9,  23, 10, 21, 19, 22, 16,
-    20, 15, 4,  3,  2,  1,   42,  43, 14,  13,  7,  6,  5,  8,  0,  18, 17, 26,
-    25, 24, 29, 28, 27, 30,  31,  32, 33,  34,  35, 36, 37, 38, 39, 40, 41};
-
 const double Engine::kMaxTempo = std::nextafter(500.0, 0.0);
 
-Engine::Engine(EngineHost* host)
+Engine::Engine(EngineHost* host, TMSampleBuffer* sample)
     : host_(host ? host : &defaultHost_),
       vocoder_(info_),
       stage1_(info_, InputStage::Kind::One),
       stage2_(info_, InputStage::Kind::Two),
       master_(info_),
+      synth_(info_),
+      carrierSynth_(synth_, info_, noiseTable_.data()),
+      sampler_(info_),
+      sampleReader_(info_, sample ? *sample : ownSample_),
       offset_(std::bit_cast<float>(kAntiDenormalBits)) {
     info_.stateRegistry = &registry_;
     info_.tempoListeners = &listeners_;
     meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
+    fillNoiseTable();  // the synthesizer reads it from its first sample on
+    synth_.updatePitches();
+    synth_.updateGains();
+}
+
+void Engine::fillNoiseTable() {
+    // Park-Miller style generator in 32-bit arithmetic: the product wraps, the remainder keeps
+    // the dividend's sign, so values cover -1 to 1.
+    int32_t seed = 20537;
+    for (float& value : noiseTable_) {
+        const int32_t product = static_cast<int32_t>(static_cast<uint32_t>(seed) * 16807u);
+        seed = product % 2147483647;
+        value = static_cast<float>(seed) * 4.656612873077393e-10f;  // 2^-31
+    }
 }
 
 void Engine::setHost(EngineHost* host) {
@@ -126,6 +140,102 @@ void Engine::setEffectChoice(int32_t e) {
     dirty_.store(true, std::memory_order_release);
 }
 
+void Engine::applyParameter(int32_t t, float v, float working) {
+    const int32_t choice = std::max(truncToInt(working), 0);
+    switch (t) {
+        case tag::in1_gate:
+        case tag::in2_gate:
+            (t == tag::in1_gate ? stage1_ : stage2_).setGate(v);
+            return;
+        case tag::in1_comp_ratio:
+        case tag::in2_comp_ratio:
+            (t == tag::in1_comp_ratio ? stage1_ : stage2_).setRatio(v);
+            return;
+        case tag::in1_comp_speed:
+        case tag::in2_comp_speed:
+            (t == tag::in1_comp_speed ? stage1_ : stage2_).setSpeed(v);
+            return;
+        case tag::in1_gain:
+        case tag::in2_gain:
+            (t == tag::in1_gain ? stage1_ : stage2_).setGain(v);
+            return;
+        case tag::focus:
+            return vocoder_.setFocus(v);
+        case tag::shift:
+            return vocoder_.setShift(v);
+        case tag::response:
+            return vocoder_.setResponse(v);
+        case tag::mix:
+            return setMix(v);
+        case tag::eq_low:
+            return master_.setEqLow(v);
+        case tag::eq_mid:
+            return master_.setEqMid(v);
+        case tag::eq_high:
+            return master_.setEqHigh(v);
+        case tag::mastercomp:
+            return master_.setCompAmount(v);
+        case tag::compspeed:
+            return master_.setCompSpeed(v);
+        case tag::master_level:
+            return master_.setLevel(v);
+        case tag::filtertype:
+            return synth_.setFilterType(v);
+        case tag::waveform:
+            return synth_.setWaveform(v);
+        case tag::noise:
+            return synth_.setNoise(v);
+        case tag::octave:
+            return synth_.setOctave(v);
+        case tag::pitchbend_range:
+            return synth_.setBendRange(v);
+        case tag::pitchbend:
+            return synth_.setBend(v);
+        case tag::pulswidth:
+            return synth_.setPulseWidth(v);
+        case tag::cutoff:
+            return synth_.setCutoff(v);
+        case tag::resonance:
+            return synth_.setResonance(v);
+        case tag::synth_level:
+            return synth_.setLevel(v);
+        case tag::loop:
+            return sampler_.setLoop(v);
+        case tag::retrigger:
+            return sampler_.setTrigger(v);
+        case tag::sampler_pitch:
+            return sampler_.setPitch(v);
+        case tag::sampler_level:
+            return sampler_.setLevel(v);
+        case tag::effects_choice:
+            return setEffectChoice(choice);
+        case tag::carrier_mode:
+            return setCarrierMode(choice);
+        case tag::modulator_mode:
+            return setModulatorMode(choice);
+        case tag::in_a:
+            return setInA(choice == 1);
+        case tag::in_b:
+            return setInB(choice == 1);
+        case tag::synthoff:
+            return setSynthOn(choice == 1);
+        default:
+            return;
+    }
+}
+
+void Engine::setHeldNotes(const float* notes, const float* weights, int32_t count) {
+    for (int v = 0; v < SynthControls::kVoices; ++v) {
+        SynthVoice& voice = synth_.voice(v);
+        voice.note = notes[v];
+        voice.velocityWeight = weights[v];
+    }
+    synth_.updatePitches();
+    synth_.updateGains();
+    sampler_.setNoteView(weights[0], count);
+    sampler_.updateTrigger();
+}
+
 void Engine::setSampleRate(float sr) {
     requestedRate_ = sr;
     setup();
@@ -150,8 +260,8 @@ void Engine::setup() {
             fx->start();
         }
     }
-    for (int32_t tag : kSetupTagOrder) host_->resendParameter(tag);
-    host_->refreshAfterSetup();
+    for (int32_t tag : kSetupOrder) host_->resendParameter(tag);
+    host_->afterSetup();
     ++setupCount_;
 }
 
@@ -180,7 +290,7 @@ void Engine::applyPending() {
 
 void Engine::readHostTime() {
     HostTimeInfo t;
-    if (!host_->queryTime(t)) return;
+    if (!host_->beginBlock(t)) return;
     // A host tempo of 500 or more runs at the largest tempo below 500: the stored tempo then
     // matches it and the set-up runs once, not at every control block.
     if (std::isfinite(t.tempo)) hostTempo_ = std::clamp(t.tempo, kMinTempo, kMaxTempo);
@@ -191,7 +301,7 @@ void Engine::readHostTime() {
     if (playing != playing_) {
         playing_ = playing;
         info_.transportPlaying = playing ? 1.0f : 0.0f;
-        host_->transportChanged(playing);
+        sampler_.updateTrigger();  // the host transport is one of its trigger sources
     }
 }
 
@@ -211,12 +321,13 @@ void Engine::followTempo() {
 
 void Engine::controlBlock() {
     info_.controlCounter = 0;
-    host_->handleQueuedEvents();
+    host_->dispatchEvents();
     followTempo();
     // Values changed by the events or the set-up count from this block on.
     applyPending();
     stage1_.controlBlock();
-    host_->refillSampler(samplerL_, samplerR_);
+    sampleReader_.refill({sampler_.trigger(), sampler_.gain(), sampler_.pitch(), sampler_.loopCount()},
+                         samplerL_, samplerR_);
     stage2_.controlBlock();
     vocoder_.controlBlock();
     master_.controlBlock();
@@ -254,7 +365,7 @@ void Engine::runChunk(const float* inA, const float* inB, int32_t n) {
     stage1_.process(a, b, a1, b1, n);
     stage2_.process(a, b, a2, b2, n);
     if (r_.synthOn) {
-        host_->renderSynth(synth, n, offset_);
+        carrierSynth_.render(synth, n, offset_);
         for (int32_t j = 0; j < n; ++j) synth[j] = sanitize(synth[j]);
         synthHeld_ = synth[n - 1];
     } else if (r_.modulator == 2) {
@@ -348,8 +459,9 @@ void Engine::process(const float* const* in, float* const* out, int32_t frames) 
         return;
     }
 
+    // The noise runs on by one step per processed call, so repeated blocks never align.
+    carrierSynth_.advanceNoiseIndex();
     readHostTime();
-    host_->sendKeyboardNotes();
 
     const bool buffersValid = in && in[0] && in[1] && out && out[0] && out[1];
     if (frames > 0 && !buffersValid) {

@@ -9,8 +9,13 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/sample_buffer.h"
 #include "common/system_info.h"
+#include "engine/carrier_synth.h"
 #include "engine/dynamics.h"
+#include "engine/sample_reader.h"
+#include "engine/sampler_controls.h"
+#include "engine/synth_controls.h"
 #include "engine/vocoder_bank.h"
 
 namespace kf {
@@ -25,33 +30,23 @@ struct HostTimeInfo {
     bool alwaysPlayingHost = false;  // quirk: this host's transport counts as playing without the flag
 };
 
-// What the engine needs from its owner. Every hook has a correct do-nothing default, so the
-// engine runs without an owner (tests, benchmarks), and a source the owner does not provide
-// stays silent.
+// What the engine asks of its owner. Every hook has a correct do-nothing default, so the engine
+// runs without an owner (tests, benchmarks).
 class EngineHost {
   public:
     virtual ~EngineHost() = default;
 
-    // Host time information; false when the host gives none (tempo and transport then stay).
-    virtual bool queryTime(HostTimeInfo& /*info*/) { return false; }
-    // Sends the pending on-screen keyboard note-on, then note-off, through the MIDI intake.
-    virtual void sendKeyboardNotes() {}
-    // Control block: advance the MIDI queue by one control block and handle the due events.
-    virtual void handleQueuedEvents() {}
-    // The transport started or stopped; the sampler re-reads its trigger value.
-    virtual void transportChanged(bool /*playing*/) {}
-    // Control block: sampler trigger and refill of its 32-frame output buffers.
-    virtual void refillSampler(float* /*left*/, float* /*right*/) {}
-    // n synthesizer samples (n <= 32); called only while the synthesizer is on. offset is the
-    // anti-denormal offset of the first frame, negated every frame.
-    virtual void renderSynth(float* out, int32_t n, float /*offset*/) {
-        for (int32_t i = 0; i < n; ++i) out[i] = 0.0f;
-    }
-    // Set-up: send this tag's current normalised value through the parameter setter again.
+    // Once per processing call, before any audio: the host's time information (false when the
+    // host gives none; tempo and transport then stay). The owner also queues input that waits
+    // for the audio thread here (the on-screen keyboard's notes).
+    virtual bool beginBlock(HostTimeInfo& /*info*/) { return false; }
+    // Every control block: hand the due queued events (notes, controllers) to their handlers.
+    virtual void dispatchEvents() {}
+    // Set-up only: send this tag's current normalised value through the parameter model again.
     virtual void resendParameter(int32_t /*tag*/) {}
-    // End of the set-up: rebuild the sampler's note view and trigger, the synthesizer voices and
-    // noise level, and re-apply the modulation wheel and pitch bend if they changed.
-    virtual void refreshAfterSetup() {}
+    // End of the set-up: the owner re-applies what depends on its own state (held notes, the
+    // modulation wheel and pitch bend).
+    virtual void afterSetup() {}
 };
 
 class Engine {
@@ -64,9 +59,6 @@ class Engine {
     };
     enum Effect : int32_t { kNoEffect = 0, kReverb = 1, kDelay = 2, kPhaser = 3, kLofi = 4 };
 
-    // Tags re-sent by the set-up, in the order that makes dependent values come out right.
-    static const std::array<int32_t, 53> kSetupTagOrder;
-
     // Host tempo limits: slower tempos run at the minimum; the stored tempo stays below 500.
     static constexpr double kMinTempo = 45.0;
     static const double kMaxTempo;  // the largest double below 500
@@ -75,7 +67,9 @@ class Engine {
     // Non-finite input samples count as 0; finite ones are limited to this magnitude.
     static constexpr float kInputLimit = 1.0e5f;
 
-    explicit Engine(EngineHost* host = nullptr);
+    // sample: what the sampler plays (null: an empty sample of the engine's own); it must
+    // outlive the engine.
+    explicit Engine(EngineHost* host = nullptr, TMSampleBuffer* sample = nullptr);
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
@@ -88,6 +82,21 @@ class Engine {
     InputStage& inputStage1() { return stage1_; }
     InputStage& inputStage2() { return stage2_; }
     MasterSection& master() { return master_; }
+    SynthControls& synth() { return synth_; }
+    const SynthControls& synth() const { return synth_; }
+    const CarrierSynth& carrier() const { return carrierSynth_; }
+    SamplerControls& sampler() { return sampler_; }
+    const SamplerControls& sampler() const { return sampler_; }
+    TMSampleReader& sampleReader() { return sampleReader_; }
+    const float* noiseTable() const { return noiseTable_.data(); }
+
+    // A parameter's new value: v normalised as the host gave it, working its working value
+    // by the parameter table's law. Only tags whose row sends them to the engine act.
+    void applyParameter(int32_t tag, float v, float working);
+    // The held notes changed: notes and weights of the held notes sorted by note (count
+    // entries). The four lowest become the synthesizer's voices; the sampler's trigger sources
+    // follow.
+    void setHeldNotes(const float* notes, const float* weights, int32_t count);
 
     // The insert effects, owned by the caller (null allowed). Index 0 is "none".
     void setEffects(TMEffect* reverb, TMEffect* delay, TMEffect* phaser, TMEffect* lofi);
@@ -150,6 +159,8 @@ class Engine {
     void followTempo();
     void dcBlock(float* out, int32_t frames, int channel);
 
+    void fillNoiseTable();
+
     EngineHost defaultHost_;
     EngineHost* host_;
     TMSystemInfo info_;
@@ -159,6 +170,12 @@ class Engine {
     InputStage stage1_;
     InputStage stage2_;
     MasterSection master_;
+    std::array<float, CarrierSynth::kNoiseTableSize> noiseTable_{};
+    SynthControls synth_;
+    CarrierSynth carrierSynth_;
+    SamplerControls sampler_;
+    TMSampleBuffer ownSample_;  // played when the owner gives none
+    TMSampleReader sampleReader_;
     std::array<TMEffect*, 5> effects_{};
 
     // Routing choices start unset (-1): the selected signals then read as 0.

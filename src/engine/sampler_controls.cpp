@@ -4,22 +4,23 @@
 #include <cmath>
 
 #include "common/numeric.h"
+#include "common/parameter_table.h"
 
 namespace kf {
 
 void SamplerControls::setLoop(float v) {
     // A switch: anything below one half is off, including values below 0.
-    loop_ = static_cast<float>(std::max(truncToInt(std::min(2.0f * v, 1.0f)), 0));
+    loop_ = static_cast<float>(std::max(truncToInt(law::loop(v)), 0));
     loopCount_ = -static_cast<int32_t>(loop_);
 }
 
 void SamplerControls::setTrigger(float v) {
-    source_ = std::clamp(truncToInt(std::min(4.0f * v, 3.0f)), 0, 3);
+    source_ = std::clamp(truncToInt(law::trigger(v)), 0, 3);
     updateTrigger();
 }
 
 void SamplerControls::setPitch(float v) {
-    pitch_ = std::trunc((48.0f * v - 24.0f) / 0.1f) * 0.1f;
+    pitch_ = law::samplerPitch(v);
 }
 
 void SamplerControls::setLevel(float v) {

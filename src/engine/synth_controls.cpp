@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/numeric.h"
+#include "common/parameter_table.h"
 
 namespace kf {
 
@@ -17,7 +18,7 @@ void crossfade(float v, int32_t& low, int32_t& high, float& fraction) {
 }  // namespace
 
 void SynthControls::setWaveform(float v) {
-    waveform_ = std::trunc(4.0f * v / 0.01f) * 0.01f;
+    waveform_ = law::waveform(v);
     crossfade(waveform_, waveLow_, waveHigh_, waveFraction_);
     // The slot order {1, 2, 3, 4, 1, 1} wraps position 4 back to the first slot.
     waveLow_ = std::clamp(waveLow_, 0, 5);
@@ -25,7 +26,7 @@ void SynthControls::setWaveform(float v) {
 }
 
 void SynthControls::setPulseWidth(float v) {
-    pulseWidth_ = 2.0f * v - 1.0f;
+    pulseWidth_ = law::pulseWidth(v);
     warp_ = 0.98f * pulseWidth_;
     updateWarp();
 }
@@ -48,20 +49,20 @@ void SynthControls::setNoise(float v) {
 }
 
 void SynthControls::setCutoff(float v) {
-    cutoff_ = 0.3f + 0.69f * v;
+    cutoff_ = law::cutoff(v);
     cutoffPow4_ = cutoff_ * cutoff_ * cutoff_ * cutoff_;
     cutoffHz_ = cutoffPow4_ * 0.0005f * info_.sampleRate;
     filterF_ = cutoffPow4_ * (44100.0f / info_.sampleRate);
 }
 
 void SynthControls::setResonance(float v) {
-    resonance_ = 0.9f * v;
+    resonance_ = law::resonance(v);
     filterQ_ = 1.0f - resonance_;
 }
 
 // Negative values pick the first type rather than an index outside the table.
 void SynthControls::setFilterType(float v) {
-    filterType_ = std::max(truncToInt(std::min(3.0f * v, 2.0f)), 0);
+    filterType_ = std::max(truncToInt(law::filterType(v)), 0);
 }
 
 void SynthControls::setLevel(float v) {
@@ -71,18 +72,18 @@ void SynthControls::setLevel(float v) {
 }
 
 void SynthControls::setOctave(float v) {
-    octave_ = std::trunc((48.0f * v - 24.0f) / 12.0f) * 12.0f;
+    octave_ = law::octave(v);
     updatePitches();
 }
 
 void SynthControls::setBendRange(float v) {
-    bendRange_ = std::trunc(12.0f * v);
+    bendRange_ = law::bendRange(v);
     bendOffset_ = bend_ * bendRange_;
     updatePitches();
 }
 
 void SynthControls::setBend(float v) {
-    bend_ = 2.0f * v - 1.0f;
+    bend_ = law::bend(v);
     bendOffset_ = bend_ * bendRange_;
     updatePitches();
 }

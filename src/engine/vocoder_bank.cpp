@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "common/numeric.h"
+#include "common/parameter_table.h"
 
 namespace kf {
 namespace {
@@ -91,7 +92,7 @@ void VocoderBank::updateRate() {
 void VocoderBank::setFocus(float v) {
     v = clampUnit(v);
     focusValue_.store(v, std::memory_order_relaxed);
-    const float w = 0.1f + 1.9f * v;
+    const float w = law::focus(v);
     const float rateScale = 44100.0f / info_.sampleRate;
     const float slots = info_.slotCount;
     for (int k = 0; k < kBands; ++k) {
@@ -108,7 +109,7 @@ void VocoderBank::setFocus(float v) {
 }
 
 void VocoderBank::setShift(float v) {
-    shift_.store(0.25f * clampUnit(v) - 0.125f, std::memory_order_relaxed);
+    shift_.store(law::shift(clampUnit(v)), std::memory_order_relaxed);
     rebuildShift();
 }
 
@@ -127,7 +128,7 @@ void VocoderBank::rebuildShift() {
 void VocoderBank::setResponse(float v) {
     v = clampUnit(v);
     responseValue_.store(v, std::memory_order_relaxed);
-    const float t = 120.0f - 110.0f * v;  // release, 120 ms .. 10 ms
+    const float t = law::response(v);     // release, 120 ms .. 10 ms
     const float a = 115.0f - (t - 5.0f);  // 0 .. 110
     const float r = std::clamp(std::pow(a / 120.0f, 0.4f), 0.0f, kMaxResonance);
     for (int k = 0; k < kBands; ++k) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/parameter_table.h"
 #include "engine/carrier_synth.h"
 
 namespace kf {
@@ -295,14 +296,14 @@ void MidiIntake::applyModwheelIfChanged() {
     const float wheel = controllers_[1];
     if (wheel == appliedModwheel_) return;
     appliedModwheel_ = wheel;
-    target_.setParameter(12, wheel);
+    target_.setParameter(tag::modwheel, wheel);
 }
 
 void MidiIntake::applyBendIfChanged() {
     const float bend = std::clamp((info_.pitchBend + 1.0f) / 2.0f, 0.0f, 1.0f);
     if (bend == appliedBend_) return;
     appliedBend_ = bend;
-    target_.setParameter(104, bend);
+    target_.setParameter(tag::pitchbend, bend);
 }
 
 void MidiIntake::reapplyWheelAndBend() {

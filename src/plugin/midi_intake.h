@@ -87,6 +87,9 @@ class MidiIntake {
     int32_t sortedCount() const { return sortedCount_; }
     float sortedNote(int i) const { return sortedNote_[static_cast<std::size_t>(i)]; }
     float sortedVelocity(int i) const { return sortedVelocity_[static_cast<std::size_t>(i)]; }
+    // All kSlots entries; those from sortedCount() on are zero.
+    const float* sortedNotes() const { return sortedNote_.data(); }
+    const float* sortedVelocities() const { return sortedVelocity_.data(); }
     float controllerValue(int c) const { return controllers_[static_cast<std::size_t>(c)]; }
     float programNumber() const { return program_; }
     std::size_t queuedEvents() const { return queue_.size(); }

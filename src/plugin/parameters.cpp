@@ -7,9 +7,9 @@
 namespace kf {
 
 ParameterSet::ParameterSet() {
-    for (std::size_t i = 0; i < kParameterSpecs.size(); ++i) {
-        const ParameterSpec& spec = kParameterSpecs[i];
-        registerParameter(static_cast<int>(i), spec.chunkId, spec.tag, spec.name);
+    for (std::size_t i = 0; i < kParameterRows.size(); ++i) {
+        const ParameterRow& row = kParameterRows[i];
+        registerParameter(static_cast<int>(i), row.chunkId, row.tag, row.name);
     }
 }
 
@@ -30,7 +30,7 @@ void ParameterSet::wire() {
     for (std::size_t i = 0; i < all_.size(); ++i) {
         TMParameter& p = all_[i];
         p.value = &records_[static_cast<std::size_t>(p.tag)].value;
-        if (kParameterSpecs[i].isSwitch) p.flags = TMParameter::kSwitchFlag;
+        if (kParameterRows[i].isSwitch) p.flags = TMParameter::kSwitchFlag;
         if (p.chunkId != kNotStored) stored_[storedCount++] = &p;
         if (p.tag < kNumHostParameters) hostTable_[static_cast<std::size_t>(p.tag)] = &p;
     }

@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "plugin/parameter_table.h"
+#include "common/parameter_table.h"
 
 namespace kf {
 

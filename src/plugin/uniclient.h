@@ -1,5 +1,7 @@
-// The plug-in instance the host creates: it owns the parameters, the engine and its
-// sources, the insert effects and the editor state, and answers every host request.
+// The plug-in instance the host creates: the glue between the host and the parts it owns:
+// the engine (with its sound sources), the insert effects, the parameter model, the MIDI
+// intake, the sample and the settings. Host requests are answered in uniclient.cpp, the
+// persistent side (chunks, presets, settings) lives in uniclient_presets.cpp.
 #pragma once
 
 #include <atomic>
@@ -10,19 +12,15 @@
 
 #include "common/view_groups.h"
 #include "effects/insert_effects.h"
-#include "engine/carrier_synth.h"
 #include "engine/engine.h"
-#include "engine/sampler_controls.h"
-#include "engine/synth_controls.h"
 #include "platform/file_dialogs.h"
 #include "platform/message_service.h"
 #include "platform/settings_store.h"
 #include "plugin/midi_intake.h"
-#include "plugin/parameters.h"
+#include "plugin/parameter_model.h"
 #include "plugin/state_chunk.h"
 #include "state/chunk.h"
 #include "state/sample_data.h"
-#include "state/sample_reader.h"
 #include "vst/audioeffect.h"
 
 namespace kf {
@@ -48,7 +46,6 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     static constexpr const char* kVendorName = "Tallow Mill";
     static constexpr const char* kAcidHostProduct = "Sony ACID Pro";
     static constexpr int32_t kVendorVersion = 1300;
-    static constexpr int32_t kNoiseTableSize = 1024;
 
     explicit TMUniClient(vst::AudioMasterCallback master, PluginServices services = {});
     ~TMUniClient() override;
@@ -100,7 +97,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     float ccMapRecallIsolate() const { return ccMapRecallIsolate_; }
     const TMSampleData& sample() const { return sample_; }
     TMSampleData& sample() { return sample_; }
-    TMSampleReader& sampleReader() { return sampleReader_; }
+    TMSampleReader& sampleReader() { return engine_.sampleReader(); }
 
     // MIDI learn operations the editor calls (user-interface thread).
     void armLearn(int32_t tag) { midi_.armLearn(tag, 0); }
@@ -114,16 +111,16 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     int32_t getPlugCategory() override { return vst::kPlugCategEffect; }
 
     // What the editor and tests look at.
-    const ParameterSet& parameters() const { return params_; }
-    const ViewGroupMask& viewGroups() const { return viewGroups_; }
-    ViewGroupMask& viewGroups() { return viewGroups_; }
-    const EditorRefresh& editorRefresh() const { return refresh_; }
+    const ParameterSet& parameters() const { return model_.parameters(); }
+    const ViewGroupMask& viewGroups() const { return model_.viewGroups(); }
+    ViewGroupMask& viewGroups() { return model_.viewGroups(); }
+    const EditorRefresh& editorRefresh() const { return model_.refresh(); }
     const Engine& engine() const { return engine_; }
     Engine& engine() { return engine_; }
-    const SynthControls& synth() const { return synth_; }
-    const CarrierSynth& carrier() const { return carrier_; }
-    const SamplerControls& sampler() const { return sampler_; }
-    const float* noiseTable() const { return noiseTable_; }
+    const SynthControls& synth() const { return engine_.synth(); }
+    const CarrierSynth& carrier() const { return engine_.carrier(); }
+    const SamplerControls& sampler() const { return engine_.sampler(); }
+    const float* noiseTable() const { return engine_.noiseTable(); }
     bool hostIsMaker() const { return hostIsMaker_; }
     bool hostIsAcid() const { return hostIsAcid_; }
     const std::string& currentProgramName() const { return programName_; }
@@ -132,18 +129,11 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     TMEffect* effect(int choice) { return effects_.forChoice(choice); }
 
   private:
-    // EngineHost: what the engine asks of its owner during processing and set-up.
-    bool queryTime(HostTimeInfo& time) override;
-    void resendParameter(int32_t tag) override;
-    void refreshAfterSetup() override;
-    void sendKeyboardNotes() override { midi_.sendKeyboardNotes(); }
-    void handleQueuedEvents() override { midi_.dispatch(kControlInterval); }
-    void transportChanged(bool playing) override;
-    void renderSynth(float* out, int32_t n, float offset) override { carrier_.render(out, n, offset); }
-    void refillSampler(float* left, float* right) override {
-        sampleReader_.refill({sampler_.trigger(), sampler_.gain(), sampler_.pitch(), sampler_.loopCount()},
-                             left, right);
-    }
+    // EngineHost: the engine's calls back during processing and set-up.
+    bool beginBlock(HostTimeInfo& time) override;
+    void dispatchEvents() override { midi_.dispatch(kControlInterval); }
+    void resendParameter(int32_t tag) override { model_.set(tag, model_.parameters().value(tag)); }
+    void afterSetup() override;
 
     // MidiTarget: what note and controller handling change.
     void heldNotesChanged() override;
@@ -152,30 +142,19 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     bool holdAudioThread();
     void releaseAudioThread();
 
-    InputStage& inputStage(bool first) { return first ? engine_.inputStage1() : engine_.inputStage2(); }
-
     void identifyHost();
-    void fillNoiseTable();
-    void setInitialValues();
     void readSettings();
     void loadDefaultPreset();
     LearnMaps snapshotMaps();
     void showMessage(const char* format);
-    void applyModeFlags(int32_t tag);
-    void applyViewGroups(int32_t tag);
-    void applyOverlayBit();
-    void storeChoice(ParameterRecord& r, float scaled);
 
-    ParameterSet params_;
-    Engine engine_;
-    SynthControls synth_;
-    float noiseTable_[kNoiseTableSize] = {};
-    CarrierSynth carrier_;
-    SamplerControls sampler_;
-    InsertEffects effects_;
-    MidiIntake midi_;
+    // Declared in construction order: the sample before the engine that plays it, the engine
+    // (whose timing object the others share) before the effects and the parameter model.
     TMSampleData sample_;
-    TMSampleReader sampleReader_{engine_.systemInfo(), sample_};
+    Engine engine_;
+    InsertEffects effects_;
+    ParameterModel model_;
+    MidiIntake midi_;
 
     std::unique_ptr<platform::MessageService> ownMessages_;
     std::unique_ptr<platform::FileDialogs> ownDialogs_;
@@ -185,17 +164,12 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     TMChunk chunk_;  // the buffer handed to the host by getChunk
     std::string presetPath_;
     float ccMapRecallIsolate_ = 0.0f;
-    ViewGroupMask viewGroups_;
-    EditorRefresh refresh_;
 
     bool hostIsMaker_ = false;
     bool hostIsAcid_ = false;
     std::string programName_ = "default";
     float ignorePrgChange_ = 1.0f;
     float programFloat_ = 0.0f;
-    // Last values of the mode flags, so a dependent value follows only a change.
-    float carrierFlag_ = 0.0f;
-    float modulatorFlag_ = 0.0f;
 };
 
 }  // namespace kf

@@ -1,10 +1,8 @@
 #include "state/sample_data.h"
 
-#include <chrono>
 #include <cmath>
 #include <memory>
 #include <new>
-#include <thread>
 
 #include "state/paths.h"
 
@@ -18,41 +16,6 @@ int16_t* newChannel(int32_t frames) {
 }
 
 }  // namespace
-
-TMSampleData::~TMSampleData() {
-    delete[] left_.load(std::memory_order_relaxed);
-    delete[] right_.load(std::memory_order_relaxed);
-}
-
-void TMSampleData::install(int16_t* left, int16_t* right, int32_t frames, float sampleRate) {
-    loading_.store(true, std::memory_order_seq_cst);
-    while (reading_.load(std::memory_order_seq_cst))
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    int16_t* oldLeft = left_.load(std::memory_order_relaxed);
-    int16_t* oldRight = right_.load(std::memory_order_relaxed);
-    left_.store(left, std::memory_order_relaxed);
-    right_.store(right, std::memory_order_relaxed);
-    frames_.store(frames, std::memory_order_relaxed);
-    framesFloat_.store(static_cast<float>(frames), std::memory_order_relaxed);
-    sampleRate_.store(sampleRate, std::memory_order_relaxed);
-    loading_.store(false, std::memory_order_release);
-    // Playback can no longer reach the old buffers: it saw the flag or had finished.
-    delete[] oldLeft;
-    delete[] oldRight;
-}
-
-void TMSampleData::updateFirstRise() {
-    const int16_t* data = left_.load(std::memory_order_relaxed);
-    const int32_t n = frames_.load(std::memory_order_relaxed);
-    int32_t rise = 0;
-    for (int32_t i = 1; data && i < n; ++i) {
-        if (data[i - 1] * data[i] < 0 && data[i] > 0) {
-            rise = i;
-            break;
-        }
-    }
-    firstRise_.store(rise, std::memory_order_relaxed);
-}
 
 void TMSampleData::setProgressCallback(TMAudioFile::ProgressCallback callback, void* context) {
     std::lock_guard lock(mutex_);
@@ -106,8 +69,7 @@ bool TMSampleData::loadFileLocked(const std::string& path) {
     path_ = path;
     name_ = pathTitle(path);
     referenceFrames_ = 0;
-    endMarker_.store(frames, std::memory_order_relaxed);
-    updateFirstRise();
+    setEndMarker(frames);
     return true;
 }
 
@@ -126,8 +88,7 @@ bool TMSampleData::assignSample(const int16_t* left, const int16_t* right, int32
     std::lock_guard lock(mutex_);
     install(newLeft.release(), newRight.release(), frames, sampleRate);
     referenceFrames_ = 0;
-    endMarker_.store(frames, std::memory_order_relaxed);
-    updateFirstRise();
+    setEndMarker(frames);
     return true;
 }
 
@@ -137,19 +98,18 @@ void TMSampleData::clear() {
 }
 
 void TMSampleData::clearLocked() {
-    install(nullptr, nullptr, 0, sampleRate_.load(std::memory_order_relaxed));
+    install(nullptr, nullptr, 0, sampleRate());
     path_ = kEmpty;
     name_ = kEmpty;
     referenceFrames_ = 0;
-    firstRise_.store(0, std::memory_order_relaxed);
 }
 
 bool TMSampleData::exportWav(const std::string& folder) {
     try {
         std::lock_guard lock(mutex_);
-        const int16_t* left = left_.load(std::memory_order_relaxed);
-        const int16_t* right = right_.load(std::memory_order_relaxed);
-        const int32_t frames = frames_.load(std::memory_order_relaxed);
+        const int16_t* left = TMSampleBuffer::left();
+        const int16_t* right = TMSampleBuffer::right();
+        const int32_t frames = TMSampleBuffer::frames();
         if (!left || frames < 1 || folder.empty()) return false;
         const std::string target = withTrailingSeparator(folder) + name_ + ".wav";
 
@@ -162,7 +122,7 @@ bool TMSampleData::exportWav(const std::string& folder) {
         if (right)
             for (std::size_t i = 0; i < n; ++i) floatRight[i] = static_cast<float>(right[i]) * kScale;
 
-        const auto rate = static_cast<int32_t>(std::lround(sampleRate_.load(std::memory_order_relaxed)));
+        const auto rate = static_cast<int32_t>(std::lround(sampleRate()));
         TMAudioFile file;
         if (file.openWrite(target.c_str(), rate) != TMAudioFile::kOk) return false;
         const bool written = file.writeWav(floatLeft.get(), right ? floatRight.get() : floatLeft.get(),
@@ -175,21 +135,21 @@ bool TMSampleData::exportWav(const std::string& folder) {
 
 bool TMSampleData::snapLoopPoint(bool isStart, int32_t position) {
     std::lock_guard lock(mutex_);
-    const int16_t* data = left_.load(std::memory_order_relaxed);
-    const int32_t n = frames_.load(std::memory_order_relaxed);
+    const int16_t* data = left();
+    const int32_t n = frames();
     if (!data || n < 2) return false;
-    const int32_t start = startMarker_.load(std::memory_order_relaxed);
-    const int32_t end = endMarker_.load(std::memory_order_relaxed);
+    const int32_t start = startMarker();
+    const int32_t end = endMarker();
     int32_t from = position >= 0 ? position : (isStart ? start : end);
     from = std::max(from, 1);  // a crossing needs a sample before it
     for (int32_t i = from; i < n; ++i) {
         if (!(data[i - 1] * data[i] < 0 && data[i] > 0)) continue;
         if (isStart) {
             if (i >= end) return false;
-            startMarker_.store(i, std::memory_order_relaxed);
+            setStartMarker(i);
         } else {
             if (i <= start) return false;
-            endMarker_.store(i, std::memory_order_relaxed);
+            setEndMarker(i);
         }
         return true;
     }
@@ -228,9 +188,9 @@ int32_t TMSampleData::readChunk(TMChunk& chunk, bool skip) {
         // The whole record has been read: only now is the current sample replaced.
         std::lock_guard lock(mutex_);
         clearLocked();
-        startMarker_.store(record.start, std::memory_order_relaxed);
-        endMarker_.store(record.end, std::memory_order_relaxed);
-        loop_.store(record.loop, std::memory_order_relaxed);
+        setStartMarker(record.start);
+        setEndMarker(record.end);
+        setLoop(record.loop);
         if (record.frames == 0) return 1;
         std::string file = stored ? stored.get() : "";
         if (file == kEmpty) return 1;
@@ -246,15 +206,15 @@ int32_t TMSampleData::readChunk(TMChunk& chunk, bool skip) {
 
 void TMSampleData::writeChunk(TMChunk& chunk) {
     std::lock_guard lock(mutex_);
-    const int32_t loaded = frames_.load(std::memory_order_relaxed);
+    const int32_t loaded = frames();
     const int32_t frames = loaded != 0 ? loaded : referenceFrames_;
     chunk.writeInt(static_cast<int32_t>(kRecordMagic));
     chunk.writeInt(kRecordVersion);
     chunk.writeInt(frames);
     chunk.writeInt(0);  // stored by reference, never embedded
-    chunk.writeInt(startMarker_.load(std::memory_order_relaxed));
-    chunk.writeInt(endMarker_.load(std::memory_order_relaxed));
-    chunk.writeInt(loop_.load(std::memory_order_relaxed) ? 1 : 0);
+    chunk.writeInt(startMarker());
+    chunk.writeInt(endMarker());
+    chunk.writeInt(loop() ? 1 : 0);
     if (frames != 0) chunk.writeString(path_.c_str());
 }
 

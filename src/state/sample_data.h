@@ -1,14 +1,9 @@
-// The sampler's sample: 16-bit channel buffers with their markers and file reference, the
-// record that stores it (by file path) inside the state chunk, and the hand-shake that
-// keeps the audio thread off the buffers while they are replaced.
-//
-// In memory each channel holds frames + 1 samples: the frames, then a guard sample equal
-// to the first, so interpolation may read one frame past the last. A mono sample has no
-// right channel.
+// The sampler's sample with its file reference: loading WAV and AIFF files into the buffers
+// playback reads (TMSampleBuffer), and the record that stores it (by file path) inside the
+// state chunk.
 //
 // Threads: loading, assigning, clearing, chunk reading and writing, exporting and snapping
-// run on non-audio threads and are serialised among themselves. The audio thread reads
-// the buffers only between beginRead() and endRead().
+// run on non-audio threads and are serialised among themselves by the sample's mutex.
 #pragma once
 
 #include <atomic>
@@ -18,13 +13,14 @@
 #include <string_view>
 #include <vector>
 
+#include "common/sample_buffer.h"
 #include "platform/file_dialogs.h"
 #include "state/audio_file.h"
 #include "state/chunk.h"
 
 namespace kf {
 
-class TMSampleData : public TMChunkableClass {
+class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
   public:
     static constexpr uint32_t kRecordMagic = 0xE6D0324Au;
     static constexpr int32_t kRecordVersion = 1;
@@ -32,7 +28,6 @@ class TMSampleData : public TMChunkableClass {
     static constexpr const char* kEmpty = "empty";
 
     TMSampleData() = default;
-    ~TMSampleData() override;
     TMSampleData(const TMSampleData&) = delete;
     TMSampleData& operator=(const TMSampleData&) = delete;
 
@@ -74,47 +69,9 @@ class TMSampleData : public TMChunkableClass {
     // Receives the fraction done while a file is read (called on the loading thread).
     void setProgressCallback(TMAudioFile::ProgressCallback callback, void* context);
 
-    // --- audio thread ------------------------------------------------------------------------
-    // Call before touching the buffers: false while a replacement is in progress (skip the
-    // sample this time). On true the buffers stay valid until endRead().
-    bool beginRead() {
-        if (loading_.load(std::memory_order_acquire)) return false;
-        // Announce first, then look again: with both sides using sequentially consistent
-        // operations, either we see the loader's flag or it sees ours and waits.
-        reading_.store(true, std::memory_order_seq_cst);
-        if (loading_.load(std::memory_order_seq_cst)) {
-            reading_.store(false, std::memory_order_release);
-            return false;
-        }
-        return true;
-    }
-    void endRead() { reading_.store(false, std::memory_order_release); }
-    bool loading() const { return loading_.load(std::memory_order_acquire); }
-
-    // Buffers and length: stable between beginRead() and endRead(); elsewhere only a hint.
-    const int16_t* left() const { return left_.load(std::memory_order_relaxed); }
-    const int16_t* right() const { return right_.load(std::memory_order_relaxed); }  // null for mono
-    int32_t frames() const { return frames_.load(std::memory_order_relaxed); }
-    float framesFloat() const { return framesFloat_.load(std::memory_order_relaxed); }
-    float sampleRate() const { return sampleRate_.load(std::memory_order_relaxed); }  // Hz
-
-    // Written by playback for the waveform display (frames, fractional); -1 before any.
-    float playbackPosition() const { return playbackPosition_.load(std::memory_order_relaxed); }
-    void setPlaybackPosition(float frame) { playbackPosition_.store(frame, std::memory_order_relaxed); }
-
-    // Markers in frames; set by playback, the editor and the chunk record.
-    int32_t startMarker() const { return startMarker_.load(std::memory_order_relaxed); }
-    int32_t endMarker() const { return endMarker_.load(std::memory_order_relaxed); }
-    void setStartMarker(int32_t frame) { startMarker_.store(frame, std::memory_order_relaxed); }
-    void setEndMarker(int32_t frame) { endMarker_.store(frame, std::memory_order_relaxed); }
-    bool loop() const { return loop_.load(std::memory_order_relaxed); }
-    void setLoop(bool on) { loop_.store(on, std::memory_order_relaxed); }
-
     // --- user interface ----------------------------------------------------------------------
     std::string path() const;
     std::string name() const;
-    // First rising zero crossing of the left channel; 0 when it has none.
-    int32_t firstRise() const { return firstRise_.load(std::memory_order_relaxed); }
     // True after a chunk named a file that could not be loaded: the sample is empty but
     // its reference is kept for the next record.
     bool fileMissing() const;
@@ -131,9 +88,6 @@ class TMSampleData : public TMChunkableClass {
 
     bool loadFileLocked(const std::string& path);
     void clearLocked();
-    // Swaps in new buffers under the hand-shake and frees the old ones afterwards.
-    void install(int16_t* left, int16_t* right, int32_t frames, float sampleRate);
-    void updateFirstRise();
 
     mutable std::mutex mutex_;  // serialises the non-audio threads; never taken by playback
     std::string path_ = kEmpty;
@@ -141,19 +95,6 @@ class TMSampleData : public TMChunkableClass {
     int32_t referenceFrames_ = 0;  // stored frame count of a file that could not be loaded
     TMAudioFile::ProgressCallback progress_ = nullptr;
     void* progressContext_ = nullptr;
-
-    std::atomic<int16_t*> left_{nullptr};
-    std::atomic<int16_t*> right_{nullptr};
-    std::atomic<float> playbackPosition_{-1.0f};
-    std::atomic<int32_t> startMarker_{0};
-    std::atomic<int32_t> endMarker_{0};
-    std::atomic<int32_t> frames_{0};
-    std::atomic<int32_t> firstRise_{0};
-    std::atomic<float> framesFloat_{0.0f};
-    std::atomic<float> sampleRate_{44100.0f};
-    std::atomic<bool> loading_{false};
-    std::atomic<bool> reading_{false};
-    std::atomic<bool> loop_{false};
 };
 
 // The file types an open-file dialog offers for an extension: for "wav" the audio types

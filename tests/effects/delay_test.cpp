@@ -19,8 +19,8 @@ std::size_t loudestAt(const std::vector<float>& v, std::size_t from = 0) {
 class DelayTest : public ::testing::Test {
   protected:
     DelayTest() {
-        rig.setKnob(hostfx::kDelayDryWet, 1.0f);  // echo only
-        rig.setKnob(hostfx::kDelayFeedback, 0.0f);
+        rig.setKnob(tag::delay_drywet, 1.0f);  // echo only
+        rig.setKnob(tag::delay_feedback, 0.0f);
     }
     TMDelay& delay() { return rig.effects->delay; }
 
@@ -29,7 +29,7 @@ class DelayTest : public ::testing::Test {
 
 TEST_F(DelayTest, BarAndDelayLengthAt120BpmMatchTheImpulseResponse) {
     EXPECT_EQ(delay().barLength(), 88200u);
-    rig.setKnob(hostfx::kDelayTime, 0.5f);
+    rig.setKnob(tag::delaytime, 0.5f);
     EXPECT_EQ(delay().delayLength(), 44099);
 
     // Heads placed exactly (start after the length is known): the impulse comes back
@@ -45,7 +45,7 @@ TEST_F(DelayTest, BarAndDelayLengthAt120BpmMatchTheImpulseResponse) {
 TEST_F(DelayTest, HeadsSettleOnTheDelayLengthAfterTheSetUpSequence) {
     // The engine's order: set-up (length 0), then the host values; the read head glides
     // out, within 32 samples in about 3 s and onto the length a few seconds later.
-    rig.setKnob(hostfx::kDelayTime, 0.5f);
+    rig.setKnob(tag::delaytime, 0.5f);
     rig.setUp();
     Driver driver(&delay());
     std::vector<float> silence(12 * 44100, 0.0f), out, outR;
@@ -63,7 +63,7 @@ TEST_F(DelayTest, ShortestDelayIs128Samples) {
     EXPECT_EQ(delay().delayLength(), TMDelay::kMinDelay);
     delay().setParameter(0, 0.001f);
     EXPECT_EQ(delay().delayLength(), TMDelay::kMinDelay);
-    rig.setKnob(hostfx::kDelayTime, 0.0f);  // 0.025 of the bar
+    rig.setKnob(tag::delaytime, 0.0f);  // 0.025 of the bar
     EXPECT_EQ(delay().delayLength(), static_cast<int32_t>(0.025f * 88199.0f));
 }
 
@@ -72,7 +72,7 @@ TEST_F(DelayTest, ShortestDelayIs128Samples) {
 float largestStepAfterTimeChange(Rig& rig, bool glide, float from, float to, float& ownStep) {
     TMDelay& d = rig.effects->delay;
     d.setParameterMode(-1, glide ? 1 : 0);
-    rig.setKnob(hostfx::kDelayTime, from);
+    rig.setKnob(tag::delaytime, from);
     d.start();
     const float w = 2.0f * 3.14159265f * 233.3f / 44100.0f;  // no whole cycles in the time step
     std::vector<float> in(6 * 44100), out, outR;
@@ -82,7 +82,7 @@ float largestStepAfterTimeChange(Rig& rig, bool glide, float from, float to, flo
 
     Driver driver(&d);
     driver.onControlBlock = [&](int64_t frame) {
-        if (frame == 3 * 44096) rig.setKnob(hostfx::kDelayTime, to);
+        if (frame == 3 * 44096) rig.setKnob(tag::delaytime, to);
     };
     driver.run(in, in, out, outR);
     float largest = 0.0f;
@@ -105,7 +105,7 @@ TEST_F(DelayTest, DelayTimeChangesGlideWithoutJumps) {
 }
 
 TEST_F(DelayTest, TempoChangeResizesTheBarWithoutAllocating) {
-    rig.setKnob(hostfx::kDelayTime, 0.5f);
+    rig.setKnob(tag::delaytime, 0.5f);
     const float* lineBefore = delay().lineData(0);
     const uint32_t capacity = delay().capacity();
     EXPECT_EQ(capacity, 235200u);  // one bar at 45 beats per minute
@@ -154,7 +154,7 @@ TEST_F(DelayTest, NewSampleRateReallocatesAndMovesTheRegistration) {
 }
 
 TEST_F(DelayTest, WidthBlendsTheEchoesAcrossChannels) {
-    rig.setKnob(hostfx::kDelayTime, 0.0f);
+    rig.setKnob(tag::delaytime, 0.0f);
     delay().start();
     std::vector<float> inL(8000, 0.0f), inR(8000, 0.0f), outL, outR;
     inL[0] = 1.0f;

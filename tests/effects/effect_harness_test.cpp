@@ -59,7 +59,7 @@ SweepResult runSweep(const HarnessParam& p, int hostBlock) {
         }
         // Half the time a host knob, else any effect parameter or the mix directly.
         if (unit(rng) < 0.5f) {
-            const int32_t tag = hostfx::kFirstTag + static_cast<int32_t>(unit(rng) * 11.99f);
+            const int32_t tag = tag::reverb_room + static_cast<int32_t>(unit(rng) * 11.99f);
             rig.setKnob(tag, pick());
         } else {
             for (int32_t i = 0; i < fx->parameterCount(); ++i) fx->setParameter(i, pick());
@@ -104,17 +104,17 @@ TEST_P(EffectHarness, TailDiesAwayAfterTheInputStops) {
     const auto [choice, sr, block, tempo] = GetParam();
     Rig rig(sr, tempo);
     // Long-ringing but plausible settings, fully wet.
-    rig.setKnob(hostfx::kRoom, 0.5f);
-    rig.setKnob(hostfx::kReverbDryWet, 1.0f);
-    rig.setKnob(hostfx::kDelayTime, 0.0f);
-    rig.setKnob(hostfx::kDelayFeedback, 0.3f);
-    rig.setKnob(hostfx::kDelayDryWet, 1.0f);
-    rig.setKnob(hostfx::kPhaserRate, 0.6f);
-    rig.setKnob(hostfx::kPhaserFeedback, 1.0f);
-    rig.setKnob(hostfx::kPhaserStages, 1.0f);
-    rig.setKnob(hostfx::kBitrate, 0.3f);
-    rig.setKnob(hostfx::kSamplerate, 0.5f);
-    rig.setKnob(hostfx::kDistortion, 0.5f);
+    rig.setKnob(tag::reverb_room, 0.5f);
+    rig.setKnob(tag::reverb_drywet, 1.0f);
+    rig.setKnob(tag::delaytime, 0.0f);
+    rig.setKnob(tag::delay_feedback, 0.3f);
+    rig.setKnob(tag::delay_drywet, 1.0f);
+    rig.setKnob(tag::phaser_rate, 0.6f);
+    rig.setKnob(tag::phaser_feedback, 1.0f);
+    rig.setKnob(tag::phaser_stages, 1.0f);
+    rig.setKnob(tag::lofi_bitrate, 0.3f);
+    rig.setKnob(tag::lofi_samplerate, 0.5f);
+    rig.setKnob(tag::lofi_distortion, 0.5f);
     TMEffect* fx = rig.effects->forChoice(choice);
 
     const std::size_t active = 8192;

@@ -112,22 +112,15 @@ TEST(InsertEffectsWiring, RegistersStateAndListenersAndRemovesThemAgain) {
 }
 
 TEST(InsertEffectsWiring, HostMappingOfTheEffectKnobs) {
-    EXPECT_FLOAT_EQ(hostfx::delayTimeFromHost(0.0f), 0.025f);
-    EXPECT_FLOAT_EQ(hostfx::delayTimeFromHost(0.5f), 0.5f);
-    EXPECT_FLOAT_EQ(hostfx::delayTimeFromHost(1.0f), 1.0f);
-    EXPECT_FLOAT_EQ(hostfx::phaserRateFromHost(1.0f), 1.0f);
-    EXPECT_EQ(hostfx::phaserRateFromHost(0.024f), 0.0f);
-    EXPECT_FLOAT_EQ(hostfx::dryWetFromHost(0.5f), 0.125f);
-
     Rig rig;
     EXPECT_FALSE(rig.effects->setHostParameter(29, 0.5f));
     EXPECT_FALSE(rig.effects->setHostParameter(42, 0.5f));
-    rig.setKnob(hostfx::kDamp, 0.2f);
+    rig.setKnob(tag::reverb_damp, 0.2f);
     EXPECT_FLOAT_EQ(rig.effects->reverb.parameterValue(3), 0.8f);
-    rig.setKnob(hostfx::kDelayFeedback, 0.4f);
+    rig.setKnob(tag::delay_feedback, 0.4f);
     EXPECT_FLOAT_EQ(rig.effects->delay.feedback(), 0.98f * 0.4f);
     EXPECT_FLOAT_EQ(rig.effects->delay.width(), 0.4f);
-    rig.setKnob(hostfx::kSamplerate, 0.6f);
+    rig.setKnob(tag::lofi_samplerate, 0.6f);
     EXPECT_EQ(rig.effects->lofi.holdLength(), 12);
 }
 
@@ -135,13 +128,13 @@ TEST(InsertEffectsWiring, HostMappingOfTheEffectKnobs) {
 // what the effect makes of silence.
 std::vector<float> tailAfter(int32_t choice, bool suspend) {
     Rig rig;
-    rig.setKnob(hostfx::kReverbDryWet, 1.0f);
-    rig.setKnob(hostfx::kDelayDryWet, 1.0f);
-    rig.setKnob(hostfx::kDelayTime, 0.0f);
-    rig.setKnob(hostfx::kDelayFeedback, 0.5f);
-    rig.setKnob(hostfx::kPhaserFeedback, 1.0f);
-    rig.setKnob(hostfx::kSamplerate, 1.0f);
-    rig.setKnob(hostfx::kDistortion, 1.0f);
+    rig.setKnob(tag::reverb_drywet, 1.0f);
+    rig.setKnob(tag::delay_drywet, 1.0f);
+    rig.setKnob(tag::delaytime, 0.0f);
+    rig.setKnob(tag::delay_feedback, 0.5f);
+    rig.setKnob(tag::phaser_feedback, 1.0f);
+    rig.setKnob(tag::lofi_samplerate, 1.0f);
+    rig.setKnob(tag::lofi_distortion, 1.0f);
     TMEffect* fx = rig.effects->forChoice(choice);
     Driver driver(fx);
     std::vector<float> in = noise(4096, 1.0f, 41), outL, outR;
@@ -163,9 +156,9 @@ TEST(InsertEffectsWiring, AnEffectNotProcessedKeepsItsHistory) {
     for (int32_t choice = kReverbChoice; choice <= kLofiChoice; ++choice) {
         Rig a, b;
         for (Rig* r : {&a, &b}) {
-            r->setKnob(hostfx::kReverbDryWet, 1.0f);
-            r->setKnob(hostfx::kDelayDryWet, 1.0f);
-            r->setKnob(hostfx::kSamplerate, 1.0f);
+            r->setKnob(tag::reverb_drywet, 1.0f);
+            r->setKnob(tag::delay_drywet, 1.0f);
+            r->setKnob(tag::lofi_samplerate, 1.0f);
         }
         Driver da(a.effects->forChoice(choice)), db(b.effects->forChoice(choice));
         std::vector<float> in = noise(3000, 0.5f, 42), silence(3000, 0.0f), outA, outB, scratch;

@@ -11,15 +11,19 @@
 
 #include "common/effect.h"
 #include "effects/insert_effects.h"
-#include "platform/message_service.h"
 
 namespace kf::test {
 
 // Host values of the twelve effect knobs (tags 30..41), as the plug-in would hold them.
 struct HostKnobs {
     float v[12] = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
-    float& operator[](int32_t tag) { return v[tag - hostfx::kFirstTag]; }
+    float& operator[](int32_t tag) { return v[tag - tag::reverb_room]; }
 };
+
+// A knob's working value, as the parameter model hands it to the effects.
+inline float working(int32_t tag, float v) {
+    return parameterRow(tag)->law(v);
+}
 
 class Rig {
   public:
@@ -28,7 +32,7 @@ class Rig {
         info.tempoListeners = &listeners;
         info.tempo = tempo;
         info.setSampleRate(sampleRate);
-        effects = std::make_unique<InsertEffects>(&info, &messages);
+        effects = std::make_unique<InsertEffects>(&info);
         setUp();
     }
 
@@ -40,13 +44,13 @@ class Rig {
             fx->updateTiming(false);
             fx->start();
         }
-        for (int32_t tag = hostfx::kFirstTag; tag <= hostfx::kLastTag; ++tag)
-            effects->setHostParameter(tag, knobs[tag]);
+        for (int32_t tag = tag::reverb_room; tag <= tag::lofi_distortion; ++tag)
+            effects->setHostParameter(tag, working(tag, knobs[tag]));
     }
 
     void setKnob(int32_t tag, float v) {
         knobs[tag] = v;
-        effects->setHostParameter(tag, v);
+        effects->setHostParameter(tag, working(tag, v));
     }
 
     // An accepted host tempo change as the engine handles it inside processing.
@@ -65,7 +69,6 @@ class Rig {
     TMSystemInfo info;
     StateRegistry registry;
     TempoListeners listeners;
-    platform::RecordingMessageService messages;
     HostKnobs knobs;
     std::unique_ptr<InsertEffects> effects;
 };

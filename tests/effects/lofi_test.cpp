@@ -8,9 +8,9 @@ namespace {
 class LofiTest : public ::testing::Test {
   protected:
     LofiTest() {
-        rig.setKnob(hostfx::kBitrate, 0.0f);
-        rig.setKnob(hostfx::kSamplerate, 0.0f);
-        rig.setKnob(hostfx::kDistortion, 0.0f);
+        rig.setKnob(tag::lofi_bitrate, 0.0f);
+        rig.setKnob(tag::lofi_samplerate, 0.0f);
+        rig.setKnob(tag::lofi_distortion, 0.0f);
     }
     TMLofi& lofi() { return rig.effects->lofi; }
     Rig rig;
@@ -24,7 +24,7 @@ TEST_F(LofiTest, AllKnobsAtZeroPassTheInputPlusTheOffset) {
 }
 
 TEST_F(LofiTest, BitrateQuantisesTowardZero) {
-    rig.setKnob(hostfx::kBitrate, 1.0f);
+    rig.setKnob(tag::lofi_bitrate, 1.0f);
     EXPECT_FLOAT_EQ(lofi().quantisationStep(), 0.175f);
     float l[4] = {0.3f, -0.1f, 0.36f, -0.4f};
     float r[4] = {-0.3f, 0.1f, 0.0f, 0.2f};
@@ -40,7 +40,7 @@ TEST_F(LofiTest, BitrateQuantisesTowardZero) {
 }
 
 TEST_F(LofiTest, SamplerateHoldsEachTakenSampleTwentyTimesInStep) {
-    rig.setKnob(hostfx::kSamplerate, 1.0f);
+    rig.setKnob(tag::lofi_samplerate, 1.0f);
     EXPECT_EQ(lofi().holdLength(), 20);
     std::vector<float> inL = noise(400, 0.5f, 32), inR = noise(400, 0.5f, 33), outL, outR;
     Driver(&lofi()).run(inL, inR, outL, outR, 7);  // the pattern runs on across blocks
@@ -52,7 +52,7 @@ TEST_F(LofiTest, SamplerateHoldsEachTakenSampleTwentyTimesInStep) {
 }
 
 TEST_F(LofiTest, FullDistortionIsTheFilteredClipperOnly) {
-    rig.setKnob(hostfx::kDistortion, 1.0f);
+    rig.setKnob(tag::lofi_distortion, 1.0f);
     // A loud low tone: the clipper saturates, the output is a tenth of the clipped and
     // band-limited signal, so it stays small whatever the input level.
     std::vector<float> in(4000), outL, outR;
@@ -64,7 +64,7 @@ TEST_F(LofiTest, FullDistortionIsTheFilteredClipperOnly) {
 
 TEST_F(LofiTest, ZeroMixLeavesTheBuffersUntouched) {
     lofi().setDryWet(0.0f);
-    rig.setKnob(hostfx::kBitrate, 1.0f);
+    rig.setKnob(tag::lofi_bitrate, 1.0f);
     std::vector<float> in = noise(100, 0.5f, 34), outL, outR;
     Driver(&lofi()).run(in, in, outL, outR);
     EXPECT_EQ(outL, in);

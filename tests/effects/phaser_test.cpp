@@ -19,7 +19,7 @@ struct MenuRecorder : ParameterMenu {
 };
 
 TEST_F(PhaserTest, SyncedRateFollowsTheNoteLengthAndTheTempo) {
-    rig.setKnob(hostfx::kPhaserRate, 1.0f);  // "1//32": 2756 samples at 120 bpm
+    rig.setKnob(tag::phaser_rate, 1.0f);  // "1//32": 2756 samples at 120 bpm
     EXPECT_NEAR(phaser().lfoIncrement(), 6.2831855f / (2756.0f / 32.0f), 1e-7f);
     const float before = phaser().lfoPhase();
     phaser().controlTick();
@@ -34,7 +34,7 @@ TEST_F(PhaserTest, SyncedRateFollowsTheNoteLengthAndTheTempo) {
     EXPECT_EQ(phaser().currentMix(), phaser().mixTarget());
 
     // "Off" stands the sweep still.
-    rig.setKnob(hostfx::kPhaserRate, 0.0f);
+    rig.setKnob(tag::phaser_rate, 0.0f);
     const float held = phaser().lfoPhase();
     for (int i = 0; i < 10; ++i) phaser().controlTick();
     EXPECT_EQ(phaser().lfoPhase(), held);
@@ -52,7 +52,7 @@ TEST_F(PhaserTest, StagesKnobGivesOneToSevenSections) {
     const std::pair<float, int32_t> cases[] = {
         {0.0f, 1}, {1.0f, 7}, {4.0f / 7.0f - 0.001f, 4}, {3.0f / 7.0f + 0.001f, 4}};
     for (const auto& [v, stages] : cases) {
-        rig.setKnob(hostfx::kPhaserStages, v);
+        rig.setKnob(tag::phaser_stages, v);
         EXPECT_EQ(phaser().stages(), stages) << v;
     }
 }
@@ -60,8 +60,8 @@ TEST_F(PhaserTest, StagesKnobGivesOneToSevenSections) {
 // The chain really runs that many sections: compare the wet output with a plain
 // all-pass cascade at the same (standing) coefficient.
 TEST_F(PhaserTest, ChainMatchesAPlainAllPassCascade) {
-    rig.setKnob(hostfx::kPhaserRate, 0.0f);      // LFO off: phase 0
-    rig.setKnob(hostfx::kPhaserFeedback, 0.0f);  // no feedback
+    rig.setKnob(tag::phaser_rate, 0.0f);      // LFO off: phase 0
+    rig.setKnob(tag::phaser_feedback, 0.0f);  // no feedback
     const float lowest = 440.0f / 22050.0f, highest = 1600.0f / 22050.0f;
     const float w = lowest + 0.5f * (highest - lowest);  // the sweep is 0.5 at phase 0
     const float a = (1.0f - w) / (1.0f + w);
@@ -88,7 +88,7 @@ TEST_F(PhaserTest, ChainMatchesAPlainAllPassCascade) {
 }
 
 TEST_F(PhaserTest, MixFadesInOverOneBlockFromCleanState) {
-    rig.setKnob(hostfx::kPhaserRate, 0.0f);
+    rig.setKnob(tag::phaser_rate, 0.0f);
     Driver driver(&phaser());
     std::vector<float> in = noise(4096, 0.5f, 22), outL, outR;
     driver.run(in, in, outL, outR);  // history at full mix
@@ -104,7 +104,7 @@ TEST_F(PhaserTest, MixFadesInOverOneBlockFromCleanState) {
     phaser().setDryWet(1.0f);
     phaser().controlTick();
     Rig fresh;
-    fresh.setKnob(hostfx::kPhaserRate, 0.0f);
+    fresh.setKnob(tag::phaser_rate, 0.0f);
     TMPhaser& ref = fresh.effects->phaser;
     ref.controlTick();
     std::vector<float> x = noise(32, 0.5f, 24);
@@ -119,7 +119,7 @@ TEST_F(PhaserTest, MixFadesInOverOneBlockFromCleanState) {
 }
 
 TEST_F(PhaserTest, HostFeedbackStaysBelowTheStabilityLimit) {
-    rig.setKnob(hostfx::kPhaserFeedback, 1.0f);
+    rig.setKnob(tag::phaser_feedback, 1.0f);
     EXPECT_FLOAT_EQ(phaser().feedback(), 0.765f);
 }
 

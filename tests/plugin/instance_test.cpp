@@ -139,7 +139,7 @@ TEST(Instance, NoiseTableStartsWithTheGeneratorsSeeds) {
     EXPECT_FLOAT_EQ(t[2], -332087233.0f / 2147483648.0f);
     EXPECT_FLOAT_EQ(t[3], 2067359769.0f / 2147483648.0f);
     EXPECT_NEAR(t[0], 0.1607301f, 1e-7f);
-    for (int i = 0; i < TMUniClient::kNoiseTableSize; ++i) ASSERT_TRUE(t[i] > -1.0f && t[i] < 1.0f);
+    for (int i = 0; i < CarrierSynth::kNoiseTableSize; ++i) ASSERT_TRUE(t[i] > -1.0f && t[i] < 1.0f);
 }
 
 TEST(Instance, ResumeAsksForMidiAndSuspendIsSilentToTheHost) {

@@ -1,4 +1,4 @@
-#include "state/sample_reader.h"
+#include "engine/sample_reader.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/sampler_controls.h"
+#include "state/sample_data.h"
 
 namespace kf {
 namespace {

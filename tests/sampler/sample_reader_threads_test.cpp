@@ -8,7 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "state/sample_reader.h"
+#include "engine/sample_reader.h"
+#include "state/sample_data.h"
 
 namespace kf {
 namespace {

@@ -10,8 +10,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/sample_buffer.h"
 #include "common/system_info.h"
-#include "state/sample_data.h"
 
 namespace kf {
 
@@ -29,7 +29,7 @@ class TMSampleReader {
 
     // Keeps both references for its whole life; the sample may be replaced (under its
     // hand-shake) at any time, never destroyed while the reader lives.
-    TMSampleReader(const TMSystemInfo& info, TMSampleData& sample);
+    TMSampleReader(const TMSystemInfo& info, TMSampleBuffer& sample);
     TMSampleReader(const TMSampleReader&) = delete;
     TMSampleReader& operator=(const TMSampleReader&) = delete;
 
@@ -74,7 +74,7 @@ class TMSampleReader {
     void zero(int32_t from, int32_t count);
 
     const TMSystemInfo& info_;
-    TMSampleData& sample_;
+    TMSampleBuffer& sample_;
 
     alignas(16) float left_[kBlock] = {};
     alignas(16) float right_[kBlock] = {};

@@ -79,7 +79,7 @@ LearnMaps TMUniClient::snapshotMaps() {
 
 int32_t TMUniClient::getChunk(void** data, bool /*isPreset*/) {
     const LearnMaps maps = snapshotMaps();
-    const StateSnapshot state{&params_, &maps, programName_};
+    const StateSnapshot state{&model_.parameters(), &maps, programName_};
     chunk_.reset();
     chunk_.setTempo(static_cast<float>(engine_.systemInfo().tempo));
     chunk_.setSampleRate(engine_.systemInfo().sampleRate);
@@ -111,7 +111,7 @@ int32_t TMUniClient::setChunk(void* data, int32_t byteSize, bool /*isPreset*/) {
 
 bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
     ParsedState parsed;
-    ParseResult result = parseState(chunk, params_, &sample_, parsed);
+    ParseResult result = parseState(chunk, model_.parameters(), &sample_, parsed);
     // The total must agree with the bytes we were given.
     if (result == ParseResult::kOk && (chunk.total() < kMinimumStateWords ||
                                        chunk.total() > chunk.wordCount() || chunk.index() > chunk.total()))
@@ -144,7 +144,7 @@ bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
     if (hostIsMaker_) callHost(kMakerHostNotice, 0, 0, nullptr, parsed.tempo);
 
     engine_.loadingFlag().store(0, std::memory_order_release);
-    refresh_.request();
+    model_.refresh().request();
     return true;
 }
 

@@ -1,4 +1,4 @@
-#include "state/sample_reader.h"
+#include "engine/sample_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -35,7 +35,7 @@ int32_t stepsWithin(float distance, float rate, int32_t n) {
 
 }  // namespace
 
-TMSampleReader::TMSampleReader(const TMSystemInfo& info, TMSampleData& sample)
+TMSampleReader::TMSampleReader(const TMSystemInfo& info, TMSampleBuffer& sample)
     : info_(info), sample_(sample) {}
 
 void TMSampleReader::refill(const Controls& controls, float* left, float* right) {
