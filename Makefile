@@ -1,12 +1,14 @@
 # The two commands of the README do all the set-up: missing Debian packages are
 # installed by scripts/install-deps, then CMake configures and builds.
 BUILD      ?= build
+RELEASE_BUILD ?= build-release
+CLANG_BUILD ?= build-clang
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps build test test-fast test-asan test-tsan test-fuzz demo bench install format-check clean
+.PHONY: all deps build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install format-check clean
 
 all: build
 
@@ -17,13 +19,26 @@ build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
 	cmake --build $(BUILD) -j$(JOBS)
 
-# The whole suite: the code format, each fuzz target for a bounded time, the thread hand-shake tests under
-# ThreadSanitizer, every test under ASan + UBSan, and last the normal build's suite, whose
-# summary closes the output.
-test: format-check test-fuzz test-tsan test-asan test-fast
+# The whole suite, with warnings as errors: the code format, each fuzz target for a bounded
+# time, the thread hand-shake tests under ThreadSanitizer, every test under ASan + UBSan in a
+# lightly optimised build, a clang build of everything, and last every test in an -O3 release
+# build, whose summary closes the output. Optimiser-only faults and one compiler's warnings
+# show up here, not in a user's build.
+test: format-check test-fuzz test-tsan test-asan test-clang test-release
 
+# The suite in the developer build (the one `make build` makes).
 test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+test-release: deps
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DKF_WERROR=ON -DKF_BUILD_BENCH=OFF
+	cmake --build $(RELEASE_BUILD) -j$(JOBS)
+	ctest --test-dir $(RELEASE_BUILD) --output-on-failure -j$(JOBS)
+
+test-clang: deps
+	cmake -S . -B $(CLANG_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_WERROR=ON
+	cmake --build $(CLANG_BUILD) -j$(JOBS)
 
 # Real-peer tests load our library into programs that are not instrumented, so the
 # sanitizer build leaves them to the normal build.
@@ -31,13 +46,13 @@ test-fast: build
 SAN_ARGS ?= -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O1 -DKF_BUILD_BENCH=OFF
 
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) $(SAN_ARGS) -DKF_SANITIZE=ON
+	cmake -S . -B $(ASAN_BUILD) $(SAN_ARGS) -DKF_SANITIZE=ON -DKF_WERROR=ON
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE realpeer
 
 # The loading hand-shakes between the audio thread and loaders.
 test-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) $(SAN_ARGS) -DKF_TSAN=ON
+	cmake -S . -B $(TSAN_BUILD) $(SAN_ARGS) -DKF_TSAN=ON -DKF_WERROR=ON
 	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) -R 'Thread|Handshake|Loading|Concurrent|BeingReplaced'
 
@@ -57,4 +72,4 @@ format-check: deps
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz
+	rm -rf $(BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

@@ -10,6 +10,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 #include "common/numeric.h"
 
@@ -174,12 +175,12 @@ enum Sink : uint8_t {
     kToEditor = 8,   // the editor is asked to redraw
 };
 
-// What an editor readout beside the control shows.
+// What an editor readout beside the control shows, in the row's unit.
 enum class Readout : uint8_t {
     kNone,
-    kValue,     // the working value
-    kDecibels,  // 20·log10(working + 1e-8)
-    kPercent,   // 100 × working
+    kValue,     // the working value, one decimal
+    kDecibels,  // the working value as a level: 20·log10(working + 1e-8), one decimal
+    kPercent,   // 100 × working, whole numbers
 };
 
 struct ParameterRow {
@@ -206,7 +207,7 @@ constexpr uint8_t kEngineAndEditor = kToEngine | kToEditor;
 // the routing and modes first, so that every value after them lands in its final context.
 inline constexpr std::array<ParameterRow, kNumParameters> kParameterRows = {{
     // chunkId, tag, name, switch, initial, law, sinks, set-up rank, readout, unit
-    {1, tag::focus, "focus", false, row::kNone, law::focus, kToEngine, 11, Readout::kPercent, ""},
+    {1, tag::focus, "focus", false, row::kNone, law::focus, kToEngine, 11, Readout::kValue, ""},
     {2, tag::response, "response", false, row::kNone, law::response, kToEngine, 10, Readout::kValue, "ms"},
     {3, tag::shift, "shift", false, row::kNone, law::shift, kToEngine, 13, Readout::kValue, ""},
     {4, tag::mix, "mix", false, row::kNone, law::limit(0.0f, 1.0f), kToEngine, 12, Readout::kPercent, ""},
@@ -303,6 +304,26 @@ constexpr const ParameterRow* parameterRow(int32_t t) {
     for (const ParameterRow& r : kParameterRows)
         if (r.tag == t) return &r;
     return nullptr;
+}
+
+// The readout text of a working value for this row ("" for rows without a readout), written
+// into text (size bytes, always terminated).
+inline void formatReadout(const ParameterRow& r, float working, char* text, std::size_t size) {
+    if (size == 0) return;
+    const auto w = static_cast<double>(working);
+    switch (r.readout) {
+        case Readout::kValue:
+            std::snprintf(text, size, "%.1f%s%s", w, r.unit[0] ? " " : "", r.unit);
+            return;
+        case Readout::kDecibels:
+            std::snprintf(text, size, "%.1f %s", static_cast<double>(decibels(working)), r.unit);
+            return;
+        case Readout::kPercent:
+            std::snprintf(text, size, "%.0f%%", 100.0 * w);
+            return;
+        default:
+            text[0] = '\0';
+    }
 }
 
 // The tags the engine set-up re-sends, in rank order.

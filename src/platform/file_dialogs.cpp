@@ -22,9 +22,10 @@ std::string findProgramOnPath(std::string_view name) {
     while (begin <= path.size()) {
         std::size_t end = path.find(':', begin);
         if (end == std::string_view::npos) end = path.size();
-        std::string folder(path.substr(begin, end - begin));
-        if (folder.empty()) folder = ".";
-        const std::string candidate = folder + "/" + std::string(name);
+        // An empty entry means the current folder.
+        const std::string_view folder = end > begin ? path.substr(begin, end - begin) : std::string_view(".");
+        std::string candidate(folder);
+        candidate.append("/").append(name);
         struct stat st {};
         if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
             ::access(candidate.c_str(), X_OK) == 0)

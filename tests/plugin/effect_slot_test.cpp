@@ -99,5 +99,32 @@ TEST_F(EffectSlot, SuspendAndResumeStartEveryEffectFromSilence) {
     }
 }
 
+// Tempo automation retimes the delay and the phaser but never clears a tail: the reverb's and
+// the delay's output after a burst is (nearly) what it is at a steady tempo.
+TEST_F(EffectSlot, TailsSurviveATempoRamp) {
+    host.hasTime = true;
+    for (float choice : {EffectChoiceValue::kReverb, EffectChoiceValue::kDelay}) {
+        double tail[2];
+        for (int ramp = 0; ramp < 2; ++ramp) {
+            host.time.tempo = 120.0;
+            auto c = make(choice);
+            c->setParameter(tag::reverb_room, 0.9f);
+            c->setParameter(tag::reverb_drywet, 1.0f);
+            c->setParameter(tag::delaytime, 0.1f);  // a tenth of the bar: echoes every 0.2 s
+            c->setParameter(tag::delay_feedback, 0.6f);
+            c->setParameter(tag::delay_drywet, 1.0f);
+            run(*c, 1000, true);
+            tail[ramp] = 0.0;
+            for (int block = 0; block < 100; ++block) {
+                if (ramp) host.time.tempo += 0.02;
+                tail[ramp] += energy(run(*c, 512, false), 0, 512);
+            }
+        }
+        EXPECT_GT(tail[0], 1e-3) << "control run: a tail is there";
+        EXPECT_GT(tail[1], 0.5 * tail[0]) << "effect choice " << choice;
+    }
+    host.hasTime = false;
+}
+
 }  // namespace
 }  // namespace kf::test

@@ -35,39 +35,6 @@ TEST(Instance, RecordHandedToTheHost) {
     EXPECT_EQ(reinterpret_cast<uintptr_t>(c.get()) % 32, 0u);
 }
 
-TEST(Instance, IdentityStringsAndNumbers) {
-    FakeHost host;
-    auto c = makeInstance(host);
-    char text[256];
-    std::memset(text, 'x', sizeof text);
-    EXPECT_EQ(dispatch(*c, vst::effGetEffectName, 0, 0, text), 1);
-    EXPECT_STREQ(text, "Kestrafone");
-    EXPECT_EQ(dispatch(*c, vst::effGetProductString, 0, 0, text), 1);
-    EXPECT_STREQ(text, "Kestrafone");
-    EXPECT_EQ(dispatch(*c, vst::effGetVendorString, 0, 0, text), 1);
-    EXPECT_STREQ(text, "Tallow Mill");
-    EXPECT_EQ(dispatch(*c, vst::effGetVendorVersion), 1300);
-    EXPECT_EQ(dispatch(*c, vst::effGetPlugCategory), vst::kPlugCategEffect);
-    EXPECT_EQ(dispatch(*c, vst::effGetVstVersion), 2400);
-    EXPECT_EQ(dispatch(*c, vst::effGetNumMidiInputChannels), 1);
-    EXPECT_EQ(dispatch(*c, vst::effCanBeAutomated, 43), 1);
-}
-
-TEST(Instance, CanDoAnswers) {
-    FakeHost host;
-    auto c = makeInstance(host);
-    auto ask = [&](const char* s) { return dispatch(*c, vst::effCanDo, 0, 0, const_cast<char*>(s)); };
-    EXPECT_EQ(ask("receiveVstEvents"), 1);
-    EXPECT_EQ(ask("receiveVstMidiEvent"), 1);
-    EXPECT_EQ(ask("receiveVstTimeInfo"), 1);
-    EXPECT_EQ(ask("sendVstMidiEvent"), 0);
-    EXPECT_EQ(ask("sendVstEvent"), 0);
-    EXPECT_EQ(ask("hasAboutScreen"), 0);
-    EXPECT_EQ(ask("bypass"), -1);
-    EXPECT_EQ(ask(""), -1);
-    EXPECT_EQ(dispatch(*c, vst::effCanDo, 0, 0, nullptr), 0);
-}
-
 TEST(Instance, HostIdentificationQuirks) {
     FakeHost acid;
     acid.product = "Sony ACID Pro";

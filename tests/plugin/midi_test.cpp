@@ -249,14 +249,5 @@ TEST_F(Midi, KeyboardNotesAreSentOnceAndOnlyWhenValid) {
     EXPECT_EQ(midi.queuedEvents(), 1u);
 }
 
-TEST(ControllerNames, TableAsShipped) {
-    EXPECT_STREQ(MidiIntake::controllerName(0), "Banksel");
-    EXPECT_STREQ(MidiIntake::controllerName(74), "Cut-off");
-    EXPECT_STREQ(MidiIntake::controllerName(84), "Porta ");
-    EXPECT_STREQ(MidiIntake::controllerName(118), "#118");
-    EXPECT_STREQ(MidiIntake::controllerName(127), "Poly ON");
-    EXPECT_STREQ(MidiIntake::controllerName(128), "");
-}
-
 }  // namespace
 }  // namespace kf
