@@ -104,7 +104,8 @@ bool TMDelay::setParameter(int32_t index, float value) {
         case Param::kTime: {
             delayLength_ = delayLengthFor(value);
             const double n = static_cast<double>(barLength_);
-            if (glide_ == 0) {
+            if (glide_ == 0 || placeHead_) {
+                placeHead_ = false;
                 double p = static_cast<double>(writeIndex_ - delayLength_);
                 if (p < 0.0) p += n;
                 readPosition_ = p;
@@ -152,6 +153,7 @@ void TMDelay::reset() {
     readIncrement_ = 1.0f;
     delayLength_ = 0;
     writeIndex_ = 0;
+    placeHead_ = true;
     filterL_.clearAll();
     filterR_.clearAll();
     std::memset(lineL_.data(), 0, barLength_ * sizeof(float));

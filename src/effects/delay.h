@@ -76,6 +76,9 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     int32_t delayLength_ = 0;
     int32_t writeIndex_ = 0;
     int32_t glide_ = 1;
+    // Set by a reset: the next delay time places the read head at once, since there is no
+    // echo yet to glide from (gliding from distance 0 detunes the first seconds of echoes).
+    bool placeHead_ = true;
     int32_t delayTimeMode_ = kFreeTime;
     float width_ = 0.0f;
     float oneMinusWidth_ = 1.0f;

@@ -308,15 +308,17 @@ void Engine::readHostTime() {
 void Engine::followTempo() {
     // Hosts that derive the tempo from sample positions report values such as 119.99999 and
     // 120.00001 in turn. A change of 1e-3 BPM moves a beat by under 0.2 samples at 44.1 kHz
-    // and 120 BPM, so smaller differences are rounding noise; re-running the set-up (which
-    // resets the effects) for them would interrupt the sound at every block. Comparing with
-    // the stored tempo, not the last report, still lets a slow ramp through in 1e-3 steps.
+    // and 120 BPM, so smaller differences are rounding noise; retiming the delay and the
+    // phaser for them would only cost time. Comparing with the stored tempo, not the last
+    // report, still lets a slow ramp through in 1e-3 steps.
     if (std::fabs(hostTempo_ - info_.tempo) < kTempoTolerance) return;
     info_.tempo = hostTempo_;
     info_.samplesPerBeat = static_cast<float>(static_cast<double>(info_.sampleRate) / (info_.tempo / 60.0));
     info_.samplesPerBeatPerControlBlock = info_.samplesPerBeat / info_.controlInterval;
+    // Only the tempo listeners depend on the tempo (the delay's bar and time, the phaser's
+    // synced rate); they follow at once and keep their content, so automation and tempo maps
+    // never cut a tail. The full set-up, with its reset, is for sample-rate changes.
     listeners_.notifyAll();
-    setup();
 }
 
 void Engine::controlBlock() {

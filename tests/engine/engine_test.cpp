@@ -389,13 +389,12 @@ TEST(Engine, TempoFollowing) {
     const int setups = e.setupCount();
 
     render(e, a, b, l, r, {256});  // host at the stored tempo: nothing to do
-    EXPECT_EQ(e.setupCount(), setups);
+    EXPECT_EQ(listener.calls, 0);
 
     host.tempo = 130.0;
     render(e, a, b, l, r, {256});
     EXPECT_EQ(e.tempo(), 130.0);
     EXPECT_EQ(listener.calls, 1);
-    EXPECT_EQ(e.setupCount(), setups + 1);
     EXPECT_NEAR(e.systemInfo().samplesPerBeat, 44100.0f * 60.0f / 130.0f, 0.01f);
 
     // Jitter around a tempo is not a change.
@@ -403,15 +402,15 @@ TEST(Engine, TempoFollowing) {
         host.tempo = (i % 2) ? 130.00001 : 129.99999;
         render(e, Signal(a.begin(), a.begin() + 64), Signal(b.begin(), b.begin() + 64), l, r, {64});
     }
-    EXPECT_EQ(e.setupCount(), setups + 1);
+    EXPECT_EQ(listener.calls, 1);
 
-    // 500 or more: the stored tempo stays below 500 and the set-up runs once.
+    // 500 or more: the stored tempo stays below 500 and the listeners hear it once.
     host.tempo = 900.0;
     render(e, a, b, l, r, {256});
     EXPECT_LT(e.tempo(), 500.0);
     EXPECT_GT(e.tempo(), 499.99);
-    EXPECT_EQ(e.setupCount(), setups + 2);
     EXPECT_EQ(listener.calls, 2);
+    EXPECT_EQ(e.setupCount(), setups) << "a tempo change never runs the set-up with its reset";
 
     host.tempo = 10.0;  // slower than the minimum runs at 45
     render(e, a, b, l, r, {256});
