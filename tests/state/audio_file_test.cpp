@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "test_files.h"
@@ -67,6 +68,54 @@ TEST(AudioFileHeaders, WavExtrasBeforeTheDataArePassedOver) {
     ASSERT_EQ(openBytes(file, makeWav(spec, {100, -100, 7}), storage), TMAudioFile::kOk);
     EXPECT_EQ(file.frames(), 3);
     EXPECT_EQ(readAll(file).left[2], 7.0f / 32768.0f);
+}
+
+// Runs a shell command (sox) and returns its standard output.
+test::Bytes run(const std::string& command) {
+    test::Bytes out;
+    std::FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return out;
+    for (int c; (c = std::fgetc(p)) != EOF;) out.push_back(static_cast<uint8_t>(c));
+    EXPECT_EQ(::pclose(p), 0) << command;
+    return out;
+}
+
+// Files that older readers got wrong, each read as sox, an independent decoder, reads it:
+// a LIST chunk whose text holds "data", a chunk ending in 'd' right before the data chunk,
+// an AIFF with a comment chunk before COMM (sox's default), a 24-bit stereo
+// WAVE_FORMAT_EXTENSIBLE file of plain PCM (sox's default at 24 bits).
+TEST(AudioFileHeaders, ChunksAreWalkedByTheirSizes) {
+    test::TempDir dir;
+    const auto wavWith = [](const test::Bytes& before) {
+        test::WavSpec spec;
+        spec.beforeData = before;
+        std::vector<int32_t> ramp;
+        for (int32_t i = 0; i < 40; ++i) ramp.push_back(i * 1500 - 30000);
+        return makeWav(spec, ramp);
+    };
+    test::writeBytes(
+        dir.file("list-data.wav"),
+        wavWith(test::riffChunk("LIST", std::string("INFOICMT\x16\0\0\0see the data below!!\0\0", 34))));
+    test::writeBytes(dir.file("d-before-data.wav"), wavWith(test::riffChunk("note", "od")));
+    run("sox -n -r 44100 -b 16 -c 1 '" + dir.file("comt.aiff") + "' synth 40s sine 300");
+    run("sox -n -r 48000 -b 24 -c 2 '" + dir.file("extensible24.wav") + "' synth 40s sine 440 sine 660");
+
+    for (const char* name : {"list-data.wav", "d-before-data.wav", "comt.aiff", "extensible24.wav"}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.file(name);
+        TMAudioFile file;
+        ASSERT_EQ(file.openRead(path.c_str()), TMAudioFile::kOk);
+        const Decoded d = readAll(file);
+        const int channels = file.channels();
+        const test::Bytes raw = run("sox -D '" + path + "' -t f32 -");
+        std::vector<float> expected(raw.size() / 4);
+        std::memcpy(expected.data(), raw.data(), expected.size() * 4);
+        ASSERT_EQ(expected.size(), d.left.size() * static_cast<std::size_t>(channels));
+        for (std::size_t i = 0; i < d.left.size(); ++i) {
+            ASSERT_EQ(d.left[i], expected[i * static_cast<std::size_t>(channels)]) << i;
+            ASSERT_EQ(d.right[i], expected[i * static_cast<std::size_t>(channels) + (channels - 1)]) << i;
+        }
+    }
 }
 
 TEST(AudioFileHeaders, RefusedWavHeaders) {

@@ -48,7 +48,18 @@ struct WavSpec {
     uint32_t formatTag = 1;
     int64_t dataSizeClaim = -1;  // -1: the real size
     bool listChunkBeforeData = false;
+    Bytes beforeData;  // whole chunks put as they are between the fmt and data chunks
 };
+
+// A RIFF chunk of the given body, padded to an even length.
+inline Bytes riffChunk(const char* id, const std::string& body) {
+    ByteWriter w;
+    w.tag(id);
+    w.le32(static_cast<uint32_t>(body.size()));
+    w.bytes.insert(w.bytes.end(), body.begin(), body.end());
+    if (body.size() % 2) w.bytes.push_back(0);
+    return w.bytes;
+}
 
 // samples interleaved, as signed integers of the given bit depth.
 inline Bytes makeWav(const WavSpec& s, const std::vector<int32_t>& samples) {
@@ -72,6 +83,7 @@ inline Bytes makeWav(const WavSpec& s, const std::vector<int32_t>& samples) {
         w.le32(4);
         w.tag("INFO");
     }
+    w.bytes.insert(w.bytes.end(), s.beforeData.begin(), s.beforeData.end());
     w.tag("data");
     w.le32(s.dataSizeClaim >= 0 ? static_cast<uint32_t>(s.dataSizeClaim) : dataBytes);
     for (int32_t v : samples) {
