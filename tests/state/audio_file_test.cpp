@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -107,17 +108,19 @@ TEST(AudioFileHeaders, ChunksAreWalkedByTheirSizes) {
         SCOPED_TRACE(name);
         const std::string path = dir.file(name);
         TMAudioFile file;
-        ASSERT_EQ(file.openRead(path.c_str()), TMAudioFile::kOk);
+        EXPECT_EQ(file.openRead(path.c_str()), TMAudioFile::kOk);
         const Decoded d = readAll(file);
-        const int channels = file.channels();
+        const auto channels = static_cast<std::size_t>(std::max(file.channels(), 1));
         const test::Bytes raw = run("sox -D '" + path + "' -t f32 -");
-        std::vector<float> expected(raw.size() / 4);
-        std::memcpy(expected.data(), raw.data(), expected.size() * 4);
-        ASSERT_EQ(expected.size(), d.left.size() * static_cast<std::size_t>(channels));
-        for (std::size_t i = 0; i < d.left.size(); ++i) {
-            ASSERT_EQ(d.left[i], expected[i * static_cast<std::size_t>(channels)]) << i;
-            ASSERT_EQ(d.right[i], expected[i * static_cast<std::size_t>(channels) + (channels - 1)]) << i;
+        Decoded expected;
+        for (std::size_t i = 0; i + channels * 4 <= raw.size(); i += channels * 4) {
+            float v[2];
+            std::memcpy(v, raw.data() + i, channels * 4);
+            expected.left.push_back(v[0]);
+            expected.right.push_back(v[channels - 1]);
         }
+        EXPECT_EQ(d.left, expected.left);
+        EXPECT_EQ(d.right, expected.right);
     }
 }
 
