@@ -261,19 +261,6 @@ TEST(HostCallbacks, AnswersQueriesWithinTheInterfaceLimits) {
     EXPECT_GT(info->nanoSeconds, 0.0);
 }
 
-TEST(HostCallbacks, ChunksRoundTrip) {
-    auto plugin = loadFake(FAKE_VSTMAIN_PATH);
-    ASSERT_NE(plugin, nullptr);
-    plugin->setParameter(0, 0.1f);
-    const std::vector<uint8_t> chunk = plugin->getChunk();
-    ASSERT_EQ(chunk.size(), 3 * sizeof(float));
-    plugin->setParameter(0, 0.9f);
-    EXPECT_EQ(plugin->setChunk(chunk), 1);
-    EXPECT_EQ(plugin->parameter(0), 0.1f);
-    EXPECT_EQ(plugin->setChunk(std::span(chunk).first(5)), 0);
-    EXPECT_EQ(plugin->parameter(0), 0.1f);
-}
-
 TEST(HostLoading, ExplainsWhyALibraryCannotBeUsed) {
     test::TempDir dir;
     const std::string notElf = dir.file("bogus.so");

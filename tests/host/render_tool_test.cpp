@@ -285,16 +285,10 @@ TEST(RenderTool, KestrafoneSettingsAndSamples) {
 #endif
 
 TEST(RenderTool, PluginProblemsExitWithThree) {
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"/nonexistent/plugin.so", "plug-in file not found: /nonexistent/plugin.so"},
-        {shellQuote(FAKE_BADMAGIC_PATH), "bad magic number"},
-        {"--plugin " + shellQuote(FAKE_NOENTRY_PATH), "exports neither VSTPluginMain nor main"},
-    };
-    for (const auto& [args, message] : cases) {
-        const CommandResult r = runTool("--info " + args);
-        EXPECT_EQ(r.exitCode, 3) << args << "\n" << r.output;
-        EXPECT_TRUE(contains(r.output, message)) << "got: " << r.output;
-    }
+    // Every reason a library cannot be used is checked in the host library's tests.
+    const CommandResult r = runTool("--info " + shellQuote(FAKE_BADMAGIC_PATH));
+    EXPECT_EQ(r.exitCode, 3) << r.output;
+    EXPECT_TRUE(contains(r.output, "bad magic number")) << r.output;
 }
 
 TEST(RenderTool, InfoDescribesThePluginAndItsParameters) {
