@@ -101,22 +101,15 @@ struct AiffRateBytes {
     uint8_t exponentLow, mantissa0, mantissa1;
 };
 inline AiffRateBytes aiffRate(uint32_t hz) {
-    switch (hz) {
-        case 22050:
-            return {13, 172, 68};
-        case 44100:
-            return {14, 172, 68};
-        case 48000:
-            return {14, 187, 128};
-        case 88200:
-            return {15, 172, 68};
-        case 96000:
-            return {15, 187, 128};
-        case 32000:
-            return {13, 250, 0};
-        default:
-            return {0, 0, 0};
-    }
+    struct Known {
+        uint32_t hz;
+        AiffRateBytes bytes;
+    };
+    for (const Known k :
+         {Known{22050, {13, 172, 68}}, Known{44100, {14, 172, 68}}, Known{48000, {14, 187, 128}},
+          Known{88200, {15, 172, 68}}, Known{96000, {15, 187, 128}}, Known{32000, {13, 250, 0}}})
+        if (k.hz == hz) return k.bytes;
+    return {0, 0, 0};
 }
 
 struct AiffSpec {
