@@ -1,15 +1,27 @@
 #include "host/audio_file.h"
 
 #include <sndfile.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <limits>
+
+#include "platform/safe_files.h"
 
 namespace kf::host {
 
-bool readAudioFile(const std::string& path, AudioData& out, std::string& error) {
+bool readAudioFile(const std::string& path, AudioData& out, std::string& error, std::string* warning) {
+    const int fd = platform::openRegularFile(path, std::numeric_limits<uint64_t>::max(), error);
+    if (fd < 0) {
+        error = "cannot read audio file: " + error;
+        return false;
+    }
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open_fd(fd, SFM_READ, &info, SF_TRUE);
     if (file == nullptr) {
+        ::close(fd);
         error = "cannot read audio file " + path + ": " + sf_strerror(nullptr);
         return false;
     }
@@ -37,54 +49,98 @@ bool readAudioFile(const std::string& path, AudioData& out, std::string& error) 
                     interleaved[static_cast<std::size_t>(f) * channels + c];
         done += got;
     }
+    // libsndfile cuts a WAV or AIFF whose data chunk claims more than the file holds to what
+    // is there before it reports the frame count, and says so only in its log.
+    char log[4096] = {};
+    sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
+    const bool cutByHeader =
+        std::strstr(log, "(should be") != nullptr || std::strstr(log, "not equal to frame count") != nullptr;
     sf_close(file);
-    if (done != info.frames) {
-        error = "audio file " + path + " is truncated: read " + std::to_string(done) + " of " +
-                std::to_string(info.frames) + " frames";
-        return false;
+    if (done != info.frames || cutByHeader) {
+        for (auto& c : out.channels) c.resize(static_cast<std::size_t>(done));
+        if (warning)
+            *warning = "the audio file " + path + " ends early, before the end its header gives; " +
+                       std::to_string(done) + " frames were read";
     }
     return true;
 }
 
-struct WavWriter::Impl {
+std::optional<Container> containerForPath(const std::string& path) {
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::nullopt;
+    std::string ext = path.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "wav") return Container::Wav;
+    if (ext == "aif" || ext == "aiff") return Container::Aiff;
+    if (ext == "flac") return Container::Flac;
+    if (ext == "ogg" || ext == "oga") return Container::Ogg;
+    return std::nullopt;
+}
+
+namespace {
+
+int sndfileFormat(Container container, SampleFormat format) {
+    const int sub = format == SampleFormat::Float32 ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
+    switch (container) {
+        case Container::Wav:
+            return SF_FORMAT_WAV | sub;
+        case Container::Aiff:
+            return SF_FORMAT_AIFF | sub;
+        case Container::Flac:
+            return SF_FORMAT_FLAC | SF_FORMAT_PCM_24;
+        case Container::Ogg:
+            return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    }
+    return 0;
+}
+
+}  // namespace
+
+struct AudioFileWriter::Impl {
     SNDFILE* file = nullptr;
+    platform::FileReplacement replacement;
     std::string path;
     int channels = 0;
     std::vector<float> interleaved;
 };
 
-WavWriter::WavWriter() : impl_(std::make_unique<Impl>()) {}
+AudioFileWriter::AudioFileWriter() : impl_(std::make_unique<Impl>()) {}
 
-WavWriter::~WavWriter() {
+AudioFileWriter::~AudioFileWriter() {
     if (impl_->file != nullptr) sf_close(impl_->file);
 }
 
-bool WavWriter::open(const std::string& path, int sampleRate, int channels, SampleFormat format,
-                     std::string& error) {
+bool AudioFileWriter::open(const std::string& path, int sampleRate, int channels, Container container,
+                           SampleFormat format, std::string& error) {
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = channels;
-    info.format = SF_FORMAT_WAV | (format == SampleFormat::Float32 ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24);
+    info.format = sndfileFormat(container, format);
     if (!sf_format_check(&info)) {
-        error = "cannot write a WAV file with " + std::to_string(channels) + " channels at " +
-                std::to_string(sampleRate) + " Hz";
+        error = "cannot write " + path + " with " + std::to_string(channels) + " channels at " +
+                std::to_string(sampleRate) + " Hz in that format";
         return false;
     }
-    impl_->file = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!impl_->replacement.begin(path, error)) {
+        error = "cannot write audio file: " + error;
+        return false;
+    }
+    impl_->file = sf_open_fd(impl_->replacement.fd(), SFM_WRITE, &info, SF_FALSE);
     if (impl_->file == nullptr) {
         error = "cannot write audio file " + path + ": " + sf_strerror(nullptr);
+        impl_->replacement.abandon();
         return false;
     }
-    sf_command(impl_->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    if (container != Container::Ogg) sf_command(impl_->file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     impl_->path = path;
     impl_->channels = channels;
     return true;
 }
 
-bool WavWriter::write(std::span<const float* const> channels, int32_t frames, std::string& error) {
+bool AudioFileWriter::write(std::span<const float* const> channels, int32_t frames, std::string& error) {
     const auto nc = static_cast<std::size_t>(impl_->channels);
     if (impl_->file == nullptr || channels.size() != nc || frames < 0) {
-        error = "internal error: WAV writer used with the wrong channel count or while closed";
+        error = "internal error: audio writer used with the wrong channel count or while closed";
         return false;
     }
     impl_->interleaved.resize(static_cast<std::size_t>(frames) * nc);
@@ -97,21 +153,23 @@ bool WavWriter::write(std::span<const float* const> channels, int32_t frames, st
     return true;
 }
 
-bool WavWriter::close(std::string& error) {
-    if (impl_->file == nullptr) return true;
+bool AudioFileWriter::close(std::string& error) {
+    if (impl_->file == nullptr) return false;
     sf_write_sync(impl_->file);
     const int status = sf_close(impl_->file);
     impl_->file = nullptr;
     if (status != 0) {
         error = "cannot finish audio file " + impl_->path + ": " + sf_error_number(status);
+        impl_->replacement.abandon();
         return false;
     }
-    return true;
+    return impl_->replacement.commit(error);
 }
 
-bool writeWavFile(const std::string& path, const AudioData& data, SampleFormat format, std::string& error) {
-    WavWriter writer;
-    if (!writer.open(path, data.sampleRate, static_cast<int>(data.channels.size()), format, error))
+bool writeAudioFile(const std::string& path, const AudioData& data, Container container, SampleFormat format,
+                    std::string& error) {
+    AudioFileWriter writer;
+    if (!writer.open(path, data.sampleRate, static_cast<int>(data.channels.size()), container, format, error))
         return false;
     constexpr int64_t kChunk = 65536;
     std::vector<const float*> pointers(data.channels.size());

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -15,20 +16,35 @@ struct AudioData {
     int64_t frames() const { return channels.empty() ? 0 : static_cast<int64_t>(channels[0].size()); }
 };
 
-// Reads any format libsndfile knows (WAV, AIFF, FLAC, ...) as floats in -1..1.
-bool readAudioFile(const std::string& path, AudioData& out, std::string& error);
+// Reads any format libsndfile knows (WAV, AIFF, FLAC, ...) as floats in -1..1. Only a
+// regular file is opened, so a pipe or a device can neither block nor stream for ever. A
+// file that ends before the frames its header claims is read as far as it goes; *warning
+// (when given) then says so.
+bool readAudioFile(const std::string& path, AudioData& out, std::string& error,
+                   std::string* warning = nullptr);
 
+// The file types the writer knows, told by the file name's extension (any case): .wav,
+// .aif/.aiff, .flac, .ogg/.oga. Nothing for any other name.
+enum class Container { Wav, Aiff, Flac, Ogg };
+std::optional<Container> containerForPath(const std::string& path);
+
+// The sample format of WAV and AIFF files; FLAC is always written as 24-bit integers and
+// Ogg as Vorbis.
 enum class SampleFormat { Float32, Pcm24 };
 
-// Streams planar blocks into a WAV file. Samples beyond full scale are clipped in the
-// 24-bit format instead of wrapping around.
-class WavWriter {
+// Streams planar blocks into an audio file. The file is written beside the target and
+// renamed over it by close(), so an existing file is replaced only by a complete one and a
+// writer closed without success (or destroyed) leaves it as it was. Only a regular file
+// (or a new one) is replaced; a symbolic link is followed. Samples beyond full scale are
+// clipped in integer formats instead of wrapping around.
+class AudioFileWriter {
   public:
-    WavWriter();
-    ~WavWriter();
-    bool open(const std::string& path, int sampleRate, int channels, SampleFormat format, std::string& error);
+    AudioFileWriter();
+    ~AudioFileWriter();
+    bool open(const std::string& path, int sampleRate, int channels, Container container, SampleFormat format,
+              std::string& error);
     bool write(std::span<const float* const> channels, int32_t frames, std::string& error);
-    // Finishes the header; reports a failure the final flush met.
+    // Finishes the file and puts it in place; reports a failure the final flush met.
     bool close(std::string& error);
 
   private:
@@ -36,6 +52,7 @@ class WavWriter {
     std::unique_ptr<Impl> impl_;
 };
 
-bool writeWavFile(const std::string& path, const AudioData& data, SampleFormat format, std::string& error);
+bool writeAudioFile(const std::string& path, const AudioData& data, Container container, SampleFormat format,
+                    std::string& error);
 
 }  // namespace kf::host

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+
+#include "platform/safe_files.h"
 
 namespace kf::host {
 namespace {
@@ -276,15 +276,9 @@ bool parseMidiFile(std::span<const uint8_t> bytes, double sampleRate, std::optio
 
 bool readMidiFile(const std::string& path, double sampleRate, std::optional<double> tempoOverride,
                   MidiFileContents& out, std::string& error) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        error = "cannot open MIDI file " + path;
-        return false;
-    }
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)),
-                                     std::istreambuf_iterator<char>());
-    if (file.bad()) {
-        error = "cannot read MIDI file " + path;
+    std::vector<uint8_t> bytes;
+    if (!platform::readRegularFile(path, kMaxMidiFileBytes, bytes, error)) {
+        error = "cannot read MIDI file: " + error;
         return false;
     }
     if (!parseMidiFile(bytes, sampleRate, tempoOverride, out, error)) {

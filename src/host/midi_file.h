@@ -32,7 +32,10 @@ struct MidiFileContents {
 bool parseMidiFile(std::span<const uint8_t> bytes, double sampleRate, std::optional<double> tempoOverride,
                    MidiFileContents& out, std::string& error);
 
-// As parseMidiFile, for a file on disk.
+// Far beyond any real Standard MIDI File (a dense hour of events is a few MiB).
+inline constexpr uint64_t kMaxMidiFileBytes = 64u << 20;
+
+// As parseMidiFile, for a regular file on disk of at most kMaxMidiFileBytes.
 bool readMidiFile(const std::string& path, double sampleRate, std::optional<double> tempoOverride,
                   MidiFileContents& out, std::string& error);
 

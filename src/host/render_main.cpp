@@ -8,8 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +18,7 @@
 #include "host/midi_file.h"
 #include "host/render.h"
 #include "host/vst_host.h"
+#include "platform/safe_files.h"
 
 namespace {
 
@@ -32,6 +32,9 @@ constexpr int kExitPlugin = 3;
 
 constexpr double kMidiTailSeconds = 2.0;  // rendered after the last MIDI event, for releases and reverb
 constexpr double kMaxLengthSeconds = 86400.0;
+// A plug-in's saved state: Kestrafone's is a few KiB, and no plug-in that stores samples
+// inside its state should need more.
+constexpr uint64_t kMaxStateBytes = 256u << 20;
 
 constexpr const char* kUsage = R"(Usage: kestrafone-render [options] PLUGIN.so
        kestrafone-render [options] --plugin PLUGIN.so
@@ -45,8 +48,12 @@ Inputs and output:
   --input-a FILE       a mono file for input A (silence if omitted)
   --input-b FILE       a mono file for input B (silence if omitted); the shorter
                        of A and B is padded with silence
-  --output FILE.wav    the WAV file to write (one channel per plug-in output)
-  --format F           float (32-bit float, the default) or pcm24
+  --output FILE        the audio file to write (one channel per plug-in output);
+                       its extension chooses the type: .wav, .aif or .aiff,
+                       .flac (24-bit), .ogg or .oga (Vorbis). An existing file
+                       is replaced only when the render succeeds
+  --format F           for WAV and AIFF: float (32-bit float, the default) or
+                       pcm24
   --midi FILE.mid      a Standard MIDI File whose channel messages (notes,
                        controllers, pitch bend, pressure, program changes) are
                        sent to the plug-in at their sample frames; the tracks
@@ -82,14 +89,18 @@ Other:
   --quiet, -q          no progress bar or summary
   --help, -h           this text
 
+Every FILE must be a regular file (or, for files written, a new one).
+
 Exit codes: 0 success, 1 usage error (bad option, value or parameter name),
-2 input/output file error, 3 plug-in load or interface error.
+2 input/output file error (including a --sample the plug-in could not load),
+3 plug-in load or interface error.
 )";
 
 struct Options {
     std::string plugin;
     std::string input, inputA, inputB, output, midi, state, savePreset, sample;
     kf::host::SampleFormat format = kf::host::SampleFormat::Float32;
+    kf::host::Container container = kf::host::Container::Wav;
     std::optional<double> lengthSeconds;
     std::optional<int> sampleRate;
     int blockSize = 512;
@@ -228,6 +239,12 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
     }
     if (o.output.empty() && !o.savePreset.empty()) return std::nullopt;
     if (o.output.empty()) return "no --output file given (or use --info or --save-preset)";
+    const auto container = kf::host::containerForPath(o.output);
+    if (!container)
+        return "cannot tell the type of --output " + o.output +
+               " from its extension; use .wav, .aif, .aiff, "
+               ".flac, .ogg or .oga";
+    o.container = *container;
     if (o.input.empty() && o.inputA.empty() && o.inputB.empty() && o.midi.empty() && !o.lengthSeconds)
         return "no input, no --midi and no --length: nothing to render";
     return std::nullopt;
@@ -239,25 +256,64 @@ struct Inputs {
 };
 
 // Kestrafone keeps its sample by reference in its state chunk, under the parameter record
-// with identifier 33. Loading a sample through the standard interface: take the chunk,
-// put a record naming the file in place of that one, and hand the chunk back.
-std::optional<std::string> loadSample(Plugin& plugin, const std::string& file) {
-    constexpr int32_t kSamplerId = 33, kEndOfParameters = -1, kFirstRecord = 9;
-    constexpr uint32_t kRecordMagic = 0xE6D0324Au;
-    std::error_code ec;
-    const std::string path = std::filesystem::absolute(file, ec).string();
-    if (ec || !std::filesystem::is_regular_file(path, ec)) return "cannot read the sample file " + file;
-    const std::vector<uint8_t> bytes = plugin.getChunk();
+// with identifier 33: magic, version, frame count, embedded flag, start and end markers,
+// loop flag, then (for a non-zero frame count) the path as a length-prefixed string.
+struct SamplerRecord {
+    std::size_t at = 0;  // word index of the record's identifier
+    int32_t frames = 0;
+    std::string path;
+};
+
+std::vector<int32_t> chunkWords(const std::vector<uint8_t>& bytes) {
     std::vector<int32_t> words(bytes.size() / 4);
     std::memcpy(words.data(), bytes.data(), words.size() * 4);
+    return words;
+}
+
+std::optional<SamplerRecord> findSamplerRecord(const std::vector<int32_t>& words) {
+    constexpr int32_t kSamplerId = 33, kEndOfParameters = -1;
+    constexpr std::size_t kFirstRecord = 9, kHeadWords = 7;
     std::size_t at = kFirstRecord;
     while (at + 1 < words.size() && words[at] != kEndOfParameters && words[at] != kSamplerId)
         at += 2 + static_cast<std::size_t>(std::max(words[at + 1], 0));
-    if (words.size() < kFirstRecord || at + 1 >= words.size() || words[at] != kSamplerId)
-        return "the plug-in's state holds no sampler record; is it Kestrafone?";
-    // Magic, version 1, a non-zero frame count (the file decides the real one), not
-    // embedded, markers 0 and 0, no loop, then the path as a length-prefixed string.
-    std::vector<int32_t> record = {static_cast<int32_t>(kRecordMagic), 1, 1, 0, 0, 0, 0,
+    if (words.size() < kFirstRecord || at + 1 >= words.size() || words[at] != kSamplerId) return std::nullopt;
+    SamplerRecord record;
+    record.at = at;
+    const std::size_t body = at + 2, length = static_cast<std::size_t>(std::max(words[at + 1], 0));
+    if (length < kHeadWords || body + length > words.size()) return record;
+    record.frames = words[body + 2];
+    if (record.frames != 0 && length > kHeadWords) {
+        const auto bytes = static_cast<std::size_t>(std::max(words[body + kHeadWords], 0));
+        if (bytes <= (length - kHeadWords - 1) * 4)
+            record.path.assign(reinterpret_cast<const char*>(&words[body + kHeadWords + 1]), bytes);
+    }
+    return record;
+}
+
+struct Failure {
+    int code;
+    std::string message;
+};
+
+// Loads a sample the way a host restoring a project would: take the chunk, put a record
+// naming the file in place of the sampler's, and hand the chunk back. The frame count
+// given is one no file can have; a load replaces it with the file's own, a failed load
+// keeps it, which is how the state tells the two apart.
+std::optional<Failure> loadSample(Plugin& plugin, const std::string& file) {
+    constexpr uint32_t kRecordMagic = 0xE6D0324Au;
+    constexpr int32_t kNotLoaded = std::numeric_limits<int32_t>::max();
+    std::error_code ec;
+    const std::string path = std::filesystem::absolute(file, ec).string();
+    std::string error;
+    const int fd = ec ? -1 : kf::platform::openRegularFile(path, std::numeric_limits<uint64_t>::max(), error);
+    if (fd < 0) return Failure{kExitFile, "cannot read the sample file: " + (ec ? file : error)};
+    ::close(fd);
+    std::vector<int32_t> words = chunkWords(plugin.getChunk());
+    const auto found = findSamplerRecord(words);
+    if (!found) return Failure{kExitPlugin, "the plug-in's state holds no sampler record; is it Kestrafone?"};
+    const std::size_t at = found->at;
+    // Not embedded, markers 0 and 0, no loop.
+    std::vector<int32_t> record = {static_cast<int32_t>(kRecordMagic), 1, kNotLoaded, 0, 0, 0, 0,
                                    static_cast<int32_t>(path.size())};
     const std::size_t textWords = (path.size() + 3) / 4;
     const std::size_t first = record.size();
@@ -271,33 +327,43 @@ std::optional<std::string> loadSample(Plugin& plugin, const std::string& file) {
     words[0] = static_cast<int32_t>(words.size());
     std::vector<uint8_t> chunk(words.size() * 4);
     std::memcpy(chunk.data(), words.data(), chunk.size());
-    // A file the plug-in cannot read leaves its sampler empty (it keeps the reference, as
-    // for a project whose sample went missing); the state interface does not say which.
-    if (plugin.setChunk(chunk) == 0) return "the plug-in did not accept the sample " + file;
+    // The plug-in accepts a state whose sample it cannot read (as for a project whose
+    // sample went missing), so its answer alone does not tell.
+    if (plugin.setChunk(chunk) == 0)
+        return Failure{kExitPlugin, "the plug-in did not accept the sample " + file};
+    const auto after = findSamplerRecord(chunkWords(plugin.getChunk()));
+    if (!after || after->frames == kNotLoaded || after->frames == 0)
+        return Failure{kExitFile, "the plug-in could not load " + file +
+                                      " as a sample (a 16- or 24-bit PCM WAV or "
+                                      "AIFF file, mono or stereo)"};
     return std::nullopt;
 }
 
-// Writes the plug-in's chunk to path through a temporary file, so an existing file is
-// replaced only by a complete one. Returns an error message.
+// A restored state that names a sample file that is gone renders with an empty sampler,
+// as a host would; say which file.
+void warnAboutMissingSample(Plugin& plugin) {
+    const auto record = findSamplerRecord(chunkWords(plugin.getChunk()));
+    if (!record || record->path.empty() || record->path == "empty") return;
+    std::string error;
+    const int fd = kf::platform::openRegularFile(record->path, std::numeric_limits<uint64_t>::max(), error);
+    if (fd >= 0) {
+        ::close(fd);
+        return;
+    }
+    std::fprintf(
+        stderr,
+        "kestrafone-render: warning: the state's sample file is not there (%s); the sampler is empty\n",
+        error.c_str());
+}
+
+// Writes the plug-in's chunk to path; an existing file is replaced only by a complete one.
 std::optional<std::string> saveState(Plugin& plugin, const std::string& path) {
     if (!(plugin.flags() & vst::effFlagsProgramChunks))
         return "the plug-in does not save its state as a chunk";
     const std::vector<uint8_t> chunk = plugin.getChunk();
     if (chunk.empty()) return "the plug-in gave an empty state";
-    const std::string temporary = path + ".part";
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
-    out.close();
-    std::error_code ec;
-    if (!out) {
-        std::filesystem::remove(temporary, ec);
-        return "cannot write " + temporary;
-    }
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
-        return "cannot replace " + path;
-    }
+    std::string error;
+    if (!kf::platform::replaceFile(path, chunk, error)) return error;
     return std::nullopt;
 }
 
@@ -305,8 +371,14 @@ std::optional<std::string> saveState(Plugin& plugin, const std::string& path) {
 std::optional<std::string> readInputs(const Options& o, Inputs& in) {
     AudioData& a = in.audio;
     std::string error;
+    std::string warning;
+    const auto warnIfShort = [&warning] {
+        if (!warning.empty()) std::fprintf(stderr, "kestrafone-render: warning: %s\n", warning.c_str());
+        warning.clear();
+    };
     if (!o.input.empty()) {
-        if (!kf::host::readAudioFile(o.input, a, error)) return error;
+        if (!kf::host::readAudioFile(o.input, a, error, &warning)) return error;
+        warnIfShort();
         if (a.channels.size() > 2)
             return o.input + " has " + std::to_string(a.channels.size()) +
                    " channels; --input takes a mono or stereo file";
@@ -319,7 +391,8 @@ std::optional<std::string> readInputs(const Options& o, Inputs& in) {
         const std::string& path = side == 0 ? o.inputA : o.inputB;
         if (path.empty()) continue;
         AudioData file;
-        if (!kf::host::readAudioFile(path, file, error)) return error;
+        if (!kf::host::readAudioFile(path, file, error, &warning)) return error;
+        warnIfShort();
         if (file.channels.size() != 1)
             return path + " has " + std::to_string(file.channels.size()) + " channels; --input-" +
                    (side == 0 ? "a" : "b") + " takes a mono file (use --input for a stereo file)";
@@ -472,9 +545,8 @@ int run(int argc, char** argv) {
     std::string error;
     std::vector<uint8_t> state;
     if (!o.state.empty()) {
-        std::ifstream file(o.state, std::ios::binary);
-        if (file) state.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-        if (!file && !file.eof()) return fail(kExitFile, "cannot read state file " + o.state);
+        if (!kf::platform::readRegularFile(o.state, kMaxStateBytes, state, error))
+            return fail(kExitFile, "cannot read the state: " + error);
         if (state.empty()) return fail(kExitFile, "the state file " + o.state + " is empty");
     }
     kf::host::MidiFileContents midi;
@@ -500,11 +572,12 @@ int run(int argc, char** argv) {
         // with the wrong settings.
         if (plugin->setChunk(state) == 0)
             return fail(kExitPlugin, o.plugin + " did not accept the state in " + o.state);
+        warnAboutMissingSample(*plugin);
     }
     if (const auto setError = applySets(*plugin, o.sets)) return fail(kExitUsage, *setError);
 
     if (!o.sample.empty()) {
-        if (const auto sampleError = loadSample(*plugin, o.sample)) return fail(kExitPlugin, *sampleError);
+        if (const auto failure = loadSample(*plugin, o.sample)) return fail(failure->code, failure->message);
     }
     if (!o.savePreset.empty()) {
         if (const auto saveError = saveState(*plugin, o.savePreset)) return fail(kExitFile, *saveError);
@@ -532,8 +605,9 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "kestrafone-render: warning: the MIDI file %s holds no channel messages\n",
                      o.midi.c_str());
     const int outputs = plugin->numOutputs();
-    kf::host::WavWriter writer;
-    if (!writer.open(o.output, sampleRate, outputs, o.format, error)) return fail(kExitFile, error);
+    kf::host::AudioFileWriter writer;
+    if (!writer.open(o.output, sampleRate, outputs, o.container, o.format, error))
+        return fail(kExitFile, error);
 
     kf::host::RenderSettings settings;
     settings.sampleRate = sampleRate;
@@ -570,11 +644,8 @@ int run(int argc, char** argv) {
     const bool ok = kf::host::renderStream(*plugin, frames, settings, midi.events, source, sink, error,
                                            [&](int64_t done, int64_t total) { bar.update(done, total); });
     bar.end();
-    if (!ok || !writer.close(error)) {
-        std::error_code ignored;
-        std::filesystem::remove(o.output, ignored);  // a partial file would pass for a result
-        return fail(kExitFile, error);
-    }
+    // A failed render leaves whatever file was there before; a partial one would pass for a result.
+    if (!ok || !writer.close(error)) return fail(kExitFile, error);
     if (nonFinite > 0)
         std::fprintf(
             stderr,

@@ -9,7 +9,9 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -84,31 +86,42 @@ std::optional<std::string> unescape(std::string_view text) {
     return out;
 }
 
-// Reads the whole file; nothing when it is missing, unreadable or implausibly large.
-std::optional<std::string> readWholeFile(const std::string& path) {
+// Reads the whole file. Missing (or below a folder that cannot exist): empty text and no
+// problem. Anything else that stops the read is the problem, and the text is empty.
+std::string readWholeFile(const std::string& path, std::string& problem) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileBytes) {
-        ::close(fd);
-        return std::nullopt;
+    if (fd < 0) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            problem = std::string("it cannot be read (") + std::strerror(errno) + ")";
+        return {};
     }
-    std::string text;
-    char buffer[8192];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            text.append(buffer, static_cast<std::size_t>(n));
-            if (text.size() > static_cast<std::size_t>(kMaxFileBytes)) break;
-        } else if (n == 0) {
-            ::close(fd);
-            return text;
-        } else if (errno != EINTR) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        problem = "it is not a regular file";
+    } else if (st.st_size > kMaxFileBytes) {
+        problem = "it is larger than 4 MiB";
+    } else {
+        std::string text;
+        char buffer[8192];
+        for (;;) {
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) {
+                text.append(buffer, static_cast<std::size_t>(n));
+                if (text.size() <= static_cast<std::size_t>(kMaxFileBytes)) continue;
+                problem = "it is larger than 4 MiB";
+            } else if (n == 0) {
+                ::close(fd);
+                return text;
+            } else if (errno == EINTR) {
+                continue;
+            } else {
+                problem = std::string("it cannot be read (") + std::strerror(errno) + ")";
+            }
             break;
         }
     }
     ::close(fd);
-    return std::nullopt;
+    return {};
 }
 
 bool writeAll(int fd, std::string_view data) {
@@ -222,34 +235,56 @@ std::string SettingsValues::serialize() const {
     return out;
 }
 
-std::optional<SettingsValues> SettingsValues::parse(std::string_view text) {
-    if (text.find('\0') != std::string_view::npos) return std::nullopt;
-    const std::size_t firstEnd = text.find('\n');
-    if (text.substr(0, firstEnd) != kHeader) return std::nullopt;
+std::optional<SettingsValues> SettingsValues::parse(std::string_view text, std::string* tolerated) {
+    std::string notes;
+    const auto note = [&](const std::string& what) {
+        if (notes.find(what) == std::string::npos) notes += (notes.empty() ? "" : ", ") + what;
+    };
+    if (text.starts_with("\xEF\xBB\xBF")) {
+        text.remove_prefix(3);
+        note("it starts with a byte-order mark");
+    }
     SettingsValues values;
-    std::size_t pos = firstEnd == std::string_view::npos ? text.size() : firstEnd + 1;
-    while (pos < text.size()) {
+    bool headerSeen = false;
+    int lineNumber = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
         std::size_t end = text.find('\n', pos);
         if (end == std::string_view::npos) end = text.size();
-        const std::string_view line = text.substr(pos, end - pos);
+        std::string_view line = text.substr(pos, end - pos);
         pos = end + 1;
+        ++lineNumber;
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+            note("it has CRLF line ends");
+        }
+        if (!headerSeen) {
+            if (line != kHeader) return std::nullopt;
+            headerSeen = true;
+            continue;
+        }
         const std::size_t tab1 = line.find('\t');
         const std::size_t tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
-        if (tab2 == std::string_view::npos || line.find('\t', tab2 + 1) != std::string_view::npos) continue;
-        const std::string_view type = line.substr(0, tab1);
-        const std::optional<std::string> name = unescape(line.substr(tab1 + 1, tab2 - tab1 - 1));
-        const std::string_view raw = line.substr(tab2 + 1);
-        if (!name || name->empty()) continue;
-        if (type == kNumberType) {
+        const bool shaped = line.find('\0') == std::string_view::npos && tab2 != std::string_view::npos &&
+                            line.find('\t', tab2 + 1) == std::string_view::npos;
+        const std::string_view type = shaped ? line.substr(0, tab1) : std::string_view();
+        const std::optional<std::string> name =
+            shaped ? unescape(line.substr(tab1 + 1, tab2 - tab1 - 1)) : std::nullopt;
+        const std::string_view raw = shaped ? line.substr(tab2 + 1) : std::string_view();
+        bool read = false;
+        if (name && !name->empty() && type == kNumberType) {
             int32_t value = 0;
             const auto [end2, ec] = std::from_chars(raw.data(), raw.data() + raw.size(), value);
-            if (ec != std::errc() || end2 != raw.data() + raw.size()) continue;
-            values.setNumber(*name, value);
-        } else if (type == kTextType) {
+            read = ec == std::errc() && end2 == raw.data() + raw.size();
+            if (read) values.setNumber(*name, value);
+        } else if (name && !name->empty() && type == kTextType) {
             const std::optional<std::string> value = unescape(raw);
-            if (value) values.setText(*name, *value);
+            read = value.has_value();
+            if (read) values.setText(*name, *value);
         }
+        if (!read) note("line " + std::to_string(lineNumber) + " cannot be read");
     }
+    if (!headerSeen) return std::nullopt;
+    if (tolerated) *tolerated = notes;
     return values;
 }
 
@@ -280,12 +315,23 @@ std::string SettingsStore::filePath() const {
     return folder_.empty() ? std::string() : folder_ + "/" + kFileName;
 }
 
+SettingsStore::FileContents SettingsStore::readFile() const {
+    FileContents result;
+    if (folder_.empty()) return result;
+    const std::string text = readWholeFile(filePath(), result.problem);
+    if (result.problem.empty() && !text.empty()) {
+        std::optional<SettingsValues> values = SettingsValues::parse(text, &result.problem);
+        if (values)
+            result.values = std::move(*values);
+        else
+            result.problem = std::string("it does not start with the line \"") + std::string(kHeader) + "\"";
+    }
+    if (!result.problem.empty()) readOnly_.store(true, std::memory_order_relaxed);
+    return result;
+}
+
 SettingsValues SettingsStore::readAll() const {
-    if (folder_.empty()) return {};
-    const std::optional<std::string> text = readWholeFile(filePath());
-    if (!text) return {};
-    std::optional<SettingsValues> values = SettingsValues::parse(*text);
-    return values ? std::move(*values) : SettingsValues{};
+    return readFile().values;
 }
 
 bool SettingsStore::readNumber(std::string_view name, int32_t& out) const {
@@ -317,11 +363,19 @@ bool SettingsStore::update(const std::function<void(SettingsValues&)>& edit) {
     std::error_code ec;
     std::filesystem::create_directories(folder_, ec);
     FolderLock lock(folder_ + "/" + kLockFileName);
-    SettingsValues values = readAll();
+    FileContents current = readFile();
+    SettingsValues& values = current.values;
     const SettingsValues before = values;
     edit(values);
     if (!lock.held()) return false;
     if (values == before) return true;
+    if (readOnly()) {
+        if (!noticeShown_.exchange(true))
+            std::fprintf(stderr, "Kestrafone: settings are not saved to %s in this session: %s\n",
+                         filePath().c_str(),
+                         current.problem.empty() ? "it was found damaged earlier" : current.problem.c_str());
+        return false;
+    }
 
     // A name no other writer can pick: process id plus a per-process counter.
     static std::atomic<uint32_t> counter{0};

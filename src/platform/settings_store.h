@@ -5,8 +5,13 @@
 // read-modify-write under an exclusive lock on a companion lock file: the current file is
 // read again, the change applied, and the result written to a temporary file that is
 // renamed over the old one. So no instance loses another's values, and a crash leaves
-// either the old or the new file, never a broken one. A file that cannot be read or does
-// not look like a settings file counts as empty.
+// either the old or the new file, never a broken one.
+//
+// A file this code did not write exactly as it is (a byte-order mark, CRLF line endings,
+// lines that cannot be read, a foreign header, an unreadable or oversized file) may hold
+// values someone cares about, so it is never replaced: whatever can be read is used, every
+// write is declined while the file is so, and the first declined write says so on
+// standard error, once per store.
 #pragma once
 
 #include <atomic>
@@ -42,8 +47,10 @@ class SettingsValues {
     // The file form: a first line naming the format, then one "type<TAB>name<TAB>value"
     // line per value with backslash escapes for backslash, tab, CR and LF.
     std::string serialize() const;
-    // Nothing when the text is not a settings file; lines that cannot be read are skipped.
-    static std::optional<SettingsValues> parse(std::string_view text);
+    // Nothing when the text is not a settings file. A byte-order mark and CRLF line ends
+    // are accepted and lines that cannot be read are skipped; each of these is described
+    // in *tolerated (when given), which stays empty for a file exactly in our own form.
+    static std::optional<SettingsValues> parse(std::string_view text, std::string* tolerated = nullptr);
 
     bool operator==(const SettingsValues&) const = default;
 
@@ -93,16 +100,29 @@ class SettingsStore {
     SettingsValues readAll() const;
 
     // Runs edit on the current values under the lock and stores the result if edit
-    // changed anything. False when the folder or the file could not be written (edit has
-    // then still run, on the values as read).
+    // changed anything. False when the folder or the file could not be written, or the
+    // file is one that is never replaced (see above); edit has then still run, on the
+    // values as read.
     bool update(const std::function<void(SettingsValues&)>& edit);
+
+    // True from the first read that met a file that is never replaced: for the rest of
+    // this object's life every write is declined.
+    bool readOnly() const { return readOnly_.load(std::memory_order_relaxed); }
 
     // How many times this object replaced the file; for tests and diagnostics.
     int32_t fileWrites() const { return fileWrites_.load(std::memory_order_relaxed); }
 
   private:
+    struct FileContents {
+        SettingsValues values;
+        std::string problem;  // why the file must not be replaced; empty when it may be
+    };
+    FileContents readFile() const;
+
     std::string folder_;
     std::atomic<int32_t> fileWrites_{0};
+    std::atomic<bool> noticeShown_{false};
+    mutable std::atomic<bool> readOnly_{false};
 };
 
 }  // namespace kf::platform

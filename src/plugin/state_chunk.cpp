@@ -162,7 +162,9 @@ ParseResult parseState(TMChunk& chunk, const ParameterSet& parameters, TMChunkab
     if (!chunk.readHeader() || chunk.magic() != TMChunk::kStateMagic) return ParseResult::kNotOurFormat;
     out.tempo = chunk.tempo();
     chunk.setIndex(TMChunk::kHeaderWords + 1);  // past the header-length word
-    if (chunk.readInt() != kFormatFamily) return ParseResult::kWrongFamily;
+    const int32_t family = chunk.readInt();
+    if (chunk.failed()) return ParseResult::kDamaged;  // a header with nothing behind it
+    if (family != kFormatFamily) return ParseResult::kWrongFamily;
     out.bodyVersion = chunk.readInt();
     if (chunk.failed()) return ParseResult::kDamaged;
     if (out.bodyVersion <= 0) return ParseResult::kNotOurProduct;

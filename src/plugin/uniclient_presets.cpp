@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/safe_files.h"
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
 #include "state/paths.h"
@@ -186,7 +187,8 @@ bool TMUniClient::loadPresetFile(std::string path) {
     }
     TMChunk chunk;
     chunk.wrap(bytes.data(), bytes.size());
-    loadState(chunk, false);
+    // A refused state leaves everything as it was, the name included.
+    if (!loadState(chunk, false)) return false;
     programName_ = pathTitle(path);
     callHost(vst::audioMasterUpdateDisplay);
     return true;
@@ -206,18 +208,12 @@ bool TMUniClient::savePresetFile(std::string path) {
         showMessage("%s could not put its state into words; the preset was not saved.");
         return false;
     }
-    // Write beside the target, then rename over it: an existing preset survives any failure.
-    const std::string temporary = path + ".saving";
-    bool written = false;
-    if (std::FILE* f = std::fopen(temporary.c_str(), "wb")) {
-        written = std::fwrite(data, 1, static_cast<std::size_t>(size), f) == static_cast<std::size_t>(size);
-        written = (std::fclose(f) == 0) && written;
-    }
-    std::error_code ec;
-    if (written) std::filesystem::rename(temporary, path, ec);
-    if (!written || ec) {
-        std::filesystem::remove(temporary, ec);
-        messages_->showFormattedMessage("%s could not save the preset to %s.", kProductName, path.c_str());
+    // Written beside the target and renamed over it, so an existing preset survives any
+    // failure; a link is followed, and nothing but a regular file is ever replaced.
+    std::string error;
+    if (!platform::replaceFile(path, {static_cast<const uint8_t*>(data), static_cast<std::size_t>(size)},
+                               error)) {
+        messages_->showFormattedMessage("%s could not save the preset: %s.", kProductName, error.c_str());
         return false;
     }
     return true;

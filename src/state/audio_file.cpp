@@ -115,15 +115,31 @@ bool TMAudioFile::readBytes(void* out, std::size_t n) {
     return std::fread(out, 1, n, file_) == n;
 }
 
-bool TMAudioFile::scanFor(const char (&tag)[5]) {
-    // A byte that breaks a partial match is dropped, not tried as the start of a new one.
-    int matched = 0;
-    while (matched < 4) {
-        const int c = std::fgetc(file_);
-        if (c == EOF) return false;
-        matched = (c == static_cast<unsigned char>(tag[matched])) ? matched + 1 : 0;
+TMAudioFile::Result TMAudioFile::walkChunks(bool bigEndian, const char* formatId, const char* dataId,
+                                            ChunkFound& found) {
+    // Chunks follow each other by their sizes, each padded to an even length. The format
+    // chunk is handed to onFormat as soon as it is met; the data chunk is only remembered,
+    // since a few writers put it first.
+    found = {};
+    for (;;) {
+        unsigned char h[8];
+        if (!readBytes(h, 8)) return kFailed;
+        const uint32_t size = bigEndian ? be32(h + 4) : le32(h + 4);
+        const off_t body = ::ftello(file_);
+        if (body < 0) return kFailed;
+        if (std::memcmp(h, dataId, 4) == 0 && found.dataStart < 0) {
+            found.dataStart = body;
+            found.dataBytes = size;
+            if (found.formatSeen) return kOk;  // what follows the data is of no interest
+        } else if (std::memcmp(h, formatId, 4) == 0 && !found.formatSeen) {
+            const Result r = bigEndian ? parseComm(size) : parseFmt(size);
+            if (r != kOk) return r;
+            found.formatSeen = true;
+            if (found.dataStart >= 0) return kOk;
+        }
+        const uint64_t next = static_cast<uint64_t>(body) + size + (size & 1u);
+        if (::fseeko(file_, static_cast<off_t>(next), SEEK_SET) != 0) return kFailed;
     }
-    return true;
 }
 
 bool TMAudioFile::skip(uint64_t bytes) {
@@ -148,76 +164,90 @@ TMAudioFile::Result TMAudioFile::limitFramesToFile(uint64_t claimedFrames) {
     return kOk;
 }
 
+TMAudioFile::Result TMAudioFile::parseFmt(uint32_t size) {
+    unsigned char b[24];
+    if (size < 16) return kUnsupported;
+    if (!readBytes(b, 16)) return kFailed;
+    const uint32_t formatTag = le16(b);
+    const uint32_t channels = le16(b + 2);
+    const uint32_t rate = le32(b + 4);
+    // b + 8: the byte rate, derived and not trusted
+    const uint32_t align = le16(b + 12);
+    const uint32_t bits = le16(b + 14);
+    bool pcm = formatTag == kWavePcm;
+    if (formatTag == kWaveExtensible && size >= 40) {
+        // Extension size, valid bits, speaker mask, then the sub-format GUID. Plain integer
+        // PCM with every bit of its container valid is the very data a tag-1 file holds.
+        static constexpr unsigned char kPcmGuid[16] = {1,    0, 0, 0,    0, 0,    0x10, 0,
+                                                       0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+        if (!readBytes(b, 24)) return kFailed;
+        pcm = le16(b) >= 22 && le16(b + 2) == bits && std::memcmp(b + 8, kPcmGuid, 16) == 0;
+    }
+    if (!pcm || (channels != 1 && channels != 2)) return kUnsupported;
+    const bool accepted = channels == 1 ? ((align == 2 && bits == 16) || (align == 3 && bits == 24))
+                                        : ((align == 4 && bits == 16) || (align == 6 && bits == 24));
+    if (!accepted) return kUnsupported;
+    if (rate == 0 || rate > kMaxSampleRate) return kUnsupported;
+    channels_ = static_cast<int32_t>(channels);
+    bits_ = static_cast<int32_t>(bits);
+    sampleRate_ = static_cast<int32_t>(rate);
+    return kOk;
+}
+
 TMAudioFile::Result TMAudioFile::parseWav() {
     unsigned char b[4];
     if (!readBytes(b, 4)) return kFailed;  // RIFF size: not trusted, not needed
     if (!readBytes(b, 4)) return kFailed;
     if (std::memcmp(b, "WAVE", 4) != 0) return kUnsupported;
-    if (!scanFor("fmt ")) return kFailed;
-    if (!readBytes(b, 4)) return kFailed;  // fmt size: extra bytes are passed over by the data scan
-    if (!readBytes(b, 4)) return kFailed;
-    const uint32_t formatTag = le16(b);
-    const uint32_t channels = le16(b + 2);
-    if (formatTag != 1 || (channels != 1 && channels != 2)) return kUnsupported;
-    if (!readBytes(b, 4)) return kFailed;
-    const uint32_t rate = le32(b);
-    if (!readBytes(b, 4)) return kFailed;  // byte rate: derived, not trusted
-    if (!readBytes(b, 4)) return kFailed;
-    const uint32_t align = le16(b);
-    const uint32_t bits = le16(b + 2);
-    const bool accepted = channels == 1 ? ((align == 2 && bits == 16) || (align == 3 && bits == 24))
-                                        : ((align == 4 && bits == 16) || (align == 6 && bits == 24));
-    if (!accepted) return kUnsupported;
-    if (rate == 0 || rate > kMaxSampleRate) return kUnsupported;
-    if (!scanFor("data")) return kFailed;
-    if (!readBytes(b, 4)) return kFailed;
-    const uint32_t dataBytes = le32(b);
+    ChunkFound found;
+    if (const Result r = walkChunks(false, "fmt ", "data", found); r != kOk) return r;
+    if (::fseeko(file_, found.dataStart, SEEK_SET) != 0) return kFailed;
 
-    channels_ = static_cast<int32_t>(channels);
-    bits_ = static_cast<int32_t>(bits);
-    sampleRate_ = static_cast<int32_t>(rate);
     format_ = kWav;
-    layout_ = (bits == 24 ? kLayout24Bit : 0) | (channels == 2 ? kLayoutStereo : 0);
-    blockBytes_ = bits == 24 ? kBlockBytes24 : kBlockBytes16;
-    return limitFramesToFile(dataBytes / channels / (bits / 8));
+    layout_ = (bits_ == 24 ? kLayout24Bit : 0) | (channels_ == 2 ? kLayoutStereo : 0);
+    blockBytes_ = bits_ == 24 ? kBlockBytes24 : kBlockBytes16;
+    return limitFramesToFile(found.dataBytes / static_cast<uint32_t>(channels_) /
+                             static_cast<uint32_t>(bits_ / 8));
 }
 
-TMAudioFile::Result TMAudioFile::parseAiff() {
-    unsigned char b[10];
-    if (!readBytes(b, 4)) return kFailed;  // FORM size
-    if (!readBytes(b, 4)) return kFailed;
-    if (std::memcmp(b, "AIFF", 4) != 0) return kUnsupported;
-    // The common chunk must come first; files that put it elsewhere are not read.
-    if (!readBytes(b, 4)) return kFailed;
-    if (std::memcmp(b, "COMM", 4) != 0) return kUnsupported;
-    if (!readBytes(b, 4)) return kFailed;  // COMM size
-    if (!readBytes(b, 2)) return kFailed;
+TMAudioFile::Result TMAudioFile::parseComm(uint32_t size) {
+    unsigned char b[18];
+    if (size < 18) return kUnsupported;
+    if (!readBytes(b, 18)) return kFailed;
     const uint32_t channels = be16(b);
+    aiffFrames_ = be32(b + 2);
+    const uint32_t bits = be16(b + 6);
     if (channels != 1 && channels != 2) return kUnsupported;
-    if (!readBytes(b, 4)) return kFailed;
-    const uint32_t frames = be32(b);
-    if (!readBytes(b, 2)) return kFailed;
-    const uint32_t bits = be16(b);
     if (bits != 16 && bits != 24) return kUnsupported;
-    if (!readBytes(b, 10)) return kFailed;
+    // b + 8: the 80-bit extended rate
     int32_t rate = 0;
     for (const AiffRate& r : kAiffRates)
-        if (b[1] == r.exponentLow && b[2] == r.mantissa0 && b[3] == r.mantissa1) rate = r.hz;
+        if (b[9] == r.exponentLow && b[10] == r.mantissa0 && b[11] == r.mantissa1) rate = r.hz;
     if (rate == 0) return kUnsupported;
-    if (!scanFor("SSND")) return kFailed;
-    if (!readBytes(b, 4)) return kFailed;  // SSND size
-    if (!readBytes(b, 4)) return kFailed;
-    const uint32_t offset = be32(b);
-    if (!readBytes(b, 4)) return kFailed;  // block size
-    if (!skip(offset)) return kFailed;
-
     channels_ = static_cast<int32_t>(channels);
     bits_ = static_cast<int32_t>(bits);
     sampleRate_ = rate;
+    return kOk;
+}
+
+TMAudioFile::Result TMAudioFile::parseAiff() {
+    unsigned char b[8];
+    if (!readBytes(b, 4)) return kFailed;  // FORM size
+    if (!readBytes(b, 4)) return kFailed;
+    if (std::memcmp(b, "AIFF", 4) != 0) return kUnsupported;
+    ChunkFound found;
+    if (const Result r = walkChunks(true, "COMM", "SSND", found); r != kOk) return r;
+    // The sound data chunk opens with an offset to the first sample and a block size.
+    if (found.dataBytes < 8 || ::fseeko(file_, found.dataStart, SEEK_SET) != 0 || !readBytes(b, 8))
+        return kFailed;
+    const uint32_t offset = be32(b);
+    if (offset > found.dataBytes - 8 || !skip(offset)) return kFailed;
+
     format_ = kAiff;
-    layout_ = kLayoutBigEndian | (bits == 24 ? kLayout24Bit : 0) | (channels == 2 ? kLayoutStereo : 0);
-    blockBytes_ = bits == 24 ? kBlockBytes24 : kBlockBytes16;
-    return limitFramesToFile(frames);
+    layout_ = kLayoutBigEndian | (bits_ == 24 ? kLayout24Bit : 0) | (channels_ == 2 ? kLayoutStereo : 0);
+    blockBytes_ = bits_ == 24 ? kBlockBytes24 : kBlockBytes16;
+    const uint32_t frameBytes = static_cast<uint32_t>(channels_ * bits_ / 8);
+    return limitFramesToFile(std::min(aiffFrames_, (found.dataBytes - 8 - offset) / frameBytes));
 }
 
 void TMAudioFile::convertBlock(const unsigned char* data, int32_t bytes, float* left, float* right) const {

@@ -3,6 +3,8 @@
 // one file at a time; it never throws.
 #pragma once
 
+#include <sys/types.h>
+
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -78,11 +80,22 @@ class TMAudioFile {
     int32_t bits() const { return bits_; }
 
   private:
+    // Where the sample data chunk starts (-1 while not found) and its claimed size.
+    struct ChunkFound {
+        off_t dataStart = -1;
+        uint32_t dataBytes = 0;
+        bool formatSeen = false;
+    };
+    static constexpr uint32_t kWavePcm = 1;
+    static constexpr uint32_t kWaveExtensible = 0xFFFE;
+
     Result parseWav();
     Result parseAiff();
+    Result walkChunks(bool bigEndian, const char* formatId, const char* dataId, ChunkFound& found);
+    Result parseFmt(uint32_t size);
+    Result parseComm(uint32_t size);
     Result limitFramesToFile(uint64_t claimedFrames);
     bool readBytes(void* out, std::size_t n);
-    bool scanFor(const char (&tag)[5]);
     bool skip(uint64_t bytes);
     void convertBlock(const unsigned char* data, int32_t bytes, float* left, float* right) const;
     void resetFields();
@@ -98,6 +111,7 @@ class TMAudioFile {
     int32_t format_ = kNoFormat;
     int32_t mode_ = kClosed;
     int32_t bits_ = 16;
+    uint32_t aiffFrames_ = 0;  // the common chunk's frame count, until the sound data is found
     std::FILE* file_ = nullptr;
 };
 

@@ -48,22 +48,9 @@ TEST_P(EntryPoints, LoadsAndAnswersLikeAScanner) {
     ASSERT_NE(plugin, nullptr);
     EXPECT_EQ(plugin->entryName(), GetParam().second);
 
-    EXPECT_EQ(plugin->effectName(), "Fake Gain");
-    EXPECT_EQ(plugin->vendorString(), "Test Bench Audio");
-    EXPECT_EQ(plugin->productString(), "Fake Gain");
-    EXPECT_EQ(plugin->vendorVersion(), 42);
-    EXPECT_EQ(plugin->category(), vst::kPlugCategEffect);
-    EXPECT_EQ(plugin->vstVersion(), 2400);
+    // The answers themselves are checked through the render tool's --info.
     EXPECT_EQ(fourCharCode(plugin->uniqueId()), "fkgn");
-    EXPECT_EQ(plugin->canDo("receiveVstMidiEvent"), 1);
-    EXPECT_EQ(plugin->canDo("bypass"), -1);
     EXPECT_EQ(plugin->canDo("somethingElse"), 0);
-    EXPECT_EQ(plugin->numInputs(), 2);
-    EXPECT_EQ(plugin->numParams(), 3);
-    EXPECT_EQ(plugin->parameterName(0), "Gain");
-    EXPECT_EQ(plugin->parameterName(2), "Level");
-    EXPECT_EQ(plugin->parameterDisplay(0), "1.000");
-    EXPECT_EQ(plugin->parameterLabel(0), "x");
 
     // What the plug-in learnt about us inside its entry point, before it had a record.
     const fake::FakeLog& log = logOf(*plugin);
@@ -272,19 +259,6 @@ TEST(HostCallbacks, AnswersQueriesWithinTheInterfaceLimits) {
         host.answer(nullptr, vst::audioMasterGetTime, 0, vst::kVstNanosValid, nullptr, 0.0f));
     EXPECT_EQ(info->flags, vst::kVstTransportPlaying | vst::kVstNanosValid);
     EXPECT_GT(info->nanoSeconds, 0.0);
-}
-
-TEST(HostCallbacks, ChunksRoundTrip) {
-    auto plugin = loadFake(FAKE_VSTMAIN_PATH);
-    ASSERT_NE(plugin, nullptr);
-    plugin->setParameter(0, 0.1f);
-    const std::vector<uint8_t> chunk = plugin->getChunk();
-    ASSERT_EQ(chunk.size(), 3 * sizeof(float));
-    plugin->setParameter(0, 0.9f);
-    EXPECT_EQ(plugin->setChunk(chunk), 1);
-    EXPECT_EQ(plugin->parameter(0), 0.1f);
-    EXPECT_EQ(plugin->setChunk(std::span(chunk).first(5)), 0);
-    EXPECT_EQ(plugin->parameter(0), 0.1f);
 }
 
 TEST(HostLoading, ExplainsWhyALibraryCannotBeUsed) {

@@ -122,13 +122,11 @@ TEST(MidiFile, RefusesBrokenFilesWithAReason) {
 
     const std::vector<std::pair<Bytes, std::string>> cases = {
         {{}, "not a Standard MIDI File"},
-        {Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 4, 'R', 'M', 'I', 'D', 0, 0}, "not a Standard MIDI File"},
         {header(5, 0, 1, 96), "invalid header length 5"},
         {header(6, 3, 1, 96), "unknown file format 3"},
         {header(6, 1, 0, 96), "declares no tracks"},
         {header(6, 0, 1, 0), "0 ticks per quarter note"},
         {header(6, 0, 1, 0xE928), "invalid SMPTE division (23 frames per second"},
-        {header(6, 0, 1, 96), "declares 1 track(s) but the file ends after 0"},
         {smfFile(1, 96, {ok}, 2), "declares 2 track(s) but the file ends after 1"},
         {cutShort, "chunk at byte 0xe declares 8 bytes but the file ends after 7"},
         {oneTrack({0x00, 0x90, 0x3C}), "track 1, byte 0x16: the track ends inside an event"},
@@ -151,7 +149,7 @@ TEST(MidiFile, RefusesBrokenFilesWithAReason) {
     MidiFileContents c;
     std::string error;
     EXPECT_FALSE(readMidiFile("/nonexistent/file.mid", 44100.0, std::nullopt, c, error));
-    EXPECT_EQ(error, "cannot open MIDI file /nonexistent/file.mid");
+    EXPECT_EQ(error, "cannot read MIDI file: cannot open /nonexistent/file.mid: No such file or directory");
 }
 
 // Damaged copies of a valid file are either refused with a reason or read into something

@@ -1,6 +1,8 @@
 // The state chunk through getChunk / setChunk and preset files: its exact layout, round
 // trips, every refusal, and that nothing damaged ever changes the state.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <cstring>
 #include <filesystem>
@@ -316,19 +318,46 @@ TEST_F(Presets, NewerShortAndMissingFilesAreRefused) {
     host.messages.clear();
     EXPECT_FALSE(c->loadPresetFile(folder + "/missing.kfn"));
     EXPECT_TRUE(host.messages.messages().empty());
+    // A header the state reader refuses: no success, and the name stays with the sound.
+    w[6] = 12345;
+    writeWords(folder + "/foreign.kfn", w);
+    EXPECT_FALSE(c->loadPresetFile(folder + "/foreign.kfn"));
     EXPECT_EQ(c->getParameter(tag::focus), 0.1f);
     EXPECT_EQ(c->currentProgramName(), "default");
+    EXPECT_EQ(host.updateDisplayCalls, 0);
+    // A chunk of nothing but its header is cut short, not of another version.
+    host.messages.clear();
+    Words header(w.begin(), w.begin() + 5);
+    header[0] = 5;
+    EXPECT_EQ(c->setChunk(header.data(), 20, false), 0);
+    ASSERT_EQ(host.messages.messages().size(), 1u);
+    EXPECT_NE(host.messages.messages()[0].find("damaged or cut short"), std::string::npos);
 }
 
-TEST_F(Presets, SavingNeverDestroysAnExistingFileOnFailure) {
-    const std::string path = folder + "/keep.kfn";
-    writeWords(path, Words{1, 2, 3});
-    // A folder where the temporary file would go makes the write fail, whatever our rights.
-    std::filesystem::create_directories(path + ".saving/blocker");
-    EXPECT_FALSE(c->savePresetFile(path));
-    EXPECT_EQ(std::filesystem::file_size(path), 12u);
-    ASSERT_EQ(host.messages.messages().size(), 1u);
-    EXPECT_NE(host.messages.messages()[0].find("could not save the preset"), std::string::npos);
+// A save follows a link to the file it names and replaces nothing but a regular file.
+TEST_F(Presets, SavingReplacesOnlyRegularFiles) {
+    namespace fs = std::filesystem;
+    const std::string preset = folder + "/real.kfn", fifo = folder + "/pipe.kfn", node = folder + "/null";
+    writeWords(preset, Words{1, 2, 3});
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // A device node of our own (the null device's numbers) needs root; a FIFO stands in.
+    const bool device = ::mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+    if (!device) {
+        ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+    }
+    fs::create_symlink(preset, folder + "/link.kfn");
+    fs::create_symlink(node, folder + "/device-link.kfn");
+    for (const std::string& refused : {fifo, folder + "/device-link.kfn", folder})
+        EXPECT_FALSE(c->savePresetFile(refused)) << refused;
+    EXPECT_EQ(host.messages.messages().size(), 3u);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(device ? fs::is_character_file(node) : fs::is_fifo(node));
+    EXPECT_TRUE(fs::is_symlink(folder + "/device-link.kfn"));
+
+    ASSERT_TRUE(c->savePresetFile(folder + "/link.kfn"));
+    EXPECT_TRUE(fs::is_symlink(folder + "/link.kfn"));
+    EXPECT_EQ(fs::file_size(preset), chunkOf(*c).size() * 4);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 5);  // no temporaries
 }
 
 TEST_F(Presets, ListingSortsFilesThenFolders) {

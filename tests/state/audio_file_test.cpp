@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "test_files.h"
@@ -33,43 +35,96 @@ Decoded readAll(TMAudioFile& file) {
     return d;
 }
 
-TEST(AudioFileHeaders, AcceptedWavLayouts) {
+TEST(AudioFileHeaders, AcceptedLayouts) {
     struct Case {
-        uint32_t channels, bits;
+        bool aiff;
+        uint32_t channels, bits, rate;
         int32_t layout, blockBytes;
     };
-    for (const Case c :
-         {Case{1, 16, 0, 1024}, Case{1, 24, 2, 972}, Case{2, 16, 4, 1024}, Case{2, 24, 6, 972}}) {
-        test::WavSpec spec;
-        spec.channels = c.channels;
-        spec.bits = c.bits;
-        spec.rate = 22050;
+    for (const Case c : {Case{false, 1, 16, 22050, 0, 1024}, Case{false, 1, 24, 96000, 2, 972},
+                         Case{false, 2, 16, 8000, 4, 1024}, Case{false, 2, 24, 44100, 6, 972},
+                         Case{true, 1, 16, 22050, 1, 1024}, Case{true, 2, 24, 44100, 7, 972},
+                         Case{true, 2, 24, 48000, 7, 972}, Case{true, 1, 24, 88200, 3, 972},
+                         Case{true, 2, 16, 96000, 5, 1024}}) {
+        SCOPED_TRACE(testing::Message()
+                     << (c.aiff ? "AIFF " : "WAV ") << c.channels << "ch " << c.bits << "bit");
+        const std::vector<int32_t> samples(c.channels * 5, 1);
+        test::WavSpec wav;
+        wav.channels = c.channels;
+        wav.bits = c.bits;
+        wav.rate = c.rate;
+        test::AiffSpec aiff;
+        aiff.channels = c.channels;
+        aiff.bits = c.bits;
+        aiff.rate = c.rate;
         std::vector<uint8_t> storage;
         TMAudioFile file;
-        ASSERT_EQ(openBytes(file, makeWav(spec, std::vector<int32_t>(c.channels * 5, 1)), storage),
-                  TMAudioFile::kOk)
-            << c.channels << "ch " << c.bits << "bit";
+        ASSERT_EQ(openBytes(file, c.aiff ? makeAiff(aiff, samples) : makeWav(wav, samples), storage),
+                  TMAudioFile::kOk);
         EXPECT_EQ(file.layout(), c.layout);
         EXPECT_EQ(file.blockBytes(), c.blockBytes);
         EXPECT_EQ(file.frames(), 5);
-        EXPECT_EQ(file.sampleRate(), 22050);
-        EXPECT_EQ(file.format(), TMAudioFile::kWav);
+        EXPECT_EQ(file.sampleRate(), static_cast<int32_t>(c.rate));
+        EXPECT_EQ(file.format(), c.aiff ? TMAudioFile::kAiff : TMAudioFile::kWav);
         EXPECT_EQ(file.mode(), TMAudioFile::kReading);
     }
 }
 
-TEST(AudioFileHeaders, WavExtrasBeforeTheDataArePassedOver) {
-    test::WavSpec spec;
-    spec.fmtSize = 18;
-    spec.listChunkBeforeData = true;
-    std::vector<uint8_t> storage;
-    TMAudioFile file;
-    ASSERT_EQ(openBytes(file, makeWav(spec, {100, -100, 7}), storage), TMAudioFile::kOk);
-    EXPECT_EQ(file.frames(), 3);
-    EXPECT_EQ(readAll(file).left[2], 7.0f / 32768.0f);
+// Runs a shell command (sox) and returns its standard output.
+test::Bytes run(const std::string& command) {
+    test::Bytes out;
+    std::FILE* p = ::popen(command.c_str(), "r");
+    if (!p) return out;
+    for (int c; (c = std::fgetc(p)) != EOF;) out.push_back(static_cast<uint8_t>(c));
+    EXPECT_EQ(::pclose(p), 0) << command;
+    return out;
 }
 
-TEST(AudioFileHeaders, RefusedWavHeaders) {
+// Files that older readers got wrong, each read as sox, an independent decoder, reads it:
+// a LIST chunk whose text holds "data", a chunk ending in 'd' right before the data chunk,
+// an AIFF with a comment chunk before COMM (sox's default), a 24-bit stereo
+// WAVE_FORMAT_EXTENSIBLE file of plain PCM (sox's default at 24 bits).
+TEST(AudioFileHeaders, ChunksAreWalkedByTheirSizes) {
+    test::TempDir dir;
+    const auto wavWith = [](const test::Bytes& before) {
+        test::WavSpec spec;
+        spec.fmtSize = 18;  // extra fmt bytes are passed over as well
+        spec.beforeData = before;
+        std::vector<int32_t> ramp;
+        for (int32_t i = 0; i < 40; ++i) ramp.push_back(i * 1500 - 30000);
+        return makeWav(spec, ramp);
+    };
+    test::writeBytes(
+        dir.file("list-data.wav"),
+        wavWith(test::riffChunk("LIST", std::string("INFOICMT\x16\0\0\0see the data below!!\0\0", 34))));
+    test::Bytes oddThenD = test::riffChunk("odd ", "abc");  // padded to an even length
+    const test::Bytes note = test::riffChunk("note", "od");
+    oddThenD.insert(oddThenD.end(), note.begin(), note.end());
+    test::writeBytes(dir.file("d-before-data.wav"), wavWith(oddThenD));
+    run("sox -n -r 44100 -b 16 -c 1 '" + dir.file("comt.aiff") + "' synth 40s sine 300");
+    run("sox -n -r 48000 -b 24 -c 2 '" + dir.file("extensible24.wav") + "' synth 40s sine 440 sine 660");
+
+    for (const char* name : {"list-data.wav", "d-before-data.wav", "comt.aiff", "extensible24.wav"}) {
+        SCOPED_TRACE(name);
+        const std::string path = dir.file(name);
+        TMAudioFile file;
+        EXPECT_EQ(file.openRead(path.c_str()), TMAudioFile::kOk);
+        const Decoded d = readAll(file);
+        const auto channels = static_cast<std::size_t>(std::max(file.channels(), 1));
+        const test::Bytes raw = run("sox -D '" + path + "' -t f32 -");
+        Decoded expected;
+        for (std::size_t i = 0; i + channels * 4 <= raw.size(); i += channels * 4) {
+            float v[2];
+            std::memcpy(v, raw.data() + i, channels * 4);
+            expected.left.push_back(v[0]);
+            expected.right.push_back(v[channels - 1]);
+        }
+        EXPECT_EQ(d.left, expected.left);
+        EXPECT_EQ(d.right, expected.right);
+    }
+}
+
+TEST(AudioFileHeaders, RefusedHeaders) {
     const auto spec = [](uint32_t channels, uint32_t bits, uint32_t align, uint32_t tag = 1,
                          uint32_t rate = 44100) {
         test::WavSpec s;
@@ -88,6 +143,15 @@ TEST(AudioFileHeaders, RefusedWavHeaders) {
         EXPECT_NE(openBytes(file, makeWav(s, std::vector<int32_t>(6, 0)), storage), TMAudioFile::kOk);
         EXPECT_EQ(file.mode(), TMAudioFile::kClosed);
     }
+    test::AiffSpec odd;
+    for (const auto& [rate, bits] : {std::pair{32000u, 16u}, std::pair{44100u, 8u}}) {
+        odd.rate = rate;
+        odd.bits = bits;
+        std::vector<uint8_t> storage;
+        TMAudioFile file;
+        EXPECT_EQ(openBytes(file, makeAiff(odd, {1, 2}), storage), TMAudioFile::kUnsupported)
+            << rate << " " << bits;
+    }
     test::Bytes notWave = makeWav({}, {1, 2});
     notWave[8] = 'X';
     std::vector<uint8_t> storage;
@@ -95,31 +159,6 @@ TEST(AudioFileHeaders, RefusedWavHeaders) {
     EXPECT_EQ(openBytes(file, notWave, storage), TMAudioFile::kUnsupported);
     EXPECT_EQ(openBytes(file, {'O', 'g', 'g', 'S', 0, 0}, storage), TMAudioFile::kUnsupported);
 }
-TEST(AudioFileHeaders, AiffRatesAndLayouts) {
-    for (const uint32_t rate : {22050u, 44100u, 48000u, 88200u, 96000u}) {
-        test::AiffSpec spec;
-        spec.rate = rate;
-        spec.channels = 2;
-        spec.bits = 24;
-        std::vector<uint8_t> storage;
-        TMAudioFile file;
-        ASSERT_EQ(openBytes(file, makeAiff(spec, std::vector<int32_t>(8, 0)), storage), TMAudioFile::kOk)
-            << rate;
-        EXPECT_EQ(file.sampleRate(), static_cast<int32_t>(rate));
-        EXPECT_EQ(file.layout(), 7);
-        EXPECT_EQ(file.frames(), 4);
-        EXPECT_EQ(file.format(), TMAudioFile::kAiff);
-    }
-    test::AiffSpec odd;
-    odd.rate = 32000;
-    std::vector<uint8_t> storage;
-    TMAudioFile file;
-    EXPECT_EQ(openBytes(file, makeAiff(odd, {1, 2}), storage), TMAudioFile::kUnsupported);
-    odd.rate = 44100;
-    odd.bits = 8;
-    EXPECT_EQ(openBytes(file, makeAiff(odd, {1, 2}), storage), TMAudioFile::kUnsupported);
-}
-
 TEST(AudioFileHeaders, ClaimsBeyondTheFileAreCutToWhatItHolds) {
     // Ten real frames behind a data size of ~4 GB (a recorder that never patched it) and
     // behind an AIFF frame count of 4 billion.
@@ -228,7 +267,6 @@ TEST(AudioFileDecoding, BlocksJoinSeamlesslyAndReportProgress) {
     EXPECT_FLOAT_EQ(fractions[3], 2916.0f / 3000.0f);
 
     // Without a context the callback is not called.
-    fractions.clear();
     file.setProgressCallback([](void*, float) { ADD_FAILURE(); }, nullptr);
     ASSERT_EQ(openBytes(file, makeWav(spec, samples), storage), TMAudioFile::kOk);
     readAll(file);

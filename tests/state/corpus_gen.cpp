@@ -51,6 +51,12 @@ int main(int argc, char** argv) {
     wav = {};
     wav.dataSizeClaim = 0xFFFFFFF0;
     save(audio, "mono16-oversized-claim.wav", kf::test::makeWav(wav, ramp16));
+    // Chunk names inside other chunks: the word "data" in a LIST text, a 'd' just before "data".
+    wav = {};
+    wav.beforeData = kf::test::riffChunk("LIST", std::string("INFOICMT\x0a\0\0\0data here\0", 22));
+    save(audio, "mono16-list-with-data.wav", kf::test::makeWav(wav, ramp16));
+    wav.beforeData = kf::test::riffChunk("note", "od");
+    save(audio, "mono16-d-before-data.wav", kf::test::makeWav(wav, ramp16));
 
     kf::test::AiffSpec aiff;
     save(audio, "mono16.aif", kf::test::makeAiff(aiff, ramp16));

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -56,18 +57,33 @@ TEST(SettingsValues, FileFormRoundTripsAnyText) {
     EXPECT_EQ(*back, v);
 }
 
-TEST(SettingsValues, ForeignOrDamagedTextIsNotTrusted) {
-    EXPECT_FALSE(SettingsValues::parse(""));
-    EXPECT_FALSE(SettingsValues::parse("[settings]\nx=1\n"));
-    EXPECT_FALSE(SettingsValues::parse(std::string("# Kestrafone settings 1\n\0", 25)));
-    // Unreadable lines are skipped, the rest is kept.
-    const auto v = SettingsValues::parse(
-        "# Kestrafone settings 1\nnumber\ta\t12x\nnumber\tb\t99999999999\nbogus\tc\t1\ntext\td\\q\tv\n"
-        "number\tok\t-5\ntext\tt\tv\\\\w\n");
-    ASSERT_TRUE(v);
-    EXPECT_EQ(v->size(), 2u);
-    EXPECT_EQ(v->number("ok"), -5);
-    EXPECT_EQ(v->text("t"), "v\\w");
+TEST(SettingsValues, ForeignTextIsRefusedAndToleranceIsReported) {
+    const std::string h = "# Kestrafone settings 1";
+    struct Case {
+        std::string text;
+        std::size_t values;  // SIZE_MAX: refused as a whole
+        bool tolerated;
+    };
+    const Case cases[] = {
+        {"", SIZE_MAX, false},
+        {"[settings]\nx=1\n", SIZE_MAX, false},
+        {h + "\nnumber\tok\t-5\ntext\tt\tv\\\\w\n", 2, false},
+        {h + "\r\ntext\tcontentpath\t/srv/c/\r\n", 1, true},
+        // A bad number, one out of range, an unknown type, a bad escape, a blank line.
+        {h + "\nnumber\ta\t12x\nnumber\tb\t99999999999\nbogus\tc\t1\ntext\td\\q\tv\n\nnumber\tok\t-5\n", 1,
+         true},
+    };
+    for (const Case& c : cases) {
+        std::string tolerated;
+        const auto v = SettingsValues::parse(c.text, &tolerated);
+        SCOPED_TRACE(c.text);
+        ASSERT_EQ(v.has_value(), c.values != SIZE_MAX);
+        if (!v) continue;
+        EXPECT_EQ(v->size(), c.values);
+        EXPECT_EQ(!tolerated.empty(), c.tolerated) << tolerated;
+    }
+    EXPECT_EQ(SettingsValues::parse(h + "\r\ntext\tcontentpath\t/srv/c/\r\n")->text("contentpath"),
+              "/srv/c/");
 }
 
 TEST(SettingsStore, ValuesPersistAcrossObjects) {
@@ -89,15 +105,50 @@ TEST(SettingsStore, ValuesPersistAcrossObjects) {
     EXPECT_EQ(t, "/p/");
 }
 
-TEST(SettingsStore, ACorruptFileCountsAsEmptyAndIsReplacedOnWrite) {
-    test::TempDir dir;
-    SettingsStore store(dir.path().string());
-    test::writeBytes(store.filePath(), {0xFF, 0x00, 'g', 'a', 'r', 'b'});
-    int32_t n = 0;
-    EXPECT_FALSE(store.readNumber("firstuse", n));
-    EXPECT_TRUE(store.writeNumber("firstuse", 1));
-    EXPECT_EQ(store.readAll().size(), 1u);
-    EXPECT_TRUE(store.readNumber("firstuse", n));
+// A file we did not write exactly as it is may hold values the user needs: start-up and
+// later writes read what they can and leave it byte for byte as it was.
+TEST(SettingsStore, AFileNeedingToleranceIsNeverReplaced) {
+    struct Case {
+        const char* what;
+        std::string header, lineEnd, extra;  // the file: header, then a content path line, then extra
+        bool contentRead;                    // the content path is still used by the first-run set-up
+    };
+    const std::string h = "# Kestrafone settings 1";
+    std::vector<Case> cases = {
+        {"CRLF", h, "\r\n", "", true},
+        {"byte-order mark", "\xEF\xBB\xBF" + h, "\n", "", true},
+        {"one NUL byte", h, "\n", std::string("number\tx\t1\0\n", 12), true},
+        {"unknown version", "# Kestrafone settings 9", "\n", "", false},
+        {"over 4 MiB", h, "\n", std::string(4 << 20, '#'), false},
+    };
+    if (::geteuid() != 0) cases.push_back({"unreadable", h, "\n", "", false});  // root reads anyway
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::TempDir dir;
+        const std::string content = dir.file("c") + "/", bundle = dir.file("bundle") + "/";
+        const std::string bytes =
+            c.header + c.lineEnd + "text\tcontentpath\t" + content + c.lineEnd + c.extra;
+        SettingsStore store(dir.file("cfg"));
+        std::filesystem::create_directories(store.folder());
+        test::writeBytes(store.filePath(), test::Bytes(bytes.begin(), bytes.end()));
+        if (std::string(c.what) == "unreadable") ::chmod(store.filePath().c_str(), 0);
+
+        testing::internal::CaptureStderr();
+        const StartupSettings s = runSettingsStartup(store, bundle);
+        const bool written = store.writeText("presetpath0", "/chosen/");
+        const std::string notice = testing::internal::GetCapturedStderr();
+        ::chmod(store.filePath().c_str(), 0600);
+        EXPECT_FALSE(written);
+        EXPECT_TRUE(store.readOnly());
+        EXPECT_EQ(store.fileWrites(), 0);
+        EXPECT_EQ(test::readBytes(store.filePath()), test::Bytes(bytes.begin(), bytes.end()));
+        // In memory the instance works as on a first run, from what could be read.
+        EXPECT_TRUE(s.firstRun);
+        EXPECT_EQ(s.presetPath, (c.contentRead ? content : bundle) + "Presets/");
+        // One line, naming the file.
+        EXPECT_NE(notice.find(store.filePath()), std::string::npos) << notice;
+        EXPECT_EQ(std::count(notice.begin(), notice.end(), '\n'), 1) << notice;
+    }
 }
 
 TEST(SettingsStore, WithoutAFolderReadsFailAndWritesDoNothing) {

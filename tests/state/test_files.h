@@ -48,7 +48,18 @@ struct WavSpec {
     uint32_t formatTag = 1;
     int64_t dataSizeClaim = -1;  // -1: the real size
     bool listChunkBeforeData = false;
+    Bytes beforeData;  // whole chunks put as they are between the fmt and data chunks
 };
+
+// A RIFF chunk of the given body, padded to an even length.
+inline Bytes riffChunk(const char* id, const std::string& body) {
+    ByteWriter w;
+    w.tag(id);
+    w.le32(static_cast<uint32_t>(body.size()));
+    w.bytes.insert(w.bytes.end(), body.begin(), body.end());
+    if (body.size() % 2) w.bytes.push_back(0);
+    return w.bytes;
+}
 
 // samples interleaved, as signed integers of the given bit depth.
 inline Bytes makeWav(const WavSpec& s, const std::vector<int32_t>& samples) {
@@ -72,6 +83,7 @@ inline Bytes makeWav(const WavSpec& s, const std::vector<int32_t>& samples) {
         w.le32(4);
         w.tag("INFO");
     }
+    w.bytes.insert(w.bytes.end(), s.beforeData.begin(), s.beforeData.end());
     w.tag("data");
     w.le32(s.dataSizeClaim >= 0 ? static_cast<uint32_t>(s.dataSizeClaim) : dataBytes);
     for (int32_t v : samples) {
@@ -89,22 +101,15 @@ struct AiffRateBytes {
     uint8_t exponentLow, mantissa0, mantissa1;
 };
 inline AiffRateBytes aiffRate(uint32_t hz) {
-    switch (hz) {
-        case 22050:
-            return {13, 172, 68};
-        case 44100:
-            return {14, 172, 68};
-        case 48000:
-            return {14, 187, 128};
-        case 88200:
-            return {15, 172, 68};
-        case 96000:
-            return {15, 187, 128};
-        case 32000:
-            return {13, 250, 0};
-        default:
-            return {0, 0, 0};
-    }
+    struct Known {
+        uint32_t hz;
+        AiffRateBytes bytes;
+    };
+    for (const Known k :
+         {Known{22050, {13, 172, 68}}, Known{44100, {14, 172, 68}}, Known{48000, {14, 187, 128}},
+          Known{88200, {15, 172, 68}}, Known{96000, {15, 187, 128}}, Known{32000, {13, 250, 0}}})
+        if (k.hz == hz) return k.bytes;
+    return {0, 0, 0};
 }
 
 struct AiffSpec {
