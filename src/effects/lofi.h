@@ -17,8 +17,8 @@ class TMLofi : public TMEffect {
     TMLofi(int32_t ownerTag, TMSystemInfo* info);
     ~TMLofi() override;
 
-    int32_t process(float* left, float* right, int32_t count) override;
-    int32_t processWet(float* left, float* right, int32_t count) override;
+    int32_t process(float* left, float* right, int32_t count) noexcept override;
+    int32_t processWet(float* left, float* right, int32_t count) noexcept override;
     // 0 "Bit" (step 0.35 v), 1 "SampleRate" (hold trunc(80 v)), 2 "Noise" (v^2),
     // 3 "Distortion" (blend v); all 0..1.
     void setParameter(int32_t index, float value) override;

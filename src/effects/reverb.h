@@ -27,13 +27,12 @@ class TMReverb : public TMEffect {
     TMReverb(int32_t ownerTag, TMSystemInfo* info, platform::MessageService* messages = nullptr);
     ~TMReverb() override;
 
-    void processSample(float& left, float& right) override;
-    int32_t process(float* left, float* right, int32_t count) override;
-    int32_t processWet(float* left, float* right, int32_t count) override;
+    int32_t process(float* left, float* right, int32_t count) noexcept override;
+    int32_t processWet(float* left, float* right, int32_t count) noexcept override;
     // 0 "Size", 1 "Strength", 2 "Damp", 3 "Width", 4 "Cutoff" (output high-pass, 0 = off).
     void setParameter(int32_t index, float value) override;
     void reset() override;
-    void controlTick() override;
+    void controlTick() noexcept override;
     bool usesControlTick() const override { return true; }
     // Linear law: wet gain m, dry gain 1 - m; m = 0 makes the reverb clear itself and idle.
     void setDryWet(float mix) override;
@@ -60,8 +59,10 @@ class TMReverb : public TMEffect {
         int32_t allPassIndex[kAllPasses];
     };
 
-    template <bool kFlushDenormals>
     float runChannel(Channel& ch, float* stores, float x);
+    // process() without (kWetOnly) or with the dry/wet mix, count >= 1.
+    template <bool kWetOnly>
+    void run(float* left, float* right, int32_t count);
     void clearLines(int32_t count);
     void applyOutputFilters(float& left, float& right);
 

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "common/effect.h"
+#include "common/fp_safety.h"
 #include "test_util.h"
 
 namespace kf {
@@ -27,7 +27,7 @@ class FakeEffect : public TMEffect {
   public:
     FakeEffect(int32_t tag, TMSystemInfo* info, std::vector<std::string>* log)
         : TMEffect(tag, info, 1), log_(log) {}
-    int32_t process(float* l, float* r, int32_t n) override {
+    int32_t process(float* l, float* r, int32_t n) noexcept override {
         ++processCalls;
         maxBlock = std::max(maxBlock, n);
         frames += n;
@@ -38,7 +38,7 @@ class FakeEffect : public TMEffect {
         }
         return n;
     }
-    void controlTick() override {
+    void controlTick() noexcept override {
         ++ticks;
         gain_ = 1.0f + 0.01f * static_cast<float>(ticks % 7);
     }
@@ -162,11 +162,11 @@ struct ReferenceChain {
     InputStage s1{info, InputStage::Kind::One}, s2{info, InputStage::Kind::Two};
     MasterSection master{info};
     std::unique_ptr<VocoderBank> voc = std::make_unique<VocoderBank>(info);
-    float offset = std::bit_cast<float>(0x322BCC77u);
+    float offset = kEngineAntiDenormal;
     float dcIn[2] = {}, dcOut[2] = {};
 
     void run(const Signal& a, const Signal& b, float mix, Signal& l, Signal& r) {
-        test::EngineFpMode mode;
+        const FpModeGuard mode;
         l.resize(a.size());
         r.resize(a.size());
         for (size_t i = 0; i < a.size(); i += 32) {
