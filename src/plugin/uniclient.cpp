@@ -151,7 +151,7 @@ void TMUniClient::setSampleRate(float sampleRate) {
     engine_.setSampleRate(sampleRate);
 }
 
-void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t frames) {
+void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t frames) noexcept {
     // The noise runs on by one step per processed call, so repeated blocks never align.
     if (engine_.loadingFlag().load(std::memory_order_acquire) == 0) carrier_.advanceNoiseIndex();
     engine_.process(inputs, outputs, frames);
