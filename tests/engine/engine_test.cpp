@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -336,6 +337,33 @@ TEST(Engine, LoadHandshakeExcludesProcessing) {
     EXPECT_GT(host.bodies.load(), 0);
 }
 
+// The guard's rounding and flushes hold inside its scope, a nested guard changes only the
+// rounding, and the caller's mode comes back.
+TEST(FpModeGuard, RoundingAndFlushesHoldInsideAndNest) {
+    // 1/3 rounds up in magnitude to nearest; tiny squared is a denormal.
+    volatile float one = 1.0f, three = 3.0f, tiny = 1e-20f;
+    const float nearest = one / three;
+    // Bits, not a comparison: with denormals-are-zero a denormal compares equal to 0.
+    auto flushed = [&] { return std::bit_cast<uint32_t>(tiny * tiny) == 0u; };
+    const unsigned original = _mm_getcsr();
+    _mm_setcsr(original | static_cast<unsigned>(FpRounding::kUp));  // a caller in another mode
+    {
+        const FpModeGuard truncating;
+        EXPECT_LT(one / three, nearest);
+        EXPECT_TRUE(flushed());
+        {
+            const FpModeGuard inner(FpRounding::kNearest);
+            EXPECT_EQ(one / three, nearest);
+            EXPECT_TRUE(flushed());
+        }
+        EXPECT_LT(one / three, nearest);
+    }
+    EXPECT_EQ(one / three, nearest);  // rounding up: only the negative differs from nearest
+    EXPECT_GT(-one / three, -nearest);
+    EXPECT_FALSE(flushed());
+    _mm_setcsr(original);
+}
+
 TEST(Engine, NonFiniteInputCountsAsSilence) {
     Signal a, b;
     makeInput(12000, a, b);
@@ -351,7 +379,7 @@ TEST(Engine, NonFiniteInputCountsAsSilence) {
     configure(e1, 0.6f, 2, 0);
     configure(e2, 0.6f, 2, 0);
     Signal l1, r1, l2, r2;
-    render(e1, a, b, l1, r1, {128});
+    render(e1, a, b, l1, r1, {128, 7, 37});  // odd blocks: the scalar tails too
     render(e2, ca, cb, l2, r2, {128});
     EXPECT_TRUE(std::all_of(l1.begin(), l1.end(), [](float v) { return std::isfinite(v); }));
     EXPECT_TRUE(sameBits(l1, l2));
