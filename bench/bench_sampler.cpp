@@ -3,10 +3,10 @@
 // number of semitones (so every frame interpolates), stereo and mono, and with a short loop
 // that wraps every few blocks.
 #include <benchmark/benchmark.h>
-#include <xmmintrin.h>
 
 #include <vector>
 
+#include "common/fp_safety.h"
 #include "engine/sample_reader.h"
 #include "state/sample_data.h"
 
@@ -14,13 +14,6 @@ namespace {
 
 constexpr double kRate = 44100.0;
 constexpr int32_t kFrames = 96000;  // two seconds at the file's 48 kHz
-
-// The engine's floating-point mode: truncation, flush-to-zero, denormals-are-zero.
-struct EngineFpMode {
-    EngineFpMode() : saved(_mm_getcsr()) { _mm_setcsr(saved | 0x6000u | 0x8000u | 0x0040u); }
-    ~EngineFpMode() { _mm_setcsr(saved); }
-    unsigned saved;
-};
 
 std::vector<int16_t> noise(uint32_t seed) {
     std::vector<int16_t> v(kFrames);
@@ -42,7 +35,7 @@ void report(benchmark::State& state) {
 
 // state.range(0): 1 stereo, 0 mono; state.range(1): end position in frames (0 = whole sample).
 void BM_SamplerLoop(benchmark::State& state) {
-    EngineFpMode mode;
+    const kf::FpModeGuard mode;
     kf::TMSystemInfo info;
     kf::TMSampleData sample;
     const auto left = noise(1), right = noise(2);

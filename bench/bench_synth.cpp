@@ -2,11 +2,10 @@
 // pulse-width warp, some noise and a resonant low-pass: per chunk of one control block (as the
 // engine calls it) and one frame at a time.
 #include <benchmark/benchmark.h>
-#include <xmmintrin.h>
 
 #include <array>
-#include <bit>
 
+#include "common/fp_safety.h"
 #include "engine/carrier_synth.h"
 
 namespace {
@@ -45,13 +44,6 @@ struct Played {
     kf::CarrierSynth synth{controls, info, noise.data()};
 };
 
-// The engine's floating-point mode: truncation, flush-to-zero, denormals-are-zero.
-struct EngineFpMode {
-    EngineFpMode() : saved(_mm_getcsr()) { _mm_setcsr(saved | 0x6000u | 0x8000u | 0x0040u); }
-    ~EngineFpMode() { _mm_setcsr(saved); }
-    unsigned saved;
-};
-
 void report(benchmark::State& state, int64_t samples) {
     state.SetItemsProcessed(samples);
     state.counters["s_per_sample"] = benchmark::Counter(
@@ -61,10 +53,10 @@ void report(benchmark::State& state, int64_t samples) {
 }
 
 void BM_SynthChunk(benchmark::State& state) {
-    EngineFpMode mode;
+    const kf::FpModeGuard mode;
     Played p;
     alignas(64) float out[kf::kControlInterval];
-    const float offset = std::bit_cast<float>(0x322BCC77u);
+    const float offset = kf::kEngineAntiDenormal;
     for (auto _ : state) {
         p.synth.render(out, kf::kControlInterval, offset);
         benchmark::DoNotOptimize(out);
@@ -75,9 +67,9 @@ void BM_SynthChunk(benchmark::State& state) {
 BENCHMARK(BM_SynthChunk);
 
 void BM_SynthPerSample(benchmark::State& state) {
-    EngineFpMode mode;
+    const kf::FpModeGuard mode;
     Played p;
-    float offset = std::bit_cast<float>(0x322BCC77u);
+    float offset = kf::kEngineAntiDenormal;
     for (auto _ : state) {
         benchmark::DoNotOptimize(p.synth.renderSample(offset));
         offset = -offset;

@@ -69,12 +69,10 @@ class TMEffect {
 
     virtual ~TMEffect() { unregisterAllRegions(); }
 
-    // One stereo sample in place, fully wet.
-    virtual void processSample(float& /*left*/, float& /*right*/) {}
     // A block in place with the dry/wet mix; the engine's only processing call (count <= 32).
-    virtual int32_t process(float* /*left*/, float* /*right*/, int32_t /*count*/) { return 0; }
+    virtual int32_t process(float* /*left*/, float* /*right*/, int32_t /*count*/) noexcept { return 0; }
     // A block in place without the dry/wet mix.
-    virtual int32_t processWet(float* /*left*/, float* /*right*/, int32_t /*count*/) { return 0; }
+    virtual int32_t processWet(float* /*left*/, float* /*right*/, int32_t /*count*/) noexcept { return 0; }
     // value is normalised (0..1). An index out of range changes nothing and answers false.
     virtual bool setParameter(int32_t index, float value) { return storeParameter(index, value); }
     // Chooses how a parameter is read (free or tempo-synced); returns the resulting mode.
@@ -87,7 +85,7 @@ class TMEffect {
     // parameter values, parameter modes and the mix survive.
     virtual void reset() {}
     // Once per 32-sample control block, before that block is processed.
-    virtual void controlTick() {}
+    virtual void controlTick() noexcept {}
     // The sample rate or the tempo in TMSystemInfo has changed.
     virtual void updateTiming(bool /*keepContent*/) {}
     // Prepares to run after a reset.

@@ -70,29 +70,13 @@ struct TMSystemInfo {
     float rampFactor = 0.03125f;
     float sampleRate = 44100.0f;
     float slotCount = 32.0f;
-    float songPosition = 0.0f;
-    double songPositionDouble = 0.0;
-    float samplesPerBeatPerControlBlock = 689.0625f;
     float transportPlaying = 0.0f;
     float pitchBend = 0.0f;
-    float rateRatio = 1.0f;
     float inverseRate = 1.0f / 44100.0f;
-    float twoOverRate = 2.0f / 44100.0f;
-    float radiansPerHertz = 6.2831855f / 44100.0f;
-    float halfRadiansPerHertz = 3.1415927f / 44100.0f;
-    float intervalSeconds = 32.0f / 44100.0f;
     float samplesPerMillisecond = 44.1f;
-    float controlBlocksPerMillisecond = (44100.0f / 32.0f) * 0.001f;
-    float kiloSamplesPeriod = 1.0f / (44100.0f * 0.0009765625f);
-    double hertzPerRadian = 44100.0 / 6.283185307;
 
     float lastNote = 0.0f;
-    float lastNoteFrequency = 0.0f;
     float lastVelocityWeight = 0.0f;
-    float heldCount = 0.0f;
-    float noneHeld = 1.0f;
-    int32_t noteOrder[32] = {};
-    int32_t noteOrderCount = 0;
 
     // Entry n is MIDI note n - 36; slopes are next minus this, for linear interpolation.
     float noteFrequency[kNoteTableSize] = {};
@@ -109,23 +93,14 @@ struct TMSystemInfo {
     // Recomputes every rate-derived field for sample rate sr (caller checks the range).
     void setSampleRate(float sr) {
         sampleRate = sr;
-        rateRatio = sr / 44100.0f;
         inverseRate = 1.0f / sr;
-        twoOverRate = 2.0f / sr;
-        radiansPerHertz = 6.2831855f / sr;
-        halfRadiansPerHertz = 3.1415927f / sr;
-        intervalSeconds = controlInterval / sr;
+        samplesPerMillisecond = sr * 0.001f;
         updateTempoDerived();
     }
 
     // Fields that depend on both the rate and the tempo.
     void updateTempoDerived() {
-        samplesPerMillisecond = sampleRate * 0.001f;
-        controlBlocksPerMillisecond = (sampleRate / controlInterval) * 0.001f;
-        kiloSamplesPeriod = 1.0f / (sampleRate * 0.0009765625f);
-        hertzPerRadian = static_cast<double>(sampleRate) / 6.283185307;
         samplesPerBeat = static_cast<float>(static_cast<double>(sampleRate) / (tempo / 60.0));
-        samplesPerBeatPerControlBlock = samplesPerBeat / controlInterval;
     }
 
     static bool acceptsSampleRate(float sr) { return sr >= 11050.0f && sr <= 196000.0f; }

@@ -170,7 +170,7 @@ bool TMDelay::start() {
     return true;
 }
 
-void TMDelay::controlTick() {
+void TMDelay::controlTick() noexcept {
     const int64_t n = barLength_;
     int64_t d = static_cast<int64_t>(static_cast<double>(writeIndex_) - readPosition_);
     while (d < 0) d += n;
@@ -230,8 +230,8 @@ int32_t TMDelay::run(float* left, float* right, int32_t count) {
         const float dr = lineR[i] * (1.0f - f) + lineR[j] * f;
         const float inL = left[s], inR = right[s];
         if constexpr (kWetOnly) {
-            lineL[w] = fx::limitInput(inL) + 1e-18f + fb * dl;
-            lineR[w] = fx::limitInput(inR) + 1e-18f + fb * dr;
+            lineL[w] = sanitize(inL) + kWetDelayAntiDenormal + fb * dl;
+            lineR[w] = sanitize(inR) + kWetDelayAntiDenormal + fb * dr;
             left[s] = keep * dl + width * dr;
             right[s] = keep * dr + width * dl;
         } else {
@@ -244,8 +244,8 @@ int32_t TMDelay::run(float* left, float* right, int32_t count) {
                 er = dr * wet;
             }
             // The feedback path takes the unfiltered echo.
-            lineL[w] = fx::limitInput(inL) + fx::kAntiDenormal + fb * dl;
-            lineR[w] = fx::limitInput(inR) + fx::kAntiDenormal + fb * dr;
+            lineL[w] = sanitize(inL) + kEffectAntiDenormal + fb * dl;
+            lineR[w] = sanitize(inR) + kEffectAntiDenormal + fb * dr;
             left[s] = keep * el + width * er + inL * dry;
             right[s] = keep * er + width * el + inR * dry;
         }
@@ -258,11 +258,11 @@ int32_t TMDelay::run(float* left, float* right, int32_t count) {
     return count;
 }
 
-int32_t TMDelay::process(float* left, float* right, int32_t count) {
+int32_t TMDelay::process(float* left, float* right, int32_t count) noexcept {
     return run<false>(left, right, count);
 }
 
-int32_t TMDelay::processWet(float* left, float* right, int32_t count) {
+int32_t TMDelay::processWet(float* left, float* right, int32_t count) noexcept {
     return run<true>(left, right, count);
 }
 

@@ -39,14 +39,14 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     TMDelay(int32_t ownerTag, TMSystemInfo* info);
     ~TMDelay() override;
 
-    int32_t process(float* left, float* right, int32_t count) override;
-    int32_t processWet(float* left, float* right, int32_t count) override;
+    int32_t process(float* left, float* right, int32_t count) noexcept override;
+    int32_t processWet(float* left, float* right, int32_t count) noexcept override;
     bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     // Index 0: delay-time mode (DelayTimeMode); index -1: glide on (1) or off (0).
     int32_t setParameterMode(int32_t index, int32_t mode) override;
     void reset() override;
-    void controlTick() override;
+    void controlTick() noexcept override;
     void updateTiming(bool keepContent) override;
     bool start() override;
     bool usesControlTick() const override { return true; }

@@ -1,5 +1,5 @@
-// Numerical safety and memory helpers shared by the insert effects: the anti-denormal
-// offset, the input limit that keeps every recursion finite, and aligned buffers.
+// Memory helpers shared by the insert effects; the anti-denormal offsets and the input limit
+// live with the rest of the audio path's numerical safety (common/fp_safety.h).
 #pragma once
 
 #include <cstddef>
@@ -7,33 +7,9 @@
 #include <cstring>
 #include <new>
 
+#include "common/fp_safety.h"
+
 namespace kf::fx {
-
-// Added to inputs and to values written back into recursive state so that decaying
-// feedback paths settle on a tiny offset instead of sinking into denormal numbers.
-constexpr float kAntiDenormal = 1e-10f;
-constexpr double kAntiDenormalD = 1e-10;
-
-// Largest magnitude fed into any recursive path. The engine hands the effects at most a
-// few units (its clip stage limits the level), so this never touches real audio; it
-// bounds the worst-case gain of every feedback loop far below the float range, so no
-// finite input can drive an effect to infinity. NaN inputs become 0 here, so a single
-// bad sample cannot poison a delay line or a reverb for good.
-constexpr float kInputLimit = 1.0e4f;
-
-inline float limitInput(float x) {
-    if (x >= -kInputLimit && x <= kInputLimit) return x;
-    if (x > kInputLimit) return kInputLimit;
-    if (x < -kInputLimit) return -kInputLimit;
-    return 0.0f;  // NaN
-}
-
-// Zero for denormals (and zero), the value otherwise: the exponent bits decide.
-inline float flushDenormal(float x) {
-    uint32_t bits;
-    std::memcpy(&bits, &x, sizeof bits);
-    return (bits & 0x7F800000u) == 0 ? 0.0f : x;
-}
 
 // A zero-filled float array on a 32-byte boundary (enough for SSE and AVX loads).
 // Allocation happens only in the constructor, resize() and the move operations' owners.

@@ -121,10 +121,10 @@ int32_t TMLofi::run(float* left, float* right, int32_t count) {
     int32_t seed = gNoiseSeed.load(std::memory_order_relaxed);
 
     for (int32_t n = 0; n < count; ++n) {
-        const float xl = left[n] + fx::kAntiDenormal;
-        const float xr = right[n] + fx::kAntiDenormal;
-        float l = fx::limitInput(xl);
-        float r = fx::limitInput(xr);
+        const float xl = left[n] + kEffectAntiDenormal;
+        const float xr = right[n] + kEffectAntiDenormal;
+        float l = sanitize(xl);
+        float r = sanitize(xr);
         if (noise != 0.0f) {
             seed = parkMiller(seed);
             const float nz = 2.0f * noiseOf(seed) - 1.0f;
@@ -169,12 +169,12 @@ int32_t TMLofi::run(float* left, float* right, int32_t count) {
     return count;
 }
 
-int32_t TMLofi::process(float* left, float* right, int32_t count) {
+int32_t TMLofi::process(float* left, float* right, int32_t count) noexcept {
     if (wetGain_ == 0.0f) return count;  // fully dry: the buffers already hold the output
     return run<false>(left, right, count);
 }
 
-int32_t TMLofi::processWet(float* left, float* right, int32_t count) {
+int32_t TMLofi::processWet(float* left, float* right, int32_t count) noexcept {
     return run<true>(left, right, count);
 }
 

@@ -26,8 +26,8 @@ class TMLofi : public TMEffect {
     TMLofi(int32_t ownerTag, TMSystemInfo* info);
     ~TMLofi() override;
 
-    int32_t process(float* left, float* right, int32_t count) override;
-    int32_t processWet(float* left, float* right, int32_t count) override;
+    int32_t process(float* left, float* right, int32_t count) noexcept override;
+    int32_t processWet(float* left, float* right, int32_t count) noexcept override;
     bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     void reset() override;

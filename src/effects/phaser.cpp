@@ -147,7 +147,7 @@ void TMPhaser::computeSweep() {
     }
 }
 
-void TMPhaser::controlTick() {
+void TMPhaser::controlTick() noexcept {
     const float target = wetGain_;
     if (mixNow_ == 0.0f && target == 0.0f && mixStep_ == 0.0f) return;
 
@@ -181,24 +181,24 @@ void TMPhaser::runChains(float* left, float* right, int32_t count) {
     float yl = memory_[0], yr = memory_[1];
     for (int32_t n = 0; n < count; ++n) {
         const float inL = left[n], inR = right[n];
-        float xl = fx::limitInput(inL) + fx::kAntiDenormal + fb * yl;
-        float xr = fx::limitInput(inR) + fx::kAntiDenormal + fb * yr;
+        float xl = sanitize(inL) + kEffectAntiDenormal + fb * yl;
+        float xr = sanitize(inR) + kEffectAntiDenormal + fb * yr;
         for (int32_t k = 0; k < stages; ++k) {
             const float al = cl[k], ar = cr[k];
             yl = zl[k] - al * xl;
             yr = zr[k] - ar * xr;
-            zl[k] = xl + fx::kAntiDenormal + al * yl;
-            zr[k] = xr + fx::kAntiDenormal + ar * yr;
+            zl[k] = xl + kEffectAntiDenormal + al * yl;
+            zr[k] = xr + kEffectAntiDenormal + ar * yr;
             xl = yl;
             xr = yr;
         }
         if constexpr (kWetOnly) {
-            left[n] = 0.75f * (inL + fx::kAntiDenormal) + depth * yl;
-            right[n] = 0.75f * (inR + fx::kAntiDenormal) + depth * yr;
+            left[n] = 0.75f * (inL + kEffectAntiDenormal) + depth * yl;
+            right[n] = 0.75f * (inR + kEffectAntiDenormal) + depth * yr;
         } else {
             mix += step;
-            left[n] = mix * (0.75f * (inL + fx::kAntiDenormal) + depth * yl) + (1.0f - mix) * inL;
-            right[n] = mix * (0.75f * (inR + fx::kAntiDenormal) + depth * yr) + (1.0f - mix) * inR;
+            left[n] = mix * (0.75f * (inL + kEffectAntiDenormal) + depth * yl) + (1.0f - mix) * inL;
+            right[n] = mix * (0.75f * (inR + kEffectAntiDenormal) + depth * yr) + (1.0f - mix) * inR;
         }
     }
     memory_[0] = yl;
@@ -206,7 +206,7 @@ void TMPhaser::runChains(float* left, float* right, int32_t count) {
     if constexpr (!kWetOnly) mixNow_ = mix;
 }
 
-int32_t TMPhaser::process(float* left, float* right, int32_t count) {
+int32_t TMPhaser::process(float* left, float* right, int32_t count) noexcept {
     if (mixNow_ == 0.0f) {
         if (mixStep_ == 0.0f) return count;  // silent and idle: the input passes untouched
         // Fading in from zero: start from a clean chain rather than from old history.
@@ -220,7 +220,7 @@ int32_t TMPhaser::process(float* left, float* right, int32_t count) {
     return count;
 }
 
-int32_t TMPhaser::processWet(float* left, float* right, int32_t count) {
+int32_t TMPhaser::processWet(float* left, float* right, int32_t count) noexcept {
     if (count < 1) return 0;
     runChains<true>(left, right, count);
     return count;

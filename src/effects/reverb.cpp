@@ -56,7 +56,7 @@ TMReverb::~TMReverb() {
     unregisterAllRegions();
 }
 
-void TMReverb::controlTick() {
+void TMReverb::controlTick() noexcept {
     damp2_ = 1.0f - damp_;
     wet1_ = wet_ * (0.5f * width_ + 0.5f);
     wet2_ = wet_ * (1.0f - width_) * 0.5f;
@@ -108,7 +108,6 @@ void TMReverb::reset() {
     }
 }
 
-template <bool kFlushDenormals>
 inline float TMReverb::runChannel(Channel& ch, float* stores, float x) {
     const float damp = damp_, damp2 = damp2_, room = roomSize_;
     float sum = 0.0f;
@@ -116,10 +115,8 @@ inline float TMReverb::runChannel(Channel& ch, float* stores, float x) {
         int32_t i = ch.combIndex[c] + 1;
         if (i >= ch.combLength[c]) i = 0;
         ch.combIndex[c] = i;
-        float o = ch.comb[c][i];
-        if constexpr (kFlushDenormals) o = fx::flushDenormal(o);
-        float s = o * damp2 + stores[c] * damp;
-        if constexpr (kFlushDenormals) s = fx::flushDenormal(s);
+        const float o = ch.comb[c][i];
+        const float s = o * damp2 + stores[c] * damp;
         stores[c] = s;
         ch.comb[c][i] = s * room + x;
         sum += o;
@@ -141,30 +138,31 @@ inline void TMReverb::applyOutputFilters(float& left, float& right) {
     right = static_cast<float>(filterR_.highPass(right));
 }
 
-void TMReverb::processSample(float& left, float& right) {
-    const float x = (fx::limitInput(left) + fx::limitInput(right)) * inputGain_ + fx::kAntiDenormal;
-    const float rl = runChannel<true>(channels_[0], stores_, x);
-    const float rr = runChannel<true>(channels_[1], stores_ + kCombs, x);
-    float yl = wet1_ * rl + wet2_ * rr;
-    float yr = wet1_ * rr + wet2_ * rl;
-    if (filterL_.active()) applyOutputFilters(yl, yr);
-    left = yl;
-    right = yr;
-}
-
-int32_t TMReverb::processWet(float* left, float* right, int32_t count) {
-    if (count < 1) return 0;
+template <bool kWetOnly>
+inline void TMReverb::run(float* left, float* right, int32_t count) {
+    const float wetGain = wetGain_, dryGain = dryGain_, wet1 = wet1_, wet2 = wet2_, gain = inputGain_;
     const bool filtered = filterL_.active();
     for (int32_t n = 0; n < count; ++n) {
-        const float x = (fx::limitInput(left[n]) + fx::limitInput(right[n])) * inputGain_ + fx::kAntiDenormal;
-        const float rl = runChannel<false>(channels_[0], stores_, x);
-        const float rr = runChannel<false>(channels_[1], stores_ + kCombs, x);
-        float yl = wet1_ * rl + wet2_ * rr;
-        float yr = wet1_ * rr + wet2_ * rl;
+        const float inL = left[n], inR = right[n];
+        const float x = (sanitize(inL) + sanitize(inR)) * gain + kEffectAntiDenormal;
+        const float rl = runChannel(channels_[0], stores_, x);
+        const float rr = runChannel(channels_[1], stores_ + kCombs, x);
+        float yl = wet1 * rl + wet2 * rr;
+        float yr = wet1 * rr + wet2 * rl;
         if (filtered) applyOutputFilters(yl, yr);
-        left[n] = yl;
-        right[n] = yr;
+        if constexpr (kWetOnly) {
+            left[n] = yl;
+            right[n] = yr;
+        } else {
+            left[n] = yl * wetGain + inL * dryGain;
+            right[n] = yr * wetGain + inR * dryGain;
+        }
     }
+}
+
+int32_t TMReverb::processWet(float* left, float* right, int32_t count) noexcept {
+    if (count < 1) return 0;
+    run<true>(left, right, count);
     return count;
 }
 
@@ -189,7 +187,7 @@ void TMReverb::clearLines(int32_t count) {
     }
 }
 
-int32_t TMReverb::process(float* left, float* right, int32_t count) {
+int32_t TMReverb::process(float* left, float* right, int32_t count) noexcept {
     if (count < 1) return 0;
     if (dryGain_ == 1.0f) {
         // Mix zero: the buffers already hold the output. Overwrite the lines with silence
@@ -211,19 +209,7 @@ int32_t TMReverb::process(float* left, float* right, int32_t count) {
     }
 
     countdown_ = 0;
-    const float wetGain = wetGain_, dryGain = dryGain_, wet1 = wet1_, wet2 = wet2_, gain = inputGain_;
-    const bool filtered = filterL_.active();
-    for (int32_t n = 0; n < count; ++n) {
-        const float inL = left[n], inR = right[n];
-        const float x = (fx::limitInput(inL) + fx::limitInput(inR)) * gain + fx::kAntiDenormal;
-        const float rl = runChannel<false>(channels_[0], stores_, x);
-        const float rr = runChannel<false>(channels_[1], stores_ + kCombs, x);
-        float yl = wet1 * rl + wet2 * rr;
-        float yr = wet1 * rr + wet2 * rl;
-        if (filtered) applyOutputFilters(yl, yr);
-        left[n] = yl * wetGain + inL * dryGain;
-        right[n] = yr * wetGain + inR * dryGain;
-    }
+    run<false>(left, right, count);
     return count;
 }
 

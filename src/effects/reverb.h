@@ -35,13 +35,12 @@ class TMReverb : public TMEffect {
     TMReverb(int32_t ownerTag, TMSystemInfo* info);
     ~TMReverb() override;
 
-    void processSample(float& left, float& right) override;
-    int32_t process(float* left, float* right, int32_t count) override;
-    int32_t processWet(float* left, float* right, int32_t count) override;
+    int32_t process(float* left, float* right, int32_t count) noexcept override;
+    int32_t processWet(float* left, float* right, int32_t count) noexcept override;
     bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     void reset() override;
-    void controlTick() override;
+    void controlTick() noexcept override;
     bool usesControlTick() const override { return true; }
     // Linear law: wet gain m, dry gain 1 - m; m = 0 makes the reverb clear itself and idle.
     void setDryWet(float mix) override;
@@ -66,8 +65,10 @@ class TMReverb : public TMEffect {
         int32_t allPassIndex[kAllPasses];
     };
 
-    template <bool kFlushDenormals>
     float runChannel(Channel& ch, float* stores, float x);
+    // process() without (kWetOnly) or with the dry/wet mix, count >= 1.
+    template <bool kWetOnly>
+    void run(float* left, float* right, int32_t count);
     void clearLines(int32_t count);
     void applyOutputFilters(float& left, float& right);
 

@@ -33,9 +33,9 @@ class StateVariableFilter {
     }
 
     double highPass(double x) {
-        state_.high = x + kAntiDenormalD - state_.low - q_ * state_.band;
-        state_.band = state_.band + k_ * state_.high + kAntiDenormalD;
-        state_.low = state_.low - kAntiDenormalD + k_ * state_.band;
+        state_.high = x + kEffectAntiDenormalD - state_.low - q_ * state_.band;
+        state_.band = state_.band + k_ * state_.high + kEffectAntiDenormalD;
+        state_.low = state_.low - kEffectAntiDenormalD + k_ * state_.band;
         return state_.high;
     }
 

@@ -3,54 +3,21 @@
 #include <emmintrin.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 
 #include "common/effect.h"
+#include "common/fp_safety.h"
 #include "common/numeric.h"
 #include "common/parameter_table.h"
 
 namespace kf {
 namespace {
 
-// MXCSR: rounding control (bits 13-14, 11 = toward zero), flush-to-zero (bit 15) and
-// denormals-are-zero (bit 6). Truncation plus the flushes keep every recursion out of the
-// slow denormal range and make results independent of the caller's mode.
-constexpr unsigned kRoundMask = 0x6000u;
-constexpr unsigned kRoundTowardZero = 0x6000u;
-constexpr unsigned kFlushToZero = 0x8000u;
-constexpr unsigned kDenormalsAreZero = 0x0040u;
-
-// About 1e-8: far below audibility, far above the denormal range.
-constexpr uint32_t kAntiDenormalBits = 0x322BCC77u;
-
 // Peak meters fall from any value to 0 in this time.
 constexpr float kMeterFallMs = 200.0f;
 
 constexpr double kDcPole = 0.998;  // about 14 Hz at 44.1 kHz
-
-// Non-finite samples count as silence; finite ones are limited so that no later product
-// (gain 8 times two resonant band stages, squared in the band sums) can overflow.
-float sanitize(float x) {
-    return std::isfinite(x) ? std::clamp(x, -Engine::kInputLimit, Engine::kInputLimit) : 0.0f;
-}
-
-// sanitize() over a block, four samples at a time.
-void sanitizeBlock(const float* in, float* out, int32_t n) {
-    const __m128i exponentMask = _mm_set1_epi32(0x7F800000);
-    const __m128 lo = _mm_set1_ps(-Engine::kInputLimit), hi = _mm_set1_ps(Engine::kInputLimit);
-    int32_t j = 0;
-    for (; j + 4 <= n; j += 4) {
-        const __m128 x = _mm_loadu_ps(in + j);
-        // Finite exactly when the exponent bits are not all ones.
-        const __m128i e = _mm_and_si128(_mm_castps_si128(x), exponentMask);
-        const __m128 finite =
-            _mm_castsi128_ps(_mm_xor_si128(_mm_cmpeq_epi32(e, exponentMask), _mm_set1_epi32(-1)));
-        _mm_storeu_ps(out + j, _mm_and_ps(finite, _mm_min_ps(_mm_max_ps(x, lo), hi)));
-    }
-    for (; j < n; ++j) out[j] = sanitize(in[j]);
-}
 
 // The four meters side by side: the held peak falls by its step (not below 0); a higher
 // value becomes the new peak with a step that brings it to 0 in the fall time.
@@ -78,7 +45,7 @@ Engine::Engine(EngineHost* host, TMSampleBuffer* sample)
       carrierSynth_(synth_, info_, noiseTable_.data()),
       sampler_(info_),
       sampleReader_(info_, sample ? *sample : ownSample_),
-      offset_(std::bit_cast<float>(kAntiDenormalBits)) {
+      offset_(kEngineAntiDenormal) {
     info_.stateRegistry = &registry_;
     info_.tempoListeners = &listeners_;
     meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
@@ -295,9 +262,6 @@ void Engine::readHostTime() {
     // matches it and the set-up runs once, not at every control block.
     if (std::isfinite(t.tempo)) hostTempo_ = std::clamp(t.tempo, kMinTempo, kMaxTempo);
     const bool playing = t.transportPlaying ? t.ppqPosition >= 0.0 : t.alwaysPlayingHost;
-    const double position = playing && std::isfinite(t.ppqPosition) ? t.ppqPosition : 0.0;
-    info_.songPositionDouble = position;
-    info_.songPosition = static_cast<float>(position);
     if (playing != playing_) {
         playing_ = playing;
         info_.transportPlaying = playing ? 1.0f : 0.0f;
@@ -314,7 +278,6 @@ void Engine::followTempo() {
     if (std::fabs(hostTempo_ - info_.tempo) < kTempoTolerance) return;
     info_.tempo = hostTempo_;
     info_.samplesPerBeat = static_cast<float>(static_cast<double>(info_.sampleRate) / (info_.tempo / 60.0));
-    info_.samplesPerBeatPerControlBlock = info_.samplesPerBeat / info_.controlInterval;
     // Only the tempo listeners depend on the tempo (the delay's bar and time, the phaser's
     // synced rate); they follow at once and keep their content, so automation and tempo maps
     // never cut a tail. The full set-up, with its reset, is for sample-rate changes.
@@ -347,12 +310,8 @@ void Engine::flush(float* outL, float* outR, int32_t end) {
             fx->process(effectL_, effectR_, pending_);
     }
     // The DC blocker's recursion would keep a non-finite sample for ever; none leaves here.
-    float* l = outL + (end - pending_);
-    float* r = outR + (end - pending_);
-    for (int32_t j = 0; j < pending_; ++j) {
-        l[j] = std::isfinite(effectL_[j]) ? effectL_[j] : 0.0f;
-        r[j] = std::isfinite(effectR_[j]) ? effectR_[j] : 0.0f;
-    }
+    sanitizeBlock(effectL_, outL + (end - pending_), pending_);
+    sanitizeBlock(effectR_, outR + (end - pending_), pending_);
     pending_ = 0;
 }
 
@@ -368,7 +327,7 @@ void Engine::runChunk(const float* inA, const float* inB, int32_t n) {
     stage2_.process(a, b, a2, b2, n);
     if (r_.synthOn) {
         carrierSynth_.render(synth, n, offset_);
-        for (int32_t j = 0; j < n; ++j) synth[j] = sanitize(synth[j]);
+        sanitizeBlock(synth, synth, n);
         synthHeld_ = synth[n - 1];
     } else if (r_.modulator == 2) {
         std::fill(synth, synth + n, synthHeld_);  // the synthesizer keeps its last value
@@ -447,7 +406,7 @@ void Engine::dcBlock(float* out, int32_t frames, int channel) {
     dcPrevOut_[channel] = py;
 }
 
-void Engine::process(const float* const* in, float* const* out, int32_t frames) {
+void Engine::process(const float* const* in, float* const* out, int32_t frames) noexcept {
     // Announce processing before looking at the loading flag (both sequentially consistent):
     // a loader that sets its flag and then sees no processing can rely on it, because this
     // call will then see the loading flag and touch nothing.
@@ -472,9 +431,7 @@ void Engine::process(const float* const* in, float* const* out, int32_t frames) 
                 if (out[c]) std::fill(out[c], out[c] + frames, 0.0f);
     }
     if (frames > 0 && buffersValid) {
-        const unsigned saved = _mm_getcsr();
-        _mm_setcsr((saved & ~kRoundMask) | kRoundTowardZero | kFlushToZero | kDenormalsAreZero);
-
+        const FpModeGuard mode(FpRounding::kTowardZero);
         float* outL = out[0];
         float* outR = out[1];
         int32_t i = 0;
@@ -492,8 +449,6 @@ void Engine::process(const float* const* in, float* const* out, int32_t frames) 
         flush(outL, outR, frames);
         dcBlock(outL, frames, 0);
         dcBlock(outR, frames, 1);
-
-        _mm_setcsr(saved);
     }
     processing_.store(0, std::memory_order_release);
 }

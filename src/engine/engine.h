@@ -64,8 +64,6 @@ class Engine {
     static const double kMaxTempo;  // the largest double below 500
     // Tempo changes smaller than this are host rounding noise, not a change (see engine.cpp).
     static constexpr double kTempoTolerance = 1e-3;
-    // Non-finite input samples count as 0; finite ones are limited to this magnitude.
-    static constexpr float kInputLimit = 1.0e5f;
 
     // sample: what the sampler plays (null: an empty sample of the engine's own); it must
     // outlive the engine.
@@ -124,7 +122,7 @@ class Engine {
 
     // Replacing process of the host: reads in[0], in[1], writes out[0], out[1] (which may be
     // the same buffers as the inputs).
-    void process(const float* const* in, float* const* out, int32_t frames);
+    void process(const float* const* in, float* const* out, int32_t frames) noexcept;
 
     // Clears the output stage (the DC blocker's states); called on resume.
     void clearOutputStage();

@@ -1,14 +1,18 @@
 // The library's only exported symbols: the entry point under both names hosts look for.
-#include <new>
-
 #include "plugin/uniclient.h"
 
 namespace {
 
-vst::AEffect* createInstance(vst::AudioMasterCallback master) {
-    if (!master || master(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
-    auto* instance = new (std::nothrow) kf::TMUniClient(master);
-    return instance ? instance->getAeffect() : nullptr;
+// No exception may reach the host: the constructor allocates megabytes of tables and
+// buffers and reads files, and a host that gets no instance simply reports the plug-in as
+// unavailable.
+vst::AEffect* createInstance(vst::AudioMasterCallback master) noexcept {
+    try {
+        if (!master || master(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
+        return (new kf::TMUniClient(master))->getAeffect();
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ const char* MidiIntake::controllerName(int c) {
 
 // ---- intake ----------------------------------------------------------------------------
 
-int32_t MidiIntake::processEvents(const vst::VstEvents* events) {
+int32_t MidiIntake::processEvents(const vst::VstEvents* events) noexcept {
     if (!events) return 1;
     for (int32_t i = 0; i < events->numEvents; ++i) {
         const vst::VstEvent* e = events->events[i];
@@ -138,7 +138,7 @@ void MidiIntake::sendKeyboardNotes() {
 
 // ---- dispatch -------------------------------------------------------------------------
 
-void MidiIntake::dispatch(int32_t interval) {
+void MidiIntake::dispatch(int32_t interval) noexcept {
     queue_.dispatch(interval, [this](const MidiQueueEvent& e) { handle(e); });
 }
 
@@ -199,7 +199,6 @@ void MidiIntake::noteOn(int32_t note, int32_t velocityByte) {
     slot.frequency = info_.noteFrequency[note + 36];
     slot.velocity = velocity;
     info_.lastNote = slot.note;
-    info_.lastNoteFrequency = slot.frequency;
     info_.lastVelocityWeight = velocity;
 
     writeIndex_ = (writeIndex_ + 1) % kSlots;
@@ -228,7 +227,6 @@ void MidiIntake::updateLastNoteAfterRelease() {
         const NoteSlot& s = slots_[static_cast<std::size_t>((writeIndex_ - k + kSlots) % kSlots)];
         if (s.velocity != 0.0f) {
             info_.lastNote = s.note;
-            info_.lastNoteFrequency = s.frequency;
             info_.lastVelocityWeight = s.velocity;
             return;
         }
@@ -252,8 +250,6 @@ void MidiIntake::rebuildSorted() {
         sortedNote_[i] = sorted[i].note;
         sortedVelocity_[i] = sorted[i].weight;
     }
-    info_.heldCount = heldCount_;
-    info_.noneHeld = sortedCount_ == 0 ? 1.0f : 0.0f;
     target_.heldNotesChanged();
 }
 

@@ -48,12 +48,12 @@ class MidiIntake {
     MidiIntake(TMSystemInfo& info, MidiTarget& target);
 
     // Host intake: queues the MIDI events of the list; always answers 1.
-    int32_t processEvents(const vst::VstEvents* events);
+    int32_t processEvents(const vst::VstEvents* events) noexcept;
     // Queues one raw MIDI message at deltaFrames (used for the on-screen keyboard too).
     void queueMessage(uint8_t status, uint8_t data1, uint8_t data2, int32_t deltaFrames);
 
     // Control block: hand every due event to the note and controller handling.
-    void dispatch(int32_t interval);
+    void dispatch(int32_t interval) noexcept;
 
     // Pending on-screen keyboard notes; the engine sends them at the start of a block.
     void postKeyboardNoteOn(int32_t note, int32_t velocity);

@@ -85,7 +85,7 @@ void TMUniClient::setSampleRate(float sampleRate) {
     engine_.setSampleRate(sampleRate);
 }
 
-void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t frames) {
+void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t frames) noexcept {
     engine_.process(inputs, outputs, frames);
 }
 

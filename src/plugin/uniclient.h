@@ -54,7 +54,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     void suspend() override;
     void resume() override;
     void setSampleRate(float sampleRate) override;
-    void processReplacing(float** inputs, float** outputs, int32_t frames) override;
+    void processReplacing(float** inputs, float** outputs, int32_t frames) noexcept override;
     void openManual() override;
     void setParameter(int32_t index, float value) override;
     float getParameter(int32_t index) override;
@@ -75,7 +75,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     bool getVendorString(char* text) override;
     int32_t getVendorVersion() override { return kVendorVersion; }
     int32_t canDo(const char* text) override;
-    int32_t processEvents(vst::VstEvents* events) override { return midi_.processEvents(events); }
+    int32_t processEvents(vst::VstEvents* events) noexcept override { return midi_.processEvents(events); }
     int32_t getChunk(void** data, bool isPreset) override;
     int32_t setChunk(void* data, int32_t byteSize, bool isPreset) override;
 

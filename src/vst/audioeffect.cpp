@@ -7,24 +7,38 @@ namespace vst {
 
 namespace {
 
-intptr_t dispatchEffect(AEffect* e, int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {
+// The host calls the functions below through the AEffect record, from C. No exception may
+// cross that boundary: the dispatcher's work (chunks, presets, sample rates) allocates, and
+// a failure there answers 0 and leaves the instance as the operation left it. The audio
+// calls are noexcept all the way down, so they need no catch.
+
+intptr_t dispatchEffect(AEffect* e, int32_t opcode, int32_t index, intptr_t value, void* ptr,
+                        float opt) noexcept {
     AudioEffect* effect = AudioEffect::fromAeffect(e);
     if (!effect) return 0;
     if (opcode == effClose) {
-        effect->dispatcher(opcode, index, value, ptr, opt);
+        try {
+            effect->dispatcher(opcode, index, value, ptr, opt);
+        } catch (...) {
+            // The host lets go of the instance whatever happened; free it all the same.
+        }
         delete effect;
         return 1;
     }
-    return effect->dispatcher(opcode, index, value, ptr, opt);
+    try {
+        return effect->dispatcher(opcode, index, value, ptr, opt);
+    } catch (...) {
+        return 0;
+    }
 }
 
-void processReplacingEffect(AEffect* e, float** inputs, float** outputs, int32_t frames) {
+void processReplacingEffect(AEffect* e, float** inputs, float** outputs, int32_t frames) noexcept {
     if (AudioEffect* effect = AudioEffect::fromAeffect(e)) effect->processReplacing(inputs, outputs, frames);
 }
 
 // The deprecated accumulating call: render into scratch blocks and add them to the
 // outputs. Only very old hosts use it; we never allocate for it.
-void processAccumulatingEffect(AEffect* e, float** inputs, float** outputs, int32_t frames) {
+void processAccumulatingEffect(AEffect* e, float** inputs, float** outputs, int32_t frames) noexcept {
     AudioEffect* effect = AudioEffect::fromAeffect(e);
     if (!effect || !outputs) return;
     constexpr int32_t kChunk = 256;
@@ -42,13 +56,21 @@ void processAccumulatingEffect(AEffect* e, float** inputs, float** outputs, int3
     }
 }
 
-void setParameterEffect(AEffect* e, int32_t index, float value) {
-    if (AudioEffect* effect = AudioEffect::fromAeffect(e)) effect->setParameter(index, value);
+void setParameterEffect(AEffect* e, int32_t index, float value) noexcept {
+    try {
+        if (AudioEffect* effect = AudioEffect::fromAeffect(e)) effect->setParameter(index, value);
+    } catch (...) {
+        // The value is not taken over; the parameter keeps its previous value.
+    }
 }
 
-float getParameterEffect(AEffect* e, int32_t index) {
-    AudioEffect* effect = AudioEffect::fromAeffect(e);
-    return effect ? effect->getParameter(index) : 0.0f;
+float getParameterEffect(AEffect* e, int32_t index) noexcept {
+    try {
+        AudioEffect* effect = AudioEffect::fromAeffect(e);
+        return effect ? effect->getParameter(index) : 0.0f;
+    } catch (...) {
+        return 0.0f;
+    }
 }
 
 // Writes a string answer produced in a scratch buffer into the host's buffer.
@@ -104,7 +126,7 @@ intptr_t AudioEffect::callHost(int32_t opcode, int32_t index, intptr_t value, vo
     return audioMaster_(const_cast<AEffect*>(&cEffect_), opcode, index, value, ptr, opt);
 }
 
-void AudioEffect::processReplacing(float** /*inputs*/, float** outputs, int32_t frames) {
+void AudioEffect::processReplacing(float** /*inputs*/, float** outputs, int32_t frames) noexcept {
     if (!outputs) return;
     for (int32_t c = 0; c < cEffect_.numOutputs; ++c)
         if (outputs[c]) std::fill(outputs[c], outputs[c] + std::max(frames, 0), 0.0f);

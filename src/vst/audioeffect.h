@@ -43,7 +43,8 @@ class AudioEffect {
     virtual void resume() {}
     virtual void setSampleRate(float sampleRate) { sampleRate_ = sampleRate; }
     virtual void setBlockSize(int32_t blockSize) { blockSize_ = blockSize; }
-    virtual void processReplacing(float** inputs, float** outputs, int32_t frames);
+    // The audio thread's calls never throw (no allocation, no locks there).
+    virtual void processReplacing(float** inputs, float** outputs, int32_t frames) noexcept;
 
     virtual void setParameter(int32_t /*index*/, float /*value*/) {}
     virtual float getParameter(int32_t /*index*/) { return 0.0f; }
@@ -100,7 +101,7 @@ class AudioEffectX : public AudioEffect {
 
     intptr_t dispatcher(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) override;
 
-    virtual int32_t processEvents(VstEvents* /*events*/) { return 0; }
+    virtual int32_t processEvents(VstEvents* /*events*/) noexcept { return 0; }
     virtual bool canParameterBeAutomated(int32_t /*index*/) { return true; }
     virtual bool string2parameter(int32_t /*index*/, char* /*text*/) { return false; }
     virtual bool getProgramNameIndexed(int32_t /*category*/, int32_t /*index*/, char* /*text*/) {

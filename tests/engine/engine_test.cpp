@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/effect.h"
+#include "common/fp_safety.h"
 #include "test_util.h"
 
 namespace kf {
@@ -27,7 +28,7 @@ class FakeEffect : public TMEffect {
   public:
     FakeEffect(int32_t tag, TMSystemInfo* info, std::vector<std::string>* log)
         : TMEffect(tag, info, 1), log_(log) {}
-    int32_t process(float* l, float* r, int32_t n) override {
+    int32_t process(float* l, float* r, int32_t n) noexcept override {
         ++processCalls;
         maxBlock = std::max(maxBlock, n);
         frames += n;
@@ -38,7 +39,7 @@ class FakeEffect : public TMEffect {
         }
         return n;
     }
-    void controlTick() override {
+    void controlTick() noexcept override {
         ++ticks;
         gain_ = 1.0f + 0.01f * static_cast<float>(ticks % 7);
     }
@@ -166,11 +167,11 @@ struct ReferenceChain {
     InputStage s1{info, InputStage::Kind::One}, s2{info, InputStage::Kind::Two};
     MasterSection master{info};
     std::unique_ptr<VocoderBank> voc = std::make_unique<VocoderBank>(info);
-    float offset = std::bit_cast<float>(0x322BCC77u);
+    float offset = kEngineAntiDenormal;
     float dcIn[2] = {}, dcOut[2] = {};
 
     void run(const Signal& a, const Signal& b, float mix, Signal& l, Signal& r) {
-        test::EngineFpMode mode;
+        const FpModeGuard mode;
         l.resize(a.size());
         r.resize(a.size());
         for (size_t i = 0; i < a.size(); i += 32) {
@@ -340,6 +341,33 @@ TEST(Engine, LoadHandshakeExcludesProcessing) {
     EXPECT_GT(host.bodies.load(), 0);
 }
 
+// The guard's rounding and flushes hold inside its scope, a nested guard changes only the
+// rounding, and the caller's mode comes back.
+TEST(FpModeGuard, RoundingAndFlushesHoldInsideAndNest) {
+    // 1/3 rounds up in magnitude to nearest; tiny squared is a denormal.
+    volatile float one = 1.0f, three = 3.0f, tiny = 1e-20f;
+    const float nearest = one / three;
+    // Bits, not a comparison: with denormals-are-zero a denormal compares equal to 0.
+    auto flushed = [&] { return std::bit_cast<uint32_t>(tiny * tiny) == 0u; };
+    const unsigned original = _mm_getcsr();
+    _mm_setcsr(original | static_cast<unsigned>(FpRounding::kUp));  // a caller in another mode
+    {
+        const FpModeGuard truncating;
+        EXPECT_LT(one / three, nearest);
+        EXPECT_TRUE(flushed());
+        {
+            const FpModeGuard inner(FpRounding::kNearest);
+            EXPECT_EQ(one / three, nearest);
+            EXPECT_TRUE(flushed());
+        }
+        EXPECT_LT(one / three, nearest);
+    }
+    EXPECT_EQ(one / three, nearest);  // rounding up: only the negative differs from nearest
+    EXPECT_GT(-one / three, -nearest);
+    EXPECT_FALSE(flushed());
+    _mm_setcsr(original);
+}
+
 TEST(Engine, NonFiniteInputCountsAsSilence) {
     Signal a, b;
     makeInput(12000, a, b);
@@ -355,7 +383,7 @@ TEST(Engine, NonFiniteInputCountsAsSilence) {
     configure(e1, 0.6f, 2, 0);
     configure(e2, 0.6f, 2, 0);
     Signal l1, r1, l2, r2;
-    render(e1, a, b, l1, r1, {128});
+    render(e1, a, b, l1, r1, {128, 7, 37});  // odd blocks: the scalar tails too
     render(e2, ca, cb, l2, r2, {128});
     EXPECT_TRUE(std::all_of(l1.begin(), l1.end(), [](float v) { return std::isfinite(v); }));
     EXPECT_TRUE(sameBits(l1, l2));

@@ -1,26 +1,11 @@
 // Helpers shared by the engine suites.
 #pragma once
 
-#include <xmmintrin.h>
-
 #include <cmath>
 #include <cstdint>
 #include <vector>
 
 namespace kf::test {
-
-// Runs a scope with the engine's floating-point mode (truncation, flush-to-zero and
-// denormals-are-zero) and restores the caller's mode afterwards.
-class EngineFpMode {
-  public:
-    EngineFpMode() : saved_(_mm_getcsr()) { _mm_setcsr((saved_ & ~0x6000u) | 0x6000u | 0x8000u | 0x0040u); }
-    ~EngineFpMode() { _mm_setcsr(saved_); }
-    EngineFpMode(const EngineFpMode&) = delete;
-    EngineFpMode& operator=(const EngineFpMode&) = delete;
-
-  private:
-    unsigned saved_;
-};
 
 // Small deterministic noise source (xorshift), uniform in -1..1.
 class Noise {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/fp_safety.h"
 #include "test_util.h"
 
 namespace kf {
@@ -93,10 +94,10 @@ void expectMatchesScalar(Isa isa, Settings p, bool engineFpMode) {
     auto ref = std::make_unique<ScalarBank>();
     ref->s = bank->state();
 
-    std::unique_ptr<test::EngineFpMode> mode;
-    if (engineFpMode) mode = std::make_unique<test::EngineFpMode>();
+    std::unique_ptr<FpModeGuard> mode;
+    if (engineFpMode) mode = std::make_unique<FpModeGuard>();
     test::Noise noise(1234);
-    float offset = 9.99999994e-09f;
+    float offset = kEngineAntiDenormal;
     const int kChunks[] = {32, 7, 25, 1, 31, 32};
     double phase = 0.0;
     for (int block = 0; block < 160; ++block) {
@@ -369,7 +370,7 @@ TEST(VocoderBank, ResponseEdges) {
 // silence every gain step snaps to exactly 0 with the gain equal to the envelope, and the
 // output is silent.
 TEST(VocoderBank, FollowersDecayLinearlyAndGainsSnap) {
-    test::EngineFpMode mode;
+    const FpModeGuard mode;
     TMSystemInfo info;
     VocoderBank bank(info);
     bank.setFocus(0.5f);

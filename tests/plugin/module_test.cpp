@@ -7,6 +7,7 @@
 #include <set>
 #include <string>
 
+#include "allocation_counter.h"
 #include "vst/aeffect.h"
 
 namespace {
@@ -65,6 +66,32 @@ TEST(Module, HostsOfVersionZeroGetNoInstance) {
     EXPECT_EQ(m.entry("VSTPluginMain")(host), nullptr);
     EXPECT_EQ(m.entry("VSTPluginMain")(nullptr), nullptr);
     gVersionAnswer = 2400;
+}
+
+// The instance allocates megabytes while it is built. Whichever of its allocations fails,
+// the host gets no instance (or, where the instance copes, a whole one) and no exception.
+TEST(Module, FailedAllocationDuringConstructionGivesNoInstance) {
+    Module m;
+    ASSERT_NE(m.handle, nullptr) << dlerror();
+    const Entry entry = m.entry("VSTPluginMain");
+    kf::test::AllocationCounter counter;
+    vst::AEffect* e = entry(host);
+    ASSERT_NE(e, nullptr);
+    const long allocations = counter.count();
+    e->dispatcher(e, vst::effClose, 0, 0, nullptr, 0.0f);
+
+    int refused = 0;
+    for (long n = 1; n < allocations; n += 1 + n / 8) {
+        kf::test::failNthAllocation(n);
+        e = nullptr;
+        EXPECT_NO_THROW(e = entry(host)) << "allocation " << n;
+        kf::test::failNthAllocation(0);
+        if (e)
+            e->dispatcher(e, vst::effClose, 0, 0, nullptr, 0.0f);
+        else
+            ++refused;
+    }
+    EXPECT_GT(refused, 0);
 }
 
 }  // namespace

@@ -1,29 +1,19 @@
 #include "engine/carrier_synth.h"
 
 #include <gtest/gtest.h>
-#include <xmmintrin.h>
 
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
 #include <utility>
 #include <vector>
 
+#include "common/fp_safety.h"
+
 namespace kf {
 namespace {
 
-const float kOffset = std::bit_cast<float>(0x322BCC77u);  // the engine's anti-denormal offset
-
-// The engine's floating-point mode: truncation, flush-to-zero, denormals-are-zero.
-class EngineFpMode {
-  public:
-    EngineFpMode() : saved_(_mm_getcsr()) { _mm_setcsr(saved_ | 0x6000u | 0x8000u | 0x0040u); }
-    ~EngineFpMode() { _mm_setcsr(saved_); }
-
-  private:
-    unsigned saved_;
-};
+const float kOffset = kEngineAntiDenormal;
 
 // One synthesizer with everything it reads: sine, no warp, no noise, low-pass, level 1.
 struct Rig {
@@ -277,7 +267,7 @@ TEST(CarrierSynth, Note69PlaysAt440Hz) {
 }
 
 TEST(CarrierSynth, ChunkedRenderMatchesPerSampleRenderBitForBit) {
-    EngineFpMode mode;
+    const FpModeGuard mode;
     Rig single, chunked;
     for (Rig* r : {&single, &chunked}) {
         r->controls.setWaveform(0.37f);

@@ -16,4 +16,7 @@ class AllocationCounter {
     long start_;
 };
 
+// Makes the n-th allocation from now on throw std::bad_alloc, once; 0 disarms.
+void failNthAllocation(long n);
+
 }  // namespace kf::test

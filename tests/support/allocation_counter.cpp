@@ -1,6 +1,7 @@
 // Replaces the global allocation functions of this test program so a test can prove that
-// a code path allocates nothing. The array, nothrow and sized forms of the standard
-// library forward to these.
+// a code path allocates nothing, or make one allocation fail. The array, nothrow and sized
+// forms of the standard library forward to these; a program that exports them (CMake's
+// ENABLE_EXPORTS) also serves the libraries it loads.
 #include "allocation_counter.h"
 
 #include <algorithm>
@@ -9,11 +10,20 @@
 
 namespace kf::test {
 std::atomic<long> gAllocations{0};
+namespace {
+std::atomic<long> gFailCountdown{0};
 }
+void failNthAllocation(long n) {
+    gFailCountdown.store(n);
+}
+}  // namespace kf::test
 
 namespace {
 void* allocate(std::size_t size, std::size_t alignment) {
     kf::test::gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (kf::test::gFailCountdown.load(std::memory_order_relaxed) > 0 &&
+        kf::test::gFailCountdown.fetch_sub(1) == 1)
+        throw std::bad_alloc();
     void* p = nullptr;
     if (posix_memalign(&p, std::max(alignment, sizeof(void*)), size ? size : 1) != 0) throw std::bad_alloc();
     return p;
