@@ -67,7 +67,8 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
       ownMessages_(services.messages ? nullptr : std::make_unique<platform::DesktopMessageService>()),
       ownDialogs_(services.dialogs ? nullptr : std::make_unique<platform::DesktopFileDialogs>()),
       messages_(services.messages ? services.messages : ownMessages_.get()),
-      dialogs_(services.dialogs ? services.dialogs : ownDialogs_.get()) {
+      dialogs_(services.dialogs ? services.dialogs : ownDialogs_.get()),
+      builtInDefaultPreset_(services.builtInDefaultPreset) {
     effects_.reverb.setMessageService(messages_);
     fillNoiseTable();  // the synthesizer reads it from its first sample on
     // The parameters are registered by the set's constructor, in the table's order, and
@@ -158,10 +159,9 @@ void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t fram
 }
 
 void TMUniClient::openManual() {
-    std::string folder;
-    if (!settings_.readText(setting::kInstallPath, folder) || folder.empty()) return;
-    if (folder.back() != '/') folder += '/';
-    platform::DesktopDocumentOpener().open(folder + "Manual/Manual.htm");
+    // This instance's own bundle: the stored install path names the last one started.
+    if (const std::string manual = manualPathOfThisModule(); !manual.empty())
+        platform::DesktopDocumentOpener().open(manual);
 }
 
 void TMUniClient::setProgram(int32_t program) {
