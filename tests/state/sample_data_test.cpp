@@ -304,14 +304,6 @@ TEST_F(SampleDataTest, PlaybackNeverSeesABufferBeingReplaced) {
     EXPECT_GT(reads.load(), 0);
 }
 
-TEST(SampleFileTypes, AudioTypesForWavAndThePresetTypeOtherwise) {
-    using platform::FileType;
-    EXPECT_EQ(fileTypesForExtension("wav"),
-              (std::vector<FileType>{
-                  {"Audio file", "wav"}, {"Audio IFF file", "aif"}, {"Audio IFF file", "aiff"}}));
-    EXPECT_EQ(fileTypesForExtension("kfn"), (std::vector<FileType>{{"Preset file", "kfn"}}));
-}
-
 TEST(Paths, TitlesAndSeparators) {
     EXPECT_EQ(pathTitle("C:/presets/x.y.kfn"), "x.y");
     EXPECT_EQ(pathTitle("C:\\a.b\\song"), "song");
