@@ -6,14 +6,27 @@ CLANG_BUILD ?= build-clang
 ASAN_BUILD ?= build-asan
 TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
-CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
+CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=ON -DKF_BUILD_BENCH=ON
+# The plug-in and the render tool alone: what the demo and an install need.
+CORE_ARGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=OFF -DKF_BUILD_BENCH=OFF
+# make install: per user by default (bundle in ~/.vst/Kestrafone, the tool in ~/.local/bin);
+# PREFIX=/usr/local installs system-wide (bundle in $(PREFIX)/lib/lxvst/Kestrafone).
+PREFIX     ?= $(HOME)/.local
 
-.PHONY: all deps build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install format-check clean
+.PHONY: all deps deps-core core build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install uninstall format-check clean
 
 all: build
 
+# Everything the tests and benchmarks need as well (a real host, sanitizers, clang, ...).
 deps:
+	@scripts/install-deps --test
+
+deps-core:
 	@scripts/install-deps
+
+core: deps-core
+	cmake -S . -B $(BUILD) $(CORE_ARGS)
+	cmake --build $(BUILD) -j$(JOBS) --target kestrafone kestrafone-render
 
 build: deps
 	cmake -S . -B $(BUILD) $(CMAKE_ARGS)
@@ -59,14 +72,17 @@ test-tsan: deps
 test-fuzz: deps
 	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} tests/fuzz/run-fuzzers
 
-demo: build
+demo: core
 	@scripts/render-demo $(BUILD)
 
 bench: build
 	@scripts/run-bench $(BUILD)
 
-install: build
-	cmake --install $(BUILD)
+install: core
+	@scripts/install $(BUILD) "$(PREFIX)"
+
+uninstall:
+	@scripts/install --uninstall $(BUILD) "$(PREFIX)"
 
 format-check: deps
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')

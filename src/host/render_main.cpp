@@ -360,6 +360,10 @@ void warnAboutMissingSample(Plugin& plugin) {
 std::optional<std::string> saveState(Plugin& plugin, const std::string& path) {
     if (!(plugin.flags() & vst::effFlagsProgramChunks))
         return "the plug-in does not save its state as a chunk";
+    // Name the state after its file, as loading a preset file does (within the 24 bytes
+    // hosts give program names).
+    std::string title = std::filesystem::path(path).stem().string().substr(0, 23);
+    plugin.dispatch(vst::effSetProgramName, 0, 0, title.data());
     const std::vector<uint8_t> chunk = plugin.getChunk();
     if (chunk.empty()) return "the plug-in gave an empty state";
     std::string error;

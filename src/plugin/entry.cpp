@@ -1,4 +1,5 @@
 // The library's only exported symbols: the entry point under both names hosts look for.
+#include "plugin/default_preset.h"
 #include "plugin/uniclient.h"
 
 namespace {
@@ -9,7 +10,7 @@ namespace {
 vst::AEffect* createInstance(vst::AudioMasterCallback master) noexcept {
     try {
         if (!master || master(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
-        return (new kf::TMUniClient(master))->getAeffect();
+        return (new kf::TMUniClient(master, {.builtInDefaultPreset = kf::builtInDefaultPreset()}))->getAeffect();
     } catch (...) {
         return nullptr;
     }

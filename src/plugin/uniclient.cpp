@@ -32,7 +32,8 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
       ownMessages_(services.messages ? nullptr : std::make_unique<platform::DesktopMessageService>()),
       ownDialogs_(services.dialogs ? nullptr : std::make_unique<platform::DesktopFileDialogs>()),
       messages_(services.messages ? services.messages : ownMessages_.get()),
-      dialogs_(services.dialogs ? services.dialogs : ownDialogs_.get()) {
+      dialogs_(services.dialogs ? services.dialogs : ownDialogs_.get()),
+      builtInDefaultPreset_(services.builtInDefaultPreset) {
     // The parameters are registered and wired by the model, in the table's order, and the
     // effects are constructed and configured as members.
     engine_.setEffects(&effects_.reverb, &effects_.delay, &effects_.phaser, &effects_.lofi);
@@ -90,10 +91,9 @@ void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t fram
 }
 
 void TMUniClient::openManual() {
-    std::string folder;
-    if (!settings_.readText(setting::kInstallPath, folder) || folder.empty()) return;
-    if (folder.back() != '/') folder += '/';
-    platform::DesktopDocumentOpener().open(folder + "Manual/Manual.htm");
+    // This instance's own bundle: the stored install path names the last one started.
+    if (const std::string manual = manualPathOfThisModule(); !manual.empty())
+        platform::DesktopDocumentOpener().open(manual);
 }
 
 void TMUniClient::setProgram(int32_t program) {

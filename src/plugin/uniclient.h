@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ namespace kf {
 struct PluginServices {
     platform::MessageService* messages = nullptr;
     platform::FileDialogs* dialogs = nullptr;
+    // State loaded when the default preset file cannot be read (the module passes the
+    // factory default compiled into it); empty: the initial values stay.
+    std::span<const uint8_t> builtInDefaultPreset = {};
 };
 
 // The plug-in's own base: two hooks the editor calls, nothing else.
@@ -61,6 +65,8 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     void setParameterAutomated(int32_t index, float value) override;
     void setProgram(int32_t program) override;
     void getProgramName(char* name) override;
+    // Names the current state (stored in the chunk), as loading a preset file does.
+    void setProgramName(const char* name) override { programName_ = name; }
     void getParameterLabel(int32_t index, char* label) override;
     void getParameterDisplay(int32_t index, char* text) override;
     void getParameterName(int32_t index, char* text) override;
@@ -161,6 +167,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     platform::MessageService* messages_;
     platform::FileDialogs* dialogs_;
     platform::SettingsStore settings_;
+    std::span<const uint8_t> builtInDefaultPreset_;
     TMChunk chunk_;  // the buffer handed to the host by getChunk
     std::string presetPath_;
     float ccMapRecallIsolate_ = 0.0f;

@@ -59,10 +59,17 @@ void TMUniClient::readSettings() {
 }
 
 void TMUniClient::loadDefaultPreset() {
-    if (presetPath_.empty()) return;
     const std::string path = withTrailingSeparator(presetPath_) + "default." + kPresetExtension;
     std::error_code ec;
-    if (std::filesystem::exists(path, ec)) loadPresetFile(path);  // a missing default is no error
+    if (!presetPath_.empty() && std::filesystem::exists(path, ec) && loadPresetFile(path)) return;
+    // No readable default file (a lone module, a moved or cleaned bundle): the built-in
+    // copy, so the instance starts as it would from its bundle. Without one the initial
+    // values stay, silently.
+    if (builtInDefaultPreset_.empty()) return;
+    TMChunk chunk;
+    chunk.wrap(builtInDefaultPreset_.data(), builtInDefaultPreset_.size());
+    loadState(chunk, false);
+    programName_ = "default";
 }
 
 // ---- host chunk ------------------------------------------------------------------------

@@ -1,30 +1,100 @@
 #include "state/settings_startup.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <system_error>
 
 #include "platform/shell.h"
+#include "platform/user_data.h"
 #include "state/paths.h"
 
 namespace kf {
 
-StartupSettings runSettingsStartup(platform::SettingsStore& store, const std::string& moduleFolder) {
+namespace {
+
+bool isFolder(const std::string& path) {
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_directory(path, ec);
+}
+
+bool isWritableFolder(const std::string& path) {
+    return isFolder(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
+}
+
+// The folder, created when missing; empty when it cannot be made.
+std::string madeFolder(const std::string& path) {
+    std::error_code ec;
+    if (!path.empty() && path.front() == '/') std::filesystem::create_directories(path, ec);
+    return isFolder(path) ? path : std::string();
+}
+
+// The three folders the first run derives from a content folder.
+struct ContentFolders {
+    std::string presets, save, samples;
+};
+
+ContentFolders foldersUnder(const std::string& content) {
+    const std::string presets = withTrailingSeparator(content) + "Presets/";
+    return {presets, presets + "User/", withTrailingSeparator(content) + "Samples/Factory"};
+}
+
+std::string absoluteFolder(const std::string& folder) {
+    if (folder.empty() || folder.front() == '/') return withTrailingSeparator(folder);
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(folder, ec);
+    return ec ? withTrailingSeparator(folder) : withTrailingSeparator(absolute.lexically_normal().string());
+}
+
+// Makes the stored folders fit the bundle this instance runs from (see the header).
+void followTheBundle(platform::SettingsValues& values, const std::string& previousInstall,
+                     const std::string& install, const std::string& userData) {
+    const auto stored = [&](const char* name) { return values.text(name).value_or(std::string()); };
+    const auto change = [&](const char* name, const std::string& folder) {
+        if (!folder.empty() && stored(name) != folder) values.setText(name, folder);
+    };
+    const ContentFolders bundle = foldersUnder(install);
+    if (!values.text(setting::kContentPath) && !previousInstall.empty() && previousInstall != install) {
+        const ContentFolders before = foldersUnder(previousInstall);
+        if (stored(setting::kPresetPath0) == before.presets) change(setting::kPresetPath0, bundle.presets);
+        if (stored(setting::kPresetSavePath0) == before.save) change(setting::kPresetSavePath0, bundle.save);
+        if (stored(setting::kAudioFilePath) == before.samples)
+            change(setting::kAudioFilePath, bundle.samples);
+    }
+    const std::string user = userData.empty() ? std::string() : withTrailingSeparator(userData);
+    // The bundle counts only when it is one: a lone module has no Presets folder beside it.
+    const bool haveBundle = !install.empty() && isFolder(bundle.presets);
+    if (!isFolder(stored(setting::kPresetPath0)))
+        change(setting::kPresetPath0, haveBundle ? bundle.presets : madeFolder(user + "Presets/"));
+    if (!isWritableFolder(stored(setting::kPresetSavePath0))) {
+        const bool bundleTakesSaves = haveBundle && isWritableFolder(madeFolder(bundle.save));
+        change(setting::kPresetSavePath0,
+               bundleTakesSaves ? bundle.save : madeFolder(user + "Presets/User/"));
+    }
+    if (!isFolder(stored(setting::kAudioFilePath)))
+        change(setting::kAudioFilePath,
+               isFolder(bundle.samples) && !install.empty() ? bundle.samples : madeFolder(user + "Samples/"));
+}
+
+}  // namespace
+
+StartupSettings runSettingsStartup(platform::SettingsStore& store, const std::string& moduleFolder,
+                                   const std::string& userData) {
     StartupSettings result;
-    std::string contentPath;
+    const std::string module = absoluteFolder(moduleFolder);
     store.update([&](platform::SettingsValues& values) {
-        if (!values.text(setting::kInstallPath) && !moduleFolder.empty())
-            values.setText(setting::kInstallPath, withTrailingSeparator(moduleFolder));
+        const std::string previousInstall = values.text(setting::kInstallPath).value_or(std::string());
+        if (!module.empty() && previousInstall != module) values.setText(setting::kInstallPath, module);
         result.installPath = values.text(setting::kInstallPath).value_or(std::string());
 
         if (values.number(setting::kFirstUse).value_or(0) == 0) {
             result.firstRun = true;
             values.setNumber(setting::kFirstUse, 1);
-            contentPath =
-                withTrailingSeparator(values.text(setting::kContentPath).value_or(result.installPath));
-            const std::string presets = contentPath + "Presets/";
-            values.setText(setting::kPresetPath0, presets);
-            values.setText(setting::kPresetSavePath0, presets + "User/");
-            values.setText(setting::kAudioFilePath, contentPath + "Samples/Factory");
+            const ContentFolders first =
+                foldersUnder(values.text(setting::kContentPath).value_or(result.installPath));
+            values.setText(setting::kPresetPath0, first.presets);
+            values.setText(setting::kPresetSavePath0, first.save);
+            values.setText(setting::kAudioFilePath, first.samples);
             values.setNumber(setting::kIgnoreProgramChange, 1);
             values.setNumber(setting::kCcMapRecallIsolate, 0);
         }
@@ -36,21 +106,21 @@ StartupSettings runSettingsStartup(platform::SettingsStore& store, const std::st
 
         if (!values.text(setting::kPresetPath0))
             values.setText(setting::kPresetPath0, values.text(setting::kPresetPath).value_or(std::string()));
-        result.presetPath = values.text(setting::kPresetPath0).value_or(std::string());
-    });
 
-    // Only below an absolute content folder: a relative one would land in whatever folder
-    // the host happens to run in.
-    if (result.firstRun && !contentPath.empty() && contentPath.front() == '/') {
-        std::error_code ec;
-        for (const char* sub : {"Presets/User", "Samples/Factory"})
-            std::filesystem::create_directories(contentPath + sub, ec);
-    }
+        followTheBundle(values, previousInstall, result.installPath, userData);
+        result.presetPath = values.text(setting::kPresetPath0).value_or(std::string());
+        result.presetSavePath = values.text(setting::kPresetSavePath0).value_or(std::string());
+    });
     return result;
 }
 
 StartupSettings runSettingsStartup(platform::SettingsStore& store) {
-    return runSettingsStartup(store, platform::folderOfThisModule());
+    return runSettingsStartup(store, platform::folderOfThisModule(), platform::userDataFolder());
+}
+
+std::string manualPathOfThisModule() {
+    const std::string folder = absoluteFolder(platform::folderOfThisModule());
+    return folder.empty() ? std::string() : folder + "Manual/Manual.htm";
 }
 
 }  // namespace kf

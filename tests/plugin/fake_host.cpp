@@ -79,6 +79,7 @@ TemporarySettings::TemporarySettings() {
     char pattern[] = "/tmp/kf-settings-XXXXXX";
     folder = mkdtemp(pattern);
     setenv(platform::SettingsStore::kFolderEnvironment, folder.c_str(), 1);
+    setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);  // user presets and samples
 }
 
 TemporarySettings::~TemporarySettings() {

@@ -23,6 +23,7 @@ struct Module {
     Module() {
         // The instances made here must not touch the user's settings.
         setenv("KESTRAFONE_SETTINGS_DIR", "/tmp/kf-module-test-settings", 1);
+        setenv("XDG_DATA_HOME", "/tmp/kf-module-test-settings/data", 1);
         handle = dlopen(KF_PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
     }
     ~Module() {

@@ -242,19 +242,22 @@ TEST(SettingsStore, DefaultFolderFollowsTheEnvironment) {
     EXPECT_EQ(SettingsStore::defaultFolder(), "/tmp/kf-settings");
 }
 
-TEST(SettingsStartup, FirstRunWritesEverythingOnceAndCreatesTheFolders) {
+// A bundle as make install lays it out (the folders the settings point into).
+std::string makeBundle(const std::string& folder) {
+    std::filesystem::create_directories(folder + "/Presets/User");
+    std::filesystem::create_directories(folder + "/Samples/Factory");
+    return folder + "/";
+}
+
+TEST(SettingsStartup, FirstRunWritesEverythingOnce) {
     test::TempDir dir;
-    const std::string bundle = dir.file("bundle") + "/";
+    const std::string bundle = makeBundle(dir.file("bundle"));
     {
         SettingsStore store(dir.file("cfg"));
-        const StartupSettings s = runSettingsStartup(store, bundle);
+        const StartupSettings s = runSettingsStartup(store, bundle, dir.file("user"));
         EXPECT_TRUE(s.firstRun);
-        EXPECT_EQ(s.installPath, bundle);
         EXPECT_EQ(s.presetPath, bundle + "Presets/");
-        EXPECT_EQ(s.ignoreProgramChange, 1.0f);
-        EXPECT_EQ(s.ccMapRecallIsolate, 0.0f);
         EXPECT_EQ(store.fileWrites(), 1);
-
         const SettingsValues v = store.readAll();
         EXPECT_EQ(v.size(), 7u);
         EXPECT_EQ(v.text("installpath"), bundle);
@@ -264,52 +267,99 @@ TEST(SettingsStartup, FirstRunWritesEverythingOnceAndCreatesTheFolders) {
         EXPECT_EQ(v.text("audiofilepath"), bundle + "Samples/Factory");
         EXPECT_EQ(v.number("ignorePrgChange"), 1);
         EXPECT_EQ(v.number("CC Map Recall isolate"), 0);
-        EXPECT_TRUE(std::filesystem::is_directory(bundle + "Presets/User"));
-        EXPECT_TRUE(std::filesystem::is_directory(bundle + "Samples/Factory"));
     }
     SettingsStore again(dir.file("cfg"));
     const ino_t before = inodeOf(again.filePath());
-    const StartupSettings s = runSettingsStartup(again, dir.file("elsewhere"));
-    EXPECT_FALSE(s.firstRun);
-    EXPECT_EQ(s.installPath, bundle);  // an existing install path is never replaced
+    EXPECT_FALSE(runSettingsStartup(again, bundle, dir.file("user")).firstRun);
     EXPECT_EQ(again.fileWrites(), 0);
     EXPECT_EQ(inodeOf(again.filePath()), before);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("user")));  // nothing needed the user's folder
+}
+
+// Where the folders point after a first run from `first` and a later start from `later`.
+TEST(SettingsStartup, FoldersFollowTheBundleTheInstanceRunsFrom) {
+    struct Case {
+        const char* name;
+        bool moveFirstToLater;                 // the bundle was moved (the first folder is gone)
+        bool laterIsBundle;                    // false: a lone module in an otherwise empty folder
+        bool saveFolderBlocked;                // the later bundle cannot take saved presets
+        bool userChosePresets;                 // the user picked a preset folder of their own
+        const char *presets, *save, *samples;  // expected; "B/" = the later bundle, "U/" = user data
+    };
+    const Case cases[] = {
+        {"moved bundle", true, true, false, false, "B/Presets/", "B/Presets/User/", "B/Samples/Factory"},
+        {"second bundle", false, true, false, false, "B/Presets/", "B/Presets/User/", "B/Samples/Factory"},
+        {"chosen folder kept", false, true, false, true, "C/", "B/Presets/User/", "B/Samples/Factory"},
+        {"lone module", true, false, false, false, "U/Presets/", "U/Presets/User/", "U/Samples/"},
+        {"read-only bundle", false, true, true, false, "B/Presets/", "U/Presets/User/", "B/Samples/Factory"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        const std::string first = makeBundle(dir.file("first")), later = dir.file("later") + "/";
+        const std::string user = dir.file("user") + "/", chosen = dir.file("chosen") + "/";
+        SettingsStore store(dir.file("cfg"));
+        runSettingsStartup(store, first, user);
+        if (c.userChosePresets) {
+            std::filesystem::create_directories(chosen);
+            store.writeText("presetpath0", chosen);
+        }
+        if (c.moveFirstToLater) {
+            std::filesystem::rename(first, later);
+            if (!c.laterIsBundle)
+                std::filesystem::remove_all(later), std::filesystem::create_directories(later);
+        } else if (c.laterIsBundle) {
+            makeBundle(dir.file("later"));
+        }
+        if (c.saveFolderBlocked) {  // a plain file where the folder would be: unwritable even for root
+            std::filesystem::remove(later + "Presets/User");
+            test::writeBytes(later + "Presets/User", {1});
+        }
+        const StartupSettings s = runSettingsStartup(store, later, user);
+        auto expand = [&](std::string e) {
+            const std::string prefix = e.substr(0, 2), rest = e.substr(2);
+            return (prefix == "B/" ? later : prefix == "U/" ? user : chosen) + rest;
+        };
+        EXPECT_EQ(s.installPath, later);
+        EXPECT_EQ(s.presetPath, expand(c.presets));
+        EXPECT_EQ(s.presetSavePath, expand(c.save));
+        EXPECT_EQ(store.readAll().text("audiofilepath"), expand(c.samples));
+        EXPECT_TRUE(std::filesystem::is_directory(s.presetSavePath));
+    }
 }
 
 TEST(SettingsStartup, ContentPathAndStoredSwitchesAreHonoured) {
     test::TempDir dir;
     SettingsStore store(dir.file("cfg"));
-    const std::string content = dir.file("Content");  // stored without its trailing '/'
-    store.writeText("contentpath", content);
-    const StartupSettings first = runSettingsStartup(store, "/opt/bundle/");
-    EXPECT_EQ(first.presetPath, content + "/Presets/");
-    std::string save;
-    ASSERT_TRUE(store.readText("presetsavepath0", save));
-    EXPECT_EQ(save, content + "/Presets/User/");
-    EXPECT_TRUE(std::filesystem::is_directory(content + "/Presets/User"));
+    const std::string content = makeBundle(dir.file("Content"));
+    store.writeText("contentpath", content.substr(0, content.size() - 1));  // without its trailing '/'
+    const std::string bundle = makeBundle(dir.file("bundle"));
+    const StartupSettings first = runSettingsStartup(store, bundle, dir.file("user"));
+    EXPECT_EQ(first.presetPath, content + "Presets/");
+    EXPECT_EQ(first.presetSavePath, content + "Presets/User/");
 
     store.writeNumber("ignorePrgChange", 0);
     store.writeNumber("CC Map Recall isolate", 1);
-    const StartupSettings later = runSettingsStartup(store, "/opt/bundle/");
+    const StartupSettings later = runSettingsStartup(store, makeBundle(dir.file("moved")), dir.file("user"));
+    EXPECT_EQ(later.presetPath, content + "Presets/");  // the installer's folder stays
     EXPECT_EQ(later.ignoreProgramChange, 0.0f);
     EXPECT_EQ(later.ccMapRecallIsolate, 1.0f);
 }
 
 TEST(SettingsStartup, AMissingPresetFolderIsTakenFromTheChosenOne) {
     test::TempDir dir;
+    const std::string chosen = dir.file("chosen") + "/", bundle = makeBundle(dir.file("bundle"));
+    std::filesystem::create_directories(chosen);
     SettingsStore store(dir.file("cfg"));
     store.writeNumber("firstuse", 1);
-    store.writeText("installpath", "/opt/bundle/");
-    store.writeText("presetpath", "/chosen/");
-    EXPECT_EQ(runSettingsStartup(store, "/x/").presetPath, "/chosen/");
-    std::string p0;
-    EXPECT_TRUE(store.readText("presetpath0", p0));
-    EXPECT_EQ(p0, "/chosen/");
+    store.writeText("installpath", bundle);
+    store.writeText("presetpath", chosen);
+    EXPECT_EQ(runSettingsStartup(store, bundle, dir.file("user")).presetPath, chosen);
 
+    // Neither is set: the bundle's folder rather than an empty one.
     SettingsStore bare(dir.file("cfg2"));
     bare.writeNumber("firstuse", 1);
-    EXPECT_EQ(runSettingsStartup(bare, "/x/").presetPath, "");
-    EXPECT_TRUE(bare.readAll().contains("presetpath0"));
+    EXPECT_EQ(runSettingsStartup(bare, bundle, dir.file("user")).presetPath, bundle + "Presets/");
 }
 
 }  // namespace
