@@ -50,13 +50,14 @@ class FpModeGuard {
 //
 // The engine's offset (1e-8, far below audibility, far above the denormal range) feeds the
 // band filters, the EQ states and the synthesizer filter; its sign flips every frame so it
-// adds no DC. Its float bits are part of the stored behaviour.
+// adds no DC. Every band's output depends on its exact bits (0x322BCC77).
 inline constexpr float kEngineAntiDenormal = 1e-8f;
 static_assert(std::bit_cast<uint32_t>(kEngineAntiDenormal) == 0x322BCC77u);
-// The insert effects add this to their inputs and to the values written back into state.
-inline constexpr float kEffectAntiDenormal = 1e-10f;
-// The same offset in the effects' double-precision filters (not the float widened).
+// The insert effects add 1e-10 to their inputs and to the values written back into state:
+// in double in their filters, else in float (the double rounded, which is exactly 1e-10f;
+// the float widened would not be 1e-10 and would change the filters' low bits).
 inline constexpr double kEffectAntiDenormalD = 1e-10;
+inline constexpr float kEffectAntiDenormal = static_cast<float>(kEffectAntiDenormalD);
 // The delay's wet-only path writes its line with this smaller offset.
 inline constexpr float kWetDelayAntiDenormal = 1e-18f;
 

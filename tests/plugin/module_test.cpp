@@ -69,28 +69,23 @@ TEST(Module, HostsOfVersionZeroGetNoInstance) {
     gVersionAnswer = 2400;
 }
 
-// The instance allocates megabytes while it is built. Whichever of its allocations fails,
-// the host gets no instance (or, where the instance copes, a whole one) and no exception.
+// Whichever of its allocations fails while the instance is built, the host gets no instance
+// (or, where the instance copes, a whole one) and no exception.
 TEST(Module, FailedAllocationDuringConstructionGivesNoInstance) {
     Module m;
     ASSERT_NE(m.handle, nullptr) << dlerror();
     const Entry entry = m.entry("VSTPluginMain");
+    auto close = [](vst::AEffect* e) { e->dispatcher(e, vst::effClose, 0, 0, nullptr, 0.0f); };
     kf::test::AllocationCounter counter;
-    vst::AEffect* e = entry(host);
-    ASSERT_NE(e, nullptr);
+    close(entry(host));
     const long allocations = counter.count();
-    e->dispatcher(e, vst::effClose, 0, 0, nullptr, 0.0f);
-
     int refused = 0;
     for (long n = 1; n < allocations; n += 1 + n / 8) {
         kf::test::failNthAllocation(n);
-        e = nullptr;
+        vst::AEffect* e = nullptr;
         EXPECT_NO_THROW(e = entry(host)) << "allocation " << n;
         kf::test::failNthAllocation(0);
-        if (e)
-            e->dispatcher(e, vst::effClose, 0, 0, nullptr, 0.0f);
-        else
-            ++refused;
+        e ? close(e) : void(++refused);
     }
     EXPECT_GT(refused, 0);
 }

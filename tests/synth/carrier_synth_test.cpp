@@ -13,8 +13,6 @@
 namespace kf {
 namespace {
 
-const float kOffset = kEngineAntiDenormal;
-
 // One synthesizer with everything it reads: sine, no warp, no noise, low-pass, level 1.
 struct Rig {
     explicit Rig(float rate = 44100.0f) {
@@ -58,7 +56,7 @@ struct Rig {
     SynthControls controls{info};
     std::array<float, 1024> noise{};
     CarrierSynth synth{controls, info, noise.data()};
-    float offset = kOffset;
+    float offset = kEngineAntiDenormal;
 };
 
 std::vector<float> voiceNotes(const Rig& r) {
@@ -111,7 +109,7 @@ TEST(CarrierSynth, OutputDecaysToZeroOnceNoNoteIsHeld) {
 template <typename Expected>
 void expectLookup(Rig& r, Expected expected) {
     for (int i = 0; i < 2000; ++i) {
-        r.synth.renderSample(kOffset);
+        r.synth.renderSample(kEngineAntiDenormal);
         ASSERT_EQ(r.synth.lastFilterInput(), expected()) << i;
     }
 }
@@ -154,7 +152,7 @@ TEST(CarrierSynth, FullPulseWidthPlaysTheFirstHalfCycleInOnePercent) {
     double sum = 0.0;
     const int frames = 44100;
     for (int i = 0; i < frames; ++i) {
-        r.synth.renderSample(kOffset);
+        r.synth.renderSample(kEngineAntiDenormal);
         const float x = r.synth.lastFilterInput();
         const float phase = r.controls.voice(0).phase;
         // Clear of the half-cycle boundaries, the sign of the wave tells which half plays.
@@ -181,7 +179,7 @@ TEST(CarrierSynth, PitchIsLimitedToNotes1To127) {
     EXPECT_EQ(r.controls.voice(0).pitch, 127.0f);
     // The phase advances by the limited note's frequency.
     const float before = r.controls.voice(0).phase;
-    r.synth.renderSample(kOffset);
+    r.synth.renderSample(kEngineAntiDenormal);
     EXPECT_FLOAT_EQ(r.controls.voice(0).phase - before, r.info.frequencyOfNote(127.0f) / 44100.0f);
 }
 
@@ -207,7 +205,7 @@ TEST(CarrierSynth, FilterMappingAndStabilityAtLowSampleRates) {
                 low.hold({{40, 1.0f}, {52, 1.0f}, {59, 1.0f}, {64, 1.0f}});
                 std::vector<float> out(kControlInterval);
                 for (int chunk = 0; chunk < 1000; ++chunk) {
-                    low.synth.render(out.data(), kControlInterval, kOffset);
+                    low.synth.render(out.data(), kControlInterval, kEngineAntiDenormal);
                     ASSERT_LT(std::fabs(low.synth.bandPassState()), 100.0f) << rate << " " << resonance;
                     ASSERT_LT(std::fabs(low.synth.lowPassState()), 100.0f) << rate << " " << resonance;
                     for (float v : out) ASSERT_LT(std::fabs(v), 0.999f);
@@ -226,7 +224,7 @@ TEST(CarrierSynth, FullNoiseReplacesTheOscillatorsAndFollowsTheLastVelocity) {
     r.hold({{60, 1.0f}});
     r.synth.advanceNoiseIndex();
     for (int i = 1; i < 2100; ++i) {
-        r.synth.renderSample(kOffset);
+        r.synth.renderSample(kEngineAntiDenormal);
         ASSERT_FLOAT_EQ(r.synth.lastFilterInput(), r.noise[static_cast<std::size_t>(i % 1024)] * 0.25f) << i;
     }
     // Halfway, the filter hears the midpoint of oscillators and noise.
@@ -234,13 +232,13 @@ TEST(CarrierSynth, FullNoiseReplacesTheOscillatorsAndFollowsTheLastVelocity) {
     const float level = r.controls.noiseLevel(), gain = r.controls.voice(0).gain;
     for (int i = 0; i < 100; ++i) {
         const float n = r.noise[static_cast<std::size_t>(r.synth.noiseIndex())] * level;
-        r.synth.renderSample(kOffset);
+        r.synth.renderSample(kEngineAntiDenormal);
         const float osc = gain * tableAt(Wave::kSine, r, 0);
         ASSERT_EQ(r.synth.lastFilterInput(), osc + (n - osc) * 0.5f) << i;
     }
     r.info.lastVelocityWeight = 0.0f;
     r.controls.setNoise(1.0f);
-    r.synth.renderSample(kOffset);
+    r.synth.renderSample(kEngineAntiDenormal);
     EXPECT_EQ(r.synth.lastFilterInput(), 0.0f);
 }
 
@@ -280,7 +278,7 @@ TEST(CarrierSynth, ChunkedRenderMatchesPerSampleRenderBitForBit) {
     }
     const int32_t sizes[] = {1, 5, 32, 17, 9, 32, 3, 31, 2};
     std::vector<float> a, b;
-    float offset = kOffset;
+    float offset = kEngineAntiDenormal;
     for (int round = 0; round < 40; ++round) {
         if (round == 20)  // a change between chunks reaches both paths at the same frame
             for (Rig* r : {&single, &chunked}) r->controls.setWaveform(0.81f);

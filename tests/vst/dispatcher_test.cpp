@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <new>
-#include <stdexcept>
 #include <vector>
 
 #include "vst/audioeffect.h"
@@ -20,8 +19,6 @@ struct Probe : AudioEffectX {
     ~Probe() override {
         if (destroyed_) *destroyed_ = true;
     }
-    void suspend() override { calls.push_back("suspend"); }
-    void resume() override { calls.push_back("resume"); }
     void processReplacing(float** in, float** out, int32_t n) noexcept override {
         for (int32_t i = 0; i < n; ++i) {
             out[0][i] = in[0][i] * 2.0f;
@@ -46,8 +43,7 @@ struct Probe : AudioEffectX {
     // Operations that fail the way allocating code does.
     void setParameter(int32_t, float) override { throw std::bad_alloc(); }
     float getParameter(int32_t) override { throw std::bad_alloc(); }
-    void close() override { throw std::runtime_error("close"); }
-    std::vector<std::string> calls;
+    void close() override { throw std::bad_alloc(); }
     char chunk[12] = "chunk bytes";
     std::vector<char> received;
     bool lastPreset = false;
@@ -76,14 +72,6 @@ TEST(Dispatcher, FailuresAndUnknownsAnswerZero) {
 
     Probe bare(nullptr);
     EXPECT_EQ(bare.callHost(audioMasterVersion), 0);
-    EXPECT_EQ(bare.getTimeInfo(0xffff), nullptr);
-}
-
-TEST(Dispatcher, MainsChangedMapsToSuspendAndResume) {
-    Probe p(silentHost);
-    call(p.getAeffect(), effMainsChanged, 0, 1);
-    call(p.getAeffect(), effMainsChanged, 0, 0);
-    EXPECT_EQ(p.calls, (std::vector<std::string>{"resume", "suspend"}));
 }
 
 TEST(Dispatcher, ChunksPassAddressSizeAndKind) {
@@ -117,10 +105,8 @@ TEST(Dispatcher, AccumulatingProcessAddsToTheOutputs) {
     float* in[2] = {inL.data(), inR.data()};
     float* out[2] = {outL.data(), outR.data()};
     e->process(e, in, out, 700);  // spans several internal blocks
-    for (int i = 0; i < 700; ++i) {
-        ASSERT_EQ(outL[static_cast<std::size_t>(i)], 1.5f);
-        ASSERT_EQ(outR[static_cast<std::size_t>(i)], 1.5f);
-    }
+    EXPECT_EQ(outL, std::vector<float>(700, 1.5f));
+    EXPECT_EQ(outR, std::vector<float>(700, 1.5f));
 }
 
 TEST(Dispatcher, CloseDestroysTheInstanceEvenWhenClosingFails) {
