@@ -209,6 +209,7 @@ void Engine::setSampleRate(float sr) {
 }
 
 void Engine::setup() {
+    FpModeGuard nearest(FpRounding::kNearest);  // the same timings on whichever thread runs it
     if (TMSystemInfo::acceptsSampleRate(requestedRate_) && requestedRate_ != info_.sampleRate)
         info_.setSampleRate(requestedRate_);
     meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
@@ -280,13 +281,20 @@ void Engine::followTempo() {
     info_.samplesPerBeat = static_cast<float>(static_cast<double>(info_.sampleRate) / (info_.tempo / 60.0));
     // Only the tempo listeners depend on the tempo (the delay's bar and time, the phaser's
     // synced rate); they follow at once and keep their content, so automation and tempo maps
-    // never cut a tail. The full set-up, with its reset, is for sample-rate changes.
+    // never cut a tail. The full set-up, with its reset, is for sample-rate changes. Their
+    // retiming runs under the rounding every other thread computes timings with.
+    FpModeGuard nearest(FpRounding::kNearest);
     listeners_.notifyAll();
 }
 
 void Engine::controlBlock() {
     info_.controlCounter = 0;
-    host_->dispatchEvents();
+    {
+        // Note and controller handling computes working values (pitches, learned parameters)
+        // that must come out as they do on any other thread.
+        FpModeGuard nearest(FpRounding::kNearest);
+        host_->dispatchEvents();
+    }
     followTempo();
     // Values changed by the events or the set-up count from this block on.
     applyPending();

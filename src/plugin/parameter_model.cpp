@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/fp_safety.h"
 #include "common/numeric.h"
 
 namespace kf {
@@ -57,6 +58,9 @@ void ParameterModel::set(int32_t t, float v) {
     // A non-finite value would poison every recursive filter it reaches for good.
     const ParameterRow* row = parameterRow(t);
     if (!std::isfinite(v) || !row || row->law.kind == Law::kNone) return;
+    // Working values must not depend on the thread: the audio thread processes under
+    // truncation, where a step like trunc(12 / 0.1) would land one step low.
+    FpModeGuard nearest(FpRounding::kNearest);
     ParameterRecord& r = *params_.record(t);
     r.value = v;
     r.scaled = row->law(v);

@@ -119,5 +119,18 @@ TEST_F(PlayedVocoder, LearnedControllerDrivesAParameterFromTheAudioThread) {
     EXPECT_EQ(c->midi().map(75).size(), 1u);
 }
 
+// A value set by a learned controller on the audio thread (which processes under truncation)
+// is the value the host thread would have made: +24 semitones, not 23.9.
+TEST_F(PlayedVocoder, WorkingValuesDoNotDependOnTheThreadThatSetThem) {
+    c->armLearn(tag::sampler_pitch);
+    sendMidi(*c, {{0xB0, 20, 127}});  // learns controller 20 and applies 127 / 127 = 1.0
+    render(64);
+    ASSERT_EQ(c->getParameter(tag::sampler_pitch), 1.0f);
+    const float fromAudioThread = c->sampler().pitch();
+    c->setParameter(tag::sampler_pitch, 1.0f);
+    EXPECT_EQ(fromAudioThread, c->sampler().pitch());
+    EXPECT_FLOAT_EQ(fromAudioThread, 24.0f);
+}
+
 }  // namespace
 }  // namespace kf::test
