@@ -95,27 +95,5 @@ TEST_F(ReverbTest, UnknownParameterIsReportedAndChangesNothing) {
     EXPECT_FLOAT_EQ(reverb().parameterValue(0), 0.5f);
 }
 
-TEST_F(ReverbTest, ProcessSampleMatchesTheWetBlock) {
-    Rig other;
-    reverb().setParameter(3, 0.3f);
-    other.effects->reverb.setParameter(3, 0.3f);
-    std::vector<float> l = noise(3000, 0.5f, 10), r = noise(3000, 0.5f, 11);
-    std::vector<float> bl = l, br = r;
-    for (std::size_t i = 0; i < l.size(); ++i) reverb().processSample(l[i], r[i]);
-    other.effects->reverb.processWet(bl.data(), br.data(), static_cast<int32_t>(bl.size()));
-    for (std::size_t i = 0; i < l.size(); ++i) {
-        ASSERT_FLOAT_EQ(l[i], bl[i]) << i;
-        ASSERT_FLOAT_EQ(r[i], br[i]) << i;
-    }
-}
-
-TEST_F(ReverbTest, DefaultsAndDisplay) {
-    char text[32];
-    EXPECT_EQ(reverb().getParameterDefault(3), 1.0f);
-    EXPECT_EQ(reverb().getParameterDefault(4), 0.0f);
-    reverb().getParameterDisplay(0, 0.5f, text);
-    EXPECT_STREQ(text, "50.00 %");
-}
-
 }  // namespace
 }  // namespace kf::test
