@@ -453,24 +453,5 @@ TEST(VocoderBank, FollowersDecayLinearlyAndGainsSnap) {
     EXPECT_LT(std::fabs(lastR), 1e-10f);
 }
 
-TEST(VocoderBank, GainsReachTheEnvelopeWithinOneControlBlock) {
-    TMSystemInfo info;
-    VocoderBank bank(info);
-    bank.applyPending();
-    test::Noise noise;
-    float buf[32], out[32], out2[32];
-    for (int b = 0; b < 20; ++b) {
-        bank.controlBlock();
-        for (float& x : buf) x = noise.next();
-        bank.process(buf, buf, buf, 1e-8f, out, out2, 32);
-    }
-    float env[kB];
-    std::memcpy(env, bank.state().left.env, sizeof env);
-    bank.controlBlock();
-    const float zero[32] = {};
-    bank.process(zero, buf, buf, 1e-8f, out, out2, 32);  // 32 frames of ramp
-    for (int k = 0; k < kB; ++k) EXPECT_NEAR(bank.state().left.gain[k], env[k], 1e-5f * (1.0f + env[k])) << k;
-}
-
 }  // namespace
 }  // namespace kf
