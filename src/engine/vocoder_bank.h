@@ -23,11 +23,13 @@ class VocoderBank {
     // chunk (applyPending), so the audio thread never reads a table while it is being rebuilt.
     // Each reads the sample rate from the TMSystemInfo, so call them again after a rate change.
 
-    // Band spacing w = 0.1 + 1.9v; rebuilds u[k], fa[k] and (through the shift) fs[k].
+    // Band spacing w = 0.1 + 1.9v; rebuilds u[k], fa[k] and (through the shift) fs[k]. Below
+    // 44.1 kHz a coefficient that would make a band unstable is held at the band's stable limit.
     void setFocus(float v);
     // Synthesis offset s = 0.25v - 0.125 in coefficient units; rebuilds fs[k].
     void setShift(float v);
-    // Release 120 - 110v ms and resonance of the lowest and upper-edge bands; rebuilds q1, q2, c.
+    // Release 120 - 110v ms and resonance of the lowest and upper-edge bands; rebuilds q1, q2, c
+    // and, since the stable limit depends on the damping, fa and fs.
     void setResponse(float v);
 
     // Rebuilds the rate-dependent tables from the last values set (after a sample-rate change).
@@ -44,6 +46,10 @@ class VocoderBank {
     // flipping every frame. Writes the two vocoder outputs (already scaled by 0.0625).
     void process(const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
                  float* outR, int32_t n);
+
+    // Records the filter and follower states (not the coefficients) as audio history, so a
+    // suspend silences the bands and their held envelopes at once.
+    void registerHistory(StateRegistry& registry);
 
     // Vector width used by process; defaults to the widest the CPU supports.
     void setIsa(vocoder::Isa isa);
@@ -70,10 +76,12 @@ class VocoderBank {
   private:
     struct Staged {
         std::array<float, kBands> u{}, uShifted{}, fa{}, fs{}, q1{}, q2{}, release{};
+        std::array<float, kBands> limit{};  // largest stable frequency coefficient per band
     };
     static float load(const std::array<float, kBands>& a, int k);
     static void store(std::array<float, kBands>& a, int k, float v);
-    void rebuildShift();  // caller holds no lock; only writes staged fs / uShifted
+    void rebuildShift();         // uShifted from u and the shift, then the coefficients
+    void rebuildCoefficients();  // fa, fs from u, uShifted, the rate and the stable limits
 
     const TMSystemInfo& info_;
     Staged staged_;

@@ -171,25 +171,5 @@ TEST_F(DelayTest, WidthBlendsTheEchoesAcrossChannels) {
     EXPECT_FLOAT_EQ(outR[echo], 0.5f);
 }
 
-TEST_F(DelayTest, NamesDisplaysAndModes) {
-    char text[32];
-    delay().getParameterName(7, text);
-    EXPECT_STREQ(text, "unused");
-    delay().getParameterDisplay(0, 0.5f, text);
-    EXPECT_STREQ(text, "50.00 %");
-    // Note-pitch mode: one period of MIDI note 0 (8.18 Hz); 440 Hz is raised to the floor.
-    EXPECT_EQ(delay().setParameterMode(0, TMDelay::kNoteTime), TMDelay::kNoteTime);
-    delay().setParameter(0, 0.0f);
-    EXPECT_NEAR(delay().delayLength(), 44100.0 / 8.1758, 2.0);
-    delay().setParameter(0, 69.0f / 126.0f);
-    EXPECT_EQ(delay().delayLength(), TMDelay::kMinDelay);
-    // Synced mode: "4 bars" is cut to the line, "1//32" is 2756 samples.
-    delay().setParameterMode(0, TMDelay::kSyncedTime);
-    delay().setParameter(0, 0.0f);
-    EXPECT_EQ(delay().delayLength(), 88199);
-    delay().setParameter(0, 1.0f);
-    EXPECT_EQ(delay().delayLength(), 2756);
-}
-
 }  // namespace
 }  // namespace kf::test

@@ -62,35 +62,5 @@ TEST_F(LofiTest, FullDistortionIsTheFilteredClipperOnly) {
     EXPECT_GT(peak(outL), 0.05f);
 }
 
-TEST_F(LofiTest, ZeroMixLeavesTheBuffersUntouched) {
-    lofi().setDryWet(0.0f);
-    rig.setKnob(tag::lofi_bitrate, 1.0f);
-    std::vector<float> in = noise(100, 0.5f, 34), outL, outR;
-    Driver(&lofi()).run(in, in, outL, outR);
-    EXPECT_EQ(outL, in);
-}
-
-TEST(LofiNoise, MinimalStandardGenerator) {
-    // The published check value of the minimal-standard generator: from seed 1, the
-    // 10000th value is 1043618065.
-    TMLofi::seedNoise(1);
-    float r = 0.0f;
-    for (int i = 0; i < 10000; ++i) r = TMLofi::nextNoise();
-    EXPECT_FLOAT_EQ(r, 1043618065.0f * 4.656613e-10f * 0.5f + 0.5f);
-    for (int i = 0; i < 1000; ++i) {
-        r = TMLofi::nextNoise();
-        ASSERT_GE(r, 0.5f);  // the seed is positive, so r lies in 0.5 .. 1
-        ASSERT_LT(r, 1.0f);
-    }
-}
-
-TEST_F(LofiTest, Displays) {
-    char text[32];
-    lofi().getParameterDisplay(0, 0.5f, text);
-    EXPECT_STREQ(text, " 16");
-    lofi().getParameterDisplay(3, 0.25f, text);
-    EXPECT_STREQ(text, "");
-}
-
 }  // namespace
 }  // namespace kf::test

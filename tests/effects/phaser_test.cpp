@@ -13,11 +13,6 @@ class PhaserTest : public ::testing::Test {
     Rig rig;
 };
 
-struct MenuRecorder : ParameterMenu {
-    void addEntry(const char* text) override { entries.emplace_back(text); }
-    std::vector<std::string> entries;
-};
-
 TEST_F(PhaserTest, SyncedRateFollowsTheNoteLengthAndTheTempo) {
     rig.setKnob(tag::phaser_rate, 1.0f);  // "1//32": 2756 samples at 120 bpm
     EXPECT_NEAR(phaser().lfoIncrement(), 6.2831855f / (2756.0f / 32.0f), 1e-7f);
@@ -38,14 +33,6 @@ TEST_F(PhaserTest, SyncedRateFollowsTheNoteLengthAndTheTempo) {
     const float held = phaser().lfoPhase();
     for (int i = 0; i < 10; ++i) phaser().controlTick();
     EXPECT_EQ(phaser().lfoPhase(), held);
-}
-
-TEST_F(PhaserTest, FreeRateIsLimitedToHalfTheControlRate) {
-    phaser().setParameterMode(0, TMPhaser::kFreeRate);
-    phaser().setParameter(0, 0.0001f);  // about 1 Hz
-    EXPECT_NEAR(phaser().lfoIncrement(), 6.2831855f * 32.0f / 44100.0f, 1e-5f);
-    phaser().setParameter(0, 1.0f);
-    EXPECT_FLOAT_EQ(phaser().lfoIncrement(), 3.1415927f);
 }
 
 TEST_F(PhaserTest, StagesKnobGivesOneToSevenSections) {
@@ -121,31 +108,6 @@ TEST_F(PhaserTest, MixFadesInOverOneBlockFromCleanState) {
 TEST_F(PhaserTest, HostFeedbackStaysBelowTheStabilityLimit) {
     rig.setKnob(tag::phaser_feedback, 1.0f);
     EXPECT_FLOAT_EQ(phaser().feedback(), 0.765f);
-}
-
-TEST_F(PhaserTest, DisplaysMenusAndSteps) {
-    char text[32];
-    phaser().getParameterDisplay(0, 1.0f, text);
-    EXPECT_STREQ(text, "1//32");
-    phaser().getParameterDisplay(0, 0.0f, text);
-    EXPECT_STREQ(text, "Off");
-    phaser().getParameterDisplay(3, 1.0f, text);
-    EXPECT_STREQ(text, "7 Stages");
-    EXPECT_EQ(phaser().getParameterSteps(0), 16.0f);
-    EXPECT_EQ(phaser().getParameterSteps(3), 8.0f);
-
-    MenuRecorder rates, stages;
-    phaser().fillParameterMenu(0, rates);
-    phaser().fillParameterMenu(3, stages);
-    ASSERT_EQ(rates.entries.size(), 16u);
-    EXPECT_EQ(rates.entries[9], "1\\4");
-    ASSERT_EQ(stages.entries.size(), 8u);
-    EXPECT_EQ(stages.entries[0], "1 Stage");
-    EXPECT_EQ(stages.entries[7], "8 Stage");
-
-    phaser().setParameterMode(0, TMPhaser::kFreeRate);
-    phaser().getParameterDisplay(0, 0.5f, text);
-    EXPECT_STREQ(text, "50.00");
 }
 
 }  // namespace

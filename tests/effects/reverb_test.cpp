@@ -93,13 +93,5 @@ TEST_F(ReverbTest, UnknownParameterIsRefusedAndChangesNothing) {
     EXPECT_FLOAT_EQ(reverb().parameterValue(0), 0.5f);
 }
 
-TEST_F(ReverbTest, DefaultsAndDisplay) {
-    char text[32];
-    EXPECT_EQ(reverb().getParameterDefault(3), 1.0f);
-    EXPECT_EQ(reverb().getParameterDefault(4), 0.0f);
-    reverb().getParameterDisplay(0, 0.5f, text);
-    EXPECT_STREQ(text, "50.00 %");
-}
-
 }  // namespace
 }  // namespace kf::test
