@@ -53,6 +53,7 @@ Engine::Engine(EngineHost* host, TMSampleBuffer* sample)
     // up to its release time after a resume, and a reverb would ring it on for seconds.
     vocoder_.registerHistory(registry_);
     master_.registerHistory(registry_);
+    carrierSynth_.registerHistory(registry_);
     registry_.add(effectL_, sizeof effectL_);
     registry_.add(effectR_, sizeof effectR_);
     meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);

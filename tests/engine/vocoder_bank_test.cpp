@@ -277,7 +277,7 @@ TEST(VocoderBank, BandsKeepTheirFrequenciesAtOtherRates) {
 // where the anti-denormal offset alone grows into a full-scale Nyquist tone. After a burst of
 // noise every band must die away at every supported rate and every corner of the controls.
 TEST(VocoderBank, SilenceStaysSilentAtLowRates) {
-    test::EngineFpMode mode;
+    const FpModeGuard mode;
     for (float rate : {11050.0f, 16000.0f, 22050.0f, 32000.0f, 35000.0f}) {
         for (int corner = 0; corner < 8; ++corner) {
             const Settings p{static_cast<float>(corner & 1), static_cast<float>((corner >> 1) & 1),

@@ -126,6 +126,8 @@ TEST(SettingsStore, AFileNeedingToleranceIsNeverReplaced) {
         SCOPED_TRACE(c.what);
         test::TempDir dir;
         const std::string content = dir.file("c") + "/", bundle = dir.file("bundle") + "/";
+        for (const std::string& folder : {content, bundle})
+            std::filesystem::create_directories(folder + "Presets");
         const std::string bytes =
             c.header + c.lineEnd + "text\tcontentpath\t" + content + c.lineEnd + c.extra;
         SettingsStore store(dir.file("cfg"));
@@ -134,7 +136,7 @@ TEST(SettingsStore, AFileNeedingToleranceIsNeverReplaced) {
         if (std::string(c.what) == "unreadable") ::chmod(store.filePath().c_str(), 0);
 
         testing::internal::CaptureStderr();
-        const StartupSettings s = runSettingsStartup(store, bundle);
+        const StartupSettings s = runSettingsStartup(store, bundle, dir.file("user") + "/");
         const bool written = store.writeText("presetpath0", "/chosen/");
         const std::string notice = testing::internal::GetCapturedStderr();
         ::chmod(store.filePath().c_str(), 0600);
