@@ -4,7 +4,8 @@
 // level, peak, stereo width, speech-following figure and 0.5-4 kHz energy share, so the
 // presets can be kept alike in loudness and understandable.
 //
-// Usage: preset-figures PLUGIN.so [PRESET.kfn | FOLDER]...   (default: the factory presets)
+// Usage: preset-figures [--check] PLUGIN.so [PRESET.kfn | FOLDER]...   (default: the factory presets)
+// With --check the exit status tells whether the set meets the targets printed last.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -33,6 +34,20 @@ constexpr double kSpeechLowHz = 500.0, kSpeechHighHz = 4000.0;
 constexpr uint32_t kModulatorModeId = 43;  // the stored identifier of the synthesis-input choice
 constexpr uint32_t kEndOfParameters = 0xFFFFFFFFu;
 constexpr std::size_t kStateHeaderWords = 9;  // container header (4) and state body header (5)
+
+// What the factory set promises: alike in level, never near full scale, the speech kept.
+constexpr double kLevelSpreadDb = 4.0;
+constexpr double kPeakLimitDb = -1.0;
+constexpr double kDefaultFollowing = 0.55, kDefaultShareRangeDb = 8.0;
+constexpr double kVoiceFollowing = 0.45;
+constexpr int kEffectsAllowed = 2;  // presets meant as effects may follow the speech less
+constexpr int kStereoWanted = 3, kCarrierOnBWanted = 2;
+
+struct Figures {
+    std::string name;
+    bool carrierOnB = false, stereo = false;
+    double rmsDb = 0, peakDb = 0, following = 0, shareDb = 0;
+};
 
 struct Material {
     AudioData voice, carrier;
@@ -64,7 +79,7 @@ double dB(double x) {
     return 20.0 * std::log10(std::max(x, 1e-12));
 }
 
-bool measure(const std::string& pluginPath, const fs::path& preset, const Material& m) {
+bool measure(const std::string& pluginPath, const fs::path& preset, const Material& m, Figures& f) {
     const std::vector<uint8_t> state = readBytes(preset);
     // Synthesis input B: choice 1 of three, normalised 1/3 up to 2/3.
     const float mode = storedValue(state, kModulatorModeId);
@@ -102,23 +117,74 @@ bool measure(const std::string& pluginPath, const fs::path& preset, const Materi
         mid += (l + r) * (l + r);
         side += (l - r) * (l - r);
     }
-    const double rms = std::sqrt(energy / (2.0 * static_cast<double>(out[0].size())));
     const std::vector<std::span<const float>> channels{out[0], out[1]};
-    // Side against mid energy: how much of the stereo image the preset uses.
-    const std::string width =
-        side <= mid * 1e-10 ? "mono" : std::to_string(std::lround(10.0 * std::log10(side / mid)));
-    std::printf("%-18s %-3s %8.1f %8.1f %8s %9.3f %8.1f\n", preset.stem().c_str(), carrierOnB ? "saw" : "-",
-                dB(rms), dB(peak), width.c_str(),
-                kf::measure::speechFollowing(m.voice.channels[0], channels, m.voice.sampleRate),
-                kf::measure::bandShareDb(channels, kSpeechLowHz, kSpeechHighHz, m.voice.sampleRate));
+    f.name = preset.stem().string();
+    f.carrierOnB = carrierOnB;
+    f.rmsDb = dB(std::sqrt(energy / (2.0 * static_cast<double>(out[0].size()))));
+    f.peakDb = dB(peak);
+    f.following = kf::measure::speechFollowing(m.voice.channels[0], channels, m.voice.sampleRate);
+    f.shareDb = kf::measure::bandShareDb(channels, kSpeechLowHz, kSpeechHighHz, m.voice.sampleRate);
+    // Side against mid energy: how much of the stereo image the preset uses. Below -30 dB
+    // the two sides differ too little to hear.
+    const double widthDb = side > mid * 1e-10 ? 10.0 * std::log10(side / mid) : -100.0;
+    f.stereo = widthDb > -30.0;
+    const std::string width = widthDb > -100.0 ? std::to_string(std::lround(widthDb)) : "mono";
+    std::printf("%-18s %-3s %8.1f %8.1f %8s %9.3f %8.1f\n", f.name.c_str(), carrierOnB ? "saw" : "-", f.rmsDb,
+                f.peakDb, width.c_str(), f.following, f.shareDb);
     return true;
 }
 
 }  // namespace
 
+// Prints whether the set meets each target; true when it meets all.
+bool checkTargets(const std::vector<Figures>& all, double voiceShareDb) {
+    if (all.empty()) return false;
+    auto [quietest, loudest] = std::minmax_element(
+        all.begin(), all.end(), [](const auto& a, const auto& b) { return a.rmsDb < b.rmsDb; });
+    const double topPeak = std::max_element(all.begin(), all.end(), [](const auto& a, const auto& b) {
+                               return a.peakDb < b.peakDb;
+                           })->peakDb;
+    const auto count = [&](auto pred) {
+        return static_cast<int>(std::count_if(all.begin(), all.end(), pred));
+    };
+    const auto def = std::find_if(all.begin(), all.end(), [](const auto& f) { return f.name == "default"; });
+    const int below = count([](const auto& f) { return f.following < kVoiceFollowing; });
+    const int stereo = count([](const auto& f) { return f.stereo; });
+    const int onB = count([](const auto& f) { return f.carrierOnB; });
+    bool ok = true;
+    auto report = [&](bool met, const char* what, const std::string& value) {
+        std::printf("%s %s: %s\n", met ? "met    " : "NOT MET", what, value.c_str());
+        ok = ok && met;
+    };
+    char text[160];
+    std::snprintf(text, sizeof text, "%.1f dB (%s to %s)", loudest->rmsDb - quietest->rmsDb,
+                  quietest->name.c_str(), loudest->name.c_str());
+    report(loudest->rmsDb - quietest->rmsDb <= kLevelSpreadDb, "RMS levels within 4 dB", text);
+    std::snprintf(text, sizeof text, "%.1f dBFS", topPeak);
+    report(topPeak <= kPeakLimitDb, "no peak above -1 dBFS", text);
+    if (def == all.end()) {
+        report(false, "default preset", "missing");
+    } else {
+        std::snprintf(text, sizeof text, "%.3f, 0.5-4 kHz share %.1f dB (voice %.1f dB)", def->following,
+                      def->shareDb, voiceShareDb);
+        report(def->following >= kDefaultFollowing &&
+                   std::abs(def->shareDb - voiceShareDb) <= kDefaultShareRangeDb,
+               "default follows >= 0.55, share within 8 dB of the voice's", text);
+    }
+    report(below <= kEffectsAllowed, "at most two presets follow < 0.45", std::to_string(below));
+    report(stereo >= kStereoWanted, "at least three use the stereo image", std::to_string(stereo));
+    report(onB >= kCarrierOnBWanted, "at least two vocode input B", std::to_string(onB));
+    return ok;
+}
+
 int main(int argc, char** argv) {
+    const bool check = argc > 1 && std::string(argv[1]) == "--check";
+    if (check) {
+        --argc;
+        ++argv;
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: preset-figures PLUGIN.so [PRESET.kfn | FOLDER]...\n");
+        std::fprintf(stderr, "usage: preset-figures [--check] PLUGIN.so [PRESET.kfn | FOLDER]...\n");
         return 1;
     }
     // The plug-in reads its settings when it loads; never touch the user's.
@@ -158,10 +224,20 @@ int main(int argc, char** argv) {
         "Presets on the demo voice (input A) with the demo chords; 'saw': the demo carrier on input B\n");
     std::printf("%-18s %-3s %8s %8s %8s %9s %8s\n", "preset", "B", "RMS dB", "peak dB", "S/M dB", "following",
                 "0.5-4k");
-    std::printf("%-18s %-3s %8s %8s %8s %9s %8.1f\n", "(the voice)", "", "", "", "", "",
-                kf::measure::bandShareDb(voice, kSpeechLowHz, kSpeechHighHz, m.voice.sampleRate));
+    const double voiceShareDb =
+        kf::measure::bandShareDb(voice, kSpeechLowHz, kSpeechHighHz, m.voice.sampleRate);
+    std::printf("%-18s %-3s %8s %8s %8s %9s %8.1f\n", "(the voice)", "", "", "", "", "", voiceShareDb);
+    std::vector<Figures> all;
     int failed = 0;
-    for (const auto& p : presets) failed += measure(argv[1], p, m) ? 0 : 1;
+    for (const auto& p : presets) {
+        Figures f;
+        if (measure(argv[1], p, m, f))
+            all.push_back(f);
+        else
+            ++failed;
+    }
     fs::remove_all(settingsDir);
-    return failed == 0 ? 0 : 3;
+    if (failed > 0) return 3;
+    const bool met = checkTargets(all, voiceShareDb);
+    return check && !met ? 4 : 0;
 }
