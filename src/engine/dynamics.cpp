@@ -183,10 +183,7 @@ void InputStage::process(const float* a, const float* b, float* outA, float* out
 // ---------------------------------------------------------------------------------------------
 // Master section
 
-float MasterSection::eqCoefficientA() {
-    return 804.224f / 44100.0f;
-}
-float MasterSection::eqCoefficientB() {
+float MasterSection::eqCoefficient() {
     return static_cast<float>(25131.999969482422 / 44100.0);
 }
 
@@ -256,36 +253,34 @@ void MasterSection::controlBlock() {
     ramp_.retarget(w_.level * (1.0f - c));
 }
 
-// Two fixed Chamberlin splits per channel: stage A (about 128 Hz) takes its band-pass part
-// out of the signal, stage B (about 4 kHz) splits the rest into high, band and low parts,
-// which are weighted by the three gains; then the clamp to ±2 and the soft clip to ±1.
+// One fixed Chamberlin split per channel (damping 2, about 4 kHz at 44.1 kHz) gives high-pass,
+// band-pass and low-pass parts, which are weighted by the three gains; then the clamp to ±2 and
+// the soft clip to ±1. The stage's own recursion gives x = hp + 2·bp' + lp' (bp', lp' the states
+// before this frame), so weighting hp, 2·bp' and lp' makes the three bands sum back to the input
+// exactly when all gains are 1, and each band applies its full gain where it dominates: the low
+// band below the split, the middle band at the split, the high band above it.
 // Left and right run side by side in the two low lanes of one vector; each lane performs
 // exactly the scalar operations.
 void MasterSection::process(float* left, float* right, float offset, int32_t n) {
     const __m128d two = _mm_set1_pd(2.0);
-    const __m128 ca = _mm_set1_ps(eqCoefficientA()), cb = _mm_set1_ps(eqCoefficientB());
+    const __m128 cb = _mm_set1_ps(eqCoefficient());
     const __m128 twoF = _mm_set1_ps(2.0f), limit = _mm_set1_ps(kClipLimit), soft = _mm_set1_ps(kSoftClip);
     const __m128 one = _mm_set1_ps(1.0f), signBit = _mm_set1_ps(-0.0f);
     const __m128 gL = _mm_set1_ps(w_.gL), gM = _mm_set1_ps(w_.gM), gH = _mm_set1_ps(w_.gH);
-    __m128 bpA = _mm_setr_ps(eqL_.bpA, eqR_.bpA, 0, 0), lpA = _mm_setr_ps(eqL_.lpA, eqR_.lpA, 0, 0);
-    __m128 bpB = _mm_setr_ps(eqL_.bpB, eqR_.bpB, 0, 0), lpB = _mm_setr_ps(eqL_.lpB, eqR_.lpB, 0, 0);
+    __m128 bp = _mm_setr_ps(eqL_.bp, eqR_.bp, 0, 0), lp = _mm_setr_ps(eqL_.lp, eqR_.lp, 0, 0);
     PeakEnvelope det = det_;
     GainRamp ramp = ramp_;
     const float k = w_.k, a = w_.a, b = w_.b;
     for (int32_t i = 0; i < n; ++i) {
         const __m128 off = _mm_set1_ps(offset);
         const __m128 x = _mm_unpacklo_ps(_mm_load_ss(left + i), _mm_load_ss(right + i));
-        // The first subtraction in double, so a loud input does not swamp the small states.
-        const __m128 hpA = _mm_cvtpd_ps(
-            _mm_sub_pd(_mm_sub_pd(_mm_cvtps_pd(x), _mm_mul_pd(two, _mm_cvtps_pd(bpA))), _mm_cvtps_pd(lpA)));
-        const __m128 hpB =
-            _mm_sub_ps(_mm_sub_ps(_mm_add_ps(_mm_add_ps(bpA, hpA), lpA), _mm_mul_ps(twoF, bpB)), lpB);
-        bpA = _mm_add_ps(_mm_add_ps(bpA, _mm_mul_ps(ca, hpA)), off);
-        lpA = _mm_add_ps(_mm_add_ps(lpA, _mm_mul_ps(ca, bpA)), off);
-        const __m128 oldBp = bpB, oldLp = lpB;
-        bpB = _mm_add_ps(bpB, _mm_mul_ps(cb, hpB));
-        lpB = _mm_add_ps(lpB, _mm_mul_ps(cb, bpB));
-        __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(gH, hpB), _mm_mul_ps(gM, oldBp)), _mm_mul_ps(gL, oldLp));
+        // The subtraction in double, so a loud input does not swamp the small states.
+        const __m128 hp = _mm_cvtpd_ps(
+            _mm_sub_pd(_mm_sub_pd(_mm_cvtps_pd(x), _mm_mul_pd(two, _mm_cvtps_pd(bp))), _mm_cvtps_pd(lp)));
+        const __m128 band = _mm_mul_ps(twoF, bp), low = lp;
+        bp = _mm_add_ps(_mm_add_ps(bp, _mm_mul_ps(cb, hp)), off);
+        lp = _mm_add_ps(_mm_add_ps(lp, _mm_mul_ps(cb, bp)), off);
+        __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(gH, hp), _mm_mul_ps(gM, band)), _mm_mul_ps(gL, low));
         y = _mm_min_ps(_mm_max_ps(y, _mm_sub_ps(_mm_setzero_ps(), limit)), limit);
         y = _mm_mul_ps(y, _mm_sub_ps(one, _mm_mul_ps(soft, _mm_andnot_ps(signBit, y))));
         const float yl = _mm_cvtss_f32(y);
@@ -298,10 +293,8 @@ void MasterSection::process(float* left, float* right, float offset, int32_t n) 
         offset = -offset;
     }
     alignas(16) float v[4];
-    _mm_store_ps(v, bpA), eqL_.bpA = v[0], eqR_.bpA = v[1];
-    _mm_store_ps(v, lpA), eqL_.lpA = v[0], eqR_.lpA = v[1];
-    _mm_store_ps(v, bpB), eqL_.bpB = v[0], eqR_.bpB = v[1];
-    _mm_store_ps(v, lpB), eqL_.lpB = v[0], eqR_.lpB = v[1];
+    _mm_store_ps(v, bp), eqL_.bp = v[0], eqR_.bp = v[1];
+    _mm_store_ps(v, lp), eqL_.lp = v[0], eqR_.lp = v[1];
     det_ = det;
     ramp_ = ramp;
 }

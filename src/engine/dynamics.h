@@ -147,16 +147,15 @@ class MasterSection {
     float level() const { return get(level_); }  // 4v
     float levelDb() const { return get(levelDb_); }
 
-    // The EQ split coefficients, fixed at their 44.1 kHz values whatever the rate.
-    static float eqCoefficientA();
-    static float eqCoefficientB();
+    // The EQ split coefficient, fixed at its 44.1 kHz value whatever the rate.
+    static float eqCoefficient();
 
     float currentGain() const { return ramp_.value; }
     const PeakEnvelope& detector() const { return det_; }
 
   private:
     struct EqState {
-        float bpA = 0, lpA = 0, bpB = 0, lpB = 0;
+        float bp = 0, lp = 0;
     };
     static float get(const std::atomic<float>& a) { return a.load(std::memory_order_relaxed); }
     static void put(std::atomic<float>& a, float v) { a.store(v, std::memory_order_relaxed); }

@@ -26,8 +26,10 @@ struct SynthVoice {
 class SynthControls {
   public:
     static constexpr int kVoices = 4;
-    // DC offsets each wave slot adds per unit of warp, the same for every voice.
-    static constexpr std::array<float, 4> kSlotOffsetScale = {0.6366178f, 0.4505014f, 0.8363705f, 0.4632677f};
+    // DC offsets each wave slot adds per unit of warp, the same for every voice: the mean of the
+    // wave's first half-cycle, which the warp stretches or squeezes (the sine's is 2/pi). The
+    // square's flat top gives it the large value and the falling saw the small one.
+    static constexpr std::array<float, 4> kSlotOffsetScale = {0.6366178f, 0.8363705f, 0.4505014f, 0.4632677f};
     // Each oscillator's fixed share of the level; the fourth voice plays at half of it.
     static constexpr std::array<float, 4> kVoiceScale = {1.0f, 1.0f, 1.0f, 0.5f};
 

@@ -22,6 +22,19 @@ constexpr std::array<float, VocoderBank::kBands> kResonanceShape = {
 constexpr float kMaxResonance = 0.9f;
 constexpr float kMaxBandResonance = 0.84f;  // also the stage-2 damping weight
 
+// Largest frequency coefficient a band may use when its stricter stage has damping q. A
+// Chamberlin stage is stable only while f^2 + 2qf < 4 (f < sqrt(q^2 + 4) - q); right at that
+// bound its poles sit on Nyquist and the anti-denormal offset, itself a Nyquist tone, rings it
+// for ever. Below 44.1 kHz the rate factor pushes the top bands over it. The limit used is the
+// tuning at which the stage's gain at Nyquist, 2f / (4 - 2qf - f^2), reaches 2: the gain the
+// top band (u = 1, q = 1) already has at 44.1 kHz. It is the root of f^2 + (2q + 1)f - 4 = 0,
+// exactly 1 at q = 1 and above 1 for q < 1, so 44.1 kHz and higher rates are never limited and
+// every lower rate keeps a clear margin to the stability bound.
+float stableBandCoefficient(float q) {
+    const double b = 2.0 * static_cast<double>(q) + 1.0;
+    return static_cast<float>(0.5 * (std::sqrt(b * b + 16.0) - b));
+}
+
 // Reciprocal estimate refined by one Newton step, as the release factor has always been
 // computed (it sets the exact decay slope, so keep it stable across versions).
 float refinedReciprocal(float x) {
@@ -92,7 +105,6 @@ void VocoderBank::setFocus(float v) {
     v = clampUnit(v);
     focusValue_.store(v, std::memory_order_relaxed);
     const float w = 0.1f + 1.9f * v;
-    const float rateScale = 44100.0f / info_.sampleRate;
     const float slots = info_.slotCount;
     for (int k = 0; k < kBands; ++k) {
         // Cubic spread of the coefficient: band 0 stays near 220 Hz, higher bands fan out
@@ -101,7 +113,6 @@ void VocoderBank::setFocus(float v) {
         const float vk = e / slots;
         const float uk = std::clamp(vk * vk * vk + 1.0f / slots, 0.0f, 1.0f);
         store(staged_.u, k, uk);
-        store(staged_.fa, k, uk * rateScale);
     }
     spacing_.store(w, std::memory_order_relaxed);
     rebuildShift();
@@ -114,12 +125,21 @@ void VocoderBank::setShift(float v) {
 
 void VocoderBank::rebuildShift() {
     const float s = shift_.load(std::memory_order_relaxed);
-    const float rateScale = 44100.0f / info_.sampleRate;
     for (int k = 0; k < kBands; ++k) {
         // A band shifted below 0 gets coefficient 0: its filter passes nothing and holds.
         const float us = std::clamp(load(staged_.u, k) + s, 0.0f, 1.0f);
         store(staged_.uShifted, k, us);
-        store(staged_.fs, k, us * rateScale);
+    }
+    rebuildCoefficients();
+}
+
+void VocoderBank::rebuildCoefficients() {
+    const float rateScale = 44100.0f / info_.sampleRate;
+    for (int k = 0; k < kBands; ++k) {
+        // A band the rate factor would tune past its stable limit stays at that limit.
+        const float limit = load(staged_.limit, k);
+        store(staged_.fa, k, std::min(load(staged_.u, k) * rateScale, limit));
+        store(staged_.fs, k, std::min(load(staged_.uShifted, k) * rateScale, limit));
     }
     dirty_.store(true, std::memory_order_release);
 }
@@ -132,15 +152,17 @@ void VocoderBank::setResponse(float v) {
     const float r = std::clamp(std::pow(a / 120.0f, 0.4f), 0.0f, kMaxResonance);
     for (int k = 0; k < kBands; ++k) {
         const float rk = std::clamp(kResonanceShape[static_cast<size_t>(k)] * r, 0.0f, kMaxBandResonance);
-        store(staged_.q1, k, 1.0f - rk);
-        store(staged_.q2, k, 1.0f - kMaxBandResonance * rk);
+        const float q1 = 1.0f - rk, q2 = 1.0f - kMaxBandResonance * rk;
+        store(staged_.q1, k, q1);
+        store(staged_.q2, k, q2);
+        store(staged_.limit, k, stableBandCoefficient(std::max(q1, q2)));
     }
     // After a peak p the envelope falls by p·c per frame, reaching 0 after t ms.
     const float c = refinedReciprocal(t * info_.samplesPerMillisecond + 1e-9f);
     for (int k = 0; k < kBands; ++k) store(staged_.release, k, c);
     releaseMs_.store(t, std::memory_order_relaxed);
     resonance_.store(r, std::memory_order_relaxed);
-    dirty_.store(true, std::memory_order_release);
+    rebuildCoefficients();  // the damping moves each band's stable limit
 }
 
 void VocoderBank::applyPending() {

@@ -23,11 +23,13 @@ class VocoderBank {
     // chunk (applyPending), so the audio thread never reads a table while it is being rebuilt.
     // Each reads the sample rate from the TMSystemInfo, so call them again after a rate change.
 
-    // Band spacing w = 0.1 + 1.9v; rebuilds u[k], fa[k] and (through the shift) fs[k].
+    // Band spacing w = 0.1 + 1.9v; rebuilds u[k], fa[k] and (through the shift) fs[k]. Below
+    // 44.1 kHz a coefficient that would make a band unstable is held at the band's stable limit.
     void setFocus(float v);
     // Synthesis offset s = 0.25v - 0.125 in coefficient units; rebuilds fs[k].
     void setShift(float v);
-    // Release 120 - 110v ms and resonance of the lowest and upper-edge bands; rebuilds q1, q2, c.
+    // Release 120 - 110v ms and resonance of the lowest and upper-edge bands; rebuilds q1, q2, c
+    // and, since the stable limit depends on the damping, fa and fs.
     void setResponse(float v);
 
     // Rebuilds the rate-dependent tables from the last values set (after a sample-rate change).
@@ -70,10 +72,12 @@ class VocoderBank {
   private:
     struct Staged {
         std::array<float, kBands> u{}, uShifted{}, fa{}, fs{}, q1{}, q2{}, release{};
+        std::array<float, kBands> limit{};  // largest stable frequency coefficient per band
     };
     static float load(const std::array<float, kBands>& a, int k);
     static void store(std::array<float, kBands>& a, int k, float v);
-    void rebuildShift();  // caller holds no lock; only writes staged fs / uShifted
+    void rebuildShift();         // uShifted from u and the shift, then the coefficients
+    void rebuildCoefficients();  // fa, fs from u, uShifted, the rate and the stable limits
 
     const TMSystemInfo& info_;
     Staged staged_;

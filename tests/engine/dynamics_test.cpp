@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -140,36 +141,48 @@ TEST(InputStage, NegativeSignalsNeverRaiseTheDetector) {
     EXPECT_EQ(st.currentGain(), 0.0f);  // stage two with a closed gate is silent
 }
 
-// Runs the master section in control blocks over a sine and returns the last half's RMS.
-double masterRms(MasterSection& m, double hz, float amp, int frames = 16384) {
-    std::vector<float> l(static_cast<size_t>(frames)), r(static_cast<size_t>(frames));
-    for (int i = 0; i < frames; ++i)
-        l[static_cast<size_t>(i)] = r[static_cast<size_t>(i)] =
-            amp * static_cast<float>(std::sin(2.0 * M_PI * hz * i / 44100.0));
-    float offset = 1e-8f;
-    for (int i = 0; i < frames; i += 32) {
+// Gain in dB of the master section over one second of a sine (at the default amplitude the soft
+// clip stays out of the way), from the RMS of the last half second against the input's.
+double masterGainDb(MasterSection& m, const TMSystemInfo& info, double hz, float amp = 0.01f) {
+    const auto frames = static_cast<size_t>(info.sampleRate);
+    std::vector<float> in(frames), l(frames), r(frames);
+    for (size_t i = 0; i < frames; ++i)
+        in[i] = l[i] = r[i] =
+            amp * static_cast<float>(std::sin(2.0 * M_PI * hz * double(i) / info.sampleRate));
+    for (size_t i = 0; i < frames; i += 32) {
         m.applyPending();
         m.controlBlock();
-        m.process(&l[static_cast<size_t>(i)], &r[static_cast<size_t>(i)], offset, 32);
+        m.process(&l[i], &r[i], 1e-8f, static_cast<int32_t>(std::min<size_t>(32, frames - i)));
     }
-    double sum = 0.0;
-    for (int i = frames / 2; i < frames; ++i)
-        sum += double(l[static_cast<size_t>(i)]) * l[static_cast<size_t>(i)];
-    return std::sqrt(sum / (frames / 2));
+    double out = 0.0, ref = 0.0;
+    for (size_t i = frames / 2; i < frames; ++i) out += double(l[i]) * l[i], ref += double(in[i]) * in[i];
+    return 10.0 * std::log10(out / ref);
 }
 
-TEST(MasterSection, EqBandsActOnTheirRegions) {
+TEST(MasterSection, EqIsFlatAtZeroDbAndEachBandBoostsItsRegion) {
+    for (float rate : {44100.0f, 48000.0f}) {
+        TMSystemInfo info;
+        info.setSampleRate(rate);
+        for (double hz : {20.0, 40.0, 80.0, 125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 6000.0, 8000.0,
+                          12000.0, 16000.0, 20000.0}) {
+            MasterSection flat(info);
+            EXPECT_NEAR(masterGainDb(flat, info, hz), 0.0, 0.25) << rate << " Hz rate, " << hz << " Hz";
+        }
+    }
     TMSystemInfo info;
-    auto gainDb = [&](void (MasterSection::*set)(float), double hz) {
-        MasterSection flat(info), boosted(info);
+    auto boostDb = [&](void (MasterSection::*set)(float), double hz) {
+        MasterSection boosted(info);
         (boosted.*set)(1.0f);  // +12 dB
-        return 20.0 * std::log10(masterRms(boosted, hz, 0.05f) / masterRms(flat, hz, 0.05f));
+        return masterGainDb(boosted, info, hz);
     };
-    EXPECT_GT(gainDb(&MasterSection::setEqLow, 60.0), 6.0);
-    EXPECT_LT(gainDb(&MasterSection::setEqLow, 12000.0), 1.0);
-    EXPECT_GT(gainDb(&MasterSection::setEqHigh, 12000.0), 6.0);
-    EXPECT_LT(gainDb(&MasterSection::setEqHigh, 60.0), 1.0);
-    EXPECT_GT(gainDb(&MasterSection::setEqMid, 1500.0), 3.0);
+    // The split's tuning: 2·sin(pi·fc / 44100) is the coefficient.
+    const double split = 44100.0 / M_PI * std::asin(MasterSection::eqCoefficient() / 2.0);
+    EXPECT_NEAR(boostDb(&MasterSection::setEqLow, 60.0), 12.0, 0.25);
+    EXPECT_NEAR(boostDb(&MasterSection::setEqMid, split), 12.0, 0.5);
+    EXPECT_GT(boostDb(&MasterSection::setEqHigh, 12000.0), 6.0);
+    EXPECT_LT(boostDb(&MasterSection::setEqLow, 12000.0), 1.0);
+    EXPECT_LT(boostDb(&MasterSection::setEqHigh, 60.0), 1.0);
+    EXPECT_LT(boostDb(&MasterSection::setEqMid, 60.0), 1.0);
 
     MasterSection m(info);
     m.setEqLow(0.0f);
@@ -203,14 +216,14 @@ TEST(MasterSection, CompressorAndLevel) {
     MasterSection m(info);
     m.setLevel(0.5f);  // L = 2
     m.setCompAmount(0.0f);
-    masterRms(m, 440.0, 0.8f, 4096);
+    masterGainDb(m, info, 440.0, 0.8f);
     EXPECT_EQ(m.currentGain(), 2.0f);  // no compression: exactly the level once the ramp snaps
     EXPECT_FLOAT_EQ(m.levelDb(), 20.0f * std::log10(2.0f));
 
     m.setCompAmount(1.0f);  // C = 4: a loud signal reaches the 0.74 reduction limit
     m.setCompSpeed(1.0f);
     EXPECT_FLOAT_EQ(m.compSpeedMs(), 30.0f);
-    masterRms(m, 440.0, 0.8f, 8192);
+    masterGainDb(m, info, 440.0, 0.8f);
     EXPECT_NEAR(m.currentGain(), 2.0f * 0.26f, 1e-3f);
 }
 

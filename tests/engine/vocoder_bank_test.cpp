@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -268,6 +269,46 @@ TEST(VocoderBank, BandsKeepTheirFrequenciesAtOtherRates) {
     for (size_t j = 0; j < more.size(); ++j) {
         const double expected = analyticPeak(bank.fa(more[j]), 1.0, 1.0, 96000.0);
         EXPECT_NEAR(got[j], expected, 1.0 + 0.002 * expected) << "band " << more[j];
+    }
+}
+
+// Below 44.1 kHz the rate factor would tune the top bands past their filters' stability bound,
+// where the anti-denormal offset alone grows into a full-scale Nyquist tone. After a burst of
+// noise every band must die away at every supported rate and every corner of the controls.
+TEST(VocoderBank, SilenceStaysSilentAtLowRates) {
+    test::EngineFpMode mode;
+    for (float rate : {11050.0f, 16000.0f, 22050.0f, 32000.0f, 35000.0f}) {
+        for (int corner = 0; corner < 8; ++corner) {
+            const Settings p{static_cast<float>(corner & 1), static_cast<float>((corner >> 1) & 1),
+                             static_cast<float>((corner >> 2) & 1)};
+            SCOPED_TRACE(testing::Message() << rate << " Hz, focus " << p.focus << " shift " << p.shift
+                                            << " response " << p.response);
+            TMSystemInfo info;
+            info.setSampleRate(rate);
+            auto bank = std::make_unique<VocoderBank>(info);
+            bank->setResponse(p.response);
+            bank->setFocus(p.focus);
+            bank->setShift(p.shift);
+            bank->applyPending();
+            for (int k = 0; k < kB; ++k) {
+                const float q = std::max(bank->q1(k), bank->q2(k));
+                EXPECT_LT(bank->fa(k) * bank->fa(k) + 2.0f * q * bank->fa(k), 4.0f) << "band " << k;
+                EXPECT_LT(bank->fs(k) * bank->fs(k) + 2.0f * q * bank->fs(k), 4.0f) << "band " << k;
+            }
+            test::Noise noise;
+            float offset = 1e-8f, loudest = 0.0f;
+            const int frames = static_cast<int>(rate), burst = frames / 4;
+            for (int i = 0; i < frames; i += 32) {
+                float in[32], ol[32], orr[32];
+                for (int j = 0; j < 32; ++j) in[j] = i < burst ? noise.next() : 0.0f;
+                bank->controlBlock();
+                bank->process(in, in, in, offset, ol, orr, 32);
+                if (i >= frames - burst)
+                    for (int j = 0; j < 32; ++j)
+                        loudest = std::max({loudest, std::fabs(ol[j]), std::fabs(orr[j])});
+            }
+            EXPECT_LT(loudest, 1e-6f);
+        }
     }
 }
 
