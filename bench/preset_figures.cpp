@@ -129,7 +129,7 @@ bool measure(const std::string& pluginPath, const fs::path& preset, const Materi
     const double widthDb = side > mid * 1e-10 ? 10.0 * std::log10(side / mid) : -100.0;
     f.stereo = widthDb > -30.0;
     const std::string width = widthDb > -100.0 ? std::to_string(std::lround(widthDb)) : "mono";
-    std::printf("%-18s %-3s %8.1f %8.1f %8s %9.3f %8.1f\n", f.name.c_str(), carrierOnB ? "saw" : "-", f.rmsDb,
+    std::printf("%-22s %-3s %8.1f %8.1f %8s %9.3f %8.1f\n", f.name.c_str(), carrierOnB ? "saw" : "-", f.rmsDb,
                 f.peakDb, width.c_str(), f.following, f.shareDb);
     return true;
 }
@@ -222,11 +222,11 @@ int main(int argc, char** argv) {
     const std::vector<std::span<const float>> voice{m.voice.channels[0]};
     std::printf(
         "Presets on the demo voice (input A) with the demo chords; 'saw': the demo carrier on input B\n");
-    std::printf("%-18s %-3s %8s %8s %8s %9s %8s\n", "preset", "B", "RMS dB", "peak dB", "S/M dB", "following",
+    std::printf("%-22s %-3s %8s %8s %8s %9s %8s\n", "preset", "B", "RMS dB", "peak dB", "S/M dB", "following",
                 "0.5-4k");
     const double voiceShareDb =
         kf::measure::bandShareDb(voice, kSpeechLowHz, kSpeechHighHz, m.voice.sampleRate);
-    std::printf("%-18s %-3s %8s %8s %8s %9s %8.1f\n", "(the voice)", "", "", "", "", "", voiceShareDb);
+    std::printf("%-22s %-3s %8s %8s %8s %9s %8.1f\n", "(the voice)", "", "", "", "", "", voiceShareDb);
     std::vector<Figures> all;
     int failed = 0;
     for (const auto& p : presets) {
