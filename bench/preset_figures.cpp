@@ -36,6 +36,7 @@ constexpr uint32_t kEndOfParameters = 0xFFFFFFFFu;
 constexpr std::size_t kStateHeaderWords = 9;  // container header (4) and state body header (5)
 
 // What the factory set promises: alike in level, never near full scale, the speech kept.
+constexpr double kAudibleDb = -60.0;
 constexpr double kLevelSpreadDb = 4.0;
 constexpr double kPeakLimitDb = -1.0;
 constexpr double kDefaultFollowing = 0.55, kDefaultShareRangeDb = 8.0;
@@ -156,6 +157,12 @@ bool checkTargets(const std::vector<Figures>& all, double voiceShareDb) {
         std::printf("%s %s: %s\n", met ? "met    " : "NOT MET", what, value.c_str());
         ok = ok && met;
     };
+    // A silent or non-finite preset would make every comparison below meaningless.
+    const int mute = count([](const auto& f) {
+        return !std::isfinite(f.rmsDb) || !std::isfinite(f.peakDb) || !std::isfinite(f.following) ||
+               f.rmsDb < kAudibleDb;
+    });
+    report(mute == 0, "every preset sounds (finite, above -60 dBFS RMS)", std::to_string(mute) + " do not");
     char text[160];
     std::snprintf(text, sizeof text, "%.1f dB (%s to %s)", loudest->rmsDb - quietest->rmsDb,
                   quietest->name.c_str(), loudest->name.c_str());
