@@ -101,7 +101,7 @@ inline constexpr std::array<ParameterSpec, kNumParameters> kParameterSpecs = {{
     {10, tag::resonance, "resonance", false},
     {11, tag::pulswidth, "pulswidth", false},
     {12, tag::waveform, "waveform", false},
-    {13, tag::filtertype, "filtertype", true},
+    {13, tag::filtertype, "filtertype", false},  // three filter types: not a toggle
     {14, tag::effects_choice, "effects_choice", false},
     {15, tag::phaser_rate, "Rate", false},
     {16, tag::phaser_feedback, "Feedback", false},
@@ -120,7 +120,7 @@ inline constexpr std::array<ParameterSpec, kNumParameters> kParameterSpecs = {{
     {29, tag::eq_low, "eq_low", false},
     {30, tag::sampler_pitch, "sampler_pitch", false},
     {31, tag::sampler_level, "sampler_level", false},
-    {32, tag::retrigger, "retrigger", true},
+    {32, tag::retrigger, "retrigger", false},  // four trigger sources: not a toggle
     {33, tag::sampler, "Sampler", false},
     {34, tag::loop, "loop", true},
     {35, tag::in1_gain, "in1_gain", false},

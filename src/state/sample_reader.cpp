@@ -21,16 +21,18 @@ constexpr float kMaxRate = 4096.0f;
 
 // Lane k of a run sits k steps after the run's first position.
 constexpr auto kLanes = [] {
-    std::array<float, TMSampleReader::kBlock> lanes{};
+    std::array<double, TMSampleReader::kBlock> lanes{};
     for (int32_t k = 0; k < TMSampleReader::kBlock; ++k)
-        lanes[static_cast<std::size_t>(k)] = static_cast<float>(k);
+        lanes[static_cast<std::size_t>(k)] = static_cast<double>(k);
     return lanes;
 }();
 
-// Whole steps of `rate` that fit in `distance`, limited to 0..n. A zero rate divides to
-// infinity, which truncToInt saturates.
-int32_t stepsWithin(float distance, float rate, int32_t n) {
-    return std::clamp(truncToInt(distance / rate), 0, n);
+// Whole steps of `rate` that fit in `distance`, limited to 0..n (NaN as 0). A zero rate
+// divides to infinity, which is limited to n.
+int32_t stepsWithin(double distance, float rate, int32_t n) {
+    const double steps = distance / static_cast<double>(rate);
+    if (!(steps > 0.0)) return 0;
+    return steps < static_cast<double>(n) ? static_cast<int32_t>(steps) : n;
 }
 
 }  // namespace
@@ -59,9 +61,9 @@ void TMSampleReader::controlBlock(const Controls& controls) {
 
     // The loop runs from frame 0 to the end position chosen in the waveform view, which also
     // becomes the sample's end marker.
-    if (loopEnd_ > 0.0f) loopStart_ = 0.0f;
+    if (loopEnd_ > 0.0) loopStart_ = 0.0;
     const float endPosition = endPosition_.load(std::memory_order_relaxed);
-    if (loopStart_ < endPosition) loopEnd_ = endPosition;
+    if (loopStart_ < static_cast<double>(endPosition)) loopEnd_ = static_cast<double>(endPosition);
     if (usable) {
         if (sample_.startMarker() != 0) sample_.setStartMarker(0);
         if (endPosition < static_cast<float>(view.frames) &&
@@ -73,13 +75,13 @@ void TMSampleReader::controlBlock(const Controls& controls) {
     level_ = controls.gain;
 
     if (rise && usable) {
-        position_ = 0.0f;
+        position_ = 0.0;
         playing_ = true;
         ended_ = false;  // a restart right after the end must not be taken for that end
         loopsRemaining_ = loopCount_;
         if (loopEnd_ <= loopStart_) {
-            loopEnd_ = static_cast<float>(view.frames);
-            loopStart_ = 0.0f;
+            loopEnd_ = static_cast<double>(view.frames);
+            loopStart_ = 0.0;
         }
         // The rate is taken at the start too, so the first block already plays at the pitch
         // and sample rate in force.
@@ -114,12 +116,13 @@ void TMSampleReader::render(const View& view, int32_t n, int32_t o) {
         return;
     }
 
-    const auto length = static_cast<float>(view.frames);
+    const auto length = static_cast<double>(view.frames);
+    const auto rate = static_cast<double>(rate_);
     // A sample replaced by a shorter one restarts from its beginning.
-    if (!(position_ <= length)) position_ = 0.0f;
+    if (!(position_ <= length)) position_ = 0.0;
     // Loop points may have been set for a longer sample; they never reach past this one.
-    const float loopEnd = loopEnd_ > 0.0f ? std::min(loopEnd_, length) : length;
-    const float loopStart = loopStart_ >= 0.0f && loopStart_ < loopEnd ? loopStart_ : 0.0f;
+    const double loopEnd = loopEnd_ > 0.0 ? std::min(loopEnd_, length) : length;
+    const double loopStart = loopStart_ >= 0.0 && loopStart_ < loopEnd ? loopStart_ : 0.0;
     const bool forever = loopCount_ == -1;
 
     // Every pass renders at least one frame, ends playback, or jumps back to the loop start
@@ -127,7 +130,7 @@ void TMSampleReader::render(const View& view, int32_t n, int32_t o) {
     // by one that renders or ends: the loop is bounded by the frames it has to fill.
     bool jumped = false;
     while (n > 0) {
-        const float end = position_ + static_cast<float>(n) * rate_;
+        const double end = position_ + static_cast<double>(n) * rate;
         int32_t m;
         if (end < loopEnd) {
             m = n;
@@ -135,8 +138,8 @@ void TMSampleReader::render(const View& view, int32_t n, int32_t o) {
             // No more looping: play on to the end of the sample, not to the loop end.
             if (end < length) {
                 m = n;
-            } else if (length <= position_ + rate_) {
-                position_ = 0.0f;
+            } else if (length <= position_ + rate) {
+                position_ = 0.0;
                 zero(o, n);
                 ended_ = true;
                 return;
@@ -165,12 +168,12 @@ void TMSampleReader::render(const View& view, int32_t n, int32_t o) {
             continue;
         }
         renderRun(view, m, o);
-        position_ += static_cast<float>(m) * rate_;
+        position_ += static_cast<double>(m) * rate;
         o += m;
         n -= m;
         jumped = false;
     }
-    sample_.setPlaybackPosition(position_);
+    sample_.setPlaybackPosition(static_cast<float>(position_));
 }
 
 void TMSampleReader::renderRun(const View& view, int32_t m, int32_t o) {
@@ -178,10 +181,10 @@ void TMSampleReader::renderRun(const View& view, int32_t m, int32_t o) {
     // into vector code); only the first m are fetched and kept. Positions stay below 2^31
     // (frames <= 2^27, rate <= 4096), so the conversion is defined.
     for (int32_t k = 0; k < kBlock; ++k) {
-        const float q = position_ + kLanes[static_cast<std::size_t>(k)] * rate_;
+        const double q = position_ + kLanes[static_cast<std::size_t>(k)] * static_cast<double>(rate_);
         const auto i = static_cast<int32_t>(q);
         scratchIndex_[k] = i;
-        scratchFrac_[k] = q - static_cast<float>(i);
+        scratchFrac_[k] = static_cast<float>(q - static_cast<double>(i));
     }
     // Every index is held inside the sample; with the guard frame after the last, index + 1
     // is then readable too, whatever a corrupt marker or loop point asked for.

@@ -48,14 +48,14 @@ class TMSampleReader {
     void setEndPosition(float frame) { endPosition_.store(frame, std::memory_order_relaxed); }
     float endPosition() const { return endPosition_.load(std::memory_order_relaxed); }
 
-    float position() const { return position_; }  // frames, fractional
-    float rate() const { return rate_; }          // frames advanced per output frame
-    float pitch() const { return pitch_; }        // semitones last applied
+    double position() const { return position_; }  // frames, fractional
+    float rate() const { return rate_; }           // frames advanced per output frame
+    float pitch() const { return pitch_; }         // semitones last applied
     float level() const { return level_; }
     bool playing() const { return playing_; }
     bool ended() const { return ended_; }
-    float loopStart() const { return loopStart_; }
-    float loopEnd() const { return loopEnd_; }
+    double loopStart() const { return loopStart_; }
+    double loopEnd() const { return loopEnd_; }
     int32_t loopsRemaining() const { return loopsRemaining_; }
 
   private:
@@ -79,12 +79,14 @@ class TMSampleReader {
     alignas(16) float left_[kBlock] = {};
     alignas(16) float right_[kBlock] = {};
 
-    float position_ = 0.0f;
+    // Positions in double: a float has no fractional frames left past 2^24 frames (6 min 20 s
+    // at 44.1 kHz), and a sample may hold 2^27, so pitch and timing would drift there.
+    double position_ = 0.0;
     float rate_ = 1.0f;
     bool playing_ = false;
     bool ended_ = false;
-    float loopStart_ = 0.0f;
-    float loopEnd_ = 0.0f;
+    double loopStart_ = 0.0;
+    double loopEnd_ = 0.0;
     int32_t loopsRemaining_ = 0;
     int32_t loopCount_ = 0;
     float pitch_ = 0.0f;

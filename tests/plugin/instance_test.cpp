@@ -197,10 +197,11 @@ TEST(HostStrings, ParameterProperties) {
     vst::VstParameterProperties p{};
     EXPECT_EQ(dispatch(*c, vst::effGetParameterProperties, 0, 0, &p), 1);
     EXPECT_STREQ(p.label, "filtertype");
-    EXPECT_EQ(p.flags, vst::kVstParameterIsSwitch);
-    for (int32_t i : {13, 14}) {
+    // Only two-state parameters are switches: a host shows a switch as an on/off toggle, which
+    // would hide the band-pass filter type and two of the four trigger sources.
+    for (int32_t i = 0; i < kNumHostParameters; ++i) {
         dispatch(*c, vst::effGetParameterProperties, i, 0, &p);
-        EXPECT_EQ(p.flags, vst::kVstParameterIsSwitch) << i;
+        EXPECT_EQ(p.flags, i == tag::loop ? vst::kVstParameterIsSwitch : 0) << p.label;
     }
     EXPECT_EQ(dispatch(*c, vst::effGetParameterProperties, 23, 0, &p), 1);
     EXPECT_STREQ(p.label, "mix");

@@ -36,7 +36,7 @@ TEST_F(Mapping, CollectionsFollowTheTable) {
     EXPECT_EQ(p.hostParameter(44), nullptr);
     int switches = 0;
     for (const TMParameter& t : p.all()) switches += t.isSwitch();
-    EXPECT_EQ(switches, 5);
+    EXPECT_EQ(switches, 3);  // loop, transpose_up, transpose_down
 }
 
 TEST_F(Mapping, OctaveTruncatesTowardZero) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -90,7 +91,7 @@ TEST(SampleReader, RateFollowsPitchAndTheSampleRates) {
     rig.info.setSampleRate(48000.0f);
     rig.load(ramp(1000), nullptr, 48000.0f);
     controls.setPitch(0.5f);
-    const float from = rig.reader.position();
+    const auto from = static_cast<float>(rig.reader.position());
     EXPECT_EQ(rig.block({1.0f, kUnity, controls.pitch()}), frames(from));
     EXPECT_EQ(rig.reader.rate(), 1.0f);
 
@@ -102,6 +103,38 @@ TEST(SampleReader, RateFollowsPitchAndTheSampleRates) {
     const float rate = rig.reader.rate();
     ASSERT_NEAR(rate, 0.7491535f, 1e-6f);
     for (int k = 0; k < kBlock; ++k) EXPECT_NEAR(up[static_cast<std::size_t>(k)], 7.0f * rate * k, 1e-3f);
+}
+
+// Past 2^24 frames (6 min 20 s at 44.1 kHz) a float position has no fractional frames left;
+// a long sample must still play at its pitch there.
+TEST(SampleReader, LongSampleKeepsItsPitchPastTwoToThe24Frames) {
+    Rig rig;
+    const int32_t length = (1 << 24) + (1 << 21);
+    // 441 Hz: exactly 100 frames per period.
+    std::vector<int16_t> sine(static_cast<std::size_t>(length));
+    for (int32_t i = 0; i < length; ++i)
+        sine[static_cast<std::size_t>(i)] =
+            static_cast<int16_t>(std::lround(16000.0 * std::sin(M_PI * (i % 100) / 50.0)));
+    rig.load(sine);
+    rig.block({0.0f, 1.0f});
+    while (rig.reader.position() < (1 << 24) + 1000) rig.block({1.0f, 1.0f, 24.0f});  // run ahead fast
+    for (float semitones : {0.5f, 0.0f}) {
+        std::vector<float> out;
+        for (int b = 0; b < 1400; ++b) out = concat(out, rig.block({1.0f, 1.0f, semitones}));
+        // Rising zero crossings after the first block (the rate changes one block late),
+        // placed by linear interpolation.
+        std::vector<double> at;
+        for (std::size_t i = kBlock + 1; i < out.size(); ++i)
+            if (out[i - 1] < 0.0f && out[i] >= 0.0f)
+                at.push_back(static_cast<double>(i - 1) + out[i - 1] / (out[i - 1] - out[i]));
+        ASSERT_GT(at.size(), 100u);
+        const double period = (at.back() - at.front()) / static_cast<double>(at.size() - 1);
+        // The rate comes from the interpolated pitch table, within 0.05 % of 2^(semitones/12).
+        EXPECT_NEAR(rig.reader.rate(), std::pow(2.0, semitones / 12.0), 5e-4);
+        EXPECT_NEAR(44100.0 / period, 441.0 * rig.reader.rate(), 0.01) << semitones;
+        // Every period lasts the same to a small fraction of a frame: the position does not jitter.
+        for (std::size_t j = 1; j < at.size(); ++j) ASSERT_NEAR(at[j] - at[j - 1], period, 0.05) << semitones;
+    }
 }
 
 TEST(SampleReader, OneShotEndsZeroesTheRestAndCanRestartAtOnce) {
@@ -134,7 +167,7 @@ TEST(SampleReader, LoopsTheWholeSampleOrUpToTheEndPosition) {
     for (int b = 0; b < 10; ++b) played = concat(played, rig.block({1.0f, kUnity, 0.0f, -1}));
     for (int t = 0; t < 10 * kBlock; ++t) expected.push_back(static_cast<float>(t % 40));
     EXPECT_EQ(played, expected);
-    EXPECT_EQ(rig.reader.loopEnd(), 40.0f);
+    EXPECT_EQ(rig.reader.loopEnd(), 40.0);
 
     // An end position shortens the loop and becomes the end marker.
     rig.reader.setEndPosition(20.0f);
@@ -173,7 +206,7 @@ TEST(SampleReader, TransportTriggerStartsAndSilencesWithoutStopping) {
     EXPECT_EQ(block(), kSilence);
     EXPECT_EQ(block(), kSilence);
     EXPECT_TRUE(rig.reader.playing());
-    EXPECT_EQ(rig.reader.position(), 128.0f);
+    EXPECT_EQ(rig.reader.position(), 128.0);
     transport(true);
     EXPECT_EQ(block(), frames(0));
 }
