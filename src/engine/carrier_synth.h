@@ -55,6 +55,13 @@ class CarrierSynth {
     // control block.
     void render(float* out, int32_t n, float offset);
 
+    // Records the filter states as audio history in the owner's registry.
+    void registerHistory(StateRegistry& registry) {
+        registry.add(&hp_, sizeof hp_);
+        registry.add(&bp_, sizeof bp_);
+        registry.add(&lp_, sizeof lp_);
+    }
+
     // The latest output; it stays as it is while the synthesizer is not run.
     float output() const { return output_; }
 

@@ -124,6 +124,12 @@ class MasterSection {
     // Recomputes the rate-dependent values from the last speed set (after a rate change).
     void updateRate() { setCompSpeed(get(speedValue_)); }
 
+    // Records the EQ states as audio history (the detector and gain are not sound).
+    void registerHistory(StateRegistry& registry) {
+        registry.add(&eqL_, sizeof eqL_);
+        registry.add(&eqR_, sizeof eqR_);
+    }
+
     void applyPending();  // audio thread
     // Control block: master gain target L·(1 - min(E·C, 0.74)).
     void controlBlock();

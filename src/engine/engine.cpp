@@ -81,6 +81,13 @@ Engine::Engine(EngineHost* host)
       offset_(std::bit_cast<float>(kAntiDenormalBits)) {
     info_.stateRegistry = &registry_;
     info_.tempoListeners = &listeners_;
+    // The engine's own sound-carrying history, so that a suspend silences the whole chain and
+    // not just the effects: an envelope held by the vocoder would otherwise keep sounding for
+    // up to its release time after a resume, and a reverb would ring it on for seconds.
+    vocoder_.registerHistory(registry_);
+    master_.registerHistory(registry_);
+    registry_.add(effectL_, sizeof effectL_);
+    registry_.add(effectR_, sizeof effectR_);
     meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
 }
 

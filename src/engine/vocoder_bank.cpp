@@ -82,6 +82,13 @@ vocoder::Isa VocoderBank::bestIsa() {
     return vocoder::Isa::Sse2;
 }
 
+void VocoderBank::registerHistory(StateRegistry& registry) {
+    // Everything after the coefficients: the three banks' filters and both followers.
+    auto* first = reinterpret_cast<char*>(&state_.synthesis);
+    auto* end = reinterpret_cast<char*>(&state_) + sizeof state_;
+    registry.add(first, static_cast<uint32_t>(end - first));
+}
+
 void VocoderBank::setIsa(vocoder::Isa isa) {
     isa_ = isaSupported(isa) ? isa : vocoder::Isa::Sse2;
 }

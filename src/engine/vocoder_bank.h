@@ -47,6 +47,10 @@ class VocoderBank {
     void process(const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
                  float* outR, int32_t n);
 
+    // Records the filter and follower states (not the coefficients) as audio history, so a
+    // suspend silences the bands and their held envelopes at once.
+    void registerHistory(StateRegistry& registry);
+
     // Vector width used by process; defaults to the widest the CPU supports.
     void setIsa(vocoder::Isa isa);
     vocoder::Isa isa() const { return isa_; }

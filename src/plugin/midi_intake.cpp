@@ -1,6 +1,7 @@
 #include "plugin/midi_intake.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "engine/carrier_synth.h"
 
@@ -66,12 +67,18 @@ int32_t MidiIntake::processEvents(const vst::VstEvents* events) {
 }
 
 void MidiIntake::queueMessage(uint8_t status, uint8_t byte1, uint8_t byte2, int32_t deltaFrames) {
-    // Data bytes are read as signed bytes; a value outside 0-127 is not valid MIDI data.
-    const int32_t data1 = static_cast<int8_t>(byte1);
-    const int32_t data2 = static_cast<int8_t>(byte2);
+    // A data byte at or above 0x80 is not MIDI data (a status byte, or garbage): read as a
+    // signed byte it would drive learned parameters negative and bends past -1, so a message
+    // carrying one is ignored, whatever its kind. Channel pressure and program change carry
+    // one data byte, the others two.
+    const uint8_t kind4 = status & 0xF0;
+    const bool oneByte = kind4 == 0xD0 || kind4 == 0xC0;
+    if (byte1 > 0x7F || (!oneByte && byte2 > 0x7F)) return;
+    const int32_t data1 = byte1;
+    const int32_t data2 = oneByte ? 0 : byte2;
     const bool editing = mapEditing();
     int32_t kind;
-    switch (status & 0xF0) {
+    switch (kind4) {
         case 0x90:
             kind = data2 > 0 ? kMidiNoteOn : kMidiNoteOff;
             break;
@@ -100,8 +107,6 @@ void MidiIntake::queueMessage(uint8_t status, uint8_t byte1, uint8_t byte2, int3
         default:
             return;
     }
-    if ((kind == kMidiNoteOn || kind == kMidiNoteOff || kind == kMidiController) && !isDataByte(data1))
-        return;
     const int32_t at = std::clamp(deltaFrames, 0, kMaxDeltaFrames);
     if (queue_.insert(at, kind, data1, data2)) return;
     // The queue is full. A release must never be lost, so it is applied now (a queued
@@ -138,10 +143,19 @@ void MidiIntake::sendKeyboardNotes() {
 // ---- dispatch -------------------------------------------------------------------------
 
 void MidiIntake::dispatch(int32_t interval) {
-    queue_.dispatch(interval, [this](const MidiQueueEvent& e) { handle(e); });
+    queue_.dispatch(interval, [this](const MidiQueueEvent& e) { return handle(e); });
 }
 
-void MidiIntake::handle(const MidiQueueEvent& e) {
+bool MidiIntake::handle(const MidiQueueEvent& e) {
+    if (e.kind == kMidiController || e.kind == kMidiChannelPressure) {
+        if (!enterMaps()) return false;
+        if (e.kind == kMidiController)
+            controller(e.data1, e.data2);
+        else
+            channelPressure(e.data1);
+        leaveMaps();
+        return true;
+    }
     switch (e.kind) {
         case kMidiNoteOn:
             noteOn(e.data1, e.data2);
@@ -152,21 +166,16 @@ void MidiIntake::handle(const MidiQueueEvent& e) {
         case kMidiAllNotesOff:
             allNotesOff();
             break;
-        case kMidiController:
-            controller(e.data1, e.data2);
-            break;
         case kMidiPitchBend:
             pitchBend(e.data2);
             break;
         case kMidiProgramChange:
             program_ = static_cast<float>(e.data1);
             break;
-        case kMidiChannelPressure:
-            channelPressure(e.data1);
-            break;
         default:  // cancelled
             break;
     }
+    return true;
 }
 
 // ---- notes ----------------------------------------------------------------------------
@@ -318,22 +327,45 @@ void MidiIntake::armLearn(int32_t tag, int16_t aux) {
     learnTag_.store(tag, std::memory_order_release);
 }
 
+bool MidiIntake::enterMaps() {
+    audioInMaps_.store(true, std::memory_order_seq_cst);
+    if (mapUsers_.load(std::memory_order_seq_cst) == 0) return true;
+    audioInMaps_.store(false, std::memory_order_release);
+    return false;
+}
+
+MidiIntake::MapAccess::MapAccess(MidiIntake& m) : m_(m) {
+    m_.mapUsers_.fetch_add(1, std::memory_order_seq_cst);
+    // The audio thread stays in the maps only while it handles one event.
+    while (m_.audioInMaps_.load(std::memory_order_seq_cst)) std::this_thread::yield();
+}
+
+MidiIntake::MapAccess::~MapAccess() {
+    m_.mapUsers_.fetch_sub(1, std::memory_order_release);
+}
+
 void MidiIntake::removeTag(int32_t tag) {
-    const bool wasEditing = mapEdit_.exchange(true, std::memory_order_acq_rel);
+    MapAccess access(*this);
     for (int c = 0; c < kControllers; ++c)
         std::erase_if(maps_[static_cast<std::size_t>(c)], [tag](const LearnPair& p) { return p.tag == tag; });
-    mapEdit_.store(wasEditing, std::memory_order_release);
 }
 
 bool MidiIntake::appendPair(int controller, int32_t tag, int16_t aux) {
     if (controller < 0 || controller >= kMaps || tag < 0 || tag > kMaxLearnTag) return false;
+    MapAccess access(*this);
     auto& map = maps_[static_cast<std::size_t>(controller)];
     if (map.size() >= map.capacity()) return false;
     map.push_back(LearnPair{static_cast<int16_t>(tag), aux});
     return true;
 }
 
+void MidiIntake::copyMaps(std::array<std::vector<LearnPair>, kMaps>& out) {
+    MapAccess access(*this);
+    for (std::size_t i = 0; i < maps_.size(); ++i) out[i] = maps_[i];
+}
+
 void MidiIntake::replaceMaps(const std::array<std::vector<LearnPair>, kMaps>& maps) {
+    MapAccess access(*this);
     for (std::size_t i = 0; i < maps_.size(); ++i) {
         maps_[i] = maps[i];
         maps_[i].reserve(std::max(kMapCapacity, maps_[i].size()));

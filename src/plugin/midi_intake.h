@@ -63,14 +63,22 @@ class MidiIntake {
     // Learn operations the editor calls (user-interface thread).
     void armLearn(int32_t tag, int16_t aux = 0);
     int32_t learnTarget() const { return learnTag_.load(std::memory_order_acquire); }
+    // Map edits and copies from any thread but the audio thread. Each waits (briefly: one
+    // event's handling) until the audio thread is out of the maps; meanwhile the audio thread
+    // keeps its controller and pressure events queued for its next control block instead of
+    // waiting, so it never blocks and no event is lost.
     // Removes every pair of this tag from the 128 controller maps (not channel pressure).
     void removeTag(int32_t tag);
     // Appends (tag, aux) to controller c's map; false if the map is full.
     bool appendPair(int controller, int32_t tag, int16_t aux);
-
-    const std::vector<LearnPair>& map(int index) const { return maps_[static_cast<std::size_t>(index)]; }
-    // Replaces all maps (state loading, off the audio thread, under the loading flag).
+    // Copies all maps (saving the state).
+    void copyMaps(std::array<std::vector<LearnPair>, kMaps>& out);
+    // Replaces all maps (state loading).
     void replaceMaps(const std::array<std::vector<LearnPair>, kMaps>& maps);
+
+    // Direct view of one map: only while no other thread edits the maps (tests, loaders that
+    // hold the audio thread off).
+    const std::vector<LearnPair>& map(int index) const { return maps_[static_cast<std::size_t>(index)]; }
     bool mapEditing() const { return mapEdit_.load(std::memory_order_acquire); }
     void setMapEditing(bool on) { mapEdit_.store(on, std::memory_order_release); }
 
@@ -100,7 +108,24 @@ class MidiIntake {
     static const char* controllerName(int c);
 
   private:
-    void handle(const MidiQueueEvent& e);
+    // Scoped access of a non-audio thread to the maps (see removeTag).
+    class MapAccess {
+      public:
+        explicit MapAccess(MidiIntake& m);
+        ~MapAccess();
+        MapAccess(const MapAccess&) = delete;
+        MapAccess& operator=(const MapAccess&) = delete;
+
+      private:
+        MidiIntake& m_;
+    };
+    // Audio thread: true when it may use the maps until leaveMaps(); false while another
+    // thread holds them.
+    bool enterMaps();
+    void leaveMaps() { audioInMaps_.store(false, std::memory_order_release); }
+
+    // False when the event must wait for the next control block.
+    bool handle(const MidiQueueEvent& e);
     void noteOn(int32_t note, int32_t velocity);
     void noteOff(int32_t note);
     void allNotesOff();
@@ -138,6 +163,10 @@ class MidiIntake {
     std::atomic<int32_t> learnTag_{kNoLearn};
     std::atomic<int16_t> learnAux_{0};
     std::atomic<bool> mapEdit_{false};
+    // The two sides of the map hand-shake: each announces itself, then looks at the other
+    // (both sequentially consistent, so at most one side goes on).
+    std::atomic<int32_t> mapUsers_{0};      // non-audio threads in the maps
+    std::atomic<bool> audioInMaps_{false};  // the audio thread in the maps
 
     std::atomic<int32_t> pendingOnNote_{-1}, pendingOnVelocity_{0};
     std::atomic<int32_t> pendingOffNote_{-1}, pendingOffVelocity_{0};

@@ -45,14 +45,16 @@ class MidiQueue {
 
     // One control block passes: count the head down by `interval`, then take every due
     // event off the front and hand it to handle(event). A negative remainder is not
-    // carried on to the next event.
+    // carried on to the next event. handle returns false to keep the event (and every
+    // later one, so the order holds) for the next control block.
     template <typename Handle>
     void dispatch(int32_t interval, Handle&& handle) {
         if (size() == 0) return;
         events_[head_].delta -= interval;
         while (size() > 0 && events_[head_].delta <= 0) {
-            const MidiQueueEvent e = events_[head_++];
-            handle(e);  // may cancel events still queued; never allocates
+            const MidiQueueEvent e = events_[head_];
+            if (!handle(e)) break;  // may cancel events still queued; never allocates
+            ++head_;
         }
         if (head_ == events_.size()) clear();
     }

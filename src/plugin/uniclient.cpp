@@ -73,6 +73,7 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
     // The parameters are registered by the set's constructor, in the table's order, and
     // the effects are constructed and configured as members.
     engine_.setEffects(&effects_.reverb, &effects_.delay, &effects_.phaser, &effects_.lofi);
+    carrier_.registerHistory(engine_.stateRegistry());
     identifyHost();
 
     noTail(true);

@@ -67,13 +67,9 @@ void TMUniClient::loadDefaultPreset() {
 // ---- host chunk ------------------------------------------------------------------------
 
 LearnMaps TMUniClient::snapshotMaps() {
-    // Both passes of a write must see the same maps, and the audio thread may be learning;
-    // hold controller handling off while the copy is taken.
-    const bool wasEditing = midi_.mapEditing();
-    midi_.setMapEditing(true);
+    // Both passes of a write must see the same maps, and the audio thread may be learning.
     LearnMaps maps;
-    for (int i = 0; i < MidiIntake::kMaps; ++i) maps[static_cast<std::size_t>(i)] = midi_.map(i);
-    midi_.setMapEditing(wasEditing);
+    midi_.copyMaps(maps);
     return maps;
 }
 

@@ -131,54 +131,5 @@ TEST(InsertEffectsWiring, HostMappingOfTheEffectKnobs) {
     EXPECT_EQ(rig.effects->lofi.holdLength(), 12);
 }
 
-// Feeds loud noise, optionally suspends (zeroes every registered region), then returns
-// what the effect makes of silence.
-std::vector<float> tailAfter(int32_t choice, bool suspend) {
-    Rig rig;
-    rig.setKnob(hostfx::kReverbDryWet, 1.0f);
-    rig.setKnob(hostfx::kDelayDryWet, 1.0f);
-    rig.setKnob(hostfx::kDelayTime, 0.0f);
-    rig.setKnob(hostfx::kDelayFeedback, 0.5f);
-    rig.setKnob(hostfx::kPhaserFeedback, 1.0f);
-    rig.setKnob(hostfx::kSamplerate, 1.0f);
-    rig.setKnob(hostfx::kDistortion, 1.0f);
-    TMEffect* fx = rig.effects->forChoice(choice);
-    Driver driver(fx);
-    std::vector<float> in = noise(4096, 1.0f, 41), outL, outR;
-    driver.run(in, in, outL, outR);
-    if (suspend) rig.registry.zeroAll();
-    std::vector<float> silence(6000, 0.0f);
-    driver.run(silence, silence, outL, outR);
-    return outL;
-}
-
-TEST(InsertEffectsWiring, SuspendMakesEveryEffectStartFromSilence) {
-    for (int32_t choice = kReverbChoice; choice <= kLofiChoice; ++choice) {
-        EXPECT_GT(peak(tailAfter(choice, false), 0, 64), 1e-3f) << choice;  // history would ring on
-        EXPECT_LT(peak(tailAfter(choice, true)), 1e-6f) << choice;
-    }
-}
-
-TEST(InsertEffectsWiring, AnEffectNotProcessedKeepsItsHistory) {
-    for (int32_t choice = kReverbChoice; choice <= kLofiChoice; ++choice) {
-        Rig a, b;
-        for (Rig* r : {&a, &b}) {
-            r->setKnob(hostfx::kReverbDryWet, 1.0f);
-            r->setKnob(hostfx::kDelayDryWet, 1.0f);
-            r->setKnob(hostfx::kSamplerate, 1.0f);
-        }
-        Driver da(a.effects->forChoice(choice)), db(b.effects->forChoice(choice));
-        std::vector<float> in = noise(3000, 0.5f, 42), silence(3000, 0.0f), outA, outB, scratch;
-        da.run(in, in, outA, scratch);
-        db.run(in, in, outB, scratch);
-        // b is switched away: another effect runs meanwhile, b is neither ticked nor processed.
-        Driver(b.effects->forChoice(choice == kReverbChoice ? kDelayChoice : kReverbChoice))
-            .run(in, in, scratch, scratch);
-        da.run(silence, silence, outA, scratch);
-        db.run(silence, silence, outB, scratch);
-        EXPECT_EQ(outA, outB) << choice;
-    }
-}
-
 }  // namespace
 }  // namespace kf::test

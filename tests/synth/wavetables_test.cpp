@@ -20,13 +20,6 @@ double harmonic(const Wavetable& t, int h) {
     return 2.0 * std::abs(sum) / kWaveTableSize;
 }
 
-int argMax(const Wavetable& t, double sign) {
-    int best = 0;
-    for (int i = 1; i < kWaveTableSize; ++i)
-        if (sign * t.value(i) > sign * t.value(best)) best = i;
-    return best;
-}
-
 TEST(Wavetables, EveryWaveIsZeroMeanWithinUnitRangeWithWrappingSlopes) {
     for (int w = 0; w < kWaveCount; ++w) {
         SCOPED_TRACE(w);
@@ -69,7 +62,7 @@ TEST(Wavetables, HarmonicAmplitudesFollowTheirShapes) {
     for (int h = 2; h <= 12; ++h) EXPECT_GT(harmonic(softSaw, h) * h, 0.3) << h;
 }
 
-// Listed points of each shape within 0.05; extremes where the shape puts them.
+// Listed points of each shape within 0.05.
 TEST(Wavetables, ShapesPassThroughTheirDesignPoints) {
     const std::vector<std::pair<Wave, std::vector<std::pair<int, float>>>> points = {
         {Wave::kSaw, {{0, 0.98f}, {1, 1.0f}, {1022, -0.80f}, {1023, -0.49f}}},
@@ -83,11 +76,6 @@ TEST(Wavetables, ShapesPassThroughTheirDesignPoints) {
         for (const auto& [i, v] : list)
             EXPECT_NEAR(wavetable(wave).value(i), v, 0.05) << static_cast<int>(wave) << " @" << i;
 
-    EXPECT_EQ(argMax(wavetable(Wave::kSaw), 1.0), 1);
-    EXPECT_NEAR(argMax(wavetable(Wave::kTriangle), 1.0), 278, 10);
-    EXPECT_NEAR(argMax(wavetable(Wave::kTriangle), -1.0), 791, 10);
-    EXPECT_NEAR(argMax(wavetable(Wave::kSoftSaw), 1.0), 16, 4);
-    EXPECT_NEAR(argMax(wavetable(Wave::kSoftSaw), -1.0), 953, 8);
     // Square tops droop monotonically toward the next edge.
     const Wavetable& square = wavetable(Wave::kSquare);
     for (int i = 1; i < 512; ++i) EXPECT_LT(square.value(i), square.value(i - 1)) << i;
