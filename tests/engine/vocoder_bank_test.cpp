@@ -158,13 +158,6 @@ INSTANTIATE_TEST_SUITE_P(Widths, VocoderIsaTest, ::testing::Values(Isa::Sse2, Is
                              return std::string("Unknown");
                          });
 
-TEST(VocoderBank, PicksTheWidestSupportedWidth) {
-    TMSystemInfo info;
-    VocoderBank bank(info);
-    EXPECT_EQ(bank.isa(), VocoderBank::bestIsa());
-    EXPECT_TRUE(VocoderBank::isaSupported(Isa::Sse2));
-}
-
 // Measures where band k of the left analysis bank peaks: the impulse response recorded
 // band by band from the bank's state, then the maximum of its spectrum.
 std::vector<double> measuredCentres(float focus, const std::vector<int>& bands, float sampleRate) {
@@ -311,37 +304,6 @@ TEST(VocoderBank, SilenceStaysSilentAtLowRates) {
             EXPECT_LT(loudest, 1e-6f);
         }
     }
-}
-
-TEST(VocoderBank, FocusAndShiftTables) {
-    TMSystemInfo info;
-    VocoderBank bank(info);
-    bank.setFocus(1.0f);
-    bank.setShift(0.5f);
-    EXPECT_FLOAT_EQ(bank.spacing(), 2.0f);
-    EXPECT_FLOAT_EQ(bank.shiftAmount(), 0.0f);
-    for (int k = 0; k < kB; ++k) {
-        // No shift: synthesis and analysis bands are the same, bit for bit.
-        EXPECT_EQ(bank.fs(k), bank.fa(k)) << k;
-        if (k >= 16) {
-            EXPECT_EQ(bank.u(k), 1.0f) << k;  // at the coefficient limit
-        } else {
-            EXPECT_LT(bank.u(k), 1.0f) << k;
-        }
-    }
-    bank.setShift(0.0f);  // -0.125: low bands fall below 0 and are parked at coefficient 0
-    EXPECT_FLOAT_EQ(bank.shiftAmount(), -0.125f);
-    EXPECT_EQ(bank.fs(0), 0.0f);
-    EXPECT_FLOAT_EQ(bank.fs(31), 1.0f - 0.125f);
-    bank.setShift(1.0f);
-    EXPECT_FLOAT_EQ(bank.uShifted(0), bank.u(0) + 0.125f);
-    EXPECT_EQ(bank.uShifted(31), 1.0f);
-
-    // The rate factor scales both tables.
-    info.setSampleRate(88200.0f);
-    bank.setFocus(0.5f);
-    bank.setShift(0.5f);
-    for (int k = 0; k < kB; ++k) EXPECT_FLOAT_EQ(bank.fa(k), bank.u(k) * 0.5f);
 }
 
 TEST(VocoderBank, ParkedSynthesisBandsHoldTheirState) {

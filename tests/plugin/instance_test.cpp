@@ -16,25 +16,6 @@ intptr_t dispatch(TMUniClient& c, int32_t op, int32_t index = 0, intptr_t value 
     return e->dispatcher(e, op, index, value, ptr, opt);
 }
 
-TEST(Instance, RecordHandedToTheHost) {
-    FakeHost host;
-    auto c = makeInstance(host);
-    const vst::AEffect* e = c->getAeffect();
-    EXPECT_EQ(e->magic, vst::kEffectMagic);
-    EXPECT_EQ(e->numInputs, 2);
-    EXPECT_EQ(e->numOutputs, 2);
-    EXPECT_EQ(e->numParams, 44);
-    EXPECT_EQ(e->numPrograms, 0);
-    EXPECT_EQ(e->version, 1);
-    EXPECT_EQ(e->uniqueID, ('t' << 24) | ('m' << 16) | ('k' << 8) | 'f');
-    EXPECT_TRUE(e->flags & vst::effFlagsCanReplacing);
-    EXPECT_TRUE(e->flags & vst::effFlagsProgramChunks);
-    EXPECT_TRUE(e->flags & vst::effFlagsNoSoundInStop);
-    EXPECT_EQ(e->object, c.get());
-    EXPECT_NE(e->processReplacing, nullptr);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(c.get()) % 32, 0u);
-}
-
 TEST(Instance, HostIdentificationQuirks) {
     FakeHost acid;
     acid.product = "Sony ACID Pro";
@@ -81,32 +62,6 @@ TEST(Instance, SampleRateOutsideTheRangeIsNotTakenOver) {
     EXPECT_EQ(info.sampleRate, 11050.0f);
     // The band tables follow the rate through the set-up's parameter re-send.
     EXPECT_FLOAT_EQ(c->engine().vocoder().fa(0), c->engine().vocoder().u(0) * (44100.0f / 11050.0f));
-}
-
-TEST(Instance, ProgramsAreInvisibleToTheHost) {
-    FakeHost host;
-    auto c = makeInstance(host);
-    char name[64];
-    dispatch(*c, vst::effGetProgramName, 0, 0, name);
-    EXPECT_STREQ(name, "inside Plugin");
-    dispatch(*c, vst::effSetProgram, 0, 5);  // no programs: ignored
-    dispatch(*c, vst::effGetProgramName, 0, 0, name);
-    EXPECT_STREQ(name, "inside Plugin");
-    EXPECT_EQ(dispatch(*c, vst::effGetProgram), 0);
-    EXPECT_EQ(c->currentProgramName(), "default");
-    EXPECT_EQ(dispatch(*c, vst::effGetProgramNameIndexed, 0, 0, name), 1);
-}
-
-TEST(Instance, NoiseTableStartsWithTheGeneratorsSeeds) {
-    FakeHost host;
-    auto c = makeInstance(host);
-    const float* t = c->noiseTable();
-    EXPECT_FLOAT_EQ(t[0], 345165359.0f / 2147483648.0f);
-    EXPECT_FLOAT_EQ(t[1], -1306628183.0f / 2147483648.0f);
-    EXPECT_FLOAT_EQ(t[2], -332087233.0f / 2147483648.0f);
-    EXPECT_FLOAT_EQ(t[3], 2067359769.0f / 2147483648.0f);
-    EXPECT_NEAR(t[0], 0.1607301f, 1e-7f);
-    for (int i = 0; i < CarrierSynth::kNoiseTableSize; ++i) ASSERT_TRUE(t[i] > -1.0f && t[i] < 1.0f);
 }
 
 TEST(Instance, ResumeAsksForMidiAndSuspendIsSilentToTheHost) {
