@@ -10,7 +10,8 @@ namespace {
 vst::AEffect* createInstance(vst::AudioMasterCallback master) noexcept {
     try {
         if (!master || master(nullptr, vst::audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;
-        return (new kf::TMUniClient(master, {.builtInDefaultPreset = kf::builtInDefaultPreset()}))->getAeffect();
+        return (new kf::TMUniClient(master, {.builtInDefaultPreset = kf::builtInDefaultPreset()}))
+            ->getAeffect();
     } catch (...) {
         return nullptr;
     }
