@@ -44,7 +44,7 @@ test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 test-release: deps
-	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DKF_WERROR=ON -DKF_BUILD_BENCH=OFF
+	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DKF_WERROR=ON -DKF_BUILD_BENCH=ON
 	cmake --build $(RELEASE_BUILD) -j$(JOBS)
 	ctest --test-dir $(RELEASE_BUILD) --output-on-failure -j$(JOBS)
 
