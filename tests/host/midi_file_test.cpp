@@ -1,5 +1,5 @@
 // Standard MIDI File reading: timing through tempo maps and SMPTE divisions, the events
-// kept and skipped, refusal of broken files; and the render loop's tempo map checks.
+// kept and skipped, refusal of broken files.
 #include "host/midi_file.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <cmath>
 #include <random>
 
-#include "host/render.h"
 #include "smf_builder.h"
 
 namespace kf::host {
@@ -199,22 +198,6 @@ TEST(MidiFile, DamagedFilesAreRefusedOrReadSafely) {
         }
     }
     EXPECT_GT(accepted, 100) << "the damage should leave some files readable";
-}
-
-TEST(MidiFile, RenderRefusesAnInvalidTempoMap) {
-    std::string error;
-    std::unique_ptr<Plugin> plugin = Plugin::load(FAKE_VSTMAIN_PATH, {}, error);
-    ASSERT_NE(plugin, nullptr) << error;
-    std::vector<std::vector<float>> output;
-    const std::vector<std::vector<TempoChange>> maps = {{{10, 0.0, 120.0}},
-                                                        {{0, 0.0, 120.0}, {5, 1.0, 0.0}},
-                                                        {{0, 0.0, 120.0}, {50, 1.0, 90.0}, {40, 2.0, 90.0}}};
-    for (const auto& map : maps) {
-        RenderSettings settings;
-        settings.tempoMap = map;
-        EXPECT_FALSE(render(*plugin, {}, 100, output, settings, {}, error));
-        EXPECT_NE(error.find("invalid tempo map"), std::string::npos) << error;
-    }
 }
 
 }  // namespace
