@@ -2,15 +2,12 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <initializer_list>
-#include <iterator>
-#include <string>
 #include <vector>
 
-namespace kf::host::test {
+#include "support/temp_files.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace kf::test {
 
 inline Bytes vlq(uint32_t value) {
     Bytes out{static_cast<uint8_t>(value & 0x7F)};
@@ -69,14 +66,4 @@ inline Bytes smfFile(uint16_t format, uint16_t division, const std::vector<Track
     return out;
 }
 
-inline void writeBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline Bytes readBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace kf::host::test
+}  // namespace kf::test

@@ -1,34 +1,14 @@
-// Helpers shared by the host tests: temporary folders and running programs.
+// Running programs from the host tests.
 #pragma once
 
 #include <sys/wait.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 
-namespace kf::host::test {
+#include "support/temp_files.h"
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kf-host-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
-};
+namespace kf::test {
 
 inline std::string shellQuote(const std::string& s) {
     std::string out = "'";
@@ -54,4 +34,4 @@ inline CommandResult runCommand(const std::string& command) {
     return result;
 }
 
-}  // namespace kf::host::test
+}  // namespace kf::test

@@ -1,17 +1,13 @@
-// Byte-exact WAV and AIFF images and a scratch folder for the state tests (and the fuzz
-// corpus generator).
+// Byte-exact WAV and AIFF images for the state tests.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-namespace kf::test {
+#include "support/temp_files.h"
 
-using Bytes = std::vector<uint8_t>;
+namespace kf::test {
 
 struct ByteWriter {
     Bytes bytes;
@@ -47,8 +43,7 @@ struct WavSpec {
     uint32_t fmtSize = 16;  // 18 adds a zero extension size word
     uint32_t formatTag = 1;
     int64_t dataSizeClaim = -1;  // -1: the real size
-    bool listChunkBeforeData = false;
-    Bytes beforeData;  // whole chunks put as they are between the fmt and data chunks
+    Bytes beforeData;            // whole chunks put as they are between the fmt and data chunks
 };
 
 // A RIFF chunk of the given body, padded to an even length.
@@ -78,11 +73,6 @@ inline Bytes makeWav(const WavSpec& s, const std::vector<int32_t>& samples) {
     w.le16(s.align ? s.align : s.channels * sampleBytes);
     w.le16(s.bits);
     for (uint32_t i = 16; i < s.fmtSize; ++i) w.bytes.push_back(0);
-    if (s.listChunkBeforeData) {
-        w.tag("LIST");
-        w.le32(4);
-        w.tag("INFO");
-    }
     w.bytes.insert(w.bytes.end(), s.beforeData.begin(), s.beforeData.end());
     w.tag("data");
     w.le32(s.dataSizeClaim >= 0 ? static_cast<uint32_t>(s.dataSizeClaim) : dataBytes);
@@ -148,42 +138,5 @@ inline Bytes makeAiff(const AiffSpec& s, const std::vector<int32_t>& samples) {
         w.bytes[4 + static_cast<std::size_t>(i)] = static_cast<uint8_t>(form >> (24 - 8 * i));
     return w.bytes;
 }
-
-inline void writeBytes(const std::filesystem::path& path, const Bytes& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
-inline Bytes readBytes(const std::filesystem::path& path) {
-    Bytes out;
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return out;
-    int c;
-    while ((c = std::fgetc(f)) != EOF) out.push_back(static_cast<uint8_t>(c));
-    std::fclose(f);
-    return out;
-}
-
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-  public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kf-state-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-  private:
-    std::filesystem::path path_;
-};
 
 }  // namespace kf::test
