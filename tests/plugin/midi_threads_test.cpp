@@ -32,6 +32,13 @@ TEST(LearnMapThreads, EditsAndSavesWhileTheAudioThreadRunsLoseNoController) {
     std::atomic<bool> editing{true};
     std::thread audio([&] {
         for (int i = 0; i < kEvents; ++i) {
+            // A host's blocks take time: while the maps are busy, far fewer events than the
+            // queue holds can arrive. Without this pacing a slow (instrumented) editor thread
+            // would let this loop fill the queue, which drops what it cannot hold.
+            while (midi.queuedEvents() >= 512) {
+                midi.dispatch(32);
+                std::this_thread::yield();
+            }
             midi.queueMessage(0xB0, 7, static_cast<uint8_t>(i % 128), 0);
             midi.dispatch(32);
         }
