@@ -38,8 +38,9 @@ struct SweepResult {
 
 // Runs the stream with random parameter changes at control blocks and one tempo change.
 SweepResult runSweep(const HarnessParam& p, int hostBlock) {
-    const auto [choice, sr, block, tempo] = p;
+    const auto [choice, sr, block, startTempo] = p;
     (void)block;
+    const double tempo = startTempo;  // a plain variable: lambdas below capture it
     Rig rig(sr, tempo);
     TMEffect* fx = rig.effects->forChoice(choice);
     TMLofi::seedNoise(645637);  // the generator is process-wide; start both runs alike
