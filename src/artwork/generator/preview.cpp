@@ -109,7 +109,7 @@ void keyboard(Composer& c, double ox, double oy, int heldWhite, int heldBlack) {
 
 }  // namespace
 
-int writePreview(const char* path) {
+int writePreview(const char* path, const Zoom& z) {
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 2 * 503 + 8, 2 * 404 + 8);
     cairo_t* cr = cairo_create(s);
     cairo_set_source_rgb(cr, 1, 1, 1);
@@ -128,6 +128,18 @@ int writePreview(const char* path) {
         page(kOverlayCommon, std::size(kOverlayCommon), kTips, std::size(kTips), 511, 412);
     }
     cairo_destroy(cr);
+    if (z.scale > 0) {
+        // A magnified crop, pixels kept square, for checking small details.
+        cairo_surface_t* big = cairo_image_surface_create(CAIRO_FORMAT_RGB24, z.w * z.scale, z.h * z.scale);
+        cairo_t* bc = cairo_create(big);
+        cairo_scale(bc, z.scale, z.scale);
+        cairo_set_source_surface(bc, s, -z.x, -z.y);
+        cairo_pattern_set_filter(cairo_get_source(bc), CAIRO_FILTER_NEAREST);
+        cairo_paint(bc);
+        cairo_destroy(bc);
+        cairo_surface_destroy(s);
+        s = big;
+    }
     const cairo_status_t st = cairo_surface_write_to_png(s, path);
     cairo_surface_destroy(s);
     if (st != CAIRO_STATUS_SUCCESS) {
