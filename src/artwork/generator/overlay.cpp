@@ -81,8 +81,8 @@ void drawOverlayHeader(cairo_t* cr, const Frame& f) {
     text(cr, "version 1.0.0", 15, 72, 8.5, colour::kLabelDim, Align::Left);
     text(cr, "32-band stereo vocoder", 15, 86, 8.5, colour::kLabel, Align::Left);
     // The page buttons' frame: buttons at 227..327 x 77..128 of the window, here 222..322 x 40..91.
-    well(cr, 216, 34, 112, 63, 3);
-    text(cr, "PAGES", 272, 28, 8, colour::kLabelDim, Align::Centre, true);
+    well(cr, 216, 30, 112, 64, 3);
+    text(cr, "PAGES", 272, 25, 8, colour::kLabelDim, Align::Centre, true);
     // What the pages hold, on the right.
     struct Entry {
         std::string_view head, line;
