@@ -128,9 +128,6 @@ void vocoder(cairo_t* cr) {
     section(cr, kVocoder);
     text(cr, "VOCODER", 338, 53, 9, colour::kAccent, Align::Left, true);
     subTitle(cr, "band shaping", 491, 53);
-    setColour(cr, colour::kEdgeLight, 0.6);
-    cairo_rectangle(cr, 338, 60, 153, 1);
-    cairo_fill(cr);
     captions(cr, {{"focus", 358}, {"shift", 412}, {"response", 466}}, 82);
 }
 
@@ -171,14 +168,15 @@ void inputStage2(cairo_t* cr) {
 void master(cairo_t* cr) {
     section(cr, kMaster);
     text(cr, "MASTER", 397, 153, 9, colour::kAccent, Align::Left, true);
+    subTitle(cr, "output", 492, 153);
     captions(cr, {{"level", 466}}, 180);
 }
 
 void output(cairo_t* cr) {
     section(cr, kOutput);
-    sectionTitle(cr, "MIX", 11, 253, 58);
-    sectionTitle(cr, "EQUALISER", 65, 253, 220);
-    sectionTitle(cr, "COMPRESSOR", 228, 253, 326);
+    sectionTitle(cr, "MIX", 11, 251, 58);
+    sectionTitle(cr, "EQUALISER", 65, 251, 220);
+    sectionTitle(cr, "COMPRESSOR", 228, 251, 326);
     captions(cr, {{"mix", 34}, {"low", 88}, {"mid", 142}, {"high", 196}, {"comp", 251}, {"speed", 305}}, 281);
 }
 
