@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <string>
 
 #include "support/temp_files.h"
@@ -105,7 +106,7 @@ TEST(Artwork, KnobFramesShowThePointerAtTheirAngle) {
                     }
                 }
             ASSERT_GT(n, 4);
-            const double angle = std::atan2(sx, -sy) * 180.0 / M_PI;
+            const double angle = std::atan2(sx, -sy) * 180.0 / std::numbers::pi;
             EXPECT_NEAR(angle, -135.0 + 270.0 * k / 127.0, 4.0);
         }
     }

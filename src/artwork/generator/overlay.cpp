@@ -154,8 +154,8 @@ void drawTipsPage(cairo_t* cr, const Frame& f) {
         {"Fine adjustment", "hold Shift while dragging"},
         {"Small steps", "turn the mouse wheel over a knob"},
         {"Back to default", "Ctrl-click or double-click a knob"},
-        {"MIDI learn", "right-click a knob: learn, then move a controller;"},
-        {"", "clear forgets the controller again"},
+        {"MIDI learn", "right-click a knob, choose learn (its lamp lights)"},
+        {"", "and move a controller; clear forgets it again"},
     };
     constexpr Tip kRight[] = {
         {"Play the keyboard", "click a key; lower on the key plays louder"},

@@ -62,12 +62,12 @@ void topBar(cairo_t* cr) {
     text(cr, "preset", 220, 13, 8, colour::kLabelDim, Align::Right);
     well(cr, 224, 2, 105, 15, 2);
     well(cr, 226, 21, 102, 12, 2);
-    // Level lamps: the indicator, the two vocoder inputs and the two outputs.
+    // Lamps: MIDI learn armed; the levels of the analysis and synthesis inputs and the outputs.
     struct Lamp {
         double x;
         std::string_view name;
     };
-    constexpr Lamp kLamps[] = {{355, "midi"}, {401, "in 1"}, {425, "in 2"}, {456, "out L"}, {479, "out R"}};
+    constexpr Lamp kLamps[] = {{355, "learn"}, {401, "ana"}, {425, "syn"}, {456, "out L"}, {479, "out R"}};
     for (const Lamp& l : kLamps) {
         setColour(cr, colour::kEdgeDark);
         cairo_arc(cr, l.x + 5, 27, 6, 0, 2 * kPi);
