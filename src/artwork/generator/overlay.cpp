@@ -181,6 +181,18 @@ void drawTipsPage(cairo_t* cr, const Frame& f) {
     };
     column(kLeft, 6, 14);
     column(kRight, 6, 252);
+    // What MIDI does, across the foot of the page.
+    setColour(cr, colour::kEdgeLight, 0.8);
+    cairo_rectangle(cr, 12, 222, 471, 1);
+    cairo_fill(cr);
+    text(cr, "MIDI", 14, 238, 9, colour::kAccent, Align::Left, true);
+    text(cr,
+         "Notes play the synthesizer (the four lowest held notes are its voices) and trigger the sampler.",
+         48, 238, 8.5, colour::kLabel, Align::Left);
+    text(cr, "Pitch bend moves every voice by up to the bend range; controller 1 always sets the mod wheel.",
+         48, 251, 8.5, colour::kLabel, Align::Left);
+    text(cr, "Any controller, and channel pressure, can be learnt onto a knob; presets keep what was learnt.",
+         48, 264, 8.5, colour::kLabel, Align::Left);
 }
 
 }  // namespace kf::artgen
