@@ -84,7 +84,7 @@ TEST(Artwork, RegeneratedPicturesEqualTheEmbeddedOnes) {
     }
 }
 
-// The pointer is the only near-white part of a knob; the angle of its pixels' centroid about
+// The pointer is the only near-white part of a knob's body; the angle of its pixels' centroid about
 // the frame centre, clockwise from 12 o'clock, must be the frame's angle.
 TEST(Artwork, KnobFramesShowThePointerAtTheirAngle) {
     for (int id : {1039, 1040, 1041}) {
@@ -99,9 +99,12 @@ TEST(Artwork, KnobFramesShowThePointerAtTheirAngle) {
             for (int y = 0; y < fh; ++y)
                 for (int x = 0; x < b->width; ++x) {
                     const uint32_t p = pixel(s.get(), x, k * fh + y);
+                    const double dx = x + 0.5 - cx, dy = y + 0.5 - cy;
+                    // Inside the knob body only: the value ring around it has marks of its own.
+                    if (dx * dx + dy * dy > 0.13 * fh * fh) continue;
                     if (((p >> 16) & 0xff) > 200 && ((p >> 8) & 0xff) > 200 && (p & 0xff) > 200) {
-                        sx += x + 0.5 - cx;
-                        sy += y + 0.5 - cy;
+                        sx += dx;
+                        sy += dy;
                         ++n;
                     }
                 }

@@ -40,8 +40,9 @@ void knob(cairo_t* cr, double cx, double cy, double ringR, double bodyR, double 
     arcTrack(cr, cx, cy, ringR, -135, 135, colour::kPanelDark, 3.0);
     if (std::abs(angle - origin) > 0.01) arcTrack(cr, cx, cy, ringR, origin, angle, colour::kAccent, 2.2);
     if (centreTick) {
-        setColour(cr, colour::kLabelDim);
-        cairo_rectangle(cr, cx - 0.5, cy - ringR - 3.2, 1, 1.8);
+        // The centre mark crosses the track at 12 o'clock, visible over the arc as well.
+        setColour(cr, colour::kLabel);
+        cairo_rectangle(cr, cx - 0.5, cy - ringR - 2, 1, 4);
         cairo_fill(cr);
     }
     // Drop shadow, then the body lit from the upper left.
