@@ -80,6 +80,8 @@ TEST(FrameDispatch, PressingViewKeepsMovesAndReleaseOutsideItAndWindow) {
     h.send(Kind::MouseUp, {-50, 600});
     ASSERT_EQ(knob.events.size(), 4u);
     EXPECT_EQ(knob.events[0].clickCount, 1);
+    EXPECT_EQ(knob.events[2].buttons, buttonMask(MouseButton::Left));  // a drag
+    EXPECT_EQ(knob.events[3].buttons, 0u);
     EXPECT_EQ(knob.events[3].kind, Kind::MouseUp);
     EXPECT_EQ(knob.events[3].pos, (Point{-50, 600}));
     EXPECT_TRUE(below.events.empty());
