@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <thread>
 
 #include "gui_test_support.h"
 
@@ -210,6 +211,20 @@ TEST(Bitmaps, DecodedOncePerUseAndReleasedAtZero) {
     cache.acquire();
     EXPECT_EQ(cache.decodeCount(), 2);
     cache.release();
+
+    // Windows on two threads open and close at will: whoever holds a use sees the bitmap.
+    auto openClose = [&] {
+        for (int i = 0; i < 200; ++i) {
+            cache.acquire();
+            if (!cache.get(11)) ADD_FAILURE() << "bitmap missing while in use";
+            cache.release();
+        }
+    };
+    std::thread other(openClose);
+    openClose();
+    other.join();
+    EXPECT_EQ(cache.useCount(), 0);
+    EXPECT_EQ(cache.get(11), nullptr);
 }
 
 TEST(Bitmaps, StripFrameBlitIsPixelExactAndMissingIdsDrawNothing) {
