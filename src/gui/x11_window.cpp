@@ -3,6 +3,7 @@
 // belongs to the host. No threads, no grabs, no global state.
 #include <cairo-xcb.h>
 #include <cairo.h>
+#include <fcntl.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -156,6 +157,10 @@ std::unique_ptr<PlatformWindow> openX11Window(std::uint32_t parent, int width, i
     if (width <= 0 || height <= 0) return fail(nullptr, "bad window size");
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) return fail(connection, "cannot connect to the X display");
+    // A program the editor starts (a file dialog) must not inherit the connection: it would
+    // keep the socket open after we close it.
+    const int fd = xcb_get_file_descriptor(connection);
+    fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
 
     // Both questions go out before either answer is awaited.
     const auto geometryCookie = xcb_get_geometry(connection, parent);
