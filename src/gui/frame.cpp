@@ -155,13 +155,15 @@ void Frame::dispatch(Event e) {
         }
         case Kind::MouseMove:
             lastPos_ = e.pos;
-            if (capture_ && !menuCapture_) {
-                capture_->mouseMoved(e);
-            } else if (menu_) {
+            // An open menu takes the moves even from the view whose press opened it, so
+            // the pointer highlights entries instead of dragging the control underneath.
+            if (menu_) {
                 const Rect before = menu_->area();
                 const auto outcome = menu_->handle(e);
                 invalidate(before);
                 finishMenu(outcome);
+            } else if (capture_ && !menuCapture_) {
+                capture_->mouseMoved(e);
             } else if (View* v = topViewAt(e.pos)) {
                 v->mouseMoved(e);
             }
