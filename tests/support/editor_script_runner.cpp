@@ -34,7 +34,8 @@ class Player {
   public:
     explicit Player(const ScriptRun& run)
         : run_(run), editor_(dynamic_cast<editor::TMUniClientEditor*>(run.instance.getEditor())) {
-        for (int i = 0; i < kNumHostParameters; ++i) start_[static_cast<std::size_t>(i)] = run.instance.getParameter(i);
+        for (int i = 0; i < kNumHostParameters; ++i)
+            start_[static_cast<std::size_t>(i)] = run.instance.getParameter(i);
     }
 
     void play(const ScriptStep& s) {
@@ -59,7 +60,8 @@ class Player {
             case ScriptStep::Kind::Up: {
                 const gui::MouseButton released = held_;
                 held_ = gui::MouseButton::None;
-                return send(s, gui::Event::Kind::MouseUp, s.hasPosition ? gui::Point{s.x, s.y} : pointer_, released);
+                return send(s, gui::Event::Kind::MouseUp, s.hasPosition ? gui::Point{s.x, s.y} : pointer_,
+                            released);
             }
             case ScriptStep::Kind::Wheel:
                 return send(s, gui::Event::Kind::Wheel, {s.x, s.y}, gui::MouseButton::None, s.count);
@@ -76,7 +78,8 @@ class Player {
                     fail(s, std::to_string(run_.openEdits()) + " host edits are still open");
                 return;
             case ScriptStep::Kind::ExpectHeld:
-                if (!run_.instance.midi().keyHeld(s.count)) fail(s, "note " + std::to_string(s.count) + " is not held");
+                if (!run_.instance.midi().keyHeld(s.count))
+                    fail(s, "note " + std::to_string(s.count) + " is not held");
                 return;
             case ScriptStep::Kind::Snapshot:
                 return snapshot(s);
@@ -90,7 +93,8 @@ class Player {
         failures.push_back("line " + std::to_string(s.line) + ": " + what);
     }
 
-    void send(const ScriptStep& s, gui::Event::Kind kind, gui::Point at, gui::MouseButton button, int notches = 0) {
+    void send(const ScriptStep& s, gui::Event::Kind kind, gui::Point at, gui::MouseButton button,
+              int notches = 0) {
         if (!window_) return fail(s, "no off-screen editor is open");
         gui::Event e;
         e.kind = kind;
@@ -113,7 +117,8 @@ class Player {
     }
 
     void expectParam(const ScriptStep& s) {
-        if (s.index < 0 || s.index >= kNumHostParameters) return fail(s, "no host parameter " + std::to_string(s.index));
+        if (s.index < 0 || s.index >= kNumHostParameters)
+            return fail(s, "no host parameter " + std::to_string(s.index));
         const float expected = s.value + (s.relative ? start_[static_cast<std::size_t>(s.index)] : 0.0f);
         const float actual = run_.instance.getParameter(s.index);
         if (!(std::fabs(actual - expected) <= s.tolerance))
