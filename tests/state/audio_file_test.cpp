@@ -212,14 +212,14 @@ TEST(AudioFileDecoding, BlocksJoinSeamlesslyAndReportProgress) {
     EXPECT_FLOAT_EQ(fractions[3], 2916.0f / 3000.0f);
 }
 
-// 16-bit stereo at the given rate, over several blocks: x * 32767 truncated, so 0.5 gives 16383
-// and -1 gives -32767; out of range and NaN clamp, never wrap.
+// 16-bit stereo at the given rate, over four 1024-byte blocks and one last frame: x * 32767 truncated, so 0.5
+// gives 16383 and -1 gives -32767; out of range and NaN clamp, never wrap.
 TEST(AudioFileWriting, SixteenBitStereoAtTheGivenRate) {
     test::TempDir dir;
     const std::string path = dir.file("out.wav");
     std::vector<float> left = {0.5f, -1.0f, 2.0f}, right = {-0.5f, std::nanf(""), -3.0f};
     std::vector<int32_t> expected = {16383, -16383, -32767, 0, 32767, -32768};
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1022; ++i) {
         left.push_back(static_cast<float>(i - 500) / 512.0f);
         right.push_back(-left.back() * 0.5f);
         expected.push_back(static_cast<int32_t>(left.back() * 32767.0f));
@@ -228,7 +228,7 @@ TEST(AudioFileWriting, SixteenBitStereoAtTheGivenRate) {
     TMAudioFile file;
     EXPECT_EQ(file.writeWav(left.data(), right.data(), 3), TMAudioFile::kWrongMode);
     ASSERT_EQ(file.openWrite(path.c_str(), 48000), TMAudioFile::kOk);
-    ASSERT_EQ(file.writeWav(left.data(), right.data(), 1003), TMAudioFile::kOk);
+    ASSERT_EQ(file.writeWav(left.data(), right.data(), 1025), TMAudioFile::kOk);
     ASSERT_TRUE(file.close());
     EXPECT_EQ(test::readBytes(path), makeWav({.channels = 2, .rate = 48000}, expected));
 }
