@@ -220,7 +220,7 @@ TEST(AudioFileWriting, SixteenBitStereoAtTheGivenRate) {
     std::vector<float> left = {0.5f, -1.0f, 2.0f}, right = {-0.5f, std::nanf(""), -3.0f};
     std::vector<int32_t> expected = {16383, -16383, -32767, 0, 32767, -32768};
     for (int i = 0; i < 1022; ++i) {
-        left.push_back(static_cast<float>(i - 500) / 512.0f);
+        left.push_back(static_cast<float>(i - 511) / 512.0f);
         right.push_back(-left.back() * 0.5f);
         expected.push_back(static_cast<int32_t>(left.back() * 32767.0f));
         expected.push_back(static_cast<int32_t>(right.back() * 32767.0f));
