@@ -247,6 +247,9 @@ TEST(SettingsStartup, FirstRunWritesEverythingOnce) {
     SettingsStore again(dir.file("cfg"));
     const ino_t before = inodeOf(again.filePath());
     EXPECT_FALSE(runSettingsStartup(again, bundle, dir.file("user")).firstRun);
+    std::string kept = "kept";
+    EXPECT_FALSE(again.readText("missing", kept));
+    EXPECT_EQ(kept, "kept");
     EXPECT_EQ(again.fileWrites(), 0);
     EXPECT_EQ(inodeOf(again.filePath()), before);
     EXPECT_FALSE(std::filesystem::exists(dir.file("user")));  // nothing needed the user's folder
