@@ -27,10 +27,8 @@ intptr_t FakeHost::callback(vst::AEffect*, int32_t opcode, int32_t index, intptr
             h->automated.emplace_back(index, opt);
             return 1;
         case vst::audioMasterBeginEdit:
-            h->beginEdits.push_back(index);
-            return 1;
         case vst::audioMasterEndEdit:
-            h->endEdits.push_back(index);
+            (opcode == vst::audioMasterBeginEdit ? h->beginEdits : h->endEdits).push_back(index);
             return 1;
         case vst::audioMasterWantMidi:
             ++h->wantMidiCalls;

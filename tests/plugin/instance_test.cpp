@@ -55,14 +55,6 @@ TEST(Instance, SampleRatesOutsideTheRangeAreNotTakenOver) {
     EXPECT_FLOAT_EQ(c->engine().vocoder().fa(0), c->engine().vocoder().u(0) * (44100.0f / 11050.0f));
 }
 
-TEST(Instance, ResumeAsksForMidiAndSuspendIsSilentToTheHost) {
-    FakeHost host;
-    auto c = makeInstance(host);
-    dispatch(*c, vst::effMainsChanged, 0, 1);
-    dispatch(*c, vst::effMainsChanged, 0, 0);
-    EXPECT_EQ(host.wantMidiCalls, 1);
-}
-
 // Every string answer stays within the host's bound, and indices without a parameter read
 // "empty", whatever the value.
 TEST(HostStrings, BoundedForEveryIndexAndEmptyWithoutAParameter) {
@@ -81,7 +73,9 @@ TEST(HostStrings, BoundedForEveryIndexAndEmptyWithoutAParameter) {
             ASSERT_NE(end, nullptr);
             EXPECT_LT(static_cast<const char*>(end) - text, static_cast<long>(vst::kParamStringBound));
             EXPECT_EQ(text[vst::kParamStringBound], '#') << "wrote past the bound for op " << op;
-            if (i < 0 || i >= kNumHostParameters) EXPECT_STREQ(text, "empty") << i;
+            if (i < 0 || i >= kNumHostParameters) {
+                EXPECT_STREQ(text, "empty") << i;
+            }
         }
     }
 }
@@ -102,9 +96,14 @@ TEST(HostStrings, ParameterProperties) {
     EXPECT_EQ(p.flags, 0);
 }
 
-TEST(HostStrings, AutomationAndEditsOnlyForHostParameters) {
+// Automation and edits reach the host for host parameters only; resume asks for MIDI, suspend
+// is silent to the host.
+TEST(HostStrings, AutomationEditsAndResume) {
     FakeHost host;
     auto c = makeInstance(host);
+    dispatch(*c, vst::effMainsChanged, 0, 1);
+    dispatch(*c, vst::effMainsChanged, 0, 0);
+    EXPECT_EQ(host.wantMidiCalls, 1);
     vst::AEffect* e = c->getAeffect();
     c->setParameterAutomated(23, 0.75f);
     c->setParameterAutomated(55, 0.75f);

@@ -181,41 +181,28 @@ TEST(SettingsStore, ConcurrentWritersLoseNothing) {
     }
 }
 
-// Sets or unsets an environment variable for the lifetime of the object.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
+// The environment is put back as it was at the end.
 TEST(SettingsStore, DefaultFolderFollowsTheEnvironment) {
-    ScopedEnv home("HOME", "/home/someone");
-    ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-    {
-        ScopedEnv over(SettingsStore::kFolderEnvironment, nullptr);
-        EXPECT_EQ(SettingsStore::defaultFolder(), "/home/someone/.config/Tallow Mill/Kestrafone");
-        ScopedEnv relative("XDG_CONFIG_HOME", "relative/cfg");
-        EXPECT_EQ(SettingsStore::defaultFolder(), "/home/someone/.config/Tallow Mill/Kestrafone");
-        ScopedEnv absolute("XDG_CONFIG_HOME", "/cfg");
-        EXPECT_EQ(SettingsStore::defaultFolder(), "/cfg/Tallow Mill/Kestrafone");
+    const char* names[] = {"HOME", "XDG_CONFIG_HOME", SettingsStore::kFolderEnvironment};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* n : names)
+        saved.push_back(std::getenv(n) ? std::optional<std::string>(std::getenv(n)) : std::nullopt);
+    const struct {
+        const char *xdg, *over, *expected;
+    } cases[] = {
+        {nullptr, nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
+        {"relative/cfg", nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
+        {"/cfg", nullptr, "/cfg/Tallow Mill/Kestrafone"},
+        {"/cfg", "/tmp/kf-settings", "/tmp/kf-settings"},
+    };
+    ::setenv("HOME", "/home/someone", 1);
+    for (const auto& k : cases) {
+        for (auto [name, value] : {std::pair{names[1], k.xdg}, {names[2], k.over}})
+            value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        EXPECT_EQ(SettingsStore::defaultFolder(), k.expected) << (k.xdg ? k.xdg : "no XDG_CONFIG_HOME");
     }
-    ScopedEnv over(SettingsStore::kFolderEnvironment, "/tmp/kf-settings");
-    EXPECT_EQ(SettingsStore::defaultFolder(), "/tmp/kf-settings");
+    for (std::size_t i = 0; i < saved.size(); ++i)
+        saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
 }
 
 // A bundle as make install lays it out (the folders the settings point into).
