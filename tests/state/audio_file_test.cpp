@@ -36,22 +36,6 @@ Decoded readAll(TMAudioFile& file) {
     return d;
 }
 
-test::Bytes wavImage(uint32_t channels, uint32_t bits, uint32_t rate, const std::vector<int32_t>& samples) {
-    test::WavSpec spec;
-    spec.channels = channels;
-    spec.bits = bits;
-    spec.rate = rate;
-    return makeWav(spec, samples);
-}
-
-test::Bytes aiffImage(uint32_t channels, uint32_t bits, uint32_t rate, const std::vector<int32_t>& samples) {
-    test::AiffSpec spec;
-    spec.channels = channels;
-    spec.bits = bits;
-    spec.rate = rate;
-    return makeAiff(spec, samples);
-}
-
 TEST(AudioFileHeaders, AcceptedLayouts) {
     struct Case {
         bool aiff;
@@ -68,9 +52,10 @@ TEST(AudioFileHeaders, AcceptedLayouts) {
         const std::vector<int32_t> samples(c.channels * 5, 1);
         std::vector<uint8_t> storage;
         TMAudioFile file;
-        ASSERT_EQ(
-            openBytes(file, (c.aiff ? aiffImage : wavImage)(c.channels, c.bits, c.rate, samples), storage),
-            TMAudioFile::kOk);
+        const test::Bytes image =
+            c.aiff ? makeAiff({.channels = c.channels, .bits = c.bits, .rate = c.rate}, samples)
+                   : makeWav({.channels = c.channels, .bits = c.bits, .rate = c.rate}, samples);
+        ASSERT_EQ(openBytes(file, image, storage), TMAudioFile::kOk);
         EXPECT_EQ(file.layout(), c.layout);
         EXPECT_EQ(file.blockBytes(), c.blockBytes);
         EXPECT_EQ(file.frames(), 5);
@@ -97,12 +82,9 @@ test::Bytes run(const std::string& command) {
 TEST(AudioFileHeaders, ChunksAreWalkedByTheirSizes) {
     test::TempDir dir;
     const auto wavWith = [](const test::Bytes& before) {
-        test::WavSpec spec;
-        spec.fmtSize = 18;  // extra fmt bytes are passed over as well
-        spec.beforeData = before;
         std::vector<int32_t> ramp;
         for (int32_t i = 0; i < 40; ++i) ramp.push_back(i * 1500 - 30000);
-        return makeWav(spec, ramp);
+        return makeWav({.fmtSize = 18, .beforeData = before}, ramp);  // extra fmt bytes are passed over too
     };
     test::writeBytes(
         dir.file("list-data.wav"),
@@ -136,44 +118,34 @@ TEST(AudioFileHeaders, ChunksAreWalkedByTheirSizes) {
 
 // Headers that are refused, and claims beyond the file that are cut to the frames it holds.
 TEST(AudioFileHeaders, RefusedOrCutToWhatTheFileHolds) {
-    const auto misaligned = [](uint32_t channels, uint32_t align) {
-        test::WavSpec s;
-        s.channels = channels;
-        s.align = align;
-        return makeWav(s, std::vector<int32_t>(6, 0));
-    };
-    test::WavSpec floatSpec, hugeData;
-    floatSpec.bits = 32;
-    floatSpec.formatTag = 3;
-    hugeData.dataSizeClaim = 0xFFFFFFF0;  // a recorder that never patched the size
-    test::AiffSpec hugeCount;
-    hugeCount.channels = 2;
-    hugeCount.frameClaim = 4000000000;
     test::Bytes notWave = makeWav({}, {1, 2}), halfFrame = makeWav({}, {7, 7, 7}), cut = makeWav({}, {1});
     notWave[8] = 'X';
     halfFrame.push_back(0x7F);  // a trailing half frame is not a frame
     cut.resize(30);             // inside the header
     test::Bytes farOffset = makeAiff({}, {5});
     farOffset[farOffset.size() - 10] = 0x7F;  // the sound data offset points far past the end
+    const std::vector<int32_t> six(6, 0), ten(10, 7);
 
     const int32_t kUnsupported = TMAudioFile::kUnsupported, kFailed = TMAudioFile::kFailed;
     const std::vector<std::tuple<const char*, test::Bytes, int32_t, int32_t>> cases = {
-        {"mono with stereo alignment", misaligned(1, 4), kUnsupported, 0},
-        {"stereo with mono alignment", misaligned(2, 2), kUnsupported, 0},
-        {"8 bits", wavImage(1, 8, 44100, {1, 2}), kUnsupported, 0},
-        {"32 bits", wavImage(1, 32, 44100, {1, 2}), kUnsupported, 0},
-        {"float", makeWav(floatSpec, {1, 2}), kUnsupported, 0},
-        {"three channels", wavImage(3, 16, 44100, std::vector<int32_t>(6, 0)), kUnsupported, 0},
-        {"rate 0", wavImage(1, 16, 0, {1, 2}), kUnsupported, 0},
-        {"AIFF at an unknown rate", aiffImage(1, 16, 32000, {1, 2}), kUnsupported, 0},
-        {"AIFF of 8 bits", aiffImage(1, 8, 44100, {1, 2}), kUnsupported, 0},
+        {"mono with stereo alignment", makeWav({.align = 4}, six), kUnsupported, 0},
+        {"stereo with mono alignment", makeWav({.channels = 2, .align = 2}, six), kUnsupported, 0},
+        {"8 bits", makeWav({.bits = 8}, {1, 2}), kUnsupported, 0},
+        {"32 bits", makeWav({.bits = 32}, {1, 2}), kUnsupported, 0},
+        {"float", makeWav({.bits = 32, .formatTag = 3}, {1, 2}), kUnsupported, 0},
+        {"three channels", makeWav({.channels = 3}, six), kUnsupported, 0},
+        {"rate 0", makeWav({.rate = 0}, {1, 2}), kUnsupported, 0},
+        {"AIFF at an unknown rate", makeAiff({.rate = 32000}, {1, 2}), kUnsupported, 0},
+        {"AIFF of 8 bits", makeAiff({.bits = 8}, {1, 2}), kUnsupported, 0},
         {"RIFF but not WAVE", notWave, kUnsupported, 0},
         {"Ogg", {'O', 'g', 'g', 'S', 0, 0}, kUnsupported, 0},
         {"no sample data", makeWav({}, {}), kFailed, 0},
         {"AIFF offset past the end", farOffset, kFailed, 0},
         {"cut inside the header", cut, kFailed, 0},
-        {"4 GB data claim", makeWav(hugeData, std::vector<int32_t>(10, 7)), TMAudioFile::kOk, 10},
-        {"4 billion AIFF frames", makeAiff(hugeCount, std::vector<int32_t>(10, 7)), TMAudioFile::kOk, 5},
+        {"4 GB data claim", makeWav({.dataSizeClaim = 0xFFFFFFF0}, ten), TMAudioFile::kOk,
+         10},  // never patched
+        {"4 billion AIFF frames", makeAiff({.channels = 2, .frameClaim = 4000000000}, ten), TMAudioFile::kOk,
+         5},
         {"trailing half frame", halfFrame, TMAudioFile::kOk, 3},
     };
     for (const auto& [name, bytes, result, frames] : cases) {
@@ -202,49 +174,33 @@ TEST(AudioFileHeaders, OnlyRegularFilesAreOpened) {
     EXPECT_EQ(file.openRead(fifo.c_str()), TMAudioFile::kFailed);  // and does not hang
 }
 
-TEST(AudioFileDecoding, EveryLayoutScalesAndSplitsChannels) {
+// Big-endian 16-bit at its extremes, behind offset bytes that must be skipped, and
+// big-endian 24-bit stereo split into its channels.
+TEST(AudioFileDecoding, AiffScalesAndSplitsChannels) {
     std::vector<uint8_t> storage;
     TMAudioFile file;
-    // Big-endian 16-bit: 7F FF and 80 00, behind offset bytes that must be skipped.
-    test::AiffSpec aiff;
-    aiff.offset = 6;
-    ASSERT_EQ(openBytes(file, makeAiff(aiff, {0x7FFF, -32768}), storage), TMAudioFile::kOk);
+    ASSERT_EQ(openBytes(file, makeAiff({.offset = 6}, {0x7FFF, -32768}), storage), TMAudioFile::kOk);
     Decoded d = readAll(file);
-    EXPECT_EQ(d.left[0], 32767.0f / 32768.0f);
-    EXPECT_EQ(d.left[1], -1.0f);
+    EXPECT_EQ(d.left, (std::vector<float>{32767.0f / 32768.0f, -1.0f}));
     EXPECT_EQ(d.right, d.left);
-
-    // Little-endian 24-bit stereo: extremes and de-interleaving.
-    test::WavSpec wav;
-    wav.channels = 2;
-    wav.bits = 24;
-    ASSERT_EQ(openBytes(file, makeWav(wav, {8388607, -8388608, 1, -1}), storage), TMAudioFile::kOk);
+    const test::Bytes stereo24 =
+        makeAiff({.channels = 2, .bits = 24, .offset = 6}, {-2, 0x123456, 8388607, -8388608});
+    ASSERT_EQ(openBytes(file, stereo24, storage), TMAudioFile::kOk);
     d = readAll(file);
-    EXPECT_EQ(d.left, (std::vector<float>{8388607.0f / 8388608.0f, 1.0f / 8388608.0f}));
-    EXPECT_EQ(d.right, (std::vector<float>{-1.0f, -1.0f / 8388608.0f}));
-
-    // Big-endian 24-bit stereo.
-    aiff.channels = 2;
-    aiff.bits = 24;
-    ASSERT_EQ(openBytes(file, makeAiff(aiff, {-2, 0x123456}), storage), TMAudioFile::kOk);
-    d = readAll(file);
-    EXPECT_EQ(d.left[0], -2.0f / 8388608.0f);
-    EXPECT_EQ(d.right[0], 0x123456 / 8388608.0f);
+    EXPECT_EQ(d.left, (std::vector<float>{-2.0f / 8388608.0f, 8388607.0f / 8388608.0f}));
+    EXPECT_EQ(d.right, (std::vector<float>{0x123456 / 8388608.0f, -1.0f}));
 }
 
 TEST(AudioFileDecoding, BlocksJoinSeamlesslyAndReportProgress) {
     // 500 stereo 24-bit frames span four 972-byte blocks (the last one short).
     std::vector<int32_t> samples;
     for (int32_t i = 0; i < 1000; ++i) samples.push_back((i * 7919) % 8388607 - 4000000);
-    test::WavSpec spec;
-    spec.channels = 2;
-    spec.bits = 24;
     std::vector<uint8_t> storage;
     TMAudioFile file;
     std::vector<float> fractions;
     file.setProgressCallback([](void* ctx, float f) { static_cast<std::vector<float>*>(ctx)->push_back(f); },
                              &fractions);
-    ASSERT_EQ(openBytes(file, makeWav(spec, samples), storage), TMAudioFile::kOk);
+    ASSERT_EQ(openBytes(file, makeWav({.channels = 2, .bits = 24}, samples), storage), TMAudioFile::kOk);
     const Decoded d = readAll(file);
     for (std::size_t i = 0; i < 500; ++i) {
         ASSERT_EQ(d.left[i], static_cast<float>(samples[2 * i]) / 8388608.0f) << i;
@@ -256,56 +212,25 @@ TEST(AudioFileDecoding, BlocksJoinSeamlesslyAndReportProgress) {
     EXPECT_FLOAT_EQ(fractions[3], 2916.0f / 3000.0f);
 }
 
+// 16-bit stereo at the given rate, over four 1024-byte blocks and one last frame: x * 32767 truncated, so 0.5
+// gives 16383 and -1 gives -32767; out of range and NaN clamp, never wrap.
 TEST(AudioFileWriting, SixteenBitStereoAtTheGivenRate) {
     test::TempDir dir;
     const std::string path = dir.file("out.wav");
-    const float left[3] = {0.5f, -1.0f, 2.0f};
-    const float right[3] = {-0.5f, std::nanf(""), -3.0f};
+    std::vector<float> left = {0.5f, -1.0f, 2.0f}, right = {-0.5f, std::nanf(""), -3.0f};
+    std::vector<int32_t> expected = {16383, -16383, -32767, 0, 32767, -32768};
+    for (int i = 0; i < 1022; ++i) {
+        left.push_back(static_cast<float>(i - 511) / 512.0f);
+        right.push_back(-left.back() * 0.5f);
+        expected.push_back(static_cast<int32_t>(left.back() * 32767.0f));
+        expected.push_back(static_cast<int32_t>(right.back() * 32767.0f));
+    }
     TMAudioFile file;
-    EXPECT_EQ(file.writeWav(left, right, 3), TMAudioFile::kWrongMode);
+    EXPECT_EQ(file.writeWav(left.data(), right.data(), 3), TMAudioFile::kWrongMode);
     ASSERT_EQ(file.openWrite(path.c_str(), 48000), TMAudioFile::kOk);
-    ASSERT_EQ(file.writeWav(left, right, 3), TMAudioFile::kOk);
+    ASSERT_EQ(file.writeWav(left.data(), right.data(), 1025), TMAudioFile::kOk);
     ASSERT_TRUE(file.close());
-
-    test::ByteWriter expected;
-    expected.tag("RIFF");
-    expected.le32(36 + 12);
-    expected.tag("WAVE");
-    expected.tag("fmt ");
-    expected.le32(16);
-    expected.le16(1);
-    expected.le16(2);
-    expected.le32(48000);
-    expected.le32(192000);
-    expected.le16(4);
-    expected.le16(16);
-    expected.tag("data");
-    expected.le32(12);
-    // 0.5 * 32767 = 16383.5 -> 16383; -1 -> -32767; out of range and NaN clamp, never wrap.
-    for (int32_t v : {16383, -16383, -32767, 0, 32767, -32768})
-        expected.le16(static_cast<uint32_t>(v) & 0xFFFF);
-    EXPECT_EQ(test::readBytes(path), expected.bytes);
-}
-
-TEST(AudioFileWriting, LongWritesSpanBlocksAndReadBack) {
-    test::TempDir dir;
-    const std::string path = dir.file("long.wav");
-    std::vector<float> left(1000), right(1000);
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        left[i] = static_cast<float>(static_cast<int>(i) - 500) / 512.0f;
-        right[i] = -left[i] * 0.5f;
-    }
-    TMAudioFile file;
-    ASSERT_EQ(file.openWrite(path.c_str(), 44100), TMAudioFile::kOk);
-    ASSERT_EQ(file.writeWav(left.data(), right.data(), 1000), TMAudioFile::kOk);
-    ASSERT_TRUE(file.close());
-    ASSERT_EQ(file.openRead(path.c_str()), TMAudioFile::kOk);
-    ASSERT_EQ(file.frames(), 1000);
-    const Decoded d = readAll(file);
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        ASSERT_EQ(d.left[i], static_cast<float>(static_cast<int32_t>(left[i] * 32767.0f)) / 32768.0f) << i;
-        ASSERT_EQ(d.right[i], static_cast<float>(static_cast<int32_t>(right[i] * 32767.0f)) / 32768.0f) << i;
-    }
+    EXPECT_EQ(test::readBytes(path), makeWav({.channels = 2, .rate = 48000}, expected));
 }
 
 }  // namespace

@@ -52,11 +52,8 @@ TEST(DesktopFileDialogs, ZenityOpenOffersTheTypesAndReturnsTheChoice) {
               (std::vector<std::string>{"--file-selection", "--title=Choose a file to load",
                                         "--filename=/music/", "--file-filter=Audio file | *.wav",
                                         "--file-filter=Audio IFF file | *.aif"}));
-}
-
-TEST(DesktopFileDialogs, CancelGivesNothing) {
-    test::TempDir dir;
-    platform::DesktopFileDialogs dialogs(makeFakeDialog(dir), DialogTool::kZenity);
+    // Cancel, or no dialog program: nothing.
+    std::filesystem::remove(dir.file("answer"));
     EXPECT_EQ(dialogs.saveFile("Save Preset", "", {{"Preset file", "kfn"}}), std::nullopt);
     EXPECT_TRUE(contains(lines(dir.file("args")), "--save"));
     platform::DesktopFileDialogs none(dir.file("no-such-program"), DialogTool::kZenity);
@@ -95,7 +92,6 @@ TEST(FileChooser, FoldersStartFromAndAreStoredInTheirSetting) {
     EXPECT_TRUE(chooser.selectFolder(result, "presetpath0", TMFileChooser::kPresetFolderTitle));
     EXPECT_EQ(result, "/new/presets/");
     ASSERT_EQ(dialogs.requests().size(), 1u);
-    EXPECT_EQ(dialogs.requests()[0].title, "Choose Preset Directory");
     EXPECT_EQ(dialogs.requests()[0].start, "/old/");
     std::string stored;
     settings.readText("presetpath0", stored);
@@ -125,7 +121,6 @@ TEST(FileChooser, OpenAndSaveUseTheTypesOfTheExtension) {
     std::string path = "/s/";
     EXPECT_TRUE(chooser.openFile(path, "wav"));
     EXPECT_EQ(path, "/s/kick.aif");
-    EXPECT_EQ(dialogs.requests()[0].title, "Choose a file to load");
     EXPECT_EQ(dialogs.requests()[0].types,
               (std::vector<FileType>{
                   {"Audio file", "wav"}, {"Audio IFF file", "aif"}, {"Audio IFF file", "aiff"}}));

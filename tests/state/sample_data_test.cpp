@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 #include "test_files.h"
@@ -26,6 +27,14 @@ std::vector<int32_t> recordWords(TMSampleData& sample) {
     chunk.setIndex(0);
     for (int32_t& w : out) w = chunk.readInt();
     return out;
+}
+
+// A record's head words followed by a path as the chunk stores strings.
+std::vector<int32_t> withPath(std::vector<int32_t> words, const std::string& path) {
+    words.push_back(static_cast<int32_t>(path.size()));
+    words.resize(words.size() + (path.size() + 3) / 4, 0);
+    std::memcpy(words.data() + words.size() - (path.size() + 3) / 4, path.data(), path.size());
+    return words;
 }
 
 TMChunk wrapWords(const std::vector<int32_t>& words) {
@@ -60,12 +69,9 @@ TEST_F(SampleDataTest, MonoWavBecomesSixteenBitWithGuardSample) {
 }
 
 TEST_F(SampleDataTest, StereoAiffKeepsBothChannelsAndItsRate) {
-    test::AiffSpec spec;
-    spec.channels = 2;
-    spec.bits = 24;
-    spec.rate = 48000;
     // 24-bit full scale converts in exact arithmetic: 0x400000 / 2^23 * 32767 = 16383.5.
-    const std::string path = write("st.aif", makeAiff(spec, {0x400000, -0x400000, 8388607, 1}));
+    const std::string path = write(
+        "st.aif", makeAiff({.channels = 2, .bits = 24, .rate = 48000}, {0x400000, -0x400000, 8388607, 1}));
     ASSERT_TRUE(sample_.loadFile(path));
     EXPECT_EQ(sample_.frames(), 2);
     EXPECT_EQ(sample_.sampleRate(), 48000.0f);
@@ -78,13 +84,8 @@ TEST_F(SampleDataTest, RefusedFilesLeaveThePreviousSampleUntouched) {
     ASSERT_TRUE(sample_.loadFile(good));
     const int16_t* before = sample_.left();
 
-    test::WavSpec misaligned;
-    misaligned.align = 4;
-    test::AiffSpec odd;
-    odd.rate = 32000;
-    for (const std::string& bad :
-         {write("a4.wav", makeWav(misaligned, {1, 2, 3, 4})), write("32k.aif", makeAiff(odd, {1, 2})),
-          write("empty.wav", makeWav({}, {})), dir_.file("missing.wav"), std::string("x")}) {
+    for (const std::string& bad : {write("a4.wav", makeWav({.align = 4}, {1, 2, 3, 4})),
+                                   write("empty.wav", makeWav({}, {})), dir_.file("missing.wav")}) {
         EXPECT_FALSE(sample_.loadFile(bad)) << bad;
         EXPECT_EQ(sample_.left(), before);
         EXPECT_EQ(sample_.frames(), 3);
@@ -112,9 +113,7 @@ TEST_F(SampleDataTest, AssignCopiesWithGuardAndClearEmpties) {
 
 TEST_F(SampleDataTest, ExportWritesStereoAtTheSampleRate) {
     // Mono: both channels equal, at the file's own rate.
-    test::WavSpec spec;
-    spec.rate = 32000;
-    ASSERT_TRUE(sample_.loadFile(write("voice.wav", makeWav(spec, {-16384, 16384, 0}))));
+    ASSERT_TRUE(sample_.loadFile(write("voice.wav", makeWav({.rate = 32000}, {-16384, 16384, 0}))));
     test::TempDir out;
     ASSERT_TRUE(sample_.exportWav(out.path().string()));
     TMAudioFile file;
@@ -188,12 +187,10 @@ TEST_F(SampleDataTest, RecordRoundTripLoadsTheFileAgainOrSkipsIt) {
 
 TEST_F(SampleDataTest, VersionZeroRecordsHaveNoMagic) {
     const std::string path = write("v0.wav", makeWav({}, {1, 2, 3, 4}));
-    TMChunk words;
-    ASSERT_TRUE(words.allocate(64));
-    for (int32_t w : {99, 0, 2, 50, 0}) words.writeInt(w);  // frames, embedded, start, end, loop
-    words.writeString(path.c_str());
-    words.writeInt(-1);  // the next record's first word
-    words.setIndex(0);
+    // Frames, embedded, start, end, loop; then the next record's first word.
+    std::vector<int32_t> record = withPath({99, 0, 2, 50, 0}, path);
+    record.push_back(-1);
+    TMChunk words = wrapWords(record);
     EXPECT_NE(sample_.readChunk(words, false), 0);
     EXPECT_EQ(words.readInt(), -1);
     EXPECT_EQ(sample_.frames(), 4);
@@ -204,16 +201,8 @@ TEST_F(SampleDataTest, VersionZeroRecordsHaveNoMagic) {
 
 TEST_F(SampleDataTest, AMissingFileKeepsItsReferenceForTheNextRecord) {
     const std::string missing = dir_.file("gone/away.wav");
-    TMChunk source;
-    ASSERT_TRUE(source.allocate(64));
-    for (int32_t w : {static_cast<int32_t>(TMSampleData::kRecordMagic), 1, 12345, 0, 10, 12000, 1})
-        source.writeInt(w);
-    source.writeString(missing.c_str());
-    const int32_t used = source.index();
-    std::vector<int32_t> stored(static_cast<std::size_t>(used));
-    source.setIndex(0);
-    for (int32_t& w : stored) w = source.readInt();
-
+    const std::vector<int32_t> stored =
+        withPath({static_cast<int32_t>(TMSampleData::kRecordMagic), 1, 12345, 0, 10, 12000, 1}, missing);
     ASSERT_TRUE(sample_.loadFile(write("old.wav", makeWav({}, {1, 2}))));
     TMChunk chunk = wrapWords(stored);
     EXPECT_EQ(sample_.readChunk(chunk, false), 0);

@@ -24,25 +24,18 @@ ino_t inodeOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-TEST(SettingsValues, TextSizeRules) {
+// Texts of up to 1025 bytes are cut to 1023, longer ones are dropped; names ignore case, and a
+// value of the other type replaces the old one.
+TEST(SettingsValues, TextSizesNamesAndTypes) {
     SettingsValues v;
-    v.setText("a", std::string(1024, 'x'));
-    v.setText("b", std::string(1025, 'y'));
-    v.setText("c", std::string(1026, 'z'));
-    v.setText("d", std::string(2000, 'w'));
-    EXPECT_EQ(v.text("a"), std::string(1023, 'x'));
-    EXPECT_EQ(v.text("b"), std::string(1023, 'y'));
-    EXPECT_EQ(v.text("c"), std::nullopt);
-    EXPECT_EQ(v.text("d"), std::nullopt);
-}
-
-TEST(SettingsValues, NamesIgnoreCaseAndTypesDoNotMix) {
-    SettingsValues v;
+    for (auto [length, kept] : {std::pair{1024, true}, {1025, true}, {1026, false}, {2000, false}}) {
+        v.setText("t", std::string(static_cast<std::size_t>(length), 'x'));
+        EXPECT_EQ(v.text("T"), kept ? std::optional(std::string(1023, 'x')) : std::nullopt) << length;
+    }
     v.setNumber("ignorePrgChange", 1);
     EXPECT_EQ(v.number("IGNOREPRGCHANGE"), 1);
     EXPECT_EQ(v.text("ignorePrgChange"), std::nullopt);
-    v.setText("IgnorePrgChange", "on");  // replaces, whatever the type
-    EXPECT_EQ(v.size(), 1u);
+    v.setText("IgnorePrgChange", "on");
     EXPECT_EQ(v.number("ignorePrgChange"), std::nullopt);
     EXPECT_EQ(v.text("ignoreprgchange"), "on");
 }
@@ -84,25 +77,6 @@ TEST(SettingsValues, ForeignTextIsRefusedAndToleranceIsReported) {
     }
     EXPECT_EQ(SettingsValues::parse(h + "\r\ntext\tcontentpath\t/srv/c/\r\n")->text("contentpath"),
               "/srv/c/");
-}
-
-TEST(SettingsStore, ValuesPersistAcrossObjects) {
-    test::TempDir dir;
-    const std::string folder = (dir.path() / "Tallow Mill" / "Kestrafone").string();
-    {
-        SettingsStore store(folder);
-        EXPECT_TRUE(store.writeNumber("firstuse", 1));
-        EXPECT_TRUE(store.writeText("presetpath0", "/p/"));
-    }
-    SettingsStore store(folder);
-    int32_t n = 0;
-    std::string t;
-    EXPECT_TRUE(store.readNumber("firstuse", n));
-    EXPECT_EQ(n, 1);
-    EXPECT_TRUE(store.readText("presetpath0", t));
-    EXPECT_EQ(t, "/p/");
-    EXPECT_FALSE(store.readText("missing", t));
-    EXPECT_EQ(t, "/p/");
 }
 
 // A file we did not write exactly as it is may hold values the user needs: start-up and
@@ -207,41 +181,28 @@ TEST(SettingsStore, ConcurrentWritersLoseNothing) {
     }
 }
 
-// Sets or unsets an environment variable for the lifetime of the object.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-  private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
+// The environment is put back as it was at the end.
 TEST(SettingsStore, DefaultFolderFollowsTheEnvironment) {
-    ScopedEnv home("HOME", "/home/someone");
-    ScopedEnv xdg("XDG_CONFIG_HOME", nullptr);
-    {
-        ScopedEnv over(SettingsStore::kFolderEnvironment, nullptr);
-        EXPECT_EQ(SettingsStore::defaultFolder(), "/home/someone/.config/Tallow Mill/Kestrafone");
-        ScopedEnv relative("XDG_CONFIG_HOME", "relative/cfg");
-        EXPECT_EQ(SettingsStore::defaultFolder(), "/home/someone/.config/Tallow Mill/Kestrafone");
-        ScopedEnv absolute("XDG_CONFIG_HOME", "/cfg");
-        EXPECT_EQ(SettingsStore::defaultFolder(), "/cfg/Tallow Mill/Kestrafone");
+    const char* names[] = {"HOME", "XDG_CONFIG_HOME", SettingsStore::kFolderEnvironment};
+    std::vector<std::optional<std::string>> saved;
+    for (const char* n : names)
+        saved.push_back(std::getenv(n) ? std::optional<std::string>(std::getenv(n)) : std::nullopt);
+    const struct {
+        const char *xdg, *over, *expected;
+    } cases[] = {
+        {nullptr, nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
+        {"relative/cfg", nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
+        {"/cfg", nullptr, "/cfg/Tallow Mill/Kestrafone"},
+        {"/cfg", "/tmp/kf-settings", "/tmp/kf-settings"},
+    };
+    ::setenv("HOME", "/home/someone", 1);
+    for (const auto& k : cases) {
+        for (auto [name, value] : {std::pair{names[1], k.xdg}, {names[2], k.over}})
+            value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        EXPECT_EQ(SettingsStore::defaultFolder(), k.expected) << (k.xdg ? k.xdg : "no XDG_CONFIG_HOME");
     }
-    ScopedEnv over(SettingsStore::kFolderEnvironment, "/tmp/kf-settings");
-    EXPECT_EQ(SettingsStore::defaultFolder(), "/tmp/kf-settings");
+    for (std::size_t i = 0; i < saved.size(); ++i)
+        saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
 }
 
 // A bundle as make install lays it out (the folders the settings point into).
@@ -273,6 +234,9 @@ TEST(SettingsStartup, FirstRunWritesEverythingOnce) {
     SettingsStore again(dir.file("cfg"));
     const ino_t before = inodeOf(again.filePath());
     EXPECT_FALSE(runSettingsStartup(again, bundle, dir.file("user")).firstRun);
+    std::string kept = "kept";
+    EXPECT_FALSE(again.readText("missing", kept));
+    EXPECT_EQ(kept, "kept");
     EXPECT_EQ(again.fileWrites(), 0);
     EXPECT_EQ(inodeOf(again.filePath()), before);
     EXPECT_FALSE(std::filesystem::exists(dir.file("user")));  // nothing needed the user's folder
