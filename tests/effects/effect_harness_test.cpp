@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <random>
 #include <string>
 #include <tuple>
 

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "common/effect.h"
 #include "effects/insert_effects.h"
+#include "support/signals.h"
 
 namespace kf::test {
 
@@ -127,25 +127,5 @@ class Driver {
     alignas(32) float bufL_[32] = {};
     alignas(32) float bufR_[32] = {};
 };
-
-inline std::vector<float> noise(std::size_t n, float amplitude, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(-amplitude, amplitude);
-    std::vector<float> v(n);
-    for (float& x : v) x = d(rng);
-    return v;
-}
-
-inline float peak(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX) {
-    float p = 0.0f;
-    for (std::size_t i = from; i < std::min(to, v.size()); ++i) p = std::max(p, std::fabs(v[i]));
-    return p;
-}
-
-inline bool allFinite(const std::vector<float>& v) {
-    for (float x : v)
-        if (!std::isfinite(x)) return false;
-    return true;
-}
 
 }  // namespace kf::test

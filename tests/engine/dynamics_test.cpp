@@ -44,33 +44,16 @@ TEST(Smoothing, UnityDcGainAndCornerLimits) {
     EXPECT_NEAR(env.env, 0.5f, 1e-3f);
 }
 
-TEST(InputStage, DerivedValues) {
+TEST(InputStage, SpeedAndRatioEdges) {
     TMSystemInfo info;
     InputStage st(info, InputStage::Kind::Two);
-    st.setGate(0.0f);
-    EXPECT_EQ(st.gateThreshold(), 0.0f);
-    EXPECT_FLOAT_EQ(st.gateThresholdDb(), -160.0f);
-    st.setGate(0.5f);
-    EXPECT_FLOAT_EQ(st.gateLevel(), 0.5f);
-    EXPECT_FLOAT_EQ(st.gateThreshold(), 0.0625f);
-    st.setGate(0.123456f);  // the gate level moves in steps of 0.0001
-    EXPECT_NEAR(st.gateLevel(), 0.1234f, 1e-6f);
-    st.setGain(0.5f);
-    EXPECT_FLOAT_EQ(st.gain(), 4.0f);
-    EXPECT_NEAR(st.gainDb(), 12.0412f, 1e-3f);
+    // Out of the host range: the nearest end, never a negative time or NaN.
+    for (auto [v, ms] : {std::pair{1.0f, 20.0f}, {5.0f, 20.0f}, {0.0f, 180.0f}, {std::nanf(""), 180.0f}}) {
+        st.setSpeed(v);
+        EXPECT_FLOAT_EQ(st.speedMs(), ms) << v;
+    }
     st.setRatio(0.25f);
     EXPECT_FLOAT_EQ(st.ratioDisplay(), 3.0f);
-    st.setSpeed(1.0f);
-    EXPECT_FLOAT_EQ(st.speedMs(), 20.0f);
-    EXPECT_FLOAT_EQ(st.corner(), 182.0f);
-    EXPECT_NEAR(st.peakDecayFactor(), 1.0 / (20.0 * 44.1), 1e-9);
-    st.setSpeed(0.0f);
-    EXPECT_FLOAT_EQ(st.speedMs(), 180.0f);
-    // Out of the host range: the nearest end, never a negative time or NaN.
-    st.setSpeed(5.0f);
-    EXPECT_FLOAT_EQ(st.speedMs(), 20.0f);
-    st.setSpeed(std::nanf(""));
-    EXPECT_FLOAT_EQ(st.speedMs(), 180.0f);
 }
 
 TEST(InputStage, StageTwoCompressesAndGates) {
@@ -183,13 +166,6 @@ TEST(MasterSection, EqIsFlatAtZeroDbAndEachBandBoostsItsRegion) {
     EXPECT_LT(boostDb(&MasterSection::setEqLow, 12000.0), 1.0);
     EXPECT_LT(boostDb(&MasterSection::setEqHigh, 60.0), 1.0);
     EXPECT_LT(boostDb(&MasterSection::setEqMid, 60.0), 1.0);
-
-    MasterSection m(info);
-    m.setEqLow(0.0f);
-    EXPECT_FLOAT_EQ(m.eqLowDb(), -12.0f);
-    EXPECT_NEAR(m.eqLowGain(), 0.251189f, 1e-5f);
-    m.setEqHigh(0.5f);
-    EXPECT_FLOAT_EQ(m.eqHighGain(), 1.0f);
 }
 
 TEST(MasterSection, ClipBoundsAnyInput) {
@@ -218,11 +194,9 @@ TEST(MasterSection, CompressorAndLevel) {
     m.setCompAmount(0.0f);
     masterGainDb(m, info, 440.0, 0.8f);
     EXPECT_EQ(m.currentGain(), 2.0f);  // no compression: exactly the level once the ramp snaps
-    EXPECT_FLOAT_EQ(m.levelDb(), 20.0f * std::log10(2.0f));
 
     m.setCompAmount(1.0f);  // C = 4: a loud signal reaches the 0.74 reduction limit
     m.setCompSpeed(1.0f);
-    EXPECT_FLOAT_EQ(m.compSpeedMs(), 30.0f);
     masterGainDb(m, info, 440.0, 0.8f);
     EXPECT_NEAR(m.currentGain(), 2.0f * 0.26f, 1e-3f);
 }

@@ -126,11 +126,6 @@ TEST(HostScanner, FindsAThirdPartyPlugin) {
                        vst::fourCC('d', 'f', 'r', '2'));
 }
 
-TEST(HostScanner, FindsTheFakePluginUnderEitherEntryPoint) {
-    expectScannerFinds(FAKE_VSTMAIN_PATH, "Fake Gain", "Test Bench Audio", vst::fourCC('f', 'k', 'g', 'n'));
-    expectScannerFinds(FAKE_MAIN_PATH, "Fake Gain", "Test Bench Audio", vst::fourCC('f', 'k', 'g', 'n'));
-}
-
 #ifdef KF_PLUGIN_PATH
 TEST(HostScanner, FindsKestrafone) {
     expectScannerFinds(KF_PLUGIN_PATH, "Kestrafone", "Tallow Mill", vst::fourCC('t', 'm', 'k', 'f'));
