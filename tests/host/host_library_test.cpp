@@ -249,10 +249,11 @@ TEST(HostCallbacks, AnswersQueriesWithinTheInterfaceLimits) {
     HostContext host(identity);
     host.setSampleRate(96000.0);
     host.setBlockSize(256);
-    for (auto [opcode, answer] : {std::pair{vst::audioMasterGetVendorVersion, 1234},
-                                  {vst::audioMasterGetSampleRate, 96000},
-                                  {vst::audioMasterGetBlockSize, 256},
-                                  {vst::audioMasterGetCurrentProcessLevel, 1}})
+    const std::pair<int32_t, intptr_t> answers[] = {{vst::audioMasterGetVendorVersion, 1234},
+                                                    {vst::audioMasterGetSampleRate, 96000},
+                                                    {vst::audioMasterGetBlockSize, 256},
+                                                    {vst::audioMasterGetCurrentProcessLevel, 1}};
+    for (auto [opcode, answer] : answers)
         EXPECT_EQ(host.answer(nullptr, opcode, 0, 0, nullptr, 0.0f), answer) << opcode;
     char buffer[128];
     std::memset(buffer, 'x', sizeof buffer);
