@@ -87,6 +87,11 @@ TEST(InputStage, StageOnePassesWhenItsGateIsClosedAndIsSilentWhenOpen) {
     st.setGate(0.0f);  // open: gain c·G with c = 0
     runStage(st, constant(8192, 0.2f), constant(8192, 0.1f));
     EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
+    // The threshold is the gate level to the fourth power: 0.0625 for 0.5.
+    st.setGate(0.5f);
+    EXPECT_FLOAT_EQ(runStage(st, constant(8192, 0.06f), constant(8192, 0.0f)).back(), 0.06f);
+    runStage(st, constant(8192, 0.07f), constant(8192, 0.0f));
+    EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
 }
 
 TEST(InputStage, FreezeHoldsGainAndDetector) {
