@@ -14,12 +14,6 @@
 
 namespace kf::test {
 
-// Host values of the twelve effect knobs (tags 30..41), as the plug-in would hold them.
-struct HostKnobs {
-    float v[12] = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
-    float& operator[](int32_t tag) { return v[tag - tag::reverb_room]; }
-};
-
 // A knob's working value, as the parameter model hands it to the effects.
 inline float working(int32_t tag, float v) {
     return parameterRow(tag)->law(v);
@@ -45,11 +39,13 @@ class Rig {
             fx->start();
         }
         for (int32_t tag = tag::reverb_room; tag <= tag::lofi_distortion; ++tag)
-            effects->setHostParameter(tag, working(tag, knobs[tag]));
+            effects->setHostParameter(tag, working(tag, knob(tag)));
     }
 
+    // Host values of the twelve effect knobs (tags 30..41), as the plug-in would hold them.
+    float& knob(int32_t tag) { return knobs[static_cast<std::size_t>(tag - tag::reverb_room)]; }
     void setKnob(int32_t tag, float v) {
-        knobs[tag] = v;
+        knob(tag) = v;
         effects->setHostParameter(tag, working(tag, v));
     }
 
@@ -69,7 +65,7 @@ class Rig {
     TMSystemInfo info;
     StateRegistry registry;
     TempoListeners listeners;
-    HostKnobs knobs;
+    std::vector<float> knobs = std::vector<float>(12, 0.5f);
     std::unique_ptr<InsertEffects> effects;
 };
 

@@ -121,12 +121,6 @@ void expectScannerFinds(const std::string& plugin, const std::string& name, cons
         EXPECT_EQ(infoAttribute(r.cache, attribute), expected) << attribute << "\n" << r.cache;
 }
 
-TEST(HostScanner, FindsAThirdPartyPlugin) {
-    if (!std::filesystem::exists(kDragonfly)) GTEST_SKIP() << kDragonfly << " is not installed";
-    expectScannerFinds(kDragonfly, "Dragonfly Room Reverb", "Michael Willis",
-                       vst::fourCC('d', 'f', 'r', '2'));
-}
-
 #ifdef KF_PLUGIN_PATH
 TEST(HostScanner, FindsKestrafone) {
     expectScannerFinds(KF_PLUGIN_PATH, "Kestrafone", "Tallow Mill", vst::fourCC('t', 'm', 'k', 'f'));
