@@ -87,11 +87,14 @@ TEST(InsertEffectsWiring, RegistersStateAndListenersAndRemovesThemAgain) {
     EXPECT_EQ(listeners.size(), 0u);
 }
 
-TEST(InsertEffectsWiring, DelayFeedbackStaysBelowOne) {
+// Full host feedback stays below each effect's stability limit.
+TEST(InsertEffectsWiring, HostFeedbackStaysBelowTheStabilityLimits) {
     Rig rig;
     rig.setKnob(tag::delay_feedback, 1.0f);
+    rig.setKnob(tag::phaser_feedback, 1.0f);
     EXPECT_FLOAT_EQ(rig.effects->delay.feedback(), 0.98f);
     EXPECT_FLOAT_EQ(rig.effects->delay.width(), 1.0f);  // the feedback knob also sets the width
+    EXPECT_FLOAT_EQ(rig.effects->phaser.feedback(), 0.765f);
 }
 
 }  // namespace
