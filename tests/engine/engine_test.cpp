@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -265,6 +266,9 @@ TEST(Engine, LoadHandshakeExcludesProcessing) {
             bodies.fetch_add(1);
             return false;
         }
+        void dispatchEvents() override {  // every control block of the body
+            if (loaderInside->load()) violations.fetch_add(1);
+        }
     };
     std::atomic<int> loaderInside{0};
     std::atomic<bool> stop{false};
@@ -277,20 +281,24 @@ TEST(Engine, LoadHandshakeExcludesProcessing) {
         float* out[2] = {l.data(), r.data()};
         while (!stop.load()) e.process(in, out, 64);
     });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     for (int i = 0; i < 2000; ++i) {
         e.loadingFlag().store(1);
         while (e.processingFlag().load()) std::this_thread::yield();
         loaderInside.store(1);
         e.vocoder().setFocus(static_cast<float>(i % 10) / 10.0f);
         std::this_thread::yield();
+        const int bodies = host.bodies.load();
         loaderInside.store(0);
         e.loadingFlag().store(0);
-        std::this_thread::yield();
+        // A processing body runs between two loads, so the threads interleave even on a busy machine.
+        while (host.bodies.load() == bodies && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::yield();
     }
     stop.store(true);
     audio.join();
     EXPECT_EQ(host.violations.load(), 0);
-    EXPECT_GT(host.bodies.load(), 0);
+    EXPECT_GE(host.bodies.load(), 2000);
 }
 
 // Rounding and flushes hold inside the guard, a nested guard changes only the rounding, and

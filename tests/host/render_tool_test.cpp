@@ -234,7 +234,9 @@ TEST(RenderTool, AnInputCutShortRendersWhatItHolds) {
         ASSERT_EQ(r.exitCode, 0) << r.output;
         const int64_t frames = readBack(output).frames();
         EXPECT_TRUE(frames > 0 && frames < 20000) << frames;
-        EXPECT_EQ(frames, container == Container::Aiff ? 19500 : frames);
+        if (container == Container::Aiff) {
+            EXPECT_EQ(frames, 19500);  // what the sound data chunk really holds
+        }
         EXPECT_TRUE(contains(r.output, "warning: the audio file " + input + " ends early")) << r.output;
     }
 }
