@@ -67,11 +67,11 @@ class TestHost : public EngineHost {
     bool beginBlock(HostTimeInfo& t) override {
         if (!haveTime) return false;
         t.tempo = tempo;
-        t.transportPlaying = playing;
+        t.transportPlaying = false;
         t.ppqPosition = 0.0;
         return true;
     }
-    bool haveTime = false, playing = false;
+    bool haveTime = false;
     double tempo = 120.0;
 };
 

@@ -193,11 +193,8 @@ TEST(VocoderBank, BandTuningFollowsFocusAndTheSampleRate) {
             EXPECT_NEAR(44100.0 / M_PI * std::asin(bank.u(bands[j]) / 2.0), hz[j], 0.5 + 1e-4 * hz[j])
                 << "focus " << focus << " band " << bands[j];
     }
-    // Measured: low focus packs all 32 bands into 220..234 Hz, and low bands (where the filter
-    // structure's own detuning is small) peak on their tuning at 44.1 and at 96 kHz.
-    std::vector<int> all(kB);
-    for (int k = 0; k < kB; ++k) all[static_cast<size_t>(k)] = k;
-    for (double hz : measuredCentres(0.0f, all, 44100.0f)) EXPECT_TRUE(hz > 218.0 && hz < 237.0) << hz;
+    // Measured: low bands (where the filter structure's own detuning is small) peak on their
+    // tuning at 44.1 and at 96 kHz.
     const std::vector<double>& tuning = rows[1].second;
     for (float rate : {44100.0f, 96000.0f}) {
         const std::vector<double> got = measuredCentres(0.5f, {0, 4, 8}, rate);
