@@ -281,7 +281,7 @@ TEST(Engine, LoadHandshakeExcludesProcessing) {
         float* out[2] = {l.data(), r.data()};
         while (!stop.load()) e.process(in, out, 64);
     });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     for (int i = 0; i < 2000; ++i) {
         e.loadingFlag().store(1);
         while (e.processingFlag().load()) std::this_thread::yield();
