@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <random>
 #include <string>
 #include <tuple>
 
@@ -105,17 +106,12 @@ TEST_P(EffectHarness, TailDiesAwayAfterTheInputStops) {
     const auto [choice, sr, block, tempo] = GetParam();
     Rig rig(sr, tempo);
     // Long-ringing but plausible settings, fully wet.
-    rig.setKnob(tag::reverb_room, 0.5f);
-    rig.setKnob(tag::reverb_drywet, 1.0f);
-    rig.setKnob(tag::delaytime, 0.0f);
-    rig.setKnob(tag::delay_feedback, 0.3f);
-    rig.setKnob(tag::delay_drywet, 1.0f);
-    rig.setKnob(tag::phaser_rate, 0.6f);
-    rig.setKnob(tag::phaser_feedback, 1.0f);
-    rig.setKnob(tag::phaser_stages, 1.0f);
-    rig.setKnob(tag::lofi_bitrate, 0.3f);
-    rig.setKnob(tag::lofi_samplerate, 0.5f);
-    rig.setKnob(tag::lofi_distortion, 0.5f);
+    const std::pair<int32_t, float> knobs[] = {
+        {tag::reverb_room, 0.5f},     {tag::reverb_drywet, 1.0f},  {tag::delaytime, 0.0f},
+        {tag::delay_feedback, 0.3f},  {tag::delay_drywet, 1.0f},   {tag::phaser_rate, 0.6f},
+        {tag::phaser_feedback, 1.0f}, {tag::phaser_stages, 1.0f},  {tag::lofi_bitrate, 0.3f},
+        {tag::lofi_samplerate, 0.5f}, {tag::lofi_distortion, 0.5f}};
+    for (auto [knob, v] : knobs) rig.setKnob(knob, v);
     TMEffect* fx = rig.effects->forChoice(choice);
 
     const std::size_t active = 8192;

@@ -6,19 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "common/effect.h"
 #include "effects/insert_effects.h"
+#include "support/signals.h"
 
 namespace kf::test {
-
-// Host values of the twelve effect knobs (tags 30..41), as the plug-in would hold them.
-struct HostKnobs {
-    float v[12] = {0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f};
-    float& operator[](int32_t tag) { return v[tag - tag::reverb_room]; }
-};
 
 // A knob's working value, as the parameter model hands it to the effects.
 inline float working(int32_t tag, float v) {
@@ -45,11 +39,13 @@ class Rig {
             fx->start();
         }
         for (int32_t tag = tag::reverb_room; tag <= tag::lofi_distortion; ++tag)
-            effects->setHostParameter(tag, working(tag, knobs[tag]));
+            effects->setHostParameter(tag, working(tag, knob(tag)));
     }
 
+    // Host values of the twelve effect knobs (tags 30..41), as the plug-in would hold them.
+    float& knob(int32_t tag) { return knobs[static_cast<std::size_t>(tag - tag::reverb_room)]; }
     void setKnob(int32_t tag, float v) {
-        knobs[tag] = v;
+        knob(tag) = v;
         effects->setHostParameter(tag, working(tag, v));
     }
 
@@ -69,7 +65,7 @@ class Rig {
     TMSystemInfo info;
     StateRegistry registry;
     TempoListeners listeners;
-    HostKnobs knobs;
+    std::vector<float> knobs = std::vector<float>(12, 0.5f);
     std::unique_ptr<InsertEffects> effects;
 };
 
@@ -127,25 +123,5 @@ class Driver {
     alignas(32) float bufL_[32] = {};
     alignas(32) float bufR_[32] = {};
 };
-
-inline std::vector<float> noise(std::size_t n, float amplitude, uint32_t seed) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<float> d(-amplitude, amplitude);
-    std::vector<float> v(n);
-    for (float& x : v) x = d(rng);
-    return v;
-}
-
-inline float peak(const std::vector<float>& v, std::size_t from = 0, std::size_t to = SIZE_MAX) {
-    float p = 0.0f;
-    for (std::size_t i = from; i < std::min(to, v.size()); ++i) p = std::max(p, std::fabs(v[i]));
-    return p;
-}
-
-inline bool allFinite(const std::vector<float>& v) {
-    for (float x : v)
-        if (!std::isfinite(x)) return false;
-    return true;
-}
 
 }  // namespace kf::test

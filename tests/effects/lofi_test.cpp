@@ -26,17 +26,13 @@ TEST_F(LofiTest, AllKnobsAtZeroPassTheInputPlusTheOffset) {
 TEST_F(LofiTest, BitrateQuantisesTowardZero) {
     rig.setKnob(tag::lofi_bitrate, 1.0f);
     EXPECT_FLOAT_EQ(lofi().quantisationStep(), 0.175f);
-    float l[4] = {0.3f, -0.1f, 0.36f, -0.4f};
-    float r[4] = {-0.3f, 0.1f, 0.0f, 0.2f};
+    float l[4] = {0.3f, -0.1f, 0.36f, -0.4f}, r[4] = {-0.3f, 0.1f, 0.0f, 0.2f};
+    const float wantL[4] = {0.175f, 0.0f, 0.35f, -0.35f}, wantR[4] = {-0.175f, 0.0f, 0.0f, 0.175f};
     lofi().process(l, r, 4);
-    EXPECT_FLOAT_EQ(l[0], 0.175f);
-    EXPECT_EQ(l[1], 0.0f);
-    EXPECT_FLOAT_EQ(l[2], 0.35f);
-    EXPECT_FLOAT_EQ(l[3], -0.35f);
-    EXPECT_FLOAT_EQ(r[0], -0.175f);
-    EXPECT_EQ(r[1], 0.0f);
-    EXPECT_EQ(r[2], 0.0f);
-    EXPECT_FLOAT_EQ(r[3], 0.175f);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FLOAT_EQ(l[i], wantL[i]) << i;
+        EXPECT_FLOAT_EQ(r[i], wantR[i]) << i;
+    }
 }
 
 TEST_F(LofiTest, SamplerateHoldsEachTakenSampleTwentyTimesInStep) {

@@ -105,10 +105,5 @@ TEST_F(PhaserTest, MixFadesInOverOneBlockFromCleanState) {
     EXPECT_EQ(phaser().currentMix(), 1.0f);
 }
 
-TEST_F(PhaserTest, HostFeedbackStaysBelowTheStabilityLimit) {
-    rig.setKnob(tag::phaser_feedback, 1.0f);
-    EXPECT_FLOAT_EQ(phaser().feedback(), 0.765f);
-}
-
 }  // namespace
 }  // namespace kf::test

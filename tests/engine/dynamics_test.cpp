@@ -44,33 +44,16 @@ TEST(Smoothing, UnityDcGainAndCornerLimits) {
     EXPECT_NEAR(env.env, 0.5f, 1e-3f);
 }
 
-TEST(InputStage, DerivedValues) {
+TEST(InputStage, SpeedAndRatioEdges) {
     TMSystemInfo info;
     InputStage st(info, InputStage::Kind::Two);
-    st.setGate(0.0f);
-    EXPECT_EQ(st.gateThreshold(), 0.0f);
-    EXPECT_FLOAT_EQ(st.gateThresholdDb(), -160.0f);
-    st.setGate(0.5f);
-    EXPECT_FLOAT_EQ(st.gateLevel(), 0.5f);
-    EXPECT_FLOAT_EQ(st.gateThreshold(), 0.0625f);
-    st.setGate(0.123456f);  // the gate level moves in steps of 0.0001
-    EXPECT_NEAR(st.gateLevel(), 0.1234f, 1e-6f);
-    st.setGain(0.5f);
-    EXPECT_FLOAT_EQ(st.gain(), 4.0f);
-    EXPECT_NEAR(st.gainDb(), 12.0412f, 1e-3f);
+    // Out of the host range: the nearest end, never a negative time or NaN.
+    for (auto [v, ms] : {std::pair{1.0f, 20.0f}, {5.0f, 20.0f}, {0.0f, 180.0f}, {std::nanf(""), 180.0f}}) {
+        st.setSpeed(v);
+        EXPECT_FLOAT_EQ(st.speedMs(), ms) << v;
+    }
     st.setRatio(0.25f);
     EXPECT_FLOAT_EQ(st.ratioDisplay(), 3.0f);
-    st.setSpeed(1.0f);
-    EXPECT_FLOAT_EQ(st.speedMs(), 20.0f);
-    EXPECT_FLOAT_EQ(st.corner(), 182.0f);
-    EXPECT_NEAR(st.peakDecayFactor(), 1.0 / (20.0 * 44.1), 1e-9);
-    st.setSpeed(0.0f);
-    EXPECT_FLOAT_EQ(st.speedMs(), 180.0f);
-    // Out of the host range: the nearest end, never a negative time or NaN.
-    st.setSpeed(5.0f);
-    EXPECT_FLOAT_EQ(st.speedMs(), 20.0f);
-    st.setSpeed(std::nanf(""));
-    EXPECT_FLOAT_EQ(st.speedMs(), 180.0f);
 }
 
 TEST(InputStage, StageTwoCompressesAndGates) {
@@ -87,10 +70,12 @@ TEST(InputStage, StageTwoCompressesAndGates) {
     runStage(st, constant(4096, 0.5f), constant(4096, 0.5f));
     EXPECT_NEAR(st.currentGain(), 0.4f, 1e-3f);
 
-    // Silence: the peak decays to 0 within the speed time, the gate closes, gain falls to 0.
+    // Silence: the peak decays to 0 within the speed time (20 ms: 882 frames), the gate closes,
+    // gain falls to 0.
+    runStage(st, constant(896, 0.0f), constant(896, 0.0f));
+    EXPECT_EQ(st.detector().peak, 0.0f);
     runStage(st, constant(8192, 0.0f), constant(8192, 0.0f));
     EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
-    EXPECT_EQ(st.detector().peak, 0.0f);
 }
 
 TEST(InputStage, StageOnePassesWhenItsGateIsClosedAndIsSilentWhenOpen) {
@@ -104,6 +89,11 @@ TEST(InputStage, StageOnePassesWhenItsGateIsClosedAndIsSilentWhenOpen) {
     st.setGate(0.0f);  // open: gain c·G with c = 0
     runStage(st, constant(8192, 0.2f), constant(8192, 0.1f));
     EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
+    // The threshold is the gate level to the fourth power: 0.0625 for 0.5.
+    st.setGate(0.5f);
+    EXPECT_FLOAT_EQ(runStage(st, constant(8192, 0.06f), constant(8192, 0.0f)).back(), 0.06f);
+    runStage(st, constant(8192, 0.07f), constant(8192, 0.0f));
+    EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
 }
 
 TEST(InputStage, FreezeHoldsGainAndDetector) {
@@ -111,10 +101,7 @@ TEST(InputStage, FreezeHoldsGainAndDetector) {
     InputStage st(info, InputStage::Kind::Two);
     st.setGate(0.0f);
     st.setRatio(1.0f);
-    test::Noise noise;
-    std::vector<float> a(2048), b(2048);
-    for (size_t i = 0; i < a.size(); ++i) a[i] = noise.next(), b[i] = noise.next();
-    runStage(st, a, b);
+    runStage(st, test::noise(2048, 1.0f, 7), test::noise(2048, 1.0f, 8));
     const float gain = st.currentGain();
     const PeakEnvelope det = st.detector();
     st.setFrozen(true);
@@ -131,10 +118,9 @@ TEST(InputStage, NegativeSignalsNeverRaiseTheDetector) {
     TMSystemInfo info;
     InputStage st(info, InputStage::Kind::Two);
     st.setGate(0.0f);
-    test::Noise noise;
-    std::vector<float> a(4096), b(4096);
-    for (size_t i = 0; i < a.size(); ++i) a[i] = -std::fabs(noise.next()), b[i] = -0.5f;
-    runStage(st, a, b);
+    std::vector<float> a = test::noise(4096, 1.0f, 7);
+    for (float& x : a) x = -std::fabs(x);
+    runStage(st, a, constant(4096, -0.5f));
     EXPECT_EQ(st.detector().peak, 0.0f);
     EXPECT_EQ(st.detector().env, 0.0f);
     EXPECT_EQ(st.gateEnvelope(), 0.0f);
@@ -183,32 +169,20 @@ TEST(MasterSection, EqIsFlatAtZeroDbAndEachBandBoostsItsRegion) {
     EXPECT_LT(boostDb(&MasterSection::setEqLow, 12000.0), 1.0);
     EXPECT_LT(boostDb(&MasterSection::setEqHigh, 60.0), 1.0);
     EXPECT_LT(boostDb(&MasterSection::setEqMid, 60.0), 1.0);
-
-    MasterSection m(info);
-    m.setEqLow(0.0f);
-    EXPECT_FLOAT_EQ(m.eqLowDb(), -12.0f);
-    EXPECT_NEAR(m.eqLowGain(), 0.251189f, 1e-5f);
-    m.setEqHigh(0.5f);
-    EXPECT_FLOAT_EQ(m.eqHighGain(), 1.0f);
 }
 
 TEST(MasterSection, ClipBoundsAnyInput) {
     TMSystemInfo info;
     MasterSection m(info);
     m.setLevel(1.0f);  // L = 4
-    std::vector<float> l(4096), r(4096);
-    test::Noise noise;
-    for (size_t i = 0; i < l.size(); ++i) l[i] = 1e4f * noise.next(), r[i] = -3e4f;
+    std::vector<float> l = test::noise(4096, 1e4f, 7), r = constant(4096, -3e4f);
     for (size_t i = 0; i < l.size(); i += 32) {
         m.applyPending();
         m.controlBlock();
         m.process(&l[i], &r[i], 1e-8f, 32);
     }
-    for (size_t i = 0; i < l.size(); ++i) {
-        ASSERT_TRUE(std::isfinite(l[i]) && std::isfinite(r[i]));
-        ASSERT_LE(std::fabs(l[i]), 4.0f);
-        ASSERT_LE(std::fabs(r[i]), 4.0f);
-    }
+    EXPECT_TRUE(test::allFinite(l) && test::allFinite(r));
+    EXPECT_LE(std::max(test::peak(l), test::peak(r)), 4.0f);
 }
 
 TEST(MasterSection, CompressorAndLevel) {
@@ -218,11 +192,9 @@ TEST(MasterSection, CompressorAndLevel) {
     m.setCompAmount(0.0f);
     masterGainDb(m, info, 440.0, 0.8f);
     EXPECT_EQ(m.currentGain(), 2.0f);  // no compression: exactly the level once the ramp snaps
-    EXPECT_FLOAT_EQ(m.levelDb(), 20.0f * std::log10(2.0f));
 
     m.setCompAmount(1.0f);  // C = 4: a loud signal reaches the 0.74 reduction limit
     m.setCompSpeed(1.0f);
-    EXPECT_FLOAT_EQ(m.compSpeedMs(), 30.0f);
     masterGainDb(m, info, 440.0, 0.8f);
     EXPECT_NEAR(m.currentGain(), 2.0f * 0.26f, 1e-3f);
 }

@@ -1,26 +1,12 @@
-// Helpers shared by the engine suites.
+// Spectral measures for the engine suites.
 #pragma once
 
 #include <cmath>
-#include <cstdint>
 #include <vector>
 
+#include "support/signals.h"
+
 namespace kf::test {
-
-// Small deterministic noise source (xorshift), uniform in -1..1.
-class Noise {
-  public:
-    explicit Noise(uint32_t seed = 0x9E3779B9u) : s_(seed ? seed : 1u) {}
-    float next() {
-        s_ ^= s_ << 13;
-        s_ ^= s_ >> 17;
-        s_ ^= s_ << 5;
-        return static_cast<float>(static_cast<int32_t>(s_)) * (1.0f / 2147483648.0f);
-    }
-
-  private:
-    uint32_t s_;
-};
 
 // Magnitude of the discrete-time Fourier transform of x at frequency hz.
 inline double dtftMagnitude(const std::vector<float>& x, double hz, double sampleRate) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -145,18 +146,11 @@ TEST_P(VocoderIsaTest, MatchesScalarReferenceBitForBit) {
     }
 }
 
+std::string isaName(const testing::TestParamInfo<Isa>& info) {
+    return std::array{"Sse2", "Avx2", "Avx512"}[static_cast<size_t>(info.param)];
+}
 INSTANTIATE_TEST_SUITE_P(Widths, VocoderIsaTest, ::testing::Values(Isa::Sse2, Isa::Avx2, Isa::Avx512),
-                         [](const auto& param) {
-                             switch (param.param) {
-                                 case Isa::Sse2:
-                                     return std::string("Sse2");
-                                 case Isa::Avx2:
-                                     return std::string("Avx2");
-                                 case Isa::Avx512:
-                                     return std::string("Avx512");
-                             }
-                             return std::string("Unknown");
-                         });
+                         isaName);
 
 // Measures where band k of the left analysis bank peaks: the impulse response recorded
 // band by band from the bank's state, then the maximum of its spectrum.
@@ -183,86 +177,29 @@ std::vector<double> measuredCentres(float focus, const std::vector<int>& bands, 
     return out;
 }
 
-// Peak of one Chamberlin band-pass stage, from its transfer function evaluated in double:
-// |H(w)|^2 = f^2 S^2 / ((f^2 - S^2 + q f S sin(w/2))^2 + (q f S cos(w/2))^2), S = 2 sin(w/2).
-double stageGain(double f, double q, double hz, double sr) {
-    const double h = M_PI * hz / sr;
-    const double s = 2.0 * std::sin(h);
-    const double re = f * f - s * s + q * f * s * std::sin(h);
-    const double im = q * f * s * std::cos(h);
-    return f * s / std::sqrt(re * re + im * im);
-}
-
-double analyticPeak(double f, double q1, double q2, double sr) {
-    double best = 0.0, bestGain = -1.0;
-    for (double hz = 10.0; hz < 0.5 * sr; hz += 0.05) {
-        const double g = stageGain(f, q1, hz, sr) * stageGain(f, q2, hz, sr);
-        if (g > bestGain) bestGain = g, best = hz;
-    }
-    return best;
-}
-
-TEST(VocoderBank, BandCentresFollowFocusAt44100) {
+TEST(VocoderBank, BandTuningFollowsFocusAndTheSampleRate) {
     const std::vector<int> bands = {0, 4, 8, 12, 16, 20, 24, 28, 31};
-    struct Row {
-        float focus;
-        std::vector<double> hz;  // tuning frequencies, 2·sin(pi·fc/rate) = u[k]
-    };
-    const Row rows[] = {
+    // Tuning frequencies at 44.1 kHz (2·sin(pi·fc/rate) = u[k]), rounded to 1 Hz.
+    const std::pair<float, std::vector<double>> rows[] = {
         {0.0f, {220, 220, 221, 222, 223, 225, 228, 231, 234}},
         {0.5f, {220, 249, 397, 759, 1430, 2513, 4131, 6463, 7350}},
         {1.0f, {220, 376, 1273, 3606, 7350, 7350, 7350, 7350, 7350}},
     };
     TMSystemInfo info;
-    for (const Row& row : rows) {
+    for (const auto& [focus, hz] : rows) {
         VocoderBank bank(info);
-        bank.setFocus(row.focus);
-        const std::vector<double> got = measuredCentres(row.focus, bands, 44100.0f);
-        for (size_t j = 0; j < bands.size(); ++j) {
-            SCOPED_TRACE(testing::Message() << "focus " << row.focus << " band " << bands[j]);
-            const double u = bank.u(bands[j]);
-            // The band tables tune each band to the documented frequency (table rounded to 1 Hz).
-            EXPECT_NEAR(44100.0 / M_PI * std::asin(u / 2.0), row.hz[j], 0.5 + 1e-4 * row.hz[j]);
-            // The measured response peaks where the filter structure puts it for that tuning:
-            // a damped Chamberlin stage peaks above its tuning by about 1/sqrt(1 - q·f/2), so
-            // low bands sit on the tuning and wide top bands move up.
-            const double expected = analyticPeak(u, 1.0, 1.0, 44100.0);
-            // A top band at u = 1 with damping 1 has both poles at 0 and rises to Nyquist.
-            if (expected < 0.45 * 44100.0) {
-                EXPECT_NEAR(got[j], expected, 0.5 + 0.002 * expected);
-            }
-            if (u <= 0.1) {
-                EXPECT_NEAR(got[j], row.hz[j], 1.0 + 0.02 * row.hz[j]);
-            }
-        }
+        bank.setFocus(focus);
+        for (size_t j = 0; j < bands.size(); ++j)
+            EXPECT_NEAR(44100.0 / M_PI * std::asin(bank.u(bands[j]) / 2.0), hz[j], 0.5 + 1e-4 * hz[j])
+                << "focus " << focus << " band " << bands[j];
     }
-    // Low focus packs all 32 bands into 220..234 Hz, and the measurement agrees.
-    std::vector<int> all(kB);
-    for (int k = 0; k < kB; ++k) all[static_cast<size_t>(k)] = k;
-    for (double hz : measuredCentres(0.0f, all, 44100.0f)) {
-        EXPECT_GT(hz, 218.0);
-        EXPECT_LT(hz, 237.0);
-    }
-}
-
-TEST(VocoderBank, BandsKeepTheirFrequenciesAtOtherRates) {
-    // The rate factor keeps the tuning; low bands, where the structure's own detuning is
-    // small at every rate, land on the same frequencies.
-    const std::vector<int> bands = {0, 4, 8};
-    const std::vector<double> base = measuredCentres(0.5f, bands, 44100.0f);
-    const std::vector<double> high = measuredCentres(0.5f, bands, 96000.0f);
-    for (size_t j = 0; j < bands.size(); ++j)
-        EXPECT_NEAR(high[j], base[j], 0.015 * base[j]) << "band " << bands[j];
-    // Every band peaks where its scaled coefficient puts it at 96 kHz.
-    TMSystemInfo info;
-    info.setSampleRate(96000.0f);
-    VocoderBank bank(info);
-    bank.setFocus(0.5f);
-    const std::vector<int> more = {12, 20, 28};
-    const std::vector<double> got = measuredCentres(0.5f, more, 96000.0f);
-    for (size_t j = 0; j < more.size(); ++j) {
-        const double expected = analyticPeak(bank.fa(more[j]), 1.0, 1.0, 96000.0);
-        EXPECT_NEAR(got[j], expected, 1.0 + 0.002 * expected) << "band " << more[j];
+    // Measured: low bands (where the filter structure's own detuning is small) peak on their
+    // tuning at 44.1 and at 96 kHz.
+    const std::vector<double>& tuning = rows[1].second;
+    for (float rate : {44100.0f, 96000.0f}) {
+        const std::vector<double> got = measuredCentres(0.5f, {0, 4, 8}, rate);
+        for (size_t j = 0; j < got.size(); ++j)
+            EXPECT_NEAR(got[j], tuning[j], 1.0 + 0.02 * tuning[j]) << rate << " Hz, band " << bands[j];
     }
 }
 
@@ -306,114 +243,25 @@ TEST(VocoderBank, SilenceStaysSilentAtLowRates) {
     }
 }
 
-TEST(VocoderBank, ParkedSynthesisBandsHoldTheirState) {
-    TMSystemInfo info;
-    VocoderBank bank(info);
-    bank.setFocus(0.5f);
-    bank.setShift(0.0f);
-    bank.applyPending();
-    test::Noise noise;
-    for (int i = 0; i < 256; ++i) {
-        const float x = noise.next(), zero = 0.0f;
-        float ol, orr;
-        bank.process(&x, &zero, &zero, 1e-8f, &ol, &orr, 1);
-    }
-    int parked = 0;
-    for (int k = 0; k < kB; ++k) {
-        if (bank.fs(k) != 0.0f) {
-            EXPECT_NE(bank.state().synthesis.bp2[k], 0.0f) << k;
-            continue;
-        }
-        ++parked;
-        EXPECT_EQ(bank.state().synthesis.bp1[k], 0.0f);
-        EXPECT_EQ(bank.state().synthesis.lp1[k], 0.0f);
-        EXPECT_EQ(bank.state().synthesis.bp2[k], 0.0f);
-        EXPECT_EQ(bank.state().synthesis.lp2[k], 0.0f);
-    }
-    EXPECT_GT(parked, 0);
-}
-
 TEST(VocoderBank, ResponseEdges) {
     TMSystemInfo info;
     VocoderBank bank(info);
-    bank.setResponse(0.0f);
-    EXPECT_FLOAT_EQ(bank.releaseMs(), 120.0f);
-    EXPECT_EQ(bank.resonanceAmount(), 0.0f);
-    for (int k = 0; k < kB; ++k) {
-        EXPECT_EQ(bank.q1(k), 1.0f);
-        EXPECT_EQ(bank.q2(k), 1.0f);
+    // Response 0: 120 ms release and no resonance; out-of-range values act as the nearest end
+    // instead of producing NaN coefficients.
+    for (float v : {0.0f, -3.0f, std::nanf("")}) {
+        bank.setResponse(v);
+        EXPECT_FLOAT_EQ(bank.releaseMs(), 120.0f) << v;
+        EXPECT_NEAR(bank.releaseFactor(), 1.0 / (120.0 * 44.1), 1e-6 / (120.0 * 44.1));
+        for (int k = 0; k < kB; ++k) EXPECT_TRUE(bank.q1(k) == 1.0f && bank.q2(k) == 1.0f) << v << " " << k;
     }
-    EXPECT_NEAR(bank.releaseFactor(), 1.0 / (120.0 * 44.1), 1e-6 / (120.0 * 44.1));
-
-    bank.setResponse(1.0f);
-    EXPECT_FLOAT_EQ(bank.releaseMs(), 10.0f);
-    EXPECT_FLOAT_EQ(bank.resonanceAmount(), 0.9f);
-    EXPECT_NEAR(bank.releaseFactor(), 1.0 / (10.0 * 44.1), 1e-6 / (10.0 * 44.1));
-    const float r[kB] = {0.81f, 0.81f, 0.81f, 0.81f, 0.81f, 0,     0,     0,     0, 0, 0,
-                         0,     0,     0,     0,     0,     0,     0,     0,     0, 0, 0,
-                         0,     0,     0,     0.81f, 0.72f, 0.54f, 0.36f, 0.18f, 0, 0};
-    for (int k = 0; k < kB; ++k) {
-        EXPECT_NEAR(bank.q1(k), 1.0f - r[k], 1e-6f) << k;
-        EXPECT_NEAR(bank.q2(k), 1.0f - 0.84f * r[k], 1e-6f) << k;
+    for (float v : {1.0f, 7.0f}) {
+        bank.setResponse(v);
+        EXPECT_FLOAT_EQ(bank.releaseMs(), 10.0f);
+        EXPECT_NEAR(bank.releaseFactor(), 1.0 / (10.0 * 44.1), 1e-6 / (10.0 * 44.1));
+        EXPECT_FLOAT_EQ(bank.resonanceAmount(), 0.9f);
+        EXPECT_NEAR(bank.q1(0), 0.19f, 1e-6f);  // the second stage takes 0.84 of the first's resonance
+        EXPECT_NEAR(bank.q2(0), 0.3196f, 1e-6f);
     }
-    EXPECT_NEAR(bank.q1(0), 0.19f, 1e-6f);
-    EXPECT_NEAR(bank.q2(0), 0.3196f, 1e-6f);
-
-    // Out-of-range values act as the nearest end instead of producing NaN coefficients.
-    bank.setResponse(-3.0f);
-    EXPECT_EQ(bank.q1(0), 1.0f);
-    bank.setResponse(std::nanf(""));
-    EXPECT_FLOAT_EQ(bank.releaseMs(), 120.0f);
-    bank.setResponse(7.0f);
-    EXPECT_FLOAT_EQ(bank.releaseMs(), 10.0f);
-}
-
-// After an impulse, a band's envelope holds the first peak p and falls by p·c per frame,
-// reaching the noise floor of the anti-denormal offset within the release time. After long
-// silence every gain step snaps to exactly 0 with the gain equal to the envelope, and the
-// output is silent.
-TEST(VocoderBank, FollowersDecayLinearlyAndGainsSnap) {
-    const FpModeGuard mode;
-    TMSystemInfo info;
-    VocoderBank bank(info);
-    bank.setFocus(0.5f);
-    bank.setShift(0.5f);
-    bank.setResponse(1.0f);  // 10 ms release = 441 frames
-    bank.applyPending();
-    const float c = bank.releaseFactor();
-    int counter = 32;
-    float offset = 1e-8f;
-    std::vector<float> env;
-    float lastL = 1.0f, lastR = 1.0f;
-    for (int i = 0; i < 44100; ++i) {
-        if (counter == 32) {
-            bank.controlBlock();
-            counter = 0;
-        }
-        const float x = i == 0 ? 1.0f : 0.0f, syn = 0.5f;
-        bank.process(&syn, &x, &x, offset, &lastL, &lastR, 1);
-        offset = -offset;
-        ++counter;
-        env.push_back(bank.state().left.env[16]);
-    }
-    size_t m = 0;
-    for (size_t i = 0; i < 64; ++i)
-        if (env[i] > env[m]) m = i;
-    const float p = env[m];
-    ASSERT_GT(p, 1e-3f);
-    for (size_t t = 1; t < 400; ++t)
-        EXPECT_NEAR(env[m + t], p - static_cast<float>(t) * p * c, 1e-4f * p) << t;
-    EXPECT_LT(env[m + 442], 1e-6f * p);
-
-    bank.controlBlock();
-    for (int k = 0; k < kB; ++k) {
-        EXPECT_EQ(bank.state().left.step[k], 0.0f) << k;
-        EXPECT_EQ(bank.state().right.step[k], 0.0f) << k;
-        EXPECT_EQ(bank.state().left.gain[k], bank.state().left.env[k]) << k;
-        EXPECT_LT(bank.state().left.gain[k], 1e-6f) << k;
-    }
-    EXPECT_LT(std::fabs(lastL), 1e-10f);
-    EXPECT_LT(std::fabs(lastR), 1e-10f);
 }
 
 }  // namespace

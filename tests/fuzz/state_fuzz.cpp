@@ -1,16 +1,15 @@
 // Host chunks and preset files are bytes from outside: neither may crash the instance,
 // read outside what it was given, or leave it in a state that cannot be written again.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "platform/file_dialogs.h"
 #include "platform/message_service.h"
 #include "plugin/uniclient.h"
+#include "support/temp_files.h"
 
 namespace {
 
@@ -19,23 +18,11 @@ kf::platform::ScriptedFileDialogs dialogs;
 
 // One private folder for the run's settings and preset file, removed when the run ends
 // (libFuzzer leaves through exit(), which runs static destructors).
-struct ScratchFolder {
-    std::string path;
-    ScratchFolder() {
-        std::error_code ec;
-        std::string pattern = (std::filesystem::temp_directory_path(ec) / "kf-fuzz-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path = pattern;
-    }
-    ~ScratchFolder() {
-        std::error_code ec;
-        if (!path.empty()) std::filesystem::remove_all(path, ec);
-    }
-};
-ScratchFolder scratch;
+kf::test::TempDir scratch;
 
 kf::TMUniClient& instance() {
     static kf::TMUniClient* c = [] {
-        setenv("KESTRAFONE_SETTINGS_DIR", (scratch.path + "/settings").c_str(), 1);
+        setenv("KESTRAFONE_SETTINGS_DIR", (scratch.path().string() + "/settings").c_str(), 1);
         return new kf::TMUniClient(nullptr, kf::PluginServices{&messages, &dialogs});
     }();
     return *c;
@@ -48,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     messages.clear();
     if (size > 0 && (data[0] & 1)) {
         // As a preset file.
-        static const std::string path = scratch.path + "/preset.kfn";
+        static const std::string path = scratch.path().string() + "/preset.kfn";
         if (FILE* f = std::fopen(path.c_str(), "wb")) {
             std::fwrite(data + 1, 1, size - 1, f);
             std::fclose(f);

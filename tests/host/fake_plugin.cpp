@@ -100,21 +100,15 @@ intptr_t dispatcher(vst::AEffect* e, int32_t opcode, int32_t index, intptr_t val
         case vst::effProcessEvents: {
             const auto* events = static_cast<const vst::VstEvents*>(ptr);
             for (int32_t i = 0; i < events->numEvents; ++i) {
-                const vst::VstEvent* ev = events->events[i];
-                if (ev->type != vst::kVstMidiType || p->log.numEvents >= fake::kMaxEvents) continue;
-                const auto* midi = reinterpret_cast<const vst::VstMidiEvent*>(ev);
-                fake::Event& out = p->log.events[p->log.numEvents++];
-                out.block = p->blockIndex;
-                out.deltaFrames = midi->deltaFrames;
-                for (int b = 0; b < 3; ++b) out.data[b] = static_cast<uint8_t>(midi->midiData[b]);
-            }
-            for (int32_t i = 0; p->eventLog != nullptr && i < events->numEvents; ++i) {
-                const vst::VstEvent* ev = events->events[i];
-                if (ev->type != vst::kVstMidiType) continue;
-                const auto* midi = reinterpret_cast<const vst::VstMidiEvent*>(ev);
-                std::fprintf(p->eventLog, "event %lld %02x %02x %02x\n", p->streamFrame + midi->deltaFrames,
-                             static_cast<uint8_t>(midi->midiData[0]), static_cast<uint8_t>(midi->midiData[1]),
-                             static_cast<uint8_t>(midi->midiData[2]));
+                if (events->events[i]->type != vst::kVstMidiType) continue;
+                const auto* midi = reinterpret_cast<const vst::VstMidiEvent*>(events->events[i]);
+                const auto* data = reinterpret_cast<const uint8_t*>(midi->midiData);
+                if (p->log.numEvents < fake::kMaxEvents)
+                    p->log.events[p->log.numEvents++] = {
+                        p->blockIndex, midi->deltaFrames, {data[0], data[1], data[2]}};
+                if (p->eventLog != nullptr)
+                    std::fprintf(p->eventLog, "event %lld %02x %02x %02x\n",
+                                 p->streamFrame + midi->deltaFrames, data[0], data[1], data[2]);
             }
             return 1;
         }
@@ -136,31 +130,19 @@ intptr_t dispatcher(vst::AEffect* e, int32_t opcode, int32_t index, intptr_t val
 
 void processReplacing(vst::AEffect* e, float** in, float** out, int32_t frames) {
     FakeGain* p = self(e);
+    const auto* t = reinterpret_cast<const vst::VstTimeInfo*>(
+        p->host(e, vst::audioMasterGetTime, 0, fake::kTimeRequest, nullptr, 0.0f));
     if (p->log.numBlocks < fake::kMaxBlocks) {
         const int32_t b = p->log.numBlocks++;
         p->log.blockFrames[b] = frames;
-        const auto* t = reinterpret_cast<const vst::VstTimeInfo*>(
-            p->host(e, vst::audioMasterGetTime, 0, fake::kTimeRequest, nullptr, 0.0f));
-        fake::BlockTime& bt = p->log.times[b];
-        bt.present = t != nullptr;
-        if (t != nullptr) {
-            bt.samplePos = t->samplePos;
-            bt.ppqPos = t->ppqPos;
-            bt.tempo = t->tempo;
-            bt.barStartPos = t->barStartPos;
-            bt.flags = t->flags;
-            bt.timeSigNumerator = t->timeSigNumerator;
-            bt.timeSigDenominator = t->timeSigDenominator;
-        }
+        if (t != nullptr)  // else the entry keeps present = false
+            p->log.times[b] = {true,           t->samplePos, t->ppqPos,           t->tempo,
+                               t->barStartPos, t->flags,     t->timeSigNumerator, t->timeSigDenominator};
     }
     p->log.processLevelInProcess = p->host(e, vst::audioMasterGetCurrentProcessLevel, 0, 0, nullptr, 0.0f);
-    if (p->eventLog != nullptr) {
-        const auto* t = reinterpret_cast<const vst::VstTimeInfo*>(
-            p->host(e, vst::audioMasterGetTime, 0, fake::kTimeRequest, nullptr, 0.0f));
-        if (t != nullptr && t->tempo != p->loggedTempo) {
-            p->loggedTempo = t->tempo;
-            std::fprintf(p->eventLog, "tempo %lld %.6f %.6f\n", p->streamFrame, t->tempo, t->ppqPos);
-        }
+    if (p->eventLog != nullptr && t != nullptr && t->tempo != p->loggedTempo) {
+        p->loggedTempo = t->tempo;
+        std::fprintf(p->eventLog, "tempo %lld %.6f %.6f\n", p->streamFrame, t->tempo, t->ppqPos);
     }
     ++p->blockIndex;
     p->streamFrame += frames;

@@ -106,29 +106,19 @@ void expectScannerFinds(const std::string& plugin, const std::string& name, cons
     EXPECT_NE(r.output.find("Found Plugin:"), std::string::npos) << r.output;
     EXPECT_NE(r.output.find(name), std::string::npos) << r.output;
     ASSERT_FALSE(r.cache.empty()) << "no cache file written\n" << r.output;
-    EXPECT_EQ(infoAttribute(r.cache, "name"), name) << r.cache;
-    EXPECT_EQ(infoAttribute(r.cache, "creator"), creator);
-    EXPECT_EQ(infoAttribute(r.cache, "id"), std::to_string(uniqueId));
-    EXPECT_EQ(infoAttribute(r.cache, "category"), "Effect");
-
     EXPECT_EQ(ours->uniqueId(), uniqueId);
-    EXPECT_EQ(infoAttribute(r.cache, "n_inputs"), std::to_string(ours->numInputs()));
-    EXPECT_EQ(infoAttribute(r.cache, "n_outputs"), std::to_string(ours->numOutputs()));
-    EXPECT_EQ(infoAttribute(r.cache, "can_process_replace"),
-              (ours->flags() & vst::effFlagsCanReplacing) ? "1" : "0");
-    EXPECT_EQ(infoAttribute(r.cache, "has_editor"), (ours->flags() & vst::effFlagsHasEditor) ? "1" : "0");
-    EXPECT_EQ(infoAttribute(r.cache, "n_midi_inputs"), ours->canDo("receiveVstMidiEvent") > 0 ? "1" : "0");
-}
-
-TEST(HostScanner, FindsAThirdPartyPlugin) {
-    if (!std::filesystem::exists(kDragonfly)) GTEST_SKIP() << kDragonfly << " is not installed";
-    expectScannerFinds(kDragonfly, "Dragonfly Room Reverb", "Michael Willis",
-                       vst::fourCC('d', 'f', 'r', '2'));
-}
-
-TEST(HostScanner, FindsTheFakePluginUnderEitherEntryPoint) {
-    expectScannerFinds(FAKE_VSTMAIN_PATH, "Fake Gain", "Test Bench Audio", vst::fourCC('f', 'k', 'g', 'n'));
-    expectScannerFinds(FAKE_MAIN_PATH, "Fake Gain", "Test Bench Audio", vst::fourCC('f', 'k', 'g', 'n'));
+    const std::pair<const char*, std::string> attributes[] = {
+        {"name", name},
+        {"creator", creator},
+        {"id", std::to_string(uniqueId)},
+        {"category", "Effect"},
+        {"n_inputs", std::to_string(ours->numInputs())},
+        {"n_outputs", std::to_string(ours->numOutputs())},
+        {"can_process_replace", (ours->flags() & vst::effFlagsCanReplacing) ? "1" : "0"},
+        {"has_editor", (ours->flags() & vst::effFlagsHasEditor) ? "1" : "0"},
+        {"n_midi_inputs", ours->canDo("receiveVstMidiEvent") > 0 ? "1" : "0"}};
+    for (const auto& [attribute, expected] : attributes)
+        EXPECT_EQ(infoAttribute(r.cache, attribute), expected) << attribute << "\n" << r.cache;
 }
 
 #ifdef KF_PLUGIN_PATH

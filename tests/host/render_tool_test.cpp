@@ -30,13 +30,13 @@ bool contains(const std::string& text, const std::string& part) {
 
 // A file of constant channels, so every output frame can be checked exactly.
 std::string writeConstant(const test::TempDir& dir, const std::string& name, std::vector<float> levels,
-                          int frames, int rate = 48000) {
+                          int frames, int rate = 48000, SampleFormat format = SampleFormat::Float32) {
     AudioData data;
     data.sampleRate = rate;
     for (const float level : levels) data.channels.emplace_back(static_cast<std::size_t>(frames), level);
     std::string error;
     const std::string path = dir.file(name);
-    EXPECT_TRUE(writeAudioFile(path, data, Container::Wav, SampleFormat::Float32, error)) << error;
+    EXPECT_TRUE(writeAudioFile(path, data, Container::Wav, format, error)) << error;
     return path;
 }
 
@@ -48,41 +48,6 @@ AudioData readBack(const std::string& path) {
 }
 
 const std::string kFake = shellQuote(FAKE_VSTMAIN_PATH);
-
-TEST(RenderTool, BadArgumentsAreUsageErrors) {
-    const std::string out = "--output /tmp/kf-never-written.wav ";
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {"", "no plug-in given"},
-        {"--info --block-size 0 " + kFake, "--block-size must be a whole number from 1 to 8192, not '0'"},
-        {"--info --block-size=9000 " + kFake, "not '9000'"},
-        {"--info --tempo nan " + kFake, "--tempo must be"},
-        {"--info --sample-rate 44100.5 " + kFake, "--sample-rate must be a whole number"},
-        {out + "--length 1x " + kFake, "--length must be"},
-        {"--info --format pcm16 " + kFake, "--format must be float or pcm24"},
-        {"--length 1 --output x.mp3 " + kFake, "cannot tell the type of --output x.mp3"},
-        {"--frobnicate " + kFake, "unknown option --frobnicate"},
-        {"--info --block-size", "option --block-size needs a value"},
-        {"--info " + kFake + " " + kFake, "give exactly one plug-in"},
-        {out + "--input a.wav --input-a b.wav " + kFake, "--input cannot be combined"},
-        {kFake, "no --output file given"},
-        {out + kFake, "no input, no --midi and no --length: nothing to render"},
-        {"--info --output x.wav " + kFake, "--info cannot be combined with --output"},
-        {"--info --set Level=0.5 " + kFake,
-         "the parameter name 'Level' is ambiguous; it names indices 1, 2; use the index instead (e.g. --set "
-         "1=0.5)"},
-        {"--info --set Loudness=0.5 " + kFake, "no parameter named 'Loudness'"},
-        {"--info --set Gain=1.5 " + kFake, "normalised number from 0 to 1, not '1.5'"},
-        {"--info --set Gain " + kFake, "--set needs NAME=VALUE"},
-        {"--info --set 3=0.5 " + kFake, "index 3 is outside 0..2"},
-    };
-    for (const auto& [args, message] : cases) {
-        const CommandResult r = runTool(args);
-        EXPECT_EQ(r.exitCode, 1) << args << "\n" << r.output;
-        EXPECT_TRUE(contains(r.output, message))
-            << args << "\nexpected: " << message << "\ngot: " << r.output;
-        EXPECT_TRUE(contains(r.output, "Try 'kestrafone-render --help'.")) << args;
-    }
-}
 
 // 96 ticks per quarter: notes at ticks 0 and 48, the tempo doubles at tick 96, a
 // controller there and a note off at tick 192.
@@ -98,8 +63,9 @@ test::Bytes midiFixture() {
     return test::smfFile(0, 96, {t});
 }
 
-// File problems end with 2, a plug-in that cannot be used or refuses the state with 3.
-TEST(RenderTool, FileAndPluginProblemsExitWithTheirCodes) {
+// Usage errors end with 1 and point to --help, file problems with 2, a plug-in that cannot be
+// used or refuses the state with 3.
+TEST(RenderTool, FailuresExitWithTheirCodesAndSayWhy) {
     test::TempDir dir;
     const std::string stereo = writeConstant(dir, "stereo.wav", {0.5f, 0.5f}, 100);
     const std::string at44 = writeConstant(dir, "at44.wav", {0.5f}, 100, 44100);
@@ -113,6 +79,28 @@ TEST(RenderTool, FileAndPluginProblemsExitWithTheirCodes) {
     test::writeBytes(empty, {});
     const std::string fake = " " + kFake, out48 = out + "--input " + shellQuote(at48);
     const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"", 1, "no plug-in given"},
+        {"--info --block-size 0 " + kFake, 1, "--block-size must be a whole number from 1 to 8192, not '0'"},
+        {"--info --block-size=9000 " + kFake, 1, "not '9000'"},
+        {"--info --tempo nan " + kFake, 1, "--tempo must be"},
+        {"--info --sample-rate 44100.5 " + kFake, 1, "--sample-rate must be a whole number"},
+        {out + "--length 1x " + kFake, 1, "--length must be"},
+        {"--info --format pcm16 " + kFake, 1, "--format must be float or pcm24"},
+        {"--length 1 --output x.mp3 " + kFake, 1, "cannot tell the type of --output x.mp3"},
+        {"--frobnicate " + kFake, 1, "unknown option --frobnicate"},
+        {"--info --block-size", 1, "option --block-size needs a value"},
+        {"--info " + kFake + " " + kFake, 1, "give exactly one plug-in"},
+        {out + "--input a.wav --input-a b.wav " + kFake, 1, "--input cannot be combined"},
+        {kFake, 1, "no --output file given"},
+        {out + kFake, 1, "no input, no --midi and no --length: nothing to render"},
+        {"--info --output x.wav " + kFake, 1, "--info cannot be combined with --output"},
+        {"--info --set Level=0.5 " + kFake, 1,
+         "the parameter name 'Level' is ambiguous; it names indices 1, 2; use the index instead (e.g. --set "
+         "1=0.5)"},
+        {"--info --set Loudness=0.5 " + kFake, 1, "no parameter named 'Loudness'"},
+        {"--info --set Gain=1.5 " + kFake, 1, "normalised number from 0 to 1, not '1.5'"},
+        {"--info --set Gain " + kFake, 1, "--set needs NAME=VALUE"},
+        {"--info --set 3=0.5 " + kFake, 1, "index 3 is outside 0..2"},
         {out + "--input " + shellQuote(dir.file("none.wav")) + fake, 2,
          "cannot read audio file: cannot open " + dir.file("none.wav")},
         {out + "--input-a " + shellQuote(stereo) + fake, 2, "has 2 channels; --input-a takes a mono file"},
@@ -136,6 +124,7 @@ TEST(RenderTool, FileAndPluginProblemsExitWithTheirCodes) {
         EXPECT_EQ(r.exitCode, code) << args << "\n" << r.output;
         EXPECT_TRUE(contains(r.output, message))
             << args << "\nexpected: " << message << "\ngot: " << r.output;
+        EXPECT_EQ(contains(r.output, "Try 'kestrafone-render --help'."), code == 1) << args;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("out.wav"))) << "no output is left behind after a failure";
 }
@@ -245,7 +234,9 @@ TEST(RenderTool, AnInputCutShortRendersWhatItHolds) {
         ASSERT_EQ(r.exitCode, 0) << r.output;
         const int64_t frames = readBack(output).frames();
         EXPECT_TRUE(frames > 0 && frames < 20000) << frames;
-        EXPECT_EQ(frames, container == Container::Aiff ? 19500 : frames);
+        if (container == Container::Aiff) {
+            EXPECT_EQ(frames, 19500);  // what the sound data chunk really holds
+        }
         EXPECT_TRUE(contains(r.output, "warning: the audio file " + input + " ends early")) << r.output;
     }
 }
@@ -275,11 +266,7 @@ TEST(RenderTool, KestrafoneSettingsAndSamples) {
     EXPECT_TRUE(contains(r.output, "could not load " + notAudio)) << r.output;
     EXPECT_FALSE(std::filesystem::exists(preset));
 
-    AudioData data;
-    data.sampleRate = 44100;
-    data.channels.assign(2, std::vector<float>(100, 0.25f));
-    std::string error;
-    ASSERT_TRUE(writeAudioFile(sample, data, Container::Wav, SampleFormat::Pcm24, error)) << error;
+    writeConstant(dir, "loop.wav", {0.25f, 0.25f}, 100, 44100, SampleFormat::Pcm24);
     r = test::runCommand(tool + " --sample " + shellQuote(sample) + " --save-preset " + shellQuote(preset) +
                          plugin);
     ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -393,17 +380,10 @@ TEST(RenderTool, MidiFileEventsReachThePluginAtTheirFrames) {
                                            "event 88200 80 3c 00"};
     EXPECT_EQ(readLines(eventLog, "event"), slow);
     EXPECT_EQ(readLines(eventLog, "tempo"), std::vector<std::string>{"tempo 0 60.000000 0.000000"});
-}
 
-// The longest of input, MIDI file plus its 2 s tail sets the length, unless --length is given.
-TEST(RenderTool, MidiFileAndInputLengths) {
-    test::TempDir dir;
-    const std::string midi = dir.file("chords.mid");
-    test::writeBytes(midi, midiFixture());
-    const std::string output = dir.file("out.wav");
+    // The longest of input and MIDI file plus its 2 s tail sets the length, unless --length is given.
     const std::string longInput = shellQuote(writeConstant(dir, "long.wav", {0.5f}, 150000, 44100));
     const std::string shortInput = shellQuote(writeConstant(dir, "short.wav", {0.5f}, 1000, 44100));
-    CommandResult r;
     for (const auto& [args, frames] :
          {std::pair{"--input " + longInput, 150000}, std::pair{"--input " + shortInput, 33075 + 1 + 88200},
           std::pair{std::string("--length 0.6"), 26460}}) {
