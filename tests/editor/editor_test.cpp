@@ -93,7 +93,6 @@ class Xvfb {
 
 TEST(EditorLifeCycle, WithoutADisplayTheEditorIsReportedAndRefusesToOpen) {
     ScopedEnv noDisplay("DISPLAY", nullptr);
-    TemporarySettings settings;
     FakeHost host;
     auto c = makeInstance(host);
     EXPECT_TRUE(c->getAeffect()->flags & vst::effFlagsHasEditor);
@@ -130,7 +129,6 @@ TEST(EditorLifeCycle, OnADisplayOpensOnceSharesTheBitmapsAndOutlivesItsParent) {
     xcb_map_window(x, parent);
     xcb_flush(x);
 
-    TemporarySettings settings;
     FakeHost host;
     auto a = makeInstance(host);
     auto b = makeInstance(host);
@@ -192,7 +190,6 @@ class EditorPage : public ::testing::Test {
     std::vector<uint32_t> page() {
         return dynamic_cast<gui::OffscreenWindow&>(editorOf(*c).frame()->window()).surface().pixels();
     }
-    TemporarySettings settings;
     FakeHost host;
     std::unique_ptr<TMUniClient> c;
 };
@@ -267,7 +264,6 @@ TEST_F(EditorPage, DefaultPageMatchesItsGoldenPicture) {
 }
 
 TEST(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
-    TemporarySettings settings;
     FakeHost host;
     auto c = makeDefaultInstance(host);
     TempDir out;
