@@ -113,11 +113,11 @@ DesktopFileDialogs::DesktopFileDialogs() {
 DesktopFileDialogs::DesktopFileDialogs(std::string program, DialogTool tool)
     : program_(std::move(program)), tool_(tool) {}
 
-std::vector<std::string> DesktopFileDialogs::arguments(Kind kind, const std::string& title,
-                                                       const std::string& start,
-                                                       const std::vector<FileType>& types) const {
+std::vector<std::string> dialogArguments(DialogTool tool, DialogKind kind, const std::string& title,
+                                         const std::string& start, const std::vector<FileType>& types) {
+    using Kind = DialogKind;
     std::vector<std::string> args;
-    if (tool_ == DialogTool::kZenity) {
+    if (tool == DialogTool::kZenity) {
         args = {"zenity", "--file-selection", "--title=" + title};
         if (kind == Kind::kSave) args.emplace_back("--save");
         if (kind == Kind::kFolder) args.emplace_back("--directory");
@@ -155,12 +155,13 @@ std::vector<std::string> DesktopFileDialogs::arguments(Kind kind, const std::str
     return args;
 }
 
-std::optional<std::string> DesktopFileDialogs::run(Kind kind, const std::string& title,
+std::optional<std::string> DesktopFileDialogs::run(DialogKind kind, const std::string& title,
                                                    const std::string& start,
                                                    const std::vector<FileType>& types) {
     if (program_.empty()) return std::nullopt;
     std::string output;
-    if (runProgramCapture(program_, arguments(kind, title, start, types), output) != 0) return std::nullopt;
+    if (runProgramCapture(program_, dialogArguments(tool_, kind, title, start, types), output) != 0)
+        return std::nullopt;
     while (!output.empty() && (output.back() == '\n' || output.back() == '\r')) output.pop_back();
     if (output.empty()) return std::nullopt;
     return output;
@@ -169,18 +170,18 @@ std::optional<std::string> DesktopFileDialogs::run(Kind kind, const std::string&
 std::optional<std::string> DesktopFileDialogs::openFile(const std::string& title,
                                                         const std::string& startPath,
                                                         const std::vector<FileType>& types) {
-    return run(Kind::kOpen, title, startPath, types);
+    return run(DialogKind::kOpen, title, startPath, types);
 }
 
 std::optional<std::string> DesktopFileDialogs::saveFile(const std::string& title,
                                                         const std::string& startPath,
                                                         const std::vector<FileType>& types) {
-    return run(Kind::kSave, title, startPath, types);
+    return run(DialogKind::kSave, title, startPath, types);
 }
 
 std::optional<std::string> DesktopFileDialogs::chooseFolder(const std::string& title,
                                                             const std::string& startFolder) {
-    return run(Kind::kFolder, title, startFolder, {});
+    return run(DialogKind::kFolder, title, startFolder, {});
 }
 
 // --- scripted dialogs ------------------------------------------------------------------------

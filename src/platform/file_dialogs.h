@@ -52,6 +52,13 @@ struct DialogProgram {
 };
 DialogProgram findDialogProgram();
 
+// What a dialog asks for.
+enum class DialogKind { kOpen, kSave, kFolder };
+
+// The argument vector (argv[0] included) that asks tool for a dialog of this kind.
+std::vector<std::string> dialogArguments(DialogTool tool, DialogKind kind, const std::string& title,
+                                         const std::string& start, const std::vector<FileType>& types);
+
 // Runs program with argv (argv[0] included) without a shell, its standard input from
 // /dev/null; collects standard output. Returns the exit status, or -1 if it could not be
 // started or did not exit normally.
@@ -75,10 +82,7 @@ class DesktopFileDialogs : public FileDialogs {
                                             const std::string& startFolder) override;
 
   private:
-    enum class Kind { kOpen, kSave, kFolder };
-    std::vector<std::string> arguments(Kind kind, const std::string& title, const std::string& start,
-                                       const std::vector<FileType>& types) const;
-    std::optional<std::string> run(Kind kind, const std::string& title, const std::string& start,
+    std::optional<std::string> run(DialogKind kind, const std::string& title, const std::string& start,
                                    const std::vector<FileType>& types);
 
     std::string program_;

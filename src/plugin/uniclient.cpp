@@ -50,6 +50,8 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
     model_.setInitialValues();
     readSettings();
     programName_ = "default";
+    // Touches no display: the window is made at the first open.
+    setEditor(editorLink_.createEditor(services.dialogs).release());
 
     engine_.setSampleRate(sampleRate_);  // takes the rate over if valid, then runs the set-up
 
@@ -58,7 +60,12 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
     programFloat_ = 0.0f;
 }
 
-TMUniClient::~TMUniClient() = default;
+// The editor goes first: closing it may still reach the parameters through the link.
+TMUniClient::~TMUniClient() {
+    vst::AEffEditor* editor = getEditor();
+    setEditor(nullptr);
+    delete editor;
+}
 
 void TMUniClient::identifyHost() {
     char text[256] = {};

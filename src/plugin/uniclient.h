@@ -17,6 +17,7 @@
 #include "platform/file_dialogs.h"
 #include "platform/message_service.h"
 #include "platform/settings_store.h"
+#include "plugin/editor_link.h"
 #include "plugin/midi_intake.h"
 #include "plugin/parameter_model.h"
 #include "plugin/state_chunk.h"
@@ -121,6 +122,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     const ViewGroupMask& viewGroups() const { return model_.viewGroups(); }
     ViewGroupMask& viewGroups() { return model_.viewGroups(); }
     const EditorRefresh& editorRefresh() const { return model_.refresh(); }
+    EditorRefresh& editorRefresh() { return model_.refresh(); }
     const Engine& engine() const { return engine_; }
     Engine& engine() { return engine_; }
     const SynthControls& synth() const { return engine_.synth(); }
@@ -171,6 +173,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     TMChunk chunk_;  // the buffer handed to the host by getChunk
     std::string presetPath_;
     float ccMapRecallIsolate_ = 0.0f;
+    EditorLink editorLink_{*this};
 
     bool hostIsMaker_ = false;
     bool hostIsAcid_ = false;

@@ -1,0 +1,58 @@
+// The plug-in's editor: a 503 x 404 frame with the panel artwork, shown in a child window of
+// the host's window. It is created with the instance (touching no display, so headless
+// scanners can load the plug-in), opened and closed by the host any number of times, and
+// does all its work on the thread that calls open, idle and close.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "common/view_groups.h"
+#include "editor/editor_host.h"
+#include "gui/frame.h"
+#include "gui/platform_window.h"
+#include "platform/async_file_dialogs.h"
+#include "vst/audioeffect.h"
+
+namespace kf::editor {
+
+class TMUniClientEditor : public vst::AEffEditor {
+  public:
+    // `dialogs` serves the file dialogs of the editor's controls; polled at each idle.
+    TMUniClientEditor(EditorHost& host, std::unique_ptr<platform::AsyncFileDialogs> dialogs);
+    ~TMUniClientEditor() override;
+
+    // {0, 0, 404, 503}, valid for the editor's whole life, open or not.
+    bool getRect(vst::ERect** rect) override;
+    // `parentWindow` carries the host's X11 window id. False, with nothing left open, when
+    // there is no display or the id is no usable window. Already open: true, nothing done.
+    bool open(void* parentWindow) override;
+    // Closes the window (safe when the host destroyed its parent first); any number of times.
+    void close() override;
+    // Reads the window's events, shows the instance's changes, redraws. Nothing while closed.
+    void idle() override;
+
+    // Opens on a window the caller made: tests and screenshots use an off-screen one.
+    bool openOn(std::unique_ptr<gui::PlatformWindow> window);
+    bool isOpen() const { return frame_ != nullptr; }
+    // The open frame (null while closed).
+    gui::Frame* frame() { return frame_.get(); }
+    platform::AsyncFileDialogs& dialogs() { return *dialogs_; }
+
+    // The process-wide bitmaps every editor draws with; decoded while some editor is open.
+    static gui::BitmapCache& sharedBitmaps();
+
+  private:
+    void build();
+    void pickUpRefresh();
+
+    EditorHost& host_;
+    std::unique_ptr<platform::AsyncFileDialogs> dialogs_;
+    vst::ERect rect_;
+    // What the controls show: copied from the instance at each refresh, so the panels change
+    // together at an idle and never half-way through a redraw.
+    ViewGroupMask groups_;
+    std::unique_ptr<gui::Frame> frame_;
+};
+
+}  // namespace kf::editor

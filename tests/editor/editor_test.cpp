@@ -1,0 +1,301 @@
+// The editor as a host and a user meet it: its life cycle through the dispatcher (with and
+// without a display), the panel pictures each mode shows, the default page against its
+// golden picture, and an event script played through the off-screen runner.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+#include "editor/layout.h"
+#include "editor/uniclient_editor.h"
+#include "gui/bitmap_cache.h"
+#include "gui/draw_context.h"
+#include "plugin/fake_host.h"
+#include "support/editor_script_runner.h"
+#include "support/temp_files.h"
+
+extern char** environ;
+
+namespace kf::test {
+namespace {
+
+using editor::TMUniClientEditor;
+
+TMUniClientEditor& editorOf(TMUniClient& c) {
+    return *dynamic_cast<TMUniClientEditor*>(c.getEditor());
+}
+
+// An instance that starts from the factory default preset, as the installed plug-in does.
+std::unique_ptr<TMUniClient> makeDefaultInstance(FakeHost& host) {
+    static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
+    FakeHost::current = &host;
+    return std::make_unique<TMUniClient>(&FakeHost::callback,
+                                         PluginServices{&host.messages, &host.dialogs, preset});
+}
+
+intptr_t dispatch(TMUniClient& c, int32_t opcode, void* ptr = nullptr) {
+    return c.dispatcher(opcode, 0, 0, ptr, 0.0f);
+}
+
+// Sets an environment variable for one scope, restoring the old value after.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
+    }
+    ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
+
+  private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+// A private X server for one test; `display` stays empty when Xvfb is missing.
+class Xvfb {
+  public:
+    Xvfb() {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        const std::string fd = std::to_string(fds[1]);
+        std::vector<std::string> args = {"Xvfb", "-displayfd", fd,  "-nolisten",
+                                         "tcp",  "-screen",    "0", "640x480x24"};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        char number[16] = {};
+        // The server writes its display number once it accepts connections.
+        if (pid_ > 0 && ::read(fds[0], number, sizeof number - 1) > 0)
+            display = ":" + std::to_string(std::atoi(number));
+        ::close(fds[0]);
+    }
+    ~Xvfb() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    std::string display;
+
+  private:
+    pid_t pid_ = -1;
+};
+
+TEST(EditorLifeCycle, WithoutADisplayTheEditorIsReportedAndRefusesToOpen) {
+    ScopedEnv noDisplay("DISPLAY", nullptr);
+    TemporarySettings settings;
+    FakeHost host;
+    auto c = makeInstance(host);
+    EXPECT_TRUE(c->getAeffect()->flags & vst::effFlagsHasEditor);
+
+    vst::ERect* rect = nullptr;
+    ASSERT_EQ(dispatch(*c, vst::effEditGetRect, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ((std::array<int, 4>{rect->top, rect->left, rect->bottom, rect->right}),
+              (std::array<int, 4>{0, 0, 404, 503}));
+
+    c->setParameter(tag::effects_choice, 0.4f);  // raises the refresh flag
+    for (uintptr_t window : {uintptr_t{0}, uintptr_t{0x200001}}) {
+        EXPECT_EQ(dispatch(*c, vst::effEditOpen, reinterpret_cast<void*>(window)), 0);
+        EXPECT_FALSE(editorOf(*c).isOpen());
+        EXPECT_EQ(TMUniClientEditor::sharedBitmaps().useCount(), 0) << "nothing is left behind";
+    }
+    for (int i = 0; i < 3; ++i) {
+        dispatch(*c, vst::effEditIdle);
+        dispatch(*c, vst::effEditClose);
+    }
+    EXPECT_TRUE(c->editorRefresh().consume()) << "a closed editor's idle does nothing";
+}
+
+TEST(EditorLifeCycle, OnADisplayOpensOnceSharesTheBitmapsAndOutlivesItsParent) {
+    Xvfb server;
+    if (server.display.empty()) GTEST_SKIP() << "no Xvfb";
+    ScopedEnv display("DISPLAY", server.display.c_str());
+    xcb_connection_t* x = xcb_connect(server.display.c_str(), nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(x));
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
+    const xcb_window_t parent = xcb_generate_id(x);
+    xcb_create_window(x, XCB_COPY_FROM_PARENT, parent, screen->root, 0, 0, 503, 404, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    xcb_map_window(x, parent);
+    xcb_flush(x);
+
+    TemporarySettings settings;
+    FakeHost host;
+    auto a = makeInstance(host);
+    auto b = makeInstance(host);
+    auto& cache = TMUniClientEditor::sharedBitmaps();
+    const int decodes = cache.decodeCount();
+    EXPECT_EQ(dispatch(*a, vst::effEditOpen, reinterpret_cast<void*>(uintptr_t{parent + 100})), 0)
+        << "an id that names no window";
+    EXPECT_EQ(cache.useCount(), 0);
+
+    void* window = reinterpret_cast<void*>(uintptr_t{parent});
+    ASSERT_EQ(dispatch(*a, vst::effEditOpen, window), 1);
+    gui::Frame* frame = editorOf(*a).frame();
+    EXPECT_EQ(dispatch(*a, vst::effEditOpen, window), 1) << "a second open reports success";
+    EXPECT_EQ(editorOf(*a).frame(), frame) << "and does nothing";
+    ASSERT_EQ(dispatch(*b, vst::effEditOpen, window), 1);
+    EXPECT_EQ(cache.useCount(), 2);
+    EXPECT_EQ(cache.decodeCount(), decodes + 1) << "decoded once for every open editor";
+    dispatch(*b, vst::effEditClose);
+    EXPECT_EQ(cache.useCount(), 1);
+
+    dispatch(*a, vst::effEditIdle);
+    xcb_destroy_window(x, parent);  // a host that destroys its window before closing ours
+    xcb_flush(x);
+    for (int i = 0; i < 5; ++i) dispatch(*a, vst::effEditIdle);
+    dispatch(*a, vst::effEditClose);
+    dispatch(*a, vst::effEditClose);
+    EXPECT_EQ(cache.useCount(), 0) << "the last close frees the bitmaps";
+    xcb_disconnect(x);
+}
+
+// The page as it should look: the background, then the bitmap of each listed picture at its
+// rect's top-left, clipped to the rect, in table order.
+std::vector<uint32_t> composedPage(std::initializer_list<int32_t> pictures) {
+    auto& cache = TMUniClientEditor::sharedBitmaps();
+    cache.acquire();
+    gui::Surface page(editor::kWidth, editor::kHeight);
+    {
+        gui::DrawContext context(page, &cache);
+        context.drawBitmap(editor::kBackgroundBitmap, {0, 0});
+        for (const editor::LayoutRow& row : editor::kLayout) {
+            if (std::find(pictures.begin(), pictures.end(), row.tag) == pictures.end()) continue;
+            context.pushClip(row.rect);
+            context.drawBitmap(row.bitmap, row.rect.topLeft());
+            context.popClip();
+        }
+    }
+    cache.release();
+    return page.pixels();
+}
+
+class EditorPage : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        c = makeDefaultInstance(host);
+        ASSERT_TRUE(
+            editorOf(*c).openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
+        editorOf(*c).idle();
+    }
+    std::vector<uint32_t> page() {
+        return dynamic_cast<gui::OffscreenWindow&>(editorOf(*c).frame()->window()).surface().pixels();
+    }
+    TemporarySettings settings;
+    FakeHost host;
+    std::unique_ptr<TMUniClient> c;
+};
+
+// Bit-exact: each mode shows exactly its pictures, and a picture hidden again leaves what
+// is under it.
+TEST_F(EditorPage, ShowsExactlyThePicturesOfTheVisibleGroups) {
+    const struct {
+        const char* what;
+        int32_t tag;
+        float value;
+        std::initializer_list<int32_t> pictures;
+    } steps[] = {
+        {"default page", -1, 0.0f, {72, 86}},
+        {"delay", tag::effects_choice, 0.4f, {64, 86}},
+        {"sampler carrier", tag::carrier_mode, 1.0f, {64, 77}},
+        {"input B modulator", tag::modulator_mode, 0.5f, {64, 77, 103}},
+        {"back: input A carrier, synth modulator, reverb", tag::carrier_mode, 0.0f, {64, 86, 103}},
+        {"synth modulator", tag::modulator_mode, 1.0f, {64, 86}},
+        {"reverb", tag::effects_choice, 0.2f, {60, 86}},
+    };
+    for (const auto& s : steps) {
+        if (s.tag >= 0) c->setParameter(s.tag, s.value);
+        editorOf(*c).idle();
+        EXPECT_TRUE(page() == composedPage(s.pictures))
+            << s.what << std::hex << " mask " << c->viewGroups().word(0);
+    }
+}
+
+std::vector<uint32_t> readPng(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
+    const auto bitmap = gui::Bitmap::decodePng(bytes);
+    if (!bitmap) return {};
+    gui::Surface surface(bitmap->width(), bitmap->height());
+    gui::DrawContext(surface, nullptr).drawBitmap(*bitmap, {0, 0});
+    return surface.pixels();
+}
+
+// Guards the look of the whole page against unintended change. Fonts and anti-aliasing may
+// move a level here and there, so: at most 0.1 % of the pixels may differ by more than 2
+// levels in a channel. `scripts/update-editor-golden` rewrites the picture after an intended
+// change; a failure leaves the page and a difference picture in the working folder to look at.
+TEST_F(EditorPage, DefaultPageMatchesItsGoldenPicture) {
+    const std::string golden = KF_SOURCE_DIR "/tests/editor/golden/default-page.png";
+    auto& window = dynamic_cast<gui::OffscreenWindow&>(editorOf(*c).frame()->window());
+    if (std::getenv("KF_UPDATE_GOLDEN")) {
+        ASSERT_TRUE(window.writePng(golden));
+        GTEST_SKIP() << "rewrote " << golden;
+    }
+    const std::vector<uint32_t> expected = readPng(golden), actual = page();
+    ASSERT_EQ(expected.size(), actual.size()) << golden;
+    gui::Surface diff(editor::kWidth, editor::kHeight);
+    std::size_t differing = 0;
+    {
+        gui::DrawContext marks(diff, nullptr);
+        for (std::size_t i = 0; i < actual.size(); ++i) {
+            int worst = 0;
+            for (int shift : {0, 8, 16})
+                worst = std::max(
+                    worst, std::abs(int((expected[i] >> shift) & 0xFF) - int((actual[i] >> shift) & 0xFF)));
+            if (worst <= 2) continue;
+            ++differing;
+            const int x = int(i % editor::kWidth), y = int(i / editor::kWidth);
+            marks.fillRect({x, y, x + 1, y + 1}, gui::Color::rgb(0xFF0000));
+        }
+    }
+    EXPECT_LE(differing, actual.size() / 1000);
+    if (differing > 0) {
+        window.writePng("default-page.actual.png");
+        diff.writePng("default-page.diff.png");
+    }
+}
+
+TEST(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
+    TemporarySettings settings;
+    FakeHost host;
+    auto c = makeDefaultInstance(host);
+    TempDir out;
+    ScriptRun run{*c, out.path(), [&] { return int(host.beginEdits.size()) - int(host.endEdits.size()); }};
+
+    std::ifstream in(KF_SOURCE_DIR "/tests/editor/scripts/default-page.txt");
+    const std::string text{std::istreambuf_iterator<char>(in), {}};
+    std::string error;
+    const auto script = host::parseEditorScript(text, error);
+    ASSERT_TRUE(script) << error;
+    const auto failures = playEditorScript(*script, run);
+    EXPECT_TRUE(failures.empty()) << failures.front();
+    EXPECT_FALSE(editorOf(*c).isOpen());
+    EXPECT_TRUE(readPng(out.file("default-page.png")) == composedPage({72, 86}));
+
+    const auto wrong = host::parseEditorScript("open\nexpect param 9 +0.5\nclose\nsnapshot x.png\n", error);
+    ASSERT_TRUE(wrong) << error;
+    const auto reported = playEditorScript(*wrong, run);
+    ASSERT_EQ(reported.size(), 2u);
+    EXPECT_TRUE(reported[0].starts_with("line 2: parameter 9")) << reported[0];
+    EXPECT_TRUE(reported[1].starts_with("line 4: no off-screen editor")) << reported[1];
+}
+
+}  // namespace
+}  // namespace kf::test
