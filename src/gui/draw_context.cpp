@@ -162,19 +162,12 @@ std::vector<unsigned char> Surface::encodePng() const {
 // ---- DrawContext ----
 
 DrawContext::DrawContext(Surface& target, const BitmapCache* bitmaps)
-    : cr_(cairo_create(target.native())), owned_(true), bitmaps_(bitmaps) {
-    setupContext(cr_, acquireFont());
-}
-
-DrawContext::DrawContext(cairo_t* cr, const BitmapCache* bitmaps)
-    : cr_(cairo_reference(cr)), owned_(false), bitmaps_(bitmaps) {
-    cairo_save(cr_);
+    : cr_(cairo_create(target.native())), bitmaps_(bitmaps) {
     setupContext(cr_, acquireFont());
 }
 
 DrawContext::~DrawContext() {
     while (clipDepth_ > 0) popClip();
-    if (!owned_) cairo_restore(cr_);
     cairo_destroy(cr_);
     releaseFont();
 }

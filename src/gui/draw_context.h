@@ -66,8 +66,6 @@ class DrawContext {
   public:
     // `bitmaps` serves the id-based blits; without it they draw nothing.
     DrawContext(Surface& target, const BitmapCache* bitmaps);
-    // Draws onto a caller's cairo context (a backend's own surface); does not take it over.
-    DrawContext(cairo_t* cr, const BitmapCache* bitmaps);
     ~DrawContext();
     DrawContext(const DrawContext&) = delete;
     DrawContext& operator=(const DrawContext&) = delete;
@@ -105,7 +103,6 @@ class DrawContext {
 
   private:
     cairo_t* cr_;
-    bool owned_;
     const BitmapCache* bitmaps_;
     int clipDepth_ = 0;
 };

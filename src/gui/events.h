@@ -12,6 +12,10 @@ namespace kf::gui {
 
 enum class MouseButton : std::uint8_t { None = 0, Left = 1, Middle = 2, Right = 3 };
 
+constexpr unsigned buttonMask(MouseButton b) {
+    return 1u << static_cast<unsigned>(b);
+}
+
 // Modifier keys held during an event, as a bit set.
 enum Modifier : unsigned {
     kShift = 1u << 0,
@@ -37,6 +41,9 @@ struct Event {
     // MouseDown: 1 for a single press, 2 for a double click, and so on. The frame fills it
     // in from the press history (X11 reports no double clicks), so a source leaves it at 0.
     int clickCount = 0;
+    // The buttons held, as buttonMask() bits; filled in by the frame for every mouse event
+    // (before a press takes effect, after a release).
+    unsigned buttons = 0;
     int wheelX = 0;  // Wheel: notches, right positive
     int wheelY = 0;  // Wheel: notches, up positive
     Rect area;       // Expose

@@ -4,10 +4,6 @@ namespace kf::gui {
 
 namespace {
 
-unsigned buttonBit(MouseButton b) {
-    return 1u << static_cast<unsigned>(b);
-}
-
 // More separate dirty rects than this cost more in per-rect overhead than redrawing their
 // union once.
 constexpr std::size_t kMaxDirtyRects = 16;
@@ -25,7 +21,7 @@ Frame::~Frame() {
         up.kind = Event::Kind::MouseUp;
         up.pos = lastPos_;
         for (MouseButton b : {MouseButton::Left, MouseButton::Middle, MouseButton::Right}) {
-            if (buttonsHeld_ & buttonBit(b)) {
+            if (buttonsHeld_ & buttonMask(b)) {
                 up.button = b;
                 break;
             }
@@ -77,6 +73,7 @@ View* Frame::topViewAt(Point p) const {
 
 void Frame::dispatch(Event e) {
     using Kind = Event::Kind;
+    e.buttons = buttonsHeld_;
     switch (e.kind) {
         case Kind::Expose:
             invalidate(e.area);
@@ -86,7 +83,7 @@ void Frame::dispatch(Event e) {
             return;
         case Kind::MouseDown: {
             lastPos_ = e.pos;
-            const unsigned bit = buttonBit(e.button);
+            const unsigned bit = buttonMask(e.button);
             if (buttonsHeld_ & bit) {
                 // We never saw this button's release (the window lost it, or a script
                 // pressed twice): end the old press before starting anew.
@@ -99,6 +96,7 @@ void Frame::dispatch(Event e) {
                 }
                 buttonsHeld_ = 0;
                 menuCapture_ = false;
+                e.buttons = 0;
             }
             const bool first = buttonsHeld_ == 0;
             buttonsHeld_ |= bit;
@@ -134,7 +132,8 @@ void Frame::dispatch(Event e) {
         }
         case Kind::MouseUp: {
             lastPos_ = e.pos;
-            buttonsHeld_ &= ~buttonBit(e.button);
+            buttonsHeld_ &= ~buttonMask(e.button);
+            e.buttons = buttonsHeld_;
             const bool last = buttonsHeld_ == 0;
             if (menuCapture_) {
                 if (last) menuCapture_ = false;
@@ -156,13 +155,15 @@ void Frame::dispatch(Event e) {
         }
         case Kind::MouseMove:
             lastPos_ = e.pos;
-            if (capture_ && !menuCapture_) {
-                capture_->mouseMoved(e);
-            } else if (menu_) {
+            // An open menu takes the moves even from the view whose press opened it, so
+            // the pointer highlights entries instead of dragging the control underneath.
+            if (menu_) {
                 const Rect before = menu_->area();
                 const auto outcome = menu_->handle(e);
                 invalidate(before);
                 finishMenu(outcome);
+            } else if (capture_ && !menuCapture_) {
+                capture_->mouseMoved(e);
             } else if (View* v = topViewAt(e.pos)) {
                 v->mouseMoved(e);
             }

@@ -3,6 +3,7 @@
 // belongs to the host. No threads, no grabs, no global state.
 #include <cairo-xcb.h>
 #include <cairo.h>
+#include <fcntl.h>
 #include <xcb/xcb.h>
 
 #include <cstdlib>
@@ -40,8 +41,16 @@ class X11Window final : public PlatformWindow {
         : connection_(connection), window_(window), surface_(surface), back_(width, height) {}
 
     ~X11Window() override {
+        // cairo keeps a device per connection, found again by the connection's address: it
+        // must be finished before the connection goes, or a later connection that malloc
+        // places at the same address meets the stale device (cairo then aborts).
+        cairo_device_t* device = cairo_device_reference(cairo_surface_get_device(surface_));
         cairo_surface_finish(surface_);
         cairo_surface_destroy(surface_);
+        if (device) {
+            cairo_device_finish(device);
+            cairo_device_destroy(device);
+        }
         // When the parent went first, our window went with it: destroying it again would
         // only earn an error nobody reads. Either way the connection frees everything.
         if (!destroyed_) xcb_destroy_window(connection_, window_);
@@ -148,6 +157,10 @@ std::unique_ptr<PlatformWindow> openX11Window(std::uint32_t parent, int width, i
     if (width <= 0 || height <= 0) return fail(nullptr, "bad window size");
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) return fail(connection, "cannot connect to the X display");
+    // A program the editor starts (a file dialog) must not inherit the connection: it would
+    // keep the socket open after we close it.
+    const int fd = xcb_get_file_descriptor(connection);
+    fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
 
     // Both questions go out before either answer is awaited.
     const auto geometryCookie = xcb_get_geometry(connection, parent);
@@ -191,6 +204,7 @@ std::unique_ptr<PlatformWindow> openX11Window(std::uint32_t parent, int width, i
     }
     cairo_surface_t* surface = cairo_xcb_surface_create(connection, window, visual, width, height);
     if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+        if (cairo_device_t* device = cairo_surface_get_device(surface)) cairo_device_finish(device);
         cairo_surface_destroy(surface);
         xcb_destroy_window(connection, window);
         return fail(connection, "cannot draw in the child window");

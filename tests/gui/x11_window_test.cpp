@@ -1,0 +1,202 @@
+// The X11 window on a private virtual display (Xvfb started by the test, with a bounded
+// lifetime), skipped when Xvfb is not installed.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "gui_test_support.h"
+
+namespace kf::gui {
+namespace {
+
+using test::RecordingView;
+
+// An Xvfb of our own on the first free display; killed with the object (and by `timeout`
+// and the parent-death signal should the test process die first).
+class VirtualDisplay {
+  public:
+    VirtualDisplay() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGTERM);
+            close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("timeout", "timeout", "120", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
+                   "640x480x24", "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        // The server writes "N\n" once it listens, not necessarily in one piece.
+        std::string text;
+        while (pid_ > 0 && text.find('\n') == std::string::npos) {
+            pollfd p{fds[0], POLLIN, 0};
+            if (poll(&p, 1, 20000) != 1) break;
+            char buf[16];
+            const ssize_t n = read(fds[0], buf, sizeof buf);
+            if (n <= 0) break;
+            text.append(buf, static_cast<std::size_t>(n));
+        }
+        if (const auto end = text.find('\n'); end != std::string::npos && end > 0)
+            name_ = ":" + text.substr(0, end);
+        close(fds[0]);
+    }
+    ~VirtualDisplay() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& name() const { return name_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string name_;
+};
+
+bool onPath(const char* program) {
+    const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+// Waits until the server has handled everything sent on `c` so far.
+void sync(xcb_connection_t* c) {
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+}
+
+std::uint32_t pixelOf(xcb_connection_t* c, xcb_window_t w, int x, int y) {
+    auto* reply =
+        xcb_get_image_reply(c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, x, y, 1, 1, ~0u), nullptr);
+    std::uint32_t pixel = 0;
+    if (reply && xcb_get_image_data_length(reply) >= 4) std::memcpy(&pixel, xcb_get_image_data(reply), 4);
+    std::free(reply);
+    return pixel & 0xFFFFFFu;
+}
+
+// The window draws and reads on a connection of its own, which the server serves in its
+// own order: wait (up to 2 s) for what it sent to take effect.
+template <class Predicate>
+bool eventually(Predicate ready) {
+    for (int i = 0; i < 200; ++i) {
+        if (ready()) return true;
+        usleep(10000);
+    }
+    return ready();
+}
+
+void sendButton(xcb_connection_t* c, xcb_window_t w, bool press, std::uint8_t button, std::int16_t x,
+                std::int16_t y) {
+    xcb_button_press_event_t e{};
+    e.response_type = press ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE;
+    e.detail = button;
+    e.event = w;
+    e.same_screen = 1;
+    e.event_x = x;
+    e.event_y = y;
+    e.time = 5000;
+    xcb_send_event(c, 0, w, press ? XCB_EVENT_MASK_BUTTON_PRESS : XCB_EVENT_MASK_BUTTON_RELEASE,
+                   reinterpret_cast<const char*>(&e));
+    xcb_flush(c);
+}
+
+TEST(X11Window, EmbedsDrawsTakesInputAndOutlivesItsParent) {
+    if (!onPath("Xvfb") || !onPath("timeout")) GTEST_SKIP() << "Xvfb is not installed";
+    VirtualDisplay display;
+    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
+    setenv("DISPLAY", display.name().c_str(), 1);
+
+    xcb_connection_t* host = xcb_connect(nullptr, nullptr);
+    ASSERT_EQ(xcb_connection_has_error(host), 0);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(host)).data;
+    const xcb_window_t parent = xcb_generate_id(host);
+    xcb_create_window(host, XCB_COPY_FROM_PARENT, parent, screen->root, 10, 10, 600, 450, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    xcb_map_window(host, parent);
+    sync(host);
+
+    // A window id nobody created: open fails cleanly.
+    std::string error;
+    EXPECT_EQ(openX11Window(xcb_generate_id(host), 503, 404, &error), nullptr);
+    EXPECT_FALSE(error.empty());
+
+    // Opened and closed again and again (a host toggling the editor): nothing may pile up.
+    for (int i = 0; i < 10; ++i) {
+        auto again = openX11Window(parent, 503, 404);
+        ASSERT_NE(again, nullptr);
+        Frame f(std::move(again), nullptr);
+        f.idle();
+    }
+
+    auto window = openX11Window(parent, 503, 404, &error);
+    ASSERT_NE(window, nullptr) << error;
+    Frame frame(std::move(window), nullptr);
+    frame.setBackgroundColor(Color::rgb(0x0000FF));
+    auto& view = frame.add(std::make_unique<RecordingView>(Rect{100, 100, 200, 150}));
+    view.color = Color::rgb(0xFF0000);
+    frame.idle();
+
+    // One child, at 0,0 of the parent, 503 x 404, showing what the frame drew.
+    auto* tree = xcb_query_tree_reply(host, xcb_query_tree(host, parent), nullptr);
+    ASSERT_NE(tree, nullptr);
+    ASSERT_EQ(xcb_query_tree_children_length(tree), 1);
+    const xcb_window_t child = xcb_query_tree_children(tree)[0];
+    std::free(tree);
+    auto* geometry = xcb_get_geometry_reply(host, xcb_get_geometry(host, child), nullptr);
+    ASSERT_NE(geometry, nullptr);
+    EXPECT_EQ(geometry->x, 0);
+    EXPECT_EQ(geometry->y, 0);
+    EXPECT_EQ(geometry->width, 503);
+    EXPECT_EQ(geometry->height, 404);
+    EXPECT_EQ(geometry->depth, screen->root_depth);
+    std::free(geometry);
+    EXPECT_TRUE(eventually([&] { return pixelOf(host, parent, 150, 120) == 0xFF0000u; }));
+    EXPECT_EQ(pixelOf(host, parent, 10, 10), 0x0000FFu);
+
+    // Presses and wheel notches arrive as the same records the off-screen window takes.
+    sendButton(host, child, true, 3, 120, 110);
+    sendButton(host, child, false, 3, 300, 300);
+    sendButton(host, child, true, 5, 120, 110);
+    sendButton(host, child, false, 5, 120, 110);
+    EXPECT_TRUE(eventually([&] {
+        frame.idle();
+        return view.events.size() >= 3;
+    }));
+    ASSERT_EQ(view.events.size(), 3u);
+    EXPECT_EQ(view.events[0].button, MouseButton::Right);
+    EXPECT_EQ(view.events[0].pos, (Point{120, 110}));
+    EXPECT_EQ(view.events[1].kind, Event::Kind::MouseUp);
+    EXPECT_EQ(view.events[2].kind, Event::Kind::Wheel);
+    EXPECT_EQ(view.events[2].wheelY, -1);
+
+    // The host destroys its window first: idling and closing must not crash.
+    xcb_destroy_window(host, parent);
+    sync(host);
+    EXPECT_TRUE(eventually([&] {
+        view.setDirty();
+        frame.idle();
+        return !frame.isAlive();
+    }));
+    xcb_disconnect(host);
+}
+
+TEST(X11Window, NoDisplayMeansNoWindow) {
+    const char* saved = std::getenv("DISPLAY");
+    const std::string keep = saved ? saved : "";
+    setenv("DISPLAY", ":65000", 1);
+    EXPECT_EQ(openX11Window(1, 503, 404), nullptr);
+    if (saved) setenv("DISPLAY", keep.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace kf::gui
