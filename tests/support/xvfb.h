@@ -1,6 +1,7 @@
-// A private X server for the editor tests: Xvfb picks a free display number and reports
-// it through a pipe (-displayfd), listens on no TCP port, and runs under `timeout`, so a
-// test that crashes cannot leave it running for more than two minutes.
+// A private X server for the editor tests, and the pictures captured from it. Xvfb picks a
+// free display number and reports it through a pipe (-displayfd), listens on no TCP port,
+// and runs under `timeout`, so a test that crashes cannot leave it running for more than
+// two minutes.
 #pragma once
 
 #include <cairo.h>
@@ -14,6 +15,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace kf::test {
 
@@ -74,29 +76,45 @@ class Xvfb {
     std::string display_;
 };
 
-// What a captured PNG shows: its size, and how many distinct colours it holds (a blank or
-// single-colour window has one or two).
-struct PictureSummary {
+// A PNG read back as 0xRRGGBB pixels, row by row (empty when it cannot be read).
+struct Picture {
     int width = 0, height = 0;
-    std::size_t colours = 0;
+    std::vector<uint32_t> pixels;
 };
 
-inline PictureSummary summarisePng(const std::string& path) {
-    PictureSummary s;
+inline Picture readPicture(const std::string& path) {
+    Picture p;
     cairo_surface_t* image = cairo_image_surface_create_from_png(path.c_str());
     if (cairo_surface_status(image) == CAIRO_STATUS_SUCCESS) {
-        s.width = cairo_image_surface_get_width(image);
-        s.height = cairo_image_surface_get_height(image);
+        p.width = cairo_image_surface_get_width(image);
+        p.height = cairo_image_surface_get_height(image);
         const unsigned char* data = cairo_image_surface_get_data(image);
         const int stride = cairo_image_surface_get_stride(image);
-        std::set<uint32_t> seen;
-        for (int y = 0; y < s.height; ++y)
-            for (int x = 0; x < s.width; ++x)
-                seen.insert(reinterpret_cast<const uint32_t*>(data + y * stride)[x] & 0xFFFFFFu);
-        s.colours = seen.size();
+        for (int y = 0; y < p.height; ++y)
+            for (int x = 0; x < p.width; ++x)
+                p.pixels.push_back(reinterpret_cast<const uint32_t*>(data + y * stride)[x] & 0xFFFFFFu);
     }
     cairo_surface_destroy(image);
-    return s;
+    return p;
+}
+
+// How many pixels of two equally sized pictures differ by more than `levels` in a channel.
+inline std::size_t differingPixels(const Picture& a, const Picture& b, int levels) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < a.pixels.size() && i < b.pixels.size(); ++i)
+        for (int shift = 0; shift < 24; shift += 8) {
+            const int ca = static_cast<int>(a.pixels[i] >> shift & 0xFF),
+                      cb = static_cast<int>(b.pixels[i] >> shift & 0xFF);
+            if (std::abs(ca - cb) > levels) {
+                ++n;
+                break;
+            }
+        }
+    return n;
+}
+
+inline std::size_t distinctColours(const Picture& p) {
+    return std::set<uint32_t>(p.pixels.begin(), p.pixels.end()).size();
 }
 
 }  // namespace kf::test
