@@ -74,8 +74,6 @@ TEST(RenderTool, BadArgumentsAreUsageErrors) {
         {"--info --set Gain=1.5 " + kFake, "normalised number from 0 to 1, not '1.5'"},
         {"--info --set Gain " + kFake, "--set needs NAME=VALUE"},
         {"--info --set 3=0.5 " + kFake, "index 3 is outside 0..2"},
-        {"--show-editor --editor-shot x.png " + kFake, "choose one of --show-editor, --editor-script and"},
-        {"--editor-shot x.png --output x.wav " + kFake, "--output cannot be combined with --editor-shot"},
     };
     for (const auto& [args, message] : cases) {
         const CommandResult r = runTool(args);
@@ -84,32 +82,6 @@ TEST(RenderTool, BadArgumentsAreUsageErrors) {
             << args << "\nexpected: " << message << "\ngot: " << r.output;
         EXPECT_TRUE(contains(r.output, "Try 'kestrafone-render --help'.")) << args;
     }
-}
-
-// Script steps that need no window run against the fake plug-in (which has no editor) with
-// its audio thread going; each outcome has its own exit code.
-TEST(RenderTool, EditorScriptOutcomesAndExitCodes) {
-    test::TempDir dir;
-    const std::vector<std::tuple<std::string, int, std::string>> cases = {
-        {"process 4410\nexpect param 0 0.5\nexpect param 1 +0 # unchanged\nexpect no-open-edits", 0,
-         "4 steps passed"},
-        {"process 64\nexpect param 0 0.25 ±0.2", 4,
-         "line 2: expect param 0: it reads 0.5000, expected 0.2500"},
-        {"expect param 3 0", 4, "line 1: expect param: the plug-in has no parameter 3"},
-        {"\nwheel 10 10 +1", 4, "line 2: wheel needs an open editor"},
-        {"idle\nopen", 3, "has no editor of its own"},
-        {"frobnicate", 2, "line 1: unknown step 'frobnicate'"},
-    };
-    for (const auto& [text, code, message] : cases) {
-        const std::string script = dir.file("script.txt");
-        test::writeBytes(script, test::Bytes(text.begin(), text.end()));
-        const CommandResult r = runTool("--editor-script " + shellQuote(script) + " " + kFake);
-        EXPECT_EQ(r.exitCode, code) << text << "\n" << r.output;
-        EXPECT_TRUE(contains(r.output, message))
-            << text << "\nexpected: " << message << "\ngot: " << r.output;
-    }
-    const CommandResult shot = runTool("--editor-shot " + shellQuote(dir.file("x.png")) + " " + kFake);
-    EXPECT_EQ(shot.exitCode, 3) << shot.output;
 }
 
 // 96 ticks per quarter: notes at ticks 0 and 48, the tempo doubles at tick 96, a
