@@ -46,19 +46,14 @@ intptr_t dispatch(TMUniClient& c, int32_t opcode, void* ptr = nullptr) {
     return c.dispatcher(opcode, 0, 0, ptr, 0.0f);
 }
 
-// Sets an environment variable for one scope, restoring the old value after.
-class ScopedEnv {
-  public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+// Sets an environment variable (or removes it, for null) for one scope.
+struct ScopedEnv {
+    ScopedEnv(const char* n, const char* value) : name(n), old(std::getenv(n) ? std::getenv(n) : "") {
         value ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
-    ~ScopedEnv() { had_ ? ::setenv(name_, old_.c_str(), 1) : ::unsetenv(name_); }
-
-  private:
-    const char* name_;
-    std::string old_;
-    bool had_ = false;
+    ~ScopedEnv() { old.empty() ? ::unsetenv(name) : ::setenv(name, old.c_str(), 1); }
+    const char* name;
+    std::string old;
 };
 
 // A private X server for one test; `display` stays empty when Xvfb is missing.
@@ -222,8 +217,7 @@ TEST_F(EditorPage, ShowsExactlyThePicturesOfTheVisibleGroups) {
     for (const auto& s : steps) {
         if (s.tag >= 0) c->setParameter(s.tag, s.value);
         editorOf(*c).idle();
-        EXPECT_TRUE(page() == composedPage(s.pictures))
-            << s.what << std::hex << " mask " << c->viewGroups().word(0);
+        EXPECT_TRUE(page() == composedPage(s.pictures)) << s.what;
     }
 }
 

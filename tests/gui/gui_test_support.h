@@ -20,12 +20,14 @@ struct RecordingView : View {
     bool wheel(const Event& e) override { return log(e); }
     bool log(const Event& e) {
         events.push_back(e);
+        if (outside) outside->push_back(e);
         return true;
     }
     bool takesPress;
     Color color = Color::rgb(0x336699);
     int draws = 0;
     std::vector<Event> events;
+    std::vector<Event>* outside = nullptr;  // a copy that outlives the view
 };
 
 struct Harness {

@@ -14,21 +14,12 @@ namespace {
 
 using host::ScriptStep;
 
-gui::MouseButton toolkitButton(host::MouseButton b) {
-    switch (b) {
-        case host::MouseButton::Middle:
-            return gui::MouseButton::Middle;
-        case host::MouseButton::Right:
-            return gui::MouseButton::Right;
-        default:
-            return gui::MouseButton::Left;
-    }
-}
-
-unsigned toolkitModifiers(unsigned m) {
-    return ((m & host::kShift) ? gui::kShift : 0u) | ((m & host::kControl) ? gui::kControl : 0u) |
-           ((m & host::kAlt) ? gui::kAlt : 0u);
-}
+// The script's buttons and modifier bits are the toolkit's own numbers.
+static_assert(int(host::MouseButton::Left) == int(gui::MouseButton::Left) &&
+              int(host::MouseButton::Middle) == int(gui::MouseButton::Middle) &&
+              int(host::MouseButton::Right) == int(gui::MouseButton::Right));
+static_assert(unsigned(host::kShift) == gui::kShift && unsigned(host::kControl) == gui::kControl &&
+              unsigned(host::kAlt) == gui::kAlt);
 
 class Player {
   public:
@@ -52,8 +43,8 @@ class Player {
                 window_ = nullptr;
                 return editor_ ? editor_->close() : void();
             case ScriptStep::Kind::Down:
-                held_ = toolkitButton(s.button);
-                modifiers_ = toolkitModifiers(s.modifiers);
+                held_ = static_cast<gui::MouseButton>(s.button);
+                modifiers_ = s.modifiers;
                 return send(s, gui::Event::Kind::MouseDown, {s.x, s.y}, held_);
             case ScriptStep::Kind::Move:
                 return send(s, gui::Event::Kind::MouseMove, {s.x, s.y}, gui::MouseButton::None);

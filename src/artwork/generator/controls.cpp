@@ -104,11 +104,12 @@ void bendRangeText(cairo_t* cr, const Frame& f) {
                                                        "7", "8", "9", "10", "11", "12"};
     valueText(cr, f, pick(kRanges, f));
 }
-void baseOctaveText(cairo_t* cr, const Frame& f) {
-    constexpr std::array<std::string_view, 7> kDigits{"0", "1", "2", "3", "4", "5", "6"};
+void baseKeyText(cairo_t* cr, const Frame& f) {
+    // Frame k is a lowest key of note 12k: its name in scientific pitch (middle C, note 60, is C4).
+    constexpr std::array<std::string_view, 7> kNames{"C-1", "C0", "C1", "C2", "C3", "C4", "C5"};
     fillRect(cr, 0, 0, f.width, f.height, colour::kPanel);
     well(cr, 0, 0, f.width, f.height, 2);
-    textIn(cr, pick(kDigits, f), 0, 0, f.width, f.height, 10, colour::kReadout, true);
+    textIn(cr, pick(kNames, f), 0, 0, f.width, f.height, 9, colour::kReadout, true);
 }
 
 void readoutPlate(cairo_t* cr, const Frame& f) {
@@ -284,7 +285,7 @@ DrawFn pictureFor(int id) {
         case 1035:
             return drawTipsPage;
         case 1036:
-            return baseOctaveText;
+            return baseKeyText;
         case 1037:
             return upButton;
         case 1038:

@@ -36,12 +36,13 @@ void arcTrack(cairo_t* cr, double cx, double cy, double r, double from, double t
 // A knob: the value ring (dark track, amber value from `origin` to the pointer), a shaded body
 // with a knurled edge, and a light pointer line.
 void knob(cairo_t* cr, double cx, double cy, double ringR, double bodyR, double angle, double origin,
-          bool centreTick) {
+          bool centreTick, double pointerFrom = 0.30) {
     arcTrack(cr, cx, cy, ringR, -135, 135, colour::kPanelDark, 3.0);
     if (std::abs(angle - origin) > 0.01) arcTrack(cr, cx, cy, ringR, origin, angle, colour::kAccent, 2.2);
     if (centreTick) {
-        setColour(cr, colour::kLabelDim);
-        cairo_rectangle(cr, cx - 0.5, cy - ringR - 3.2, 1, 1.8);
+        // The centre mark crosses the track at 12 o'clock, visible over the arc as well.
+        setColour(cr, colour::kLabel);
+        cairo_rectangle(cr, cx - 0.5, cy - ringR - 2, 1, 4);
         cairo_fill(cr);
     }
     // Drop shadow, then the body lit from the upper left.
@@ -69,7 +70,7 @@ void knob(cairo_t* cr, double cx, double cy, double ringR, double bodyR, double 
     setColour(cr, colour::kPointer);
     cairo_set_line_width(cr, 2.0);
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
-    cairo_move_to(cr, cx + s * bodyR * 0.30, cy + c * bodyR * 0.30);
+    cairo_move_to(cr, cx + s * bodyR * pointerFrom, cy + c * bodyR * pointerFrom);
     cairo_line_to(cr, cx + s * (bodyR - 1.2), cy + c * (bodyR - 1.2));
     cairo_stroke(cr);
 }
@@ -113,7 +114,8 @@ void drawBipolarKnob(cairo_t* cr, const Frame& f) {
 void drawWaveKnob(cairo_t* cr, const Frame& f) {
     panelFill(cr, f);
     const double cx = 23, cy = 20;
-    knob(cr, cx, cy, 17.5, 13, pointerAngle(f), -135, false);
+    // The pointer keeps to the rim, around the screen in the cap.
+    knob(cr, cx, cy, 17.5, 13, pointerAngle(f), -135, false, 0.68);
     // A small screen in the cap showing the wave the knob selects.
     setColour(cr, colour::kPanelDark);
     roundRect(cr, cx - 7.5, cy - 4.5, 15, 9, 2);
@@ -141,25 +143,27 @@ void drawWheel(cairo_t* cr, const Frame& f) {
     const double cy = f.height / 2.0, R = cy - 4;
     const double turn = deg(-55.0 + 110.0 * f.index / (f.count - 1));
     cairo_pattern_t* g = cairo_pattern_create_linear(0, cy - R, 0, cy + R);
-    cairo_pattern_add_color_stop_rgb(g, 0.0, 0.10, 0.10, 0.11);
-    cairo_pattern_add_color_stop_rgb(g, 0.45, 0.36, 0.38, 0.41);
-    cairo_pattern_add_color_stop_rgb(g, 1.0, 0.08, 0.08, 0.09);
+    cairo_pattern_add_color_stop_rgb(g, 0.0, 0.12, 0.12, 0.13);
+    cairo_pattern_add_color_stop_rgb(g, 0.5, 0.42, 0.44, 0.47);
+    cairo_pattern_add_color_stop_rgb(g, 1.0, 0.10, 0.10, 0.11);
     cairo_set_source(cr, g);
-    cairo_rectangle(cr, 3, cy - R, f.width - 6, 2 * R);
+    roundRect(cr, 3, cy - R, f.width - 6, 2 * R, 2);
     cairo_fill(cr);
     cairo_pattern_destroy(g);
-    // Grip ridges every 10 degrees of the surface, turning with the wheel.
-    for (int n = -20; n <= 20; ++n) {
-        const double phi = turn + deg(10.0 * n);
-        if (std::abs(phi) > deg(80)) continue;
+    // Grip ridges every 12 degrees of the surface, turning with the wheel; they crowd and fade
+    // towards the ends as the surface turns away.
+    for (int n = -16; n <= 16; ++n) {
+        const double phi = turn + deg(12.0 * n);
+        if (std::abs(phi) > deg(78)) continue;
         const double y = cy - R * std::sin(phi);
-        setColour(cr, colour::kEdgeDark, 0.55 * std::cos(phi));
-        cairo_rectangle(cr, 3, y - 0.5, f.width - 6, 1);
+        setColour(cr, colour::kEdgeDark, 0.35 * std::cos(phi));
+        cairo_rectangle(cr, 4, y - 0.5, f.width - 8, 1);
         cairo_fill(cr);
     }
-    const double ym = cy - R * std::sin(turn);
+    // The marker ridge, lit amber, foreshortened like the rest of the surface.
+    const double ym = cy - R * std::sin(turn), half = 1.0 + 1.0 * std::cos(turn);
     setColour(cr, colour::kAccent);
-    cairo_rectangle(cr, 3, ym - 1.5, f.width - 6, 3);
+    cairo_rectangle(cr, 3, ym - half, f.width - 6, 2 * half);
     cairo_fill(cr);
 }
 

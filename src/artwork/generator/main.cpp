@@ -1,6 +1,7 @@
 // kestrafone-artwork OUTDIR: draws the editor's 49 bitmaps into OUTDIR/1000.png .. 1048.png.
 // kestrafone-artwork --preview FILE: composes them into a picture of the whole main page (and
-// the overlay page beside it) for judging the alignment of labels, knobs and frames by eye.
+// the overlay page beside it) for judging the alignment of labels, knobs and frames by eye;
+// X Y W H SCALE after it magnify one part of that picture.
 #include <cairo.h>
 
 #include <cstdio>
@@ -60,9 +61,15 @@ cairo_surface_t* renderBitmap(int id) {
 int main(int argc, char** argv) {
     try {
         kf::artgen::Fonts fonts;
-        if (argc == 3 && std::string(argv[1]) == "--preview") return kf::artgen::writePreview(argv[2]);
+        if ((argc == 3 || argc == 8) && std::string(argv[1]) == "--preview") {
+            kf::artgen::Zoom z;
+            if (argc == 8)
+                z = {std::stoi(argv[3]), std::stoi(argv[4]), std::stoi(argv[5]), std::stoi(argv[6]),
+                     std::stoi(argv[7])};
+            return kf::artgen::writePreview(argv[2], z);
+        }
         if (argc == 2 && argv[1][0] != '-') return kf::artgen::writeAll(argv[1]);
-        std::fprintf(stderr, "usage: kestrafone-artwork OUTDIR | --preview FILE.png\n");
+        std::fprintf(stderr, "usage: kestrafone-artwork OUTDIR | --preview FILE.png [X Y W H SCALE]\n");
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestrafone-artwork: %s\n", e.what());

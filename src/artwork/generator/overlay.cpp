@@ -81,16 +81,19 @@ void drawOverlayHeader(cairo_t* cr, const Frame& f) {
     text(cr, "version 1.0.0", 15, 72, 8.5, colour::kLabelDim, Align::Left);
     text(cr, "32-band stereo vocoder", 15, 86, 8.5, colour::kLabel, Align::Left);
     // The page buttons' frame: buttons at 227..327 x 77..128 of the window, here 222..322 x 40..91.
-    well(cr, 216, 34, 112, 63, 3);
-    text(cr, "PAGES", 272, 28, 8, colour::kLabelDim, Align::Centre, true);
+    well(cr, 216, 30, 112, 64, 3);
+    text(cr, "PAGES", 272, 25, 8, colour::kLabelDim, Align::Centre, true);
     // What the pages hold, on the right.
-    const std::string_view kLines[] = {"basics: the signal flow,",    "from the inputs and sources",
-                                       "through the 32 bands to the", "output.",
-                                       "tips: mouse and keyboard",    "short-cuts for every control."};
-    double y = 40;
-    for (std::string_view s : kLines) {
-        text(cr, s, 344, y, 8.5, colour::kLabel, Align::Left);
-        y += s == "output." ? 16 : 11;
+    struct Entry {
+        std::string_view head, line;
+    };
+    constexpr Entry kPages[] = {
+        {"BASICS", "how the sound flows"}, {"TIPS", "mouse short-cuts"}, {"MANUAL", "the full manual"}};
+    double y = 48;
+    for (const Entry& e : kPages) {
+        text(cr, e.head, 344, y, 8, colour::kAccent, Align::Left, true);
+        text(cr, e.line, 390, y, 8.5, colour::kLabel, Align::Left);
+        y += 18;
     }
 }
 
@@ -102,10 +105,10 @@ void drawSignalFlowPage(cairo_t* cr, const Frame& f) {
     block(cr, 102, 78, 92, 28, "sampler", "notes · transport");
     block(cr, 102, 118, 92, 34, "input stage 2", "gate · comp · gain");
     block(cr, 102, 160, 92, 28, "synthesizer", "MIDI notes");
-    block(cr, 214, 36, 90, 70, "CARRIER", "A · B · stereo · sampler");
-    block(cr, 214, 118, 90, 70, "MODULATOR", "A · B · synth");
-    block(cr, 324, 36, 78, 70, "analysis", "2 × 32 envelopes");
-    block(cr, 324, 118, 78, 70, "synthesis", "32 band filters");
+    block(cr, 214, 36, 90, 70, "ANALYSIS", "A · B · A|B · sampler");
+    block(cr, 214, 118, 90, 70, "SYNTHESIS", "A · B · synth");
+    block(cr, 324, 36, 78, 70, "analysis bank", "32 band levels");
+    block(cr, 324, 118, 78, 70, "synthesis bank", "32 band filters");
     block(cr, 422, 36, 61, 152, "VOCODER", "", true);
     text(cr, "focus", 452.5, 132, 8, colour::kLabel);
     text(cr, "shift", 452.5, 144, 8, colour::kLabel);
@@ -136,7 +139,7 @@ void drawSignalFlowPage(cairo_t* cr, const Frame& f) {
         block(cr, x, kY, kW, kH, kChain[i].name, kChain[i].line2, i == 7);
         if (i < 7) arrow(cr, {{x + kW, kY + kH / 2}, {x + kW + kGap, kY + kH / 2}});
     }
-    text(cr, "Each output channel weights the modulator's 32 bands by the band envelopes of its carrier.",
+    text(cr, "The vocoder gives each of the 32 shaped bands the level measured in the same analysis band.",
          247.5, 262, 8, colour::kLabelDim);
 }
 
@@ -151,15 +154,15 @@ void drawTipsPage(cairo_t* cr, const Frame& f) {
         {"Fine adjustment", "hold Shift while dragging"},
         {"Small steps", "turn the mouse wheel over a knob"},
         {"Back to default", "Ctrl-click or double-click a knob"},
-        {"MIDI learn", "right-click a knob: learn, then move a controller;"},
-        {"", "clear forgets the controller again"},
+        {"MIDI learn", "right-click a knob, choose learn (its lamp lights)"},
+        {"", "and move a controller; clear forgets it again"},
     };
     constexpr Tip kRight[] = {
         {"Play the keyboard", "click a key; lower on the key plays louder"},
         {"Hold a note", "right-click a key; right-click it again to let go"},
         {"Keyboard range", "the arrows beside it move it by an octave"},
-        {"Load a sample", "click the sample view (sampler carrier)"},
-        {"Loop points", "Alt-click sets the start, Ctrl-click the end"},
+        {"Load a sample", "click the sample view on the sampler panel"},
+        {"Sample markers", "Alt-click sets the start, Ctrl-click the end"},
         {"Presets", "the field in the top bar loads, saves, changes folder"},
     };
     auto column = [cr](const Tip* tips, int n, double x) {
@@ -178,6 +181,18 @@ void drawTipsPage(cairo_t* cr, const Frame& f) {
     };
     column(kLeft, 6, 14);
     column(kRight, 6, 252);
+    // What MIDI does, across the foot of the page.
+    setColour(cr, colour::kEdgeLight, 0.8);
+    cairo_rectangle(cr, 12, 222, 471, 1);
+    cairo_fill(cr);
+    text(cr, "MIDI", 14, 238, 9, colour::kAccent, Align::Left, true);
+    text(cr,
+         "Notes play the synthesizer (the four lowest held notes are its voices) and trigger the sampler.",
+         48, 238, 8.5, colour::kLabel, Align::Left);
+    text(cr, "Pitch bend moves every voice by up to the bend range; controller 1 always sets the mod wheel.",
+         48, 251, 8.5, colour::kLabel, Align::Left);
+    text(cr, "Any controller, and channel pressure, can be learnt onto a knob; presets keep what was learnt.",
+         48, 264, 8.5, colour::kLabel, Align::Left);
 }
 
 }  // namespace kf::artgen

@@ -135,8 +135,8 @@ void text(cairo_t* cr, std::string_view s, double x, double y, double size, Rgb 
 
 void textIn(cairo_t* cr, std::string_view s, double x, double y, double w, double h, double size, Rgb c,
             bool bold) {
-    // Liberation Sans capitals are 0.729 em tall.
-    const double cap = 0.729 * size;
+    // Liberation Sans capitals are 0.69 em tall.
+    const double cap = 0.69 * size;
     text(cr, s, x + w / 2, y + (h + cap) / 2, size, c, Align::Centre, bold);
 }
 

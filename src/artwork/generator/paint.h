@@ -18,18 +18,16 @@ constexpr Rgb rgb(unsigned hex) {
 
 // One palette for the whole instrument: dark grey panels, light grey text, one amber accent.
 namespace colour {
-inline constexpr Rgb kPanel = rgb(0x2b2e33);       // the surface every control sits on
-inline constexpr Rgb kPanelDark = rgb(0x1d1f23);   // wells, the top bar, readout plates
-inline constexpr Rgb kPanelLight = rgb(0x383c42);  // section header strips
-inline constexpr Rgb kEdgeLight = rgb(0x4a4f57);   // bevel highlights, section outlines
-inline constexpr Rgb kEdgeDark = rgb(0x131417);    // bevel shadows
-inline constexpr Rgb kLabel = rgb(0xc9ccd1);       // captions under and over controls
-inline constexpr Rgb kLabelDim = rgb(0x8a8f98);    // secondary text
-inline constexpr Rgb kAccent = rgb(0xf0a020);      // amber: value arcs, titles, lit states
-inline constexpr Rgb kAccentDim = rgb(0x6b4a14);   // amber, unlit
-inline constexpr Rgb kReadout = rgb(0x9fe08a);     // readout digits (drawn by the editor)
-inline constexpr Rgb kKnobBody = rgb(0x5a5f67);
-inline constexpr Rgb kPointer = rgb(0xf4f4f2);
+inline constexpr Rgb kPanel = rgb(0x2b2e33);      // the surface every control sits on
+inline constexpr Rgb kPanelDark = rgb(0x1d1f23);  // wells, the top bar, readout plates
+inline constexpr Rgb kEdgeLight = rgb(0x4a4f57);  // bevel highlights, section outlines
+inline constexpr Rgb kEdgeDark = rgb(0x131417);   // bevel shadows
+inline constexpr Rgb kLabel = rgb(0xc9ccd1);      // captions under and over controls
+inline constexpr Rgb kLabelDim = rgb(0x8a8f98);   // secondary text
+inline constexpr Rgb kAccent = rgb(0xf0a020);     // amber: value arcs, titles, lit states
+inline constexpr Rgb kAccentDim = rgb(0x6b4a14);  // amber, unlit
+inline constexpr Rgb kReadout = rgb(0x9fe08a);    // green digits of the value strips
+inline constexpr Rgb kPointer = rgb(0xf4f4f2);    // knob pointers and the brightest text
 }  // namespace colour
 
 void setColour(cairo_t* cr, Rgb c, double alpha = 1.0);

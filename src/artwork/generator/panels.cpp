@@ -62,12 +62,12 @@ void topBar(cairo_t* cr) {
     text(cr, "preset", 220, 13, 8, colour::kLabelDim, Align::Right);
     well(cr, 224, 2, 105, 15, 2);
     well(cr, 226, 21, 102, 12, 2);
-    // Level lamps: the indicator, the two vocoder inputs and the two outputs.
+    // Lamps: MIDI learn armed; the levels of the analysis and synthesis inputs and the outputs.
     struct Lamp {
         double x;
         std::string_view name;
     };
-    constexpr Lamp kLamps[] = {{355, "midi"}, {401, "car"}, {425, "mod"}, {456, "out L"}, {479, "out R"}};
+    constexpr Lamp kLamps[] = {{355, "learn"}, {401, "ana"}, {425, "syn"}, {456, "out L"}, {479, "out R"}};
     for (const Lamp& l : kLamps) {
         setColour(cr, colour::kEdgeDark);
         cairo_arc(cr, l.x + 5, 27, 6, 0, 2 * kPi);
@@ -84,15 +84,12 @@ void topBar(cairo_t* cr) {
 
 void carrierFrame(cairo_t* cr) {
     section(cr, kCarrier);
-    text(cr, "CARRIER", 11, 53, 9, colour::kAccent, Align::Left, true);
+    text(cr, "ANALYSIS", 11, 53, 9, colour::kAccent, Align::Left, true);
     text(cr, "source", 119, 53, 8, colour::kLabelDim, Align::Right);
 }
 
 void inputStage1(cairo_t* cr) {
     subTitle(cr, "input stage 1", 220, 68);
-    setColour(cr, colour::kEdgeLight, 0.6);
-    cairo_rectangle(cr, 11, 65, 150, 1);
-    cairo_fill(cr);
     captions(cr, {{"gate", 34}, {"ratio", 88}, {"speed", 142}, {"gain", 196}}, 82);
 }
 
@@ -131,15 +128,12 @@ void vocoder(cairo_t* cr) {
     section(cr, kVocoder);
     text(cr, "VOCODER", 338, 53, 9, colour::kAccent, Align::Left, true);
     subTitle(cr, "band shaping", 491, 53);
-    setColour(cr, colour::kEdgeLight, 0.6);
-    cairo_rectangle(cr, 338, 60, 153, 1);
-    cairo_fill(cr);
     captions(cr, {{"focus", 358}, {"shift", 412}, {"response", 466}}, 82);
 }
 
 void modulatorFrame(cairo_t* cr) {
     section(cr, kModulator);
-    text(cr, "MODULATOR", 11, 153, 9, colour::kAccent, Align::Left, true);
+    text(cr, "SYNTHESIS", 11, 153, 9, colour::kAccent, Align::Left, true);
     text(cr, "source", 119, 153, 8, colour::kLabelDim, Align::Right);
 }
 
@@ -150,20 +144,20 @@ void synth(cairo_t* cr) {
              180);
     captions(cr, {{"octave", 138}}, 176);
     captions(cr, {{"bend", 139}}, 212);
-    // A bracket groups the filter's two knobs under its type switch.
-    setColour(cr, colour::kEdgeLight, 0.8);
-    cairo_rectangle(cr, 232, 164, 90, 1);
-    cairo_rectangle(cr, 232, 164, 1, 4);
-    cairo_rectangle(cr, 321, 164, 1, 4);
+    // A bracket ties the filter's two knobs to its type switch above them.
+    setColour(cr, colour::kEdgeLight);
+    cairo_rectangle(cr, 250, 166, 55, 1);
+    cairo_rectangle(cr, 250, 166, 1, 4);
+    cairo_rectangle(cr, 304, 166, 1, 4);
+    cairo_rectangle(cr, 277, 156, 1, 10);
     cairo_fill(cr);
-    text(cr, "filter", 277, 168, 7, colour::kLabelDim);
 }
 
 void inputStage2(cairo_t* cr) {
     subTitle(cr, "input stage 2", 383, 153);
     captions(cr, {{"gate", 34}, {"ratio", 88}, {"speed", 142}, {"gain", 196}}, 182);
-    const std::string_view kNotes[] = {"conditions the modulator:", "a gate, a compressor",
-                                       "and a gain stage", "before the 32 bands."};
+    const std::string_view kNotes[] = {"prepares the sound that is", "shaped: a gate, a compressor",
+                                       "and a gain stage before the", "32 synthesis bands."};
     double y = 188;
     for (std::string_view s : kNotes) {
         text(cr, s, 240, y, 8, colour::kLabelDim, Align::Left);
@@ -174,14 +168,15 @@ void inputStage2(cairo_t* cr) {
 void master(cairo_t* cr) {
     section(cr, kMaster);
     text(cr, "MASTER", 397, 153, 9, colour::kAccent, Align::Left, true);
+    subTitle(cr, "output", 492, 153);
     captions(cr, {{"level", 466}}, 180);
 }
 
 void output(cairo_t* cr) {
     section(cr, kOutput);
-    sectionTitle(cr, "MIX", 11, 253, 58);
-    sectionTitle(cr, "EQUALISER", 65, 253, 220);
-    sectionTitle(cr, "COMPRESSOR", 228, 253, 326);
+    sectionTitle(cr, "MIX", 11, 251, 58);
+    sectionTitle(cr, "EQUALISER", 65, 251, 220);
+    sectionTitle(cr, "COMPRESSOR", 228, 251, 326);
     captions(cr, {{"mix", 34}, {"low", 88}, {"mid", 142}, {"high", 196}, {"comp", 251}, {"speed", 305}}, 281);
 }
 
@@ -239,10 +234,10 @@ void page(cairo_t* cr, Carrier c, Modulator m, Effect e) {
             effect(cr, "tempo echo", "time", "feedback", "dry/wet");
             break;
         case Effect::Reverb:
-            effect(cr, "room", "room", "damp", "dry/wet");
+            effect(cr, "space", "room", "damp", "dry/wet");
             break;
         case Effect::Phaser:
-            effect(cr, "sweep", "rate", "feedback", "stages");
+            effect(cr, "tempo sweep", "rate", "feedback", "stages");
             break;
         case Effect::Retro:
             effect(cr, "lo-fi", "bits", "rate", "drive");

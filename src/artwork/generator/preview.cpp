@@ -72,11 +72,12 @@ constexpr Put kDefaultPage[] = {
     {1006, 2, 279, 142, 330, 154},  {1021, 0, 332, 256, 492, 337},
 };
 
+// Pictures first, as the editor creates them, then the controls over them.
 constexpr Put kOtherPage[] = {
-    {1030, 0, 8, 58, 223, 142},     {1012, 3, 124, 43, 214, 55},     {1009, 1, 124, 142, 214, 154},
-    {1022, 1, 13, 77, 56, 91},      {1026, 2, 66, 77, 109, 91},      {1016, 0, 12, 95, 111, 124},
-    {1040, 63, 124, 86, 162, 124},  {1039, 100, 178, 86, 216, 124},  {1005, 0, 10, 128, 113, 142},
-    {1013, 0, 5, 136, 388, 231},    {1039, 20, 15, 185, 53, 223},    {1039, 60, 69, 185, 107, 223},
+    {1030, 0, 8, 58, 223, 142},     {1013, 0, 5, 136, 388, 231},     {1012, 3, 124, 43, 214, 55},
+    {1009, 1, 124, 142, 214, 154},  {1022, 1, 13, 77, 56, 91},       {1026, 2, 66, 77, 109, 91},
+    {1016, 0, 12, 95, 111, 124},    {1040, 63, 124, 86, 162, 124},   {1039, 100, 178, 86, 216, 124},
+    {1005, 0, 10, 128, 113, 142},   {1039, 20, 15, 185, 53, 223},    {1039, 60, 69, 185, 107, 223},
     {1039, 90, 123, 185, 161, 223}, {1039, 127, 177, 185, 215, 223}, {1004, 0, 332, 256, 492, 337},
     {1039, 60, 339, 284, 377, 322}, {1039, 70, 393, 284, 431, 322},  {1039, 40, 447, 284, 485, 322},
     {1005, 0, 443, 322, 493, 336},  {1005, 0, 335, 322, 385, 336},   {1005, 0, 389, 322, 439, 336},
@@ -109,7 +110,7 @@ void keyboard(Composer& c, double ox, double oy, int heldWhite, int heldBlack) {
 
 }  // namespace
 
-int writePreview(const char* path) {
+int writePreview(const char* path, const Zoom& z) {
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 2 * 503 + 8, 2 * 404 + 8);
     cairo_t* cr = cairo_create(s);
     cairo_set_source_rgb(cr, 1, 1, 1);
@@ -128,6 +129,18 @@ int writePreview(const char* path) {
         page(kOverlayCommon, std::size(kOverlayCommon), kTips, std::size(kTips), 511, 412);
     }
     cairo_destroy(cr);
+    if (z.scale > 0) {
+        // A magnified crop, pixels kept square, for checking small details.
+        cairo_surface_t* big = cairo_image_surface_create(CAIRO_FORMAT_RGB24, z.w * z.scale, z.h * z.scale);
+        cairo_t* bc = cairo_create(big);
+        cairo_scale(bc, z.scale, z.scale);
+        cairo_set_source_surface(bc, s, -z.x, -z.y);
+        cairo_pattern_set_filter(cairo_get_source(bc), CAIRO_FILTER_NEAREST);
+        cairo_paint(bc);
+        cairo_destroy(bc);
+        cairo_surface_destroy(s);
+        s = big;
+    }
     const cairo_status_t st = cairo_surface_write_to_png(s, path);
     cairo_surface_destroy(s);
     if (st != CAIRO_STATUS_SUCCESS) {
