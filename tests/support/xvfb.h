@@ -46,8 +46,10 @@ class Xvfb {
             dup2(null, STDOUT_FILENO);
             dup2(null, STDERR_FILENO);
             const std::string fd = std::to_string(fds[1]);
-            execlp("timeout", "timeout", "120", "Xvfb", "-displayfd", fd.c_str(), "-nolisten", "tcp",
-                   "-screen", "0", "1280x1024x24", static_cast<char*>(nullptr));
+            // -noreset: an X server resets when its last client leaves, and a test that
+            // connects again at that moment (a second window) has its connection dropped.
+            execlp("timeout", "timeout", "120", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten",
+                   "tcp", "-screen", "0", "1280x1024x24", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(fds[1]);
