@@ -1,10 +1,13 @@
 // kestrafone-render: renders audio files through a VST 2.4 plug-in, or describes the
 // plug-in the way a host's scanner sees it.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -12,12 +15,17 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
+#include "host/audio_feed.h"
 #include "host/audio_file.h"
+#include "host/editor_script.h"
+#include "host/editor_window.h"
 #include "host/midi_file.h"
 #include "host/render.h"
 #include "host/vst_host.h"
+#include "host/window_script.h"
 #include "platform/safe_files.h"
 
 namespace {
@@ -29,12 +37,18 @@ constexpr int kExitOk = 0;
 constexpr int kExitUsage = 1;
 constexpr int kExitFile = 2;
 constexpr int kExitPlugin = 3;
+constexpr int kExitScript = 4;
+constexpr int kExitNoDisplay = 5;
 
 constexpr double kMidiTailSeconds = 2.0;  // rendered after the last MIDI event, for releases and reverb
 constexpr double kMaxLengthSeconds = 86400.0;
 // A plug-in's saved state: Kestrafone's is a few KiB, and no plug-in that stores samples
 // inside its state should need more.
 constexpr uint64_t kMaxStateBytes = 256u << 20;
+constexpr uint64_t kMaxScriptBytes = 1u << 20;
+// --editor-shot lets the editor idle this long before the capture, for plug-ins that
+// draw over several idles.
+constexpr std::chrono::milliseconds kShotDelay{300};
 
 constexpr const char* kUsage = R"(Usage: kestrafone-render [options] PLUGIN.so
        kestrafone-render [options] --plugin PLUGIN.so
@@ -83,6 +97,18 @@ Processing:
                        plug-in reports or its index, VALUE is normalised 0..1.
                        Repeatable.
 
+The plug-in's editor, in an X11 window on $DISPLAY, while an audio thread feeds
+it the input (looped) or silence in real time; --output and --midi do not apply:
+  --show-editor        open the editor for you; quits when you close the window
+                       or press Ctrl-C
+  --editor-script FILE play an editor event script: pointer steps are sent with
+                       xdotool, 'process N' waits for N frames of audio, 'expect'
+                       lines check parameters and the host's edit log, 'snapshot'
+                       captures the window. 'expect held' cannot be seen by a host
+                       and is reported as not checked
+  --editor-shot FILE   open the editor, let it idle briefly and capture its
+                       window to a PNG file
+
 Other:
   --info               print the plug-in's description and parameters and exit
                        (after applying any --set)
@@ -92,13 +118,17 @@ Other:
 Every FILE must be a regular file (or, for files written, a new one).
 
 Exit codes: 0 success, 1 usage error (bad option, value or parameter name),
-2 input/output file error (including a --sample the plug-in could not load),
-3 plug-in load or interface error.
+2 input/output file error (including a --sample the plug-in could not load, a
+bad editor script or a capture that could not be written), 3 plug-in load or
+interface error (also: no editor, or it would not open), 4 an editor script
+step failed (an expectation not met), 5 no X display or no xdotool.
 )";
 
 struct Options {
     std::string plugin;
     std::string input, inputA, inputB, output, midi, state, savePreset, sample;
+    std::string editorScript, editorShot;
+    bool showEditor = false;
     kf::host::SampleFormat format = kf::host::SampleFormat::Float32;
     kf::host::Container container = kf::host::Container::Wav;
     std::optional<double> lengthSeconds;
@@ -157,6 +187,10 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
         }
         if (arg == "--quiet" || arg == "-q") {
             o.quiet = true;
+            continue;
+        }
+        if (arg == "--show-editor") {
+            o.showEditor = true;
             continue;
         }
         // Every other option takes a value, as "--name value" or "--name=value".
@@ -220,6 +254,10 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
             o.tempo = *v;
         } else if (name == "--set") {
             o.sets.push_back(value);
+        } else if (name == "--editor-script") {
+            o.editorScript = value;
+        } else if (name == "--editor-shot") {
+            o.editorShot = value;
         } else {
             return "unknown option " + name;
         }
@@ -232,6 +270,20 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
     if (o.plugin.empty()) return "no plug-in given";
     if (!o.input.empty() && (!o.inputA.empty() || !o.inputB.empty()))
         return "--input cannot be combined with --input-a or --input-b";
+    const int editorModes = int(o.showEditor) + int(!o.editorScript.empty()) + int(!o.editorShot.empty());
+    if (editorModes > 1) return "choose one of --show-editor, --editor-script and --editor-shot";
+    if (editorModes == 1) {
+        const std::string mode = o.showEditor             ? "--show-editor"
+                                 : o.editorScript.empty() ? "--editor-shot"
+                                                          : "--editor-script";
+        for (const auto& [given, name] : {std::pair{o.info, "--info"},
+                                          {!o.output.empty(), "--output"},
+                                          {!o.midi.empty(), "--midi"},
+                                          {!o.savePreset.empty(), "--save-preset"},
+                                          {o.lengthSeconds.has_value(), "--length"}})
+            if (given) return std::string(name) + " cannot be combined with " + mode;
+        return std::nullopt;
+    }
     if (o.info) {
         if (!o.output.empty()) return "--info cannot be combined with --output";
         if (!o.midi.empty()) return "--info cannot be combined with --midi";
@@ -528,6 +580,64 @@ class ProgressBar {
     int last_ = -1;
 };
 
+volatile std::sig_atomic_t gInterrupted = 0;
+
+// The three editor modes: the plug-in is loaded and set up; an audio thread feeds it
+// while the editor is shown, scripted or captured on this thread.
+int runEditor(const Options& o, Plugin& plugin, const Inputs& in, int sampleRate,
+              const kf::host::EditorScript& script) {
+    kf::host::RenderSettings settings;
+    settings.sampleRate = sampleRate;
+    settings.blockSize = o.blockSize;
+    settings.tempo = o.tempo.value_or(120.0);
+    kf::host::AudioFeed feed(plugin, in.present ? in.audio.channels : std::vector<std::vector<float>>{},
+                             settings);
+    feed.start();
+
+    if (!o.editorScript.empty()) {
+        using Result = kf::host::WindowScriptOutcome::Result;
+        const auto outcome = kf::host::playScriptInWindow(plugin, feed, script);
+        for (const std::string& note : outcome.notes)
+            std::fprintf(stderr, "kestrafone-render: note: %s: %s\n", o.editorScript.c_str(), note.c_str());
+        const int code = outcome.result == Result::NoDisplay      ? kExitNoDisplay
+                         : outcome.result == Result::EditorFailed ? kExitPlugin
+                                                                  : kExitScript;
+        if (outcome.result != Result::Passed) return fail(code, o.editorScript + ": " + outcome.message);
+        if (!o.quiet) std::printf("Played %s: %d steps passed\n", o.editorScript.c_str(), outcome.stepsRun);
+        return kExitOk;
+    }
+
+    std::string error;
+    kf::host::EditorWindow::OpenFailure why;
+    auto window = kf::host::EditorWindow::open(plugin, error, {}, &why);
+    if (!window)
+        return fail(why == kf::host::EditorWindow::OpenFailure::NoDisplay ? kExitNoDisplay : kExitPlugin,
+                    error);
+    if (!o.editorShot.empty()) {
+        window->idleFor(kShotDelay);
+        if (!window->capture(o.editorShot, error)) return fail(kExitFile, error);
+        if (!o.quiet)
+            std::printf("Captured the editor (%d x %d) to %s\n", window->width(), window->height(),
+                        o.editorShot.c_str());
+        return kExitOk;
+    }
+
+    struct sigaction action {};
+    action.sa_handler = [](int) { gInterrupted = 1; };
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    if (!o.quiet)
+        std::fprintf(stderr,
+                     "Showing the editor of %s (%d x %d); close its window or press Ctrl-C to quit.\n",
+                     o.plugin.c_str(), window->width(), window->height());
+    while (!gInterrupted && !window->closeRequested()) {
+        window->idle();
+        std::this_thread::sleep_for(kf::host::kEditorIdlePeriod);
+    }
+    return kExitOk;
+}
+
 int run(int argc, char** argv) {
     Options o;
     if (const auto error = parseArguments(argc, argv, o)) return fail(kExitUsage, *error);
@@ -536,8 +646,9 @@ int run(int argc, char** argv) {
         return kExitOk;
     }
 
+    const bool editorMode = o.showEditor || !o.editorScript.empty() || !o.editorShot.empty();
     Inputs in;
-    if (!o.info && !o.output.empty()) {
+    if ((!o.info && !o.output.empty()) || editorMode) {
         if (const auto error = readInputs(o, in)) return fail(kExitFile, *error);
     }
     int sampleRate = o.sampleRate.value_or(in.present ? in.audio.sampleRate : 44100);
@@ -552,6 +663,16 @@ int run(int argc, char** argv) {
         if (!kf::platform::readRegularFile(o.state, kMaxStateBytes, state, error))
             return fail(kExitFile, "cannot read the state: " + error);
         if (state.empty()) return fail(kExitFile, "the state file " + o.state + " is empty");
+    }
+    kf::host::EditorScript script;
+    if (!o.editorScript.empty()) {
+        std::vector<uint8_t> text;
+        if (!kf::platform::readRegularFile(o.editorScript, kMaxScriptBytes, text, error))
+            return fail(kExitFile, "cannot read the editor script: " + error);
+        auto parsed = kf::host::parseEditorScript(
+            std::string_view(reinterpret_cast<const char*>(text.data()), text.size()), error);
+        if (!parsed) return fail(kExitFile, o.editorScript + ": " + error);
+        script = std::move(*parsed);
     }
     kf::host::MidiFileContents midi;
     if (!o.midi.empty() && !kf::host::readMidiFile(o.midi, sampleRate, o.tempo, midi, error))
@@ -591,6 +712,7 @@ int run(int argc, char** argv) {
         printInfo(*plugin);
         return kExitOk;
     }
+    if (editorMode) return runEditor(o, *plugin, in, sampleRate, script);
 
     int64_t frames = in.audio.frames();
     if (o.lengthSeconds) {

@@ -9,6 +9,7 @@
 
 #include "host/render.h"
 #include "host/vst_host.h"
+#include "support/xvfb.h"
 #include "test_support.h"
 
 namespace kf::host {
@@ -51,6 +52,31 @@ TEST(ThirdPartyPlugin, ImpulseThroughAReverbLeavesAFiniteDecayingTail) {
         EXPECT_GT(early, 1e-6) << "channel " << c << " has no reverb tail";
         EXPECT_LT(late, early) << "channel " << c << " does not decay";
     }
+}
+
+// The editor bench against an editor we did not write: the window, the capture and the
+// xdotool pointer all have to work before our own editor can be judged with them.
+TEST(ThirdPartyPlugin, EditorShownDrivenAndCapturedInARealWindow) {
+    if (!std::filesystem::exists(kDragonfly)) GTEST_SKIP() << kDragonfly << " is not installed";
+    if (!test::Xvfb::installed()) GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
+    test::Xvfb server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    test::TempDir dir;
+    const std::string shot = dir.file("shot.png"), script = dir.file("drag.txt");
+    // 50 px up on the Size knob (parameter 4): the reverb turns a knob by a quarter of its range.
+    const std::string text =
+        "open\ndown 222 180\nmove 222 130\nup\nexpect param 4 +0.25 ±0.02\n"
+        "expect no-open-edits\nexpect held 60\nsnapshot " +
+        shot + "\nclose\n";
+    test::writeBytes(script, test::Bytes(text.begin(), text.end()));
+    const auto r = test::runCommand(test::shellQuote(KF_RENDER_PATH) + " --editor-script " +
+                                    test::shellQuote(script) + " " + kDragonfly);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+    EXPECT_NE(r.output.find("line 7: expect held 60 not checked"), std::string::npos) << r.output;
+    const test::Picture picture = test::readPicture(shot);
+    EXPECT_GT(picture.width, 100);
+    EXPECT_GT(picture.height, 100);
+    EXPECT_GT(test::distinctColours(picture), 100u) << "the capture shows no editor";
 }
 
 // Runs the scanner on one plug-in with a private cache folder and returns what it said

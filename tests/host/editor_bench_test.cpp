@@ -1,0 +1,174 @@
+// Our editor in a real X11 window under a private Xvfb, embedded the way Linux hosts embed
+// it: a child of the host's window, opened, idled and closed from one thread while an
+// audio thread processes. The sanitizer build runs these too, so leaks show there.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <tuple>
+
+#include "host/audio_feed.h"
+#include "host/editor_window.h"
+#include "support/xvfb.h"
+#include "test_support.h"
+
+namespace kf::host {
+namespace {
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Script steps that need no window run against the fake plug-in (which has no editor) with
+// its audio thread going; each outcome has its own exit code.
+TEST(EditorScriptTool, OutcomesAndExitCodes) {
+    test::TempDir dir;
+    const std::string fake = " " + test::shellQuote(FAKE_VSTMAIN_PATH);
+    const std::string script = dir.file("script.txt"),
+                      withScript = "--editor-script " + test::shellQuote(script);
+    const std::vector<std::tuple<std::string, std::string, int, std::string>> cases = {
+        {"process 4410\nexpect param 0 0.5\nexpect param 1 +0 # unchanged\nexpect no-open-edits", withScript,
+         0, "4 steps passed"},
+        {"process 64\nexpect param 0 0.25 ±0.2", withScript, 4,
+         "line 2: expect param 0: it reads 0.5000, expected 0.2500"},
+        {"expect param 3 0", withScript, 4, "line 1: expect param: the plug-in has no parameter 3"},
+        {"\nwheel 10 10 +1", withScript, 4, "line 2: wheel needs an open editor"},
+        {"idle\nopen", withScript, 3, "has no editor of its own"},
+        {"frobnicate", withScript, 2, "line 1: unknown step 'frobnicate'"},
+        {"", "--editor-shot x.png", 3, "has no editor of its own"},
+        {"", "--show-editor --editor-shot x.png", 1, "choose one of --show-editor, --editor-script and"},
+        {"", "--editor-shot x.png --output x.wav", 1, "--output cannot be combined with --editor-shot"},
+    };
+    for (const auto& [text, arguments, code, message] : cases) {
+        test::writeBytes(script, test::Bytes(text.begin(), text.end()));
+        const auto r = test::runCommand(test::shellQuote(KF_RENDER_PATH) + " " + arguments + fake);
+        EXPECT_EQ(r.exitCode, code) << text << "\n" << r.output;
+        EXPECT_TRUE(contains(r.output, message))
+            << text << "\nexpected: " << message << "\ngot: " << r.output;
+    }
+}
+
+#ifdef KF_PLUGIN_PATH
+
+constexpr int kWidth = 503, kHeight = 404;
+const std::string kGoldenPage = KF_SOURCE_DIR "/tests/editor/golden/default-page.png";
+
+// The geometry ("WxH+X+Y") of each direct child of a window, as xwininfo reports it.
+std::vector<std::string> childGeometries(unsigned long window) {
+    const auto r = test::runCommand("xwininfo -children -id " + std::to_string(window));
+    std::vector<std::string> children;
+    const std::regex child(R"(^\s+0x[0-9a-f]+ .*\)\s+(\d+x\d+\+-?\d+\+-?\d+))");
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);)
+        if (std::smatch m; std::regex_search(line, m, child)) children.push_back(m[1]);
+    return children;
+}
+
+std::size_t openDescriptors() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+// A capture shows the off-screen render of the same page: at most 0.1 % of the pixels may
+// differ, by more than 2 levels in a channel.
+void expectGoldenPage(const std::string& capture) {
+    const test::Picture shot = test::readPicture(capture), golden = test::readPicture(kGoldenPage);
+    ASSERT_EQ(shot.width, kWidth) << capture;
+    ASSERT_EQ(shot.height, kHeight);
+    ASSERT_EQ(golden.pixels.size(), shot.pixels.size()) << kGoldenPage;
+    EXPECT_LE(test::differingPixels(shot, golden, 2), shot.pixels.size() / 1000) << capture;
+}
+
+class EditorInAWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!test::Xvfb::installed()) GTEST_SKIP() << "Xvfb is not installed (Debian package xvfb)";
+        setenv("KESTRAFONE_SETTINGS_DIR", dir_.file("settings").c_str(), 1);
+        server_ = std::make_unique<test::Xvfb>();
+        ASSERT_FALSE(server_->display().empty()) << "Xvfb did not start";
+        std::string error;
+        plugin_ = Plugin::load(KF_PLUGIN_PATH, {}, error);
+        ASSERT_NE(plugin_, nullptr) << error;
+        feed_ = std::make_unique<AudioFeed>(*plugin_, std::vector<std::vector<float>>{}, RenderSettings{});
+        feed_->start();
+    }
+    void TearDown() override {
+        feed_.reset();
+        plugin_.reset();
+        server_.reset();
+    }
+    std::unique_ptr<EditorWindow> openWindow() {
+        std::string error;
+        auto window = EditorWindow::open(*plugin_, error);
+        EXPECT_NE(window, nullptr) << error;
+        if (window) window->idleFor(std::chrono::milliseconds(60));
+        return window;
+    }
+    test::CommandResult runTool(const std::string& arguments) {
+        return test::runCommand("cd " + test::shellQuote(dir_.path().string()) + " && " +
+                                test::shellQuote(KF_RENDER_PATH) + " " + arguments + " " +
+                                test::shellQuote(KF_PLUGIN_PATH));
+    }
+
+    test::TempDir dir_;
+    std::unique_ptr<test::Xvfb> server_;
+    std::unique_ptr<Plugin> plugin_;
+    std::unique_ptr<AudioFeed> feed_;
+};
+
+TEST_F(EditorInAWindow, ChildWindowFillsTheParentAndOutlivesIt) {
+    {
+        auto window = openWindow();
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->width(), kWidth);
+        EXPECT_EQ(window->height(), kHeight);
+        EXPECT_EQ(childGeometries(window->windowId()), std::vector<std::string>{"503x404+0+0"});
+        // A host that tears its window down before it closes the editor.
+        window->destroyWindow();
+        window->idleFor(std::chrono::milliseconds(100));
+        window->closeEditor();
+        EXPECT_EQ(window->xErrorCount(), 0) << window->lastXError();
+    }
+    auto again = openWindow();
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(childGeometries(again->windowId()).size(), 1u) << "the instance shows its editor again";
+}
+
+TEST_F(EditorInAWindow, FiftyOpenCloseCyclesLeaveNothingBehind) {
+    auto window = openWindow();
+    ASSERT_NE(window, nullptr);
+    window->closeEditor();
+    window->idle();
+    const std::size_t descriptors = openDescriptors();
+    for (int cycle = 0; cycle < 50; ++cycle) {
+        std::string error;
+        ASSERT_TRUE(window->openEditor(error)) << "cycle " << cycle << ": " << error;
+        window->idle();
+        window->idle();
+        window->closeEditor();
+    }
+    EXPECT_EQ(openDescriptors(), descriptors) << "each open leaves a connection or file open";
+    EXPECT_TRUE(childGeometries(window->windowId()).empty()) << "a closed editor left its window behind";
+    EXPECT_EQ(window->xErrorCount(), 0) << window->lastXError();
+    EXPECT_TRUE(feed_->running()) << feed_->error();
+}
+
+// The render tool's picture, and the off-screen runner's script played with xdotool: both
+// show the page the off-screen editor renders.
+TEST_F(EditorInAWindow, CapturesMatchTheOffscreenPage) {
+    const auto shot = runTool("--editor-shot shot.png");
+    ASSERT_EQ(shot.exitCode, 0) << shot.output;
+    expectGoldenPage(dir_.file("shot.png"));
+
+    const auto played = runTool("--editor-script " +
+                                test::shellQuote(KF_SOURCE_DIR "/tests/editor/scripts/default-page.txt"));
+    ASSERT_EQ(played.exitCode, 0) << played.output;
+    EXPECT_TRUE(contains(played.output, "steps passed")) << played.output;
+    expectGoldenPage(dir_.file("default-page.png"));
+}
+
+#endif
+
+}  // namespace
+}  // namespace kf::host
