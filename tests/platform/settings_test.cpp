@@ -11,7 +11,7 @@
 
 #include "platform/settings_store.h"
 #include "state/settings_startup.h"
-#include "test_files.h"
+#include "support/temp_files.h"
 
 namespace kf {
 namespace {
