@@ -66,7 +66,7 @@ test-asan: deps
 # The loading hand-shakes between the audio thread and loaders.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(SAN_ARGS) -DKF_TSAN=ON -DKF_WERROR=ON
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests midi_threads_tests
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests midi_threads_tests
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) -R 'Thread|Handshake|Loading|Concurrent'
 
 test-fuzz: deps

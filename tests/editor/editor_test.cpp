@@ -1,13 +1,7 @@
 // The editor as a host and a user meet it: its life cycle through the dispatcher (with and
 // without a display), the panel pictures each mode shows, the default page against its
 // golden picture, and an event script played through the off-screen runner.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <xcb/xcb.h>
 
 #include <algorithm>
@@ -21,9 +15,8 @@
 #include "gui/draw_context.h"
 #include "plugin/fake_host.h"
 #include "support/editor_script_runner.h"
+#include "support/environment.h"
 #include "support/temp_files.h"
-
-extern char** environ;
 
 namespace kf::test {
 namespace {
@@ -45,51 +38,6 @@ std::unique_ptr<TMUniClient> makeDefaultInstance(FakeHost& host) {
 intptr_t dispatch(TMUniClient& c, int32_t opcode, void* ptr = nullptr) {
     return c.dispatcher(opcode, 0, 0, ptr, 0.0f);
 }
-
-// Sets an environment variable (or removes it, for null) for one scope.
-struct ScopedEnv {
-    ScopedEnv(const char* n, const char* value) : name(n), old(std::getenv(n) ? std::getenv(n) : "") {
-        value ? ::setenv(name, value, 1) : ::unsetenv(name);
-    }
-    ~ScopedEnv() { old.empty() ? ::unsetenv(name) : ::setenv(name, old.c_str(), 1); }
-    const char* name;
-    std::string old;
-};
-
-// A private X server for one test; `display` stays empty when Xvfb is missing.
-class Xvfb {
-  public:
-    Xvfb() {
-        int fds[2];
-        if (::pipe(fds) != 0) return;
-        const std::string fd = std::to_string(fds[1]);
-        std::vector<std::string> args = {"Xvfb", "-displayfd", fd,  "-nolisten",
-                                         "tcp",  "-screen",    "0", "640x480x24"};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        if (posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        char number[16] = {};
-        // The server writes its display number once it accepts connections.
-        if (pid_ > 0 && ::read(fds[0], number, sizeof number - 1) > 0)
-            display = ":" + std::to_string(std::atoi(number));
-        ::close(fds[0]);
-    }
-    ~Xvfb() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    std::string display;
-
-  private:
-    pid_t pid_ = -1;
-};
 
 TEST(EditorLifeCycle, WithoutADisplayTheEditorIsReportedAndRefusesToOpen) {
     ScopedEnv noDisplay("DISPLAY", nullptr);
@@ -117,10 +65,10 @@ TEST(EditorLifeCycle, WithoutADisplayTheEditorIsReportedAndRefusesToOpen) {
 }
 
 TEST(EditorLifeCycle, OnADisplayOpensOnceSharesTheBitmapsAndOutlivesItsParent) {
-    Xvfb server;
-    if (server.display.empty()) GTEST_SKIP() << "no Xvfb";
-    ScopedEnv display("DISPLAY", server.display.c_str());
-    xcb_connection_t* x = xcb_connect(server.display.c_str(), nullptr);
+    VirtualDisplay server;
+    if (server.name().empty()) GTEST_SKIP() << "no Xvfb";
+    ScopedEnv display("DISPLAY", server.name().c_str());
+    xcb_connection_t* x = xcb_connect(server.name().c_str(), nullptr);
     ASSERT_FALSE(xcb_connection_has_error(x));
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
     const xcb_window_t parent = xcb_generate_id(x);

@@ -102,6 +102,10 @@ TEST(FrameDispatch, HiddenAndDecliningViewsPassThePressOn) {
     EXPECT_EQ(h.frame->capturingView(), &bottom);
     EXPECT_TRUE(hidden.events.empty());
     EXPECT_EQ(declining.events.size(), 1u);
+    h.send(Kind::MouseUp, {10, 10}, 1050);
+    h.click({12, 11}, 1300);  // 300 ms later, 2 px away
+    ASSERT_EQ(bottom.events.size(), 4u);
+    EXPECT_EQ(bottom.events[2].clickCount, 2);
 }
 
 // A value the wheel turns, as a knob would: one notch = 0.1.
@@ -125,18 +129,6 @@ TEST(FrameDispatch, WheelButton4RaisesAnd5Lowers) {
     }
     h.frame->idle();
     EXPECT_NEAR(knob.value(), 0.6f, 1e-6f);
-}
-
-TEST(FrameDispatch, SecondClickWithin400msIsADoubleClick) {
-    Harness h;
-    auto& view = h.frame->add(std::make_unique<RecordingView>(Rect{0, 0, 100, 100}));
-    h.click({10, 10}, 1000);
-    h.click({12, 11}, 1300);  // second press 300 ms after the first
-    h.click({12, 11}, 2000);
-    ASSERT_EQ(view.events.size(), 6u);
-    EXPECT_EQ(view.events[0].clickCount, 1);
-    EXPECT_EQ(view.events[2].clickCount, 2);
-    EXPECT_EQ(view.events[4].clickCount, 1);
 }
 
 TEST(FrameDispatch, ClosingWithAPressHeldReleasesIt) {

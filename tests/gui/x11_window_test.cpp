@@ -1,11 +1,6 @@
 // The X11 window on a private virtual display (Xvfb started by the test, with a bounded
 // lifetime), skipped when Xvfb is not installed.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <xcb/xcb.h>
 
@@ -15,60 +10,14 @@
 #include <string>
 
 #include "gui_test_support.h"
+#include "support/environment.h"
 
 namespace kf::gui {
 namespace {
 
+using kf::test::ScopedEnv;
+using kf::test::VirtualDisplay;
 using test::RecordingView;
-
-// An Xvfb of our own on the first free display; killed with the object (and by `timeout`
-// and the parent-death signal should the test process die first).
-class VirtualDisplay {
-  public:
-    VirtualDisplay() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("timeout", "timeout", "120", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
-                   "640x480x24", "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        // The server writes "N\n" once it listens, not necessarily in one piece.
-        std::string text;
-        while (pid_ > 0 && text.find('\n') == std::string::npos) {
-            pollfd p{fds[0], POLLIN, 0};
-            if (poll(&p, 1, 20000) != 1) break;
-            char buf[16];
-            const ssize_t n = read(fds[0], buf, sizeof buf);
-            if (n <= 0) break;
-            text.append(buf, static_cast<std::size_t>(n));
-        }
-        if (const auto end = text.find('\n'); end != std::string::npos && end > 0)
-            name_ = ":" + text.substr(0, end);
-        close(fds[0]);
-    }
-    ~VirtualDisplay() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& name() const { return name_; }
-
-  private:
-    pid_t pid_ = -1;
-    std::string name_;
-};
-
-bool onPath(const char* program) {
-    const std::string command = std::string("command -v ") + program + " >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-}
 
 // Waits until the server has handled everything sent on `c` so far.
 void sync(xcb_connection_t* c) {
@@ -111,10 +60,9 @@ void sendButton(xcb_connection_t* c, xcb_window_t w, bool press, std::uint8_t bu
 }
 
 TEST(X11Window, EmbedsDrawsTakesInputAndOutlivesItsParent) {
-    if (!onPath("Xvfb") || !onPath("timeout")) GTEST_SKIP() << "Xvfb is not installed";
     VirtualDisplay display;
-    ASSERT_FALSE(display.name().empty()) << "Xvfb did not start";
-    setenv("DISPLAY", display.name().c_str(), 1);
+    if (display.name().empty()) GTEST_SKIP() << "no Xvfb";
+    ScopedEnv useIt("DISPLAY", display.name().c_str());
 
     xcb_connection_t* host = xcb_connect(nullptr, nullptr);
     ASSERT_EQ(xcb_connection_has_error(host), 0);
@@ -191,11 +139,8 @@ TEST(X11Window, EmbedsDrawsTakesInputAndOutlivesItsParent) {
 }
 
 TEST(X11Window, NoDisplayMeansNoWindow) {
-    const char* saved = std::getenv("DISPLAY");
-    const std::string keep = saved ? saved : "";
-    setenv("DISPLAY", ":65000", 1);
+    ScopedEnv noServer("DISPLAY", ":65000");
     EXPECT_EQ(openX11Window(1, 503, 404), nullptr);
-    if (saved) setenv("DISPLAY", keep.c_str(), 1);
 }
 
 }  // namespace

@@ -9,7 +9,7 @@
 #include "platform/desktop_message_service.h"
 #include "platform/file_dialogs.h"
 #include "state/file_chooser.h"
-#include "test_files.h"
+#include "support/temp_files.h"
 
 namespace kf {
 namespace {

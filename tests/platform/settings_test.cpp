@@ -11,7 +11,8 @@
 
 #include "platform/settings_store.h"
 #include "state/settings_startup.h"
-#include "test_files.h"
+#include "support/environment.h"
+#include "support/temp_files.h"
 
 namespace kf {
 namespace {
@@ -183,10 +184,6 @@ TEST(SettingsStore, ConcurrentWritersLoseNothing) {
 
 // The environment is put back as it was at the end.
 TEST(SettingsStore, DefaultFolderFollowsTheEnvironment) {
-    const char* names[] = {"HOME", "XDG_CONFIG_HOME", SettingsStore::kFolderEnvironment};
-    std::vector<std::optional<std::string>> saved;
-    for (const char* n : names)
-        saved.push_back(std::getenv(n) ? std::optional<std::string>(std::getenv(n)) : std::nullopt);
     const struct {
         const char *xdg, *over, *expected;
     } cases[] = {
@@ -195,14 +192,11 @@ TEST(SettingsStore, DefaultFolderFollowsTheEnvironment) {
         {"/cfg", nullptr, "/cfg/Tallow Mill/Kestrafone"},
         {"/cfg", "/tmp/kf-settings", "/tmp/kf-settings"},
     };
-    ::setenv("HOME", "/home/someone", 1);
+    const test::ScopedEnv home("HOME", "/home/someone");
     for (const auto& k : cases) {
-        for (auto [name, value] : {std::pair{names[1], k.xdg}, {names[2], k.over}})
-            value ? ::setenv(name, value, 1) : ::unsetenv(name);
+        const test::ScopedEnv xdg("XDG_CONFIG_HOME", k.xdg), over(SettingsStore::kFolderEnvironment, k.over);
         EXPECT_EQ(SettingsStore::defaultFolder(), k.expected) << (k.xdg ? k.xdg : "no XDG_CONFIG_HOME");
     }
-    for (std::size_t i = 0; i < saved.size(); ++i)
-        saved[i] ? ::setenv(names[i], saved[i]->c_str(), 1) : ::unsetenv(names[i]);
 }
 
 // A bundle as make install lays it out (the folders the settings point into).
