@@ -2,6 +2,7 @@
 // X server.
 #pragma once
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -42,9 +43,14 @@ class VirtualDisplay {
         if (pid_ == 0) {
             ::prctl(PR_SET_PDEATHSIG, SIGTERM);
             ::close(fds[0]);
+            const int null = ::open("/dev/null", O_WRONLY);  // the server's chatter is noise here
+            ::dup2(null, STDOUT_FILENO);
+            ::dup2(null, STDERR_FILENO);
             const std::string fd = std::to_string(fds[1]);
+            // -noreset: an X server resets when its last client leaves, and a test that connects
+            // again at that moment (a second window) would have its connection dropped.
             ::execlp("timeout", "timeout", "120", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0",
-                     "640x480x24", "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+                     "1280x1024x24", "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(fds[1]);

@@ -1,21 +1,16 @@
-// A private X server for the editor tests, and the pictures captured from it. Xvfb picks a
-// free display number and reports it through a pipe (-displayfd), listens on no TCP port,
-// and runs under `timeout`, so a test that crashes cannot leave it running for more than
-// two minutes.
+// A private X server that $DISPLAY points at, for the editor tests, and the pictures
+// captured from it.
 #pragma once
 
 #include <cairo.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
+
+#include "support/environment.h"
 
 namespace kf::test {
 
@@ -31,51 +26,17 @@ inline bool onPath(const std::string& program) {
     return false;
 }
 
+// A private X server that $DISPLAY points at while the object lives; display() stays empty
+// when the server did not start.
 class Xvfb {
   public:
     static bool installed() { return onPath("Xvfb") && onPath("timeout"); }
-
-    // Starts the server and points $DISPLAY at it; display() stays empty on failure.
-    Xvfb() {
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            fcntl(fds[1], F_SETFD, 0);  // the one descriptor Xvfb inherits
-            const int null = open("/dev/null", O_WRONLY);
-            dup2(null, STDOUT_FILENO);
-            dup2(null, STDERR_FILENO);
-            const std::string fd = std::to_string(fds[1]);
-            // -noreset: an X server resets when its last client leaves, and a test that
-            // connects again at that moment (a second window) has its connection dropped.
-            execlp("timeout", "timeout", "120", "Xvfb", "-displayfd", fd.c_str(), "-noreset", "-nolisten",
-                   "tcp", "-screen", "0", "1280x1024x24", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        char c = 0;
-        while (pid_ > 0 && poll(&p, 1, 10000) == 1 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-        close(fds[0]);
-        if (number.empty() || c != '\n') return;
-        display_ = ":" + number;
-        setenv("DISPLAY", display_.c_str(), 1);
-    }
-    ~Xvfb() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);  // timeout passes it on to the server
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-    Xvfb(const Xvfb&) = delete;
-    Xvfb& operator=(const Xvfb&) = delete;
-
-    const std::string& display() const { return display_; }
+    Xvfb() : useIt_("DISPLAY", server_.name().empty() ? std::getenv("DISPLAY") : server_.name().c_str()) {}
+    const std::string& display() const { return server_.name(); }
 
   private:
-    pid_t pid_ = -1;
-    std::string display_;
+    VirtualDisplay server_;
+    ScopedEnv useIt_;
 };
 
 // A PNG read back as 0xRRGGBB pixels, row by row (empty when it cannot be read).
