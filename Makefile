@@ -63,11 +63,14 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE realpeer
 
-# The loading hand-shakes between the audio thread and loaders.
+# The loading hand-shakes between the audio thread and loaders, and the editor idling in a
+# real window beside the audio thread.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(SAN_ARGS) -DKF_TSAN=ON -DKF_WERROR=ON
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests midi_threads_tests
-	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) -R 'Thread|Handshake|Loading|Concurrent'
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests midi_threads_tests \
+	  gui_tests editor_bench_test
+	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) \
+	  -R 'Thread|Handshake|Loading|Concurrent|Bitmaps|EditorInAWindow'
 
 test-fuzz: deps
 	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} tests/fuzz/run-fuzzers
