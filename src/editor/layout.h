@@ -113,9 +113,10 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::knob(28, {286, 284, 324, 322}, 5, 1039, 30.0f, 200.0f),
     row::readout(92, row::below(227, 322), 5, 27),
     row::readout(93, row::below(281, 322), 5, 28),
-    row::knob(104, {14, 336, 30, 398}, 5, 1044),              // pitch bend wheel
-    row::knob(12, {47, 336, 63, 398}, 5, 1044),               // modulation wheel
-    row::button(112, {82, 335, 117, 358}, 5, 1037, 1, 0.5f),  // transpose up
+    row::knob(104, {14, 336, 30, 398}, 5, 1044),  // pitch bend wheel
+    row::knob(12, {47, 336, 63, 398}, 5, 1044),   // modulation wheel
+    // One pixel below its place in the artwork, clear of the low-EQ readout above it.
+    row::button(112, {82, 336, 117, 359}, 5, 1037, 1, 0.5f),  // transpose up
     row::button(113, {82, 374, 117, 397}, 5, 1038, 1, 0.5f),  // transpose down
 
     // Input stage 1.
@@ -147,7 +148,8 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::knob(20, {231, 185, 269, 223}, 3, 1039),
     row::knob(21, {285, 185, 323, 223}, 3, 1039),
     row::knob(22, {339, 185, 377, 223}, 3, 1039),
-    row::readout(54, row::below(15, 224), 3, 15),
+    // Centred under the wide waveform knob, clear of the noise readout beside it.
+    row::readout(54, row::below(9, 224), 3, 15),
     row::readout(52, row::below(63, 223), 3, 16),
     row::readout(50, row::below(171, 224), 3, 19),
     row::readout(53, row::below(226, 224), 3, 20),

@@ -178,5 +178,29 @@ TEST_F(Controls, HostValuesDrawTheirStripFrameClampedToTheStrip) {
     EXPECT_EQ(dynamic_cast<editor::Knob*>(editor().viewOf(tag::octave))->frameIndex(), 2);
 }
 
+// Every effect, carrier and modulator choice: each visible control lies inside the window
+// and no two visible controls (pictures aside, which lie under them) share a pixel.
+TEST_F(Controls, NoTwoVisibleControlsOverlapOnAnyMainPage) {
+    const gui::Rect window{0, 0, editor::kWidth, editor::kHeight};
+    for (int e = 0; e < 5; ++e)
+        for (int carrier = 0; carrier < 4; ++carrier)
+            for (int m = 0; m < 3; ++m) {
+                c->setParameter(tag::effects_choice, e * 0.2f);
+                c->setParameter(tag::carrier_mode, carrier * 0.25f);
+                c->setParameter(tag::modulator_mode, m * 0.33333334f);
+                editor().idle();
+                std::vector<const editor::LayoutRow*> shown;
+                for (const editor::LayoutRow& row : editor::kLayout)
+                    if (row.kind != editor::ControlKind::Image && editor().viewOf(row.tag)->isVisible())
+                        shown.push_back(&row);
+                for (std::size_t i = 0; i < shown.size(); ++i) {
+                    EXPECT_TRUE(window.contains(shown[i]->rect)) << shown[i]->tag;
+                    for (std::size_t j = i + 1; j < shown.size(); ++j)
+                        EXPECT_FALSE(shown[i]->rect.intersects(shown[j]->rect))
+                            << shown[i]->tag << " and " << shown[j]->tag << " in state " << e << carrier << m;
+                }
+            }
+}
+
 }  // namespace
 }  // namespace kf::test
