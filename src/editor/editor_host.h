@@ -6,8 +6,6 @@
 
 #include <cstdint>
 
-#include "common/view_groups.h"
-
 namespace kf::editor {
 
 class EditorHost {
@@ -32,8 +30,6 @@ class EditorHost {
     virtual float meter(int32_t index) const = 0;
     // The tag armed for MIDI learn, or -1.
     virtual int32_t learnTarget() const = 0;
-    // The groups of controls to show now (bit n: group n).
-    virtual ViewGroupMask viewGroups() const = 0;
     // True once after the parameters or the groups changed in a way the editor must show;
     // the editor asks at each idle while it is open.
     virtual bool takeRefresh() = 0;

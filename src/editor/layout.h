@@ -3,9 +3,11 @@
 // are window pixels, right and bottom exclusive.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 
+#include "common/view_groups.h"
 #include "gui/geometry.h"
 
 namespace kf::editor {
@@ -194,6 +196,20 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::readout(71, row::below(388, 322), 14, 40),
     row::readout(69, row::below(442, 322), 14, 41),
 });
+
+// The groups a main page shows for these choices: the top bar, the main controls, the
+// analysis input's panel (input stage 1, or the sampler for carrier 3), the synthesis
+// input's panel (input stage 2, or the synthesizer for modulator 2) and the effect's slot.
+// Derived on the editor's thread from the choices alone, so no other thread writes what
+// the editor shows and a page never depends on the order in which choices were set.
+inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulator) {
+    ViewGroupMask groups;
+    groups.set(5, true);
+    groups.set(carrier >= 3 ? 2 : 1, true);
+    groups.set(modulator >= 2 ? 3 : 4, true);
+    groups.set(10 + std::clamp(effect, 0, 4), true);
+    return groups;
+}
 
 // The entries of the menus without a face bitmap strip of their own, and the words shown on
 // those that have one when the strip is missing.

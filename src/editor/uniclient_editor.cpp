@@ -48,7 +48,6 @@ bool TMUniClientEditor::openOn(std::unique_ptr<gui::PlatformWindow> window) {
     host_.setParameter(tag::in_a, host_.parameterValue(tag::in_a));
     host_.setParameter(tag::watisndit, host_.parameterValue(tag::watisndit));
     host_.takeRefresh();
-    groups_ = host_.viewGroups();
     pollValues();
     return true;
 }
@@ -143,6 +142,15 @@ void TMUniClientEditor::endEdit(gui::Control& control) {
 }
 
 void TMUniClientEditor::pollValues() {
+    const ViewGroupMask groups =
+        pageGroups(host_.choice(tag::effects_choice), host_.choice(tag::carrier_mode),
+                   host_.choice(tag::modulator_mode));
+    bool changed = false;
+    for (int i = 0; i < 4; ++i) changed |= groups.word(i) != groups_.word(i);
+    if (changed) {
+        groups_ = groups;
+        frame_->invalidateAll();
+    }
     char text[32];
     for (const Placed& p : placed_) {
         const LayoutRow& row = *p.row;
@@ -193,10 +201,7 @@ void TMUniClientEditor::idle() {
 }
 
 void TMUniClientEditor::onIdle() {
-    if (host_.takeRefresh()) {
-        groups_ = host_.viewGroups();
-        frame_->invalidateAll();
-    }
+    if (host_.takeRefresh()) frame_->invalidateAll();
     pollValues();
 }
 

@@ -67,8 +67,8 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     EditorHost& host_;
     std::unique_ptr<platform::AsyncFileDialogs> dialogs_;
     vst::ERect rect_;
-    // What the controls show: copied from the instance at each refresh, so the panels change
-    // together at an idle and never half-way through a redraw.
+    // The groups shown: derived from the instance's choices at each idle, so the panels
+    // change together at an idle and never half-way through a redraw.
     ViewGroupMask groups_;
     std::unique_ptr<gui::Frame> frame_;
     std::vector<Placed> placed_;

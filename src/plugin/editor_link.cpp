@@ -72,10 +72,6 @@ int32_t EditorLink::learnTarget() const {
     return instance_.midi().learnTarget();
 }
 
-ViewGroupMask EditorLink::viewGroups() const {
-    return instance_.viewGroups();
-}
-
 bool EditorLink::takeRefresh() {
     return instance_.editorRefresh().consume();
 }

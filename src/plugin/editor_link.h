@@ -34,7 +34,6 @@ class EditorLink final : public editor::EditorHost {
     void endEdit(int32_t tag) override;
     float meter(int32_t index) const override;
     int32_t learnTarget() const override;
-    ViewGroupMask viewGroups() const override;
     bool takeRefresh() override;
 
   private:

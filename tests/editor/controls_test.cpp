@@ -178,9 +178,10 @@ TEST_F(Controls, HostValuesDrawTheirStripFrameClampedToTheStrip) {
     EXPECT_EQ(dynamic_cast<editor::Knob*>(editor().viewOf(tag::octave))->frameIndex(), 2);
 }
 
-// Every effect, carrier and modulator choice: each visible control lies inside the window
-// and no two visible controls (pictures aside, which lie under them) share a pixel.
-TEST_F(Controls, NoTwoVisibleControlsOverlapOnAnyMainPage) {
+// Every effect, carrier and modulator choice: the editor shows the panels the mode rules
+// give, each visible control lies inside the window, and no two visible controls (pictures
+// aside, which lie under them) share a pixel.
+TEST_F(Controls, EveryMainPageShowsItsPanelsWithoutOverlaps) {
     const gui::Rect window{0, 0, editor::kWidth, editor::kHeight};
     for (int e = 0; e < 5; ++e)
         for (int carrier = 0; carrier < 4; ++carrier)
@@ -189,6 +190,10 @@ TEST_F(Controls, NoTwoVisibleControlsOverlapOnAnyMainPage) {
                 c->setParameter(tag::carrier_mode, carrier * 0.25f);
                 c->setParameter(tag::modulator_mode, m * 0.33333334f);
                 editor().idle();
+                const ViewGroupMask derived = editor::pageGroups(e, carrier, m);
+                for (int g = 0; g < 16; ++g)
+                    EXPECT_EQ(derived.test(g), c->viewGroups().test(g))
+                        << "group " << g << " in state " << e << carrier << m;
                 std::vector<const editor::LayoutRow*> shown;
                 for (const editor::LayoutRow& row : editor::kLayout)
                     if (row.kind != editor::ControlKind::Image && editor().viewOf(row.tag)->isVisible())
