@@ -1,11 +1,10 @@
 // What the editor may ask of the plug-in instance that owns it. The editor sees parameters
 // and a few named operations only, never the engine or the instance's other parts, so it
-// can be driven (and tested) through this interface alone.
+// can be driven (and tested) through this interface alone. Every read is safe while the
+// audio thread and the host change the values: the editor polls them at each idle.
 #pragma once
 
 #include <cstdint>
-
-#include "common/view_groups.h"
 
 namespace kf::editor {
 
@@ -13,12 +12,24 @@ class EditorHost {
   public:
     virtual ~EditorHost() = default;
 
-    // The normalised value (0..1) of a parameter or internal control, by tag (0..125).
+    // The normalised value of a parameter or internal control, by tag (0..125), as stored:
+    // a host may have set it outside 0..1.
     virtual float parameterValue(int32_t tag) const = 0;
+    // The stored integer choice of a menu or button parameter (its value scaled and truncated).
+    virtual int32_t choice(int32_t tag) const = 0;
+    // The value a control returns to on reset: what it held once the default preset loaded.
+    virtual float defaultValue(int32_t tag) const = 0;
     // Sets a value through the parameter model, as a host or a program would, by tag.
     virtual void setParameter(int32_t tag, float value) = 0;
-    // The groups of controls to show now (bit n: group n).
-    virtual ViewGroupMask viewGroups() const = 0;
+    // The same for a host parameter (0..43), telling the host so it can record automation;
+    // beginEdit / endEdit bracket a gesture.
+    virtual void setParameterAutomated(int32_t tag, float value) = 0;
+    virtual void beginEdit(int32_t tag) = 0;
+    virtual void endEdit(int32_t tag) = 0;
+    // Level meter 0..3 (output left, analysis input, synthesis input, output right), 0..1.
+    virtual float meter(int32_t index) const = 0;
+    // The tag armed for MIDI learn, or -1.
+    virtual int32_t learnTarget() const = 0;
     // True once after the parameters or the groups changed in a way the editor must show;
     // the editor asks at each idle while it is open.
     virtual bool takeRefresh() = 0;

@@ -4,7 +4,7 @@
 
 #include "artwork/artwork.h"
 #include "common/parameter_table.h"
-#include "editor/layout.h"
+#include "editor/controls.h"
 #include "gui/view.h"
 
 namespace kf::editor {
@@ -42,20 +42,142 @@ bool TMUniClientEditor::openOn(std::unique_ptr<gui::PlatformWindow> window) {
     frame_ = std::make_unique<gui::Frame>(std::move(window), &sharedBitmaps());
     frame_->setBackground(kBackgroundBitmap);
     build();
-    frame_->setIdleHook([this] { pickUpRefresh(); });
+    frame_->setIdleHook([this] { onIdle(); });
     // Set again with the editor present, these switch on the panels of the current mode and
     // effect choices (the model shows panels only while an editor exists).
     host_.setParameter(tag::in_a, host_.parameterValue(tag::in_a));
     host_.setParameter(tag::watisndit, host_.parameterValue(tag::watisndit));
     host_.takeRefresh();
-    groups_ = host_.viewGroups();
+    pollValues();
     return true;
 }
 
+namespace {
+
+// Host parameters report to the host as automation; the rest are the instance's own.
+bool isHostParameter(int32_t tag) {
+    return tag >= 0 && tag < kNumHostParameters;
+}
+
+// The strip position of a knob whose working value is shown between a and b.
+std::function<float(float)> boundPosition(const LayoutRow& row) {
+    const ParameterRow* parameter = parameterRow(row.tag);
+    if (row.a == row.b || !parameter) return {};
+    return [law = parameter->law, a = row.a, b = row.b](float v) { return (law(v) - b) / (a - b); };
+}
+
+int framesOf(int bitmap) {
+    const artwork::BitmapInfo* info = artwork::info(bitmap);
+    return info ? info->frames : 1;
+}
+
+}  // namespace
+
 void TMUniClientEditor::build() {
+    placed_.clear();
+    gui::ControlListener* listener = this;
     for (const LayoutRow& row : kLayout) {
-        gui::View& view = frame_->add(std::make_unique<gui::ImageView>(row.rect, row.bitmap));
-        view.setVisibility([this, group = row.group] { return groups_.test(group); });
+        std::unique_ptr<gui::View> view;
+        switch (row.kind) {
+            case ControlKind::Image:
+                view = std::make_unique<gui::ImageView>(row.rect, row.bitmap);
+                break;
+            case ControlKind::Knob: {
+                auto knob = std::make_unique<Knob>(row, framesOf(row.bitmap), listener, boundPosition(row));
+                knob->setDefaultValue(host_.defaultValue(row.tag));
+                if (row.tag == tag::waveform) knob->setSensitivity(0.25f);
+                if (row.tag == tag::pitchbend) knob->setSpringBack(true);
+                view = std::move(knob);
+                break;
+            }
+            case ControlKind::Button:
+                view = std::make_unique<Button>(row, listener);
+                break;
+            case ControlKind::Menu:
+                view = std::make_unique<OptionMenu>(row, listener);
+                break;
+            case ControlKind::Readout:
+                view = std::make_unique<Readout>(row);
+                break;
+            case ControlKind::Led:
+                view = std::make_unique<Led>(row, framesOf(row.bitmap));
+                break;
+        }
+        gui::View& added = frame_->addView(std::move(view));
+        added.setVisibility([this, group = row.group] { return groups_.test(group); });
+        placed_.push_back({&row, &added});
+    }
+}
+
+gui::View* TMUniClientEditor::viewOf(int32_t tag) const {
+    for (const Placed& p : placed_)
+        if (p.row->tag == tag) return p.view;
+    return nullptr;
+}
+
+const TMUniClientEditor::Placed* TMUniClientEditor::placedOf(const gui::Control& control) const {
+    for (const Placed& p : placed_)
+        if (p.view == &control) return &p;
+    return nullptr;
+}
+
+void TMUniClientEditor::valueChanged(gui::Control& control) {
+    const Placed* p = placedOf(control);
+    if (!p) return;
+    const LayoutRow& row = *p->row;
+    // Knobs send their value; buttons and menus their state scaled to the parameter's law.
+    const float v = row.kind == ControlKind::Knob ? control.value() : control.value() * row.step;
+    if (isHostParameter(row.tag))
+        host_.setParameterAutomated(row.tag, v);
+    else
+        host_.setParameter(row.tag, v);
+}
+
+void TMUniClientEditor::beginEdit(gui::Control& control) {
+    if (isHostParameter(control.tag())) host_.beginEdit(control.tag());
+}
+
+void TMUniClientEditor::endEdit(gui::Control& control) {
+    if (isHostParameter(control.tag())) host_.endEdit(control.tag());
+}
+
+void TMUniClientEditor::pollValues() {
+    const ViewGroupMask groups =
+        pageGroups(host_.choice(tag::effects_choice), host_.choice(tag::carrier_mode),
+                   host_.choice(tag::modulator_mode));
+    bool changed = false;
+    for (int i = 0; i < 4; ++i) changed |= groups.word(i) != groups_.word(i);
+    if (changed) {
+        groups_ = groups;
+        frame_->invalidateAll();
+    }
+    char text[32];
+    for (const Placed& p : placed_) {
+        const LayoutRow& row = *p.row;
+        switch (row.kind) {
+            case ControlKind::Knob:
+                static_cast<Knob*>(p.view)->setValueSilently(host_.parameterValue(row.source));
+                break;
+            case ControlKind::Button:
+            case ControlKind::Menu:
+                static_cast<gui::Control*>(p.view)->setValueSilently(
+                    static_cast<float>(host_.choice(row.source)));
+                break;
+            case ControlKind::Readout:
+                if (const ParameterRow* parameter = parameterRow(row.source)) {
+                    formatReadout(*parameter, parameter->law(host_.parameterValue(row.source)), text,
+                                  sizeof text);
+                    static_cast<Readout*>(p.view)->setText(text);
+                }
+                break;
+            case ControlKind::Led:
+                static_cast<Led*>(p.view)->setLevel(row.source == kLearnLed
+                                                        ? (host_.learnTarget() >= 0 ? 1.0f : 0.0f)
+                                                        : host_.meter(row.source));
+                break;
+            case ControlKind::Image:
+                break;
+        }
     }
 }
 
@@ -63,7 +185,12 @@ void TMUniClientEditor::close() {
     if (!frame_) return;
     // A dialog still open would answer into a window that is gone.
     dialogs_->cancel();
+    // A gesture cut short by the close still ends, so the host does not wait for it forever.
+    for (const Placed& p : placed_)
+        if (auto* control = dynamic_cast<gui::Control*>(p.view); control && control->isEditing())
+            control->endEdit();
     frame_.reset();
+    placed_.clear();
     sharedBitmaps().release();
 }
 
@@ -73,10 +200,9 @@ void TMUniClientEditor::idle() {
     frame_->idle();
 }
 
-void TMUniClientEditor::pickUpRefresh() {
-    if (!host_.takeRefresh()) return;
-    groups_ = host_.viewGroups();
-    frame_->invalidateAll();
+void TMUniClientEditor::onIdle() {
+    if (host_.takeRefresh()) frame_->invalidateAll();
+    pollValues();
 }
 
 }  // namespace kf::editor

@@ -6,9 +6,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "common/view_groups.h"
 #include "editor/editor_host.h"
+#include "editor/layout.h"
 #include "gui/frame.h"
 #include "gui/platform_window.h"
 #include "platform/async_file_dialogs.h"
@@ -16,7 +18,7 @@
 
 namespace kf::editor {
 
-class TMUniClientEditor : public vst::AEffEditor {
+class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
   public:
     // `dialogs` serves the file dialogs of the editor's controls; polled at each idle.
     TMUniClientEditor(EditorHost& host, std::unique_ptr<platform::AsyncFileDialogs> dialogs);
@@ -42,17 +44,34 @@ class TMUniClientEditor : public vst::AEffEditor {
     // The process-wide bitmaps every editor draws with; decoded while some editor is open.
     static gui::BitmapCache& sharedBitmaps();
 
+    // The open view of a layout row's tag (null when closed or not on the page).
+    gui::View* viewOf(int32_t tag) const;
+
   private:
+    struct Placed {
+        const LayoutRow* row;
+        gui::View* view;
+    };
+
     void build();
-    void pickUpRefresh();
+    void onIdle();
+    // Takes every control's value, text and level from the instance; redraws what changed.
+    void pollValues();
+    const Placed* placedOf(const gui::Control& control) const;
+
+    // What the user's changes mean for the instance.
+    void valueChanged(gui::Control& control) override;
+    void beginEdit(gui::Control& control) override;
+    void endEdit(gui::Control& control) override;
 
     EditorHost& host_;
     std::unique_ptr<platform::AsyncFileDialogs> dialogs_;
     vst::ERect rect_;
-    // What the controls show: copied from the instance at each refresh, so the panels change
-    // together at an idle and never half-way through a redraw.
+    // The groups shown: derived from the instance's choices at each idle, so the panels
+    // change together at an idle and never half-way through a redraw.
     ViewGroupMask groups_;
     std::unique_ptr<gui::Frame> frame_;
+    std::vector<Placed> placed_;
 };
 
 }  // namespace kf::editor

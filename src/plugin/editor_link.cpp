@@ -1,5 +1,7 @@
 #include "plugin/editor_link.h"
 
+#include <atomic>
+
 #include "editor/uniclient_editor.h"
 #include "platform/async_file_dialogs.h"
 #include "plugin/uniclient.h"
@@ -15,16 +17,59 @@ std::unique_ptr<vst::AEffEditor> EditorLink::createEditor(platform::FileDialogs*
     return std::make_unique<editor::TMUniClientEditor>(*this, std::move(async));
 }
 
+namespace {
+
+// The records are plain numbers that the audio thread (learned controllers, pitch bend) and
+// the host's threads write; the editor reads them as atomics so it never sees a torn value.
+template <class T>
+T atomicRead(const T& field) {
+    return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
+}
+
+bool validTag(int32_t tag) {
+    return tag >= 0 && tag <= kMaxTag;
+}
+
+}  // namespace
+
+void EditorLink::captureDefaults() {
+    for (int32_t t = 0; t <= kMaxTag; ++t) defaults_[static_cast<std::size_t>(t)] = parameterValue(t);
+}
+
 float EditorLink::parameterValue(int32_t tag) const {
-    return instance_.parameters().value(tag);
+    return validTag(tag) ? atomicRead(instance_.parameters().at(tag).value) : 0.0f;
+}
+
+int32_t EditorLink::choice(int32_t tag) const {
+    return validTag(tag) ? atomicRead(instance_.parameters().at(tag).integer) : 0;
+}
+
+float EditorLink::defaultValue(int32_t tag) const {
+    return validTag(tag) ? defaults_[static_cast<std::size_t>(tag)] : 0.0f;
 }
 
 void EditorLink::setParameter(int32_t tag, float value) {
     instance_.setParameter(tag, value);
 }
 
-ViewGroupMask EditorLink::viewGroups() const {
-    return instance_.viewGroups();
+void EditorLink::setParameterAutomated(int32_t tag, float value) {
+    instance_.setParameterAutomated(tag, value);
+}
+
+void EditorLink::beginEdit(int32_t tag) {
+    instance_.beginEdit(tag);
+}
+
+void EditorLink::endEdit(int32_t tag) {
+    instance_.endEdit(tag);
+}
+
+float EditorLink::meter(int32_t index) const {
+    return instance_.engine().meterValue(index).load(std::memory_order_relaxed);
+}
+
+int32_t EditorLink::learnTarget() const {
+    return instance_.midi().learnTarget();
 }
 
 bool EditorLink::takeRefresh() {

@@ -56,6 +56,7 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
     engine_.setSampleRate(sampleRate_);  // takes the rate over if valid, then runs the set-up
 
     loadDefaultPreset();
+    editorLink_.captureDefaults();
     setNumPrograms(0);
     programFloat_ = 0.0f;
 }

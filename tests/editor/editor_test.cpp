@@ -107,26 +107,6 @@ TEST(EditorLifeCycle, OnADisplayOpensOnceSharesTheBitmapsAndOutlivesItsParent) {
     xcb_disconnect(x);
 }
 
-// The page as it should look: the background, then the bitmap of each listed picture at its
-// rect's top-left, clipped to the rect, in table order.
-std::vector<uint32_t> composedPage(std::initializer_list<int32_t> pictures) {
-    auto& cache = TMUniClientEditor::sharedBitmaps();
-    cache.acquire();
-    gui::Surface page(editor::kWidth, editor::kHeight);
-    {
-        gui::DrawContext context(page, &cache);
-        context.drawBitmap(editor::kBackgroundBitmap, {0, 0});
-        for (const editor::LayoutRow& row : editor::kLayout) {
-            if (std::find(pictures.begin(), pictures.end(), row.tag) == pictures.end()) continue;
-            context.pushClip(row.rect);
-            context.drawBitmap(row.bitmap, row.rect.topLeft());
-            context.popClip();
-        }
-    }
-    cache.release();
-    return page.pixels();
-}
-
 class EditorPage : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -142,8 +122,7 @@ class EditorPage : public ::testing::Test {
     std::unique_ptr<TMUniClient> c;
 };
 
-// Bit-exact: each mode shows exactly its pictures, and a picture hidden again leaves what
-// is under it.
+// Each mode shows exactly its pictures (how they look is the golden picture's business).
 TEST_F(EditorPage, ShowsExactlyThePicturesOfTheVisibleGroups) {
     const struct {
         const char* what;
@@ -162,7 +141,13 @@ TEST_F(EditorPage, ShowsExactlyThePicturesOfTheVisibleGroups) {
     for (const auto& s : steps) {
         if (s.tag >= 0) c->setParameter(s.tag, s.value);
         editorOf(*c).idle();
-        EXPECT_TRUE(page() == composedPage(s.pictures)) << s.what;
+        for (const editor::LayoutRow& row : editor::kLayout) {
+            if (row.kind != editor::ControlKind::Image) continue;
+            const bool expected =
+                std::find(s.pictures.begin(), s.pictures.end(), row.tag) != s.pictures.end();
+            EXPECT_EQ(editorOf(*c).viewOf(row.tag)->isVisible(), expected)
+                << s.what << ", picture " << row.tag;
+        }
     }
 }
 
@@ -225,7 +210,12 @@ TEST(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
     const auto failures = playEditorScript(*script, run);
     EXPECT_TRUE(failures.empty()) << failures.front();
     EXPECT_FALSE(editorOf(*c).isOpen());
-    EXPECT_TRUE(readPng(out.file("default-page.png")) == composedPage({72, 86}));
+    // The snapshot is what the editor draws for the state the script left.
+    ASSERT_TRUE(editorOf(*c).openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
+    editorOf(*c).idle();
+    EXPECT_TRUE(readPng(out.file("default-page.png")) ==
+                dynamic_cast<gui::OffscreenWindow&>(editorOf(*c).frame()->window()).surface().pixels());
+    editorOf(*c).close();
 
     const auto wrong = host::parseEditorScript("open\nexpect param 9 +0.5\nclose\nsnapshot x.png\n", error);
     ASSERT_TRUE(wrong) << error;

@@ -1,0 +1,214 @@
+#include "editor/controls.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "artwork/artwork.h"
+#include "gui/frame.h"
+#include "gui/popup_menu.h"
+
+namespace kf::editor {
+
+namespace {
+
+const gui::Color kText = gui::Color::rgb(0xe6e6e6);
+const gui::Color kFace = gui::Color::rgb(0x1d1e20);
+
+int framesOf(int bitmap) {
+    const artwork::BitmapInfo* info = artwork::info(bitmap);
+    return info ? info->frames : 1;
+}
+
+int frameHeightOf(int bitmap) {
+    const artwork::BitmapInfo* info = artwork::info(bitmap);
+    return info ? info->height / info->frames : 0;
+}
+
+// Frame `frame` of a strip, or nothing when the control has no bitmap.
+void drawFrame(gui::DrawContext& context, int bitmap, int frame, const gui::Rect& r) {
+    if (bitmap > 0) context.drawBitmapFrame(bitmap, frame, frameHeightOf(bitmap), r);
+}
+
+}  // namespace
+
+int stripFrame(float v, int frames) {
+    if (frames <= 1) return 0;
+    v = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
+    return std::clamp(static_cast<int>(static_cast<float>(frames - 1) * v), 0, frames - 1);
+}
+
+const char* menuEntry(int32_t tag, int index) {
+    static constexpr const char* kCarrier[] = {"input left", "input right", "left / right", "sampler"};
+    static constexpr const char* kModulator[] = {"input left", "input right", "synth"};
+    static constexpr const char* kEffects[] = {"no effect", "reverb", "delay", "phaser", "lo-fi"};
+    static constexpr const char* kStage1[] = {"stage 1 active", "stage 1 hold"};
+    static constexpr const char* kStage2[] = {"stage 2 active", "stage 2 hold"};
+    static constexpr const char* kSynth[] = {"synth off", "synth on"};
+    auto pick = [index](const auto& list) -> const char* {
+        return index >= 0 && index < static_cast<int>(std::size(list)) ? list[index] : "";
+    };
+    switch (tag) {
+        case 91:
+            return pick(kCarrier);
+        case 95:
+            return pick(kModulator);
+        case 55:
+            return pick(kEffects);
+        case 87:
+            return pick(kStage1);
+        case 99:
+            return pick(kStage2);
+        case 102:
+            return pick(kSynth);
+        default:
+            return "";
+    }
+}
+
+// ---- Knob ----------------------------------------------------------------------------
+
+Knob::Knob(const LayoutRow& row, int frames, gui::ControlListener* listener,
+           std::function<float(float)> shown)
+    : Control(row.rect, row.tag, listener), bitmap_(row.bitmap), frames_(frames), shown_(std::move(shown)) {}
+
+int Knob::frameIndex() const {
+    return stripFrame(shown_ ? shown_(value()) : value(), frames_);
+}
+
+bool Knob::mouseDown(const gui::Event& e) {
+    // The right button will open the learn menu; it never changes the value.
+    if (e.button != gui::MouseButton::Left) return e.button == gui::MouseButton::Right;
+    beginEdit();
+    if ((e.modifiers & gui::kControl) != 0 || e.clickCount >= 2) {
+        setValue(defaultValue());
+        endEdit();
+        return true;
+    }
+    dragging_ = true;
+    lastY_ = e.pos.y;
+    return true;
+}
+
+bool Knob::mouseMoved(const gui::Event& e) {
+    if (!dragging_) return false;
+    const int dy = e.pos.y - lastY_;  // downward positive
+    lastY_ = e.pos.y;
+    const float perPixel = (e.modifiers & gui::kShift) != 0 ? kFineDragPerPixel : kDragPerPixel;
+    setValue(value() - perPixel * sensitivity_ * static_cast<float>(dy));
+    return true;
+}
+
+bool Knob::mouseUp(const gui::Event&) {
+    if (!dragging_) return true;
+    dragging_ = false;
+    if (springBack_) setValue(defaultValue());
+    endEdit();
+    return true;
+}
+
+bool Knob::wheel(const gui::Event& e) {
+    if (e.wheelY == 0) return false;
+    // Each step is a gesture of its own: the host sees begin, the change, end.
+    beginEdit();
+    setValue(value() + kWheelPerNotch * static_cast<float>(e.wheelY));
+    endEdit();
+    return true;
+}
+
+void Knob::draw(gui::DrawContext& context, const gui::Rect&) {
+    drawFrame(context, bitmap_, frameIndex(), rect());
+}
+
+// ---- Button --------------------------------------------------------------------------
+
+Button::Button(const LayoutRow& row, gui::ControlListener* listener)
+    : Control(row.rect, row.tag, listener), bitmap_(row.bitmap), count_(std::max(row.count, 1)) {
+    setRange(0.0f, static_cast<float>(std::max(count_ - 1, 1)));
+}
+
+bool Button::mouseDown(const gui::Event& e) {
+    if (e.button != gui::MouseButton::Left) return false;
+    beginEdit();
+    if (count_ == 1) {
+        pressed_ = true;
+        setValue(1.0f);
+        return true;
+    }
+    const int state = static_cast<int>(value());
+    setValue(static_cast<float>((state + 1) % count_));
+    endEdit();
+    return true;
+}
+
+bool Button::mouseUp(const gui::Event&) {
+    if (!pressed_) return true;
+    pressed_ = false;
+    setValue(0.0f);
+    endEdit();
+    return true;
+}
+
+void Button::draw(gui::DrawContext& context, const gui::Rect&) {
+    const int frames = framesOf(bitmap_);
+    drawFrame(context, bitmap_, std::clamp(static_cast<int>(value()), 0, frames - 1), rect());
+}
+
+// ---- OptionMenu ----------------------------------------------------------------------
+
+OptionMenu::OptionMenu(const LayoutRow& row, gui::ControlListener* listener)
+    : Control(row.rect, row.tag, listener), bitmap_(row.bitmap), count_(std::max(row.count, 1)) {
+    setRange(0.0f, static_cast<float>(count_ - 1));
+}
+
+bool OptionMenu::mouseDown(const gui::Event& e) {
+    if (e.button != gui::MouseButton::Left || !frame()) return false;
+    gui::Menu menu;
+    const int current = static_cast<int>(value());
+    for (int i = 0; i < count_; ++i) menu.addEntry(menuEntry(tag(), i), true, i == current);
+    frame()->popupMenu(std::move(menu), {rect().left, rect().bottom}, [this](const gui::MenuPath& chosen) {
+        if (chosen.empty()) return;
+        beginEdit();
+        setValue(static_cast<float>(chosen.front()));
+        endEdit();
+    });
+    return true;
+}
+
+void OptionMenu::draw(gui::DrawContext& context, const gui::Rect&) {
+    const int index = std::clamp(static_cast<int>(value()), 0, count_ - 1);
+    if (bitmap_ > 0) {
+        drawFrame(context, bitmap_, std::min(index, framesOf(bitmap_) - 1), rect());
+        return;
+    }
+    context.fillRect(rect(), kFace);
+    context.drawText(menuEntry(tag(), index), rect(), gui::Align::Center, kText);
+}
+
+// ---- Readout, Led --------------------------------------------------------------------
+
+void Readout::setText(const char* text) {
+    if (std::strncmp(text, text_.data(), text_.size() - 1) == 0) return;
+    std::strncpy(text_.data(), text, text_.size() - 1);
+    text_.back() = '\0';
+    setDirty();
+}
+
+void Readout::draw(gui::DrawContext& context, const gui::Rect&) {
+    if (bitmap_ > 0) context.drawBitmap(bitmap_, rect().topLeft());
+    context.drawText(text_.data(), rect(), gui::Align::Center, kText);
+}
+
+void Led::setLevel(float level) {
+    const int frame = stripFrame(level, frames_);
+    if (frame == frame_) return;
+    frame_ = frame;
+    setDirty();
+}
+
+void Led::draw(gui::DrawContext& context, const gui::Rect&) {
+    drawFrame(context, bitmap_, frame_, rect());
+}
+
+}  // namespace kf::editor

@@ -1,0 +1,211 @@
+// The editor's own controls, driven off-screen through the frame as a user would: the knob
+// amounts, reset, the host's edit log, a menu choice, and the instance's values (host
+// automation, out-of-range values) reaching what is drawn.
+#include "editor/controls.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "artwork/artwork.h"
+#include "editor/layout.h"
+#include "editor/uniclient_editor.h"
+#include "gui/draw_context.h"
+#include "gui/platform_window.h"
+#include "plugin/fake_host.h"
+#include "support/temp_files.h"
+
+namespace kf::test {
+namespace {
+
+using editor::TMUniClientEditor;
+using gui::Event;
+
+class Controls : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
+        FakeHost::current = &host;
+        c = std::make_unique<TMUniClient>(&FakeHost::callback,
+                                          PluginServices{&host.messages, &host.dialogs, preset});
+        ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
+        editor().idle();
+    }
+    TMUniClientEditor& editor() { return *dynamic_cast<TMUniClientEditor*>(c->getEditor()); }
+    gui::Point centre(int32_t tag) {
+        const gui::Rect r = editor().viewOf(tag)->rect();
+        return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    }
+    void send(Event::Kind kind, gui::Point at, unsigned modifiers = 0,
+              gui::MouseButton button = gui::MouseButton::Left) {
+        Event e;
+        e.kind = kind;
+        e.pos = at;
+        e.button = kind == Event::Kind::MouseMove ? gui::MouseButton::None : button;
+        e.modifiers = modifiers;
+        e.time = time += 1000;  // far apart: no double clicks unless a test asks
+        editor().frame()->dispatch(e);
+    }
+    void click(gui::Point at, unsigned modifiers = 0, gui::MouseButton button = gui::MouseButton::Left) {
+        send(Event::Kind::MouseDown, at, modifiers, button);
+        send(Event::Kind::MouseUp, at, modifiers, button);
+    }
+    void drag(int32_t tag, int dy, unsigned modifiers = 0) {
+        const gui::Point p = centre(tag);
+        send(Event::Kind::MouseDown, p, modifiers);
+        send(Event::Kind::MouseMove, {p.x, p.y + dy}, modifiers);
+        send(Event::Kind::MouseUp, {p.x, p.y + dy}, modifiers);
+    }
+    float value(int32_t t) { return c->parameters().value(t); }
+
+    FakeHost host;
+    std::unique_ptr<TMUniClient> c;
+    std::uint32_t time = 0;
+};
+
+TEST_F(Controls, KnobsMoveByTheirDragAndWheelAmountsAndReportEachGestureToTheHost) {
+    c->setParameter(tag::modulator_mode, 1.0f);  // the synth panel, for the waveform knob
+    const struct {
+        const char* what;
+        int32_t tag;
+        float start;
+        int dy, wheel;
+        unsigned modifiers;
+        float change;
+    } cases[] = {
+        {"100 px up is the whole range", tag::focus, 0.0f, -100, 0, 0, 1.0f},
+        {"down lowers", tag::focus, 0.5f, 30, 0, 0, -0.3f},
+        {"clamped at the top", tag::focus, 0.9f, -50, 0, 0, 0.1f},
+        {"Shift is fine", tag::response, 0.5f, -100, 0, gui::kShift, 0.05f},
+        {"waveform turns at a quarter", tag::waveform, 0.2f, -40, 0, 0, 0.1f},
+        {"two wheel notches up", tag::mix, 0.5f, 0, 2, 0, 0.035f},
+        {"one notch down", tag::mix, 0.5f, 0, -1, 0, -0.0175f},
+    };
+    for (const auto& k : cases) {
+        c->setParameter(k.tag, k.start);
+        editor().idle();
+        host.beginEdits.clear();
+        host.endEdits.clear();
+        host.automated.clear();
+        if (k.wheel != 0) {
+            Event e;
+            e.kind = Event::Kind::Wheel;
+            e.pos = centre(k.tag);
+            e.wheelY = k.wheel;
+            editor().frame()->dispatch(e);
+        } else {
+            drag(k.tag, k.dy, k.modifiers);
+        }
+        EXPECT_NEAR(value(k.tag), k.start + k.change, 1e-4f) << k.what;
+        EXPECT_EQ(host.beginEdits, std::vector<int32_t>{k.tag}) << k.what;
+        EXPECT_EQ(host.endEdits, std::vector<int32_t>{k.tag}) << k.what;
+        ASSERT_FALSE(host.automated.empty()) << k.what;
+        EXPECT_EQ(host.automated.back().first, k.tag) << k.what;
+        EXPECT_NEAR(host.automated.back().second, k.start + k.change, 1e-4f) << k.what;
+    }
+}
+
+TEST_F(Controls, ResetReturnsToTheDefaultPresetValueAndTheRightButtonChangesNothing) {
+    const float initial = value(tag::focus);
+    const gui::Point p = centre(tag::focus);
+    c->setParameter(tag::focus, 0.9f);
+    editor().idle();
+    click(p, 0, gui::MouseButton::Right);
+    EXPECT_FLOAT_EQ(value(tag::focus), 0.9f);
+    click(p, gui::kControl);
+    EXPECT_FLOAT_EQ(value(tag::focus), initial) << "Control-click";
+
+    c->setParameter(tag::focus, 0.9f);
+    editor().idle();
+    Event e;
+    e.kind = Event::Kind::MouseDown;
+    e.pos = p;
+    e.button = gui::MouseButton::Left;
+    for (std::uint32_t t : {10u, 200u}) {
+        e.kind = Event::Kind::MouseDown;
+        e.time = t;
+        editor().frame()->dispatch(e);
+        e.kind = Event::Kind::MouseUp;
+        editor().frame()->dispatch(e);
+    }
+    EXPECT_FLOAT_EQ(value(tag::focus), initial) << "double click";
+}
+
+TEST_F(Controls, AnEditIsOpenDuringTheDragAndEndedByCloseWhenTheMouseNeverComesUp) {
+    const gui::Point p = centre(tag::focus);
+    send(Event::Kind::MouseDown, p);
+    send(Event::Kind::MouseMove, {p.x, p.y - 10});
+    EXPECT_EQ(host.beginEdits, std::vector<int32_t>{tag::focus});
+    EXPECT_TRUE(host.endEdits.empty()) << "still dragging";
+    EXPECT_FALSE(host.automated.empty());
+    editor().close();
+    EXPECT_EQ(host.endEdits, std::vector<int32_t>{tag::focus});
+}
+
+TEST_F(Controls, AMenuChoiceReachesItsParameterAndShowsItsPanel) {
+    click(centre(tag::effects_choice));
+    ASSERT_TRUE(editor().frame()->isMenuOpen());
+    const gui::Rect delay = editor().frame()->menu()->itemRect(0, 2);
+    click({delay.left + 5, delay.top + 5});
+    EXPECT_EQ(c->parameters().at(tag::effects_choice).integer, 2);
+    editor().idle();
+    EXPECT_TRUE(editor().viewOf(tag::delaytime)->isVisible());
+    EXPECT_FALSE(editor().viewOf(tag::reverb_room)->isVisible());
+}
+
+// Host values, in range or not, draw the strip frame they stand for (and never one past it).
+TEST_F(Controls, HostValuesDrawTheirStripFrameClampedToTheStrip) {
+    const gui::Rect r = editor().viewOf(tag::focus)->rect();
+    auto& window = dynamic_cast<gui::OffscreenWindow&>(editor().frame()->window());
+    for (const auto& [v, frame] : {std::pair{0.75f, 95}, {1.5f, 127}, {-0.2f, 0}, {NAN, 0}}) {
+        c->setParameter(tag::focus, v);
+        editor().idle();
+        gui::Surface expected(editor::kWidth, editor::kHeight);
+        {
+            gui::DrawContext context(expected, &TMUniClientEditor::sharedBitmaps());
+            context.drawBitmap(editor::kBackgroundBitmap, {0, 0});
+            context.drawBitmapFrame(1039, frame, 38, r);
+        }
+        int differing = 0;
+        for (int y = r.top; y < r.bottom; ++y)
+            for (int x = r.left; x < r.right; ++x)
+                differing += window.surface().pixel(x, y) != expected.pixel(x, y);
+        EXPECT_EQ(differing, 0) << "value " << v;
+    }
+    // A bound knob shows its working value's step: octave 0 is the middle of five frames.
+    c->setParameter(tag::octave, 0.55f);
+    editor().idle();
+    EXPECT_EQ(dynamic_cast<editor::Knob*>(editor().viewOf(tag::octave))->frameIndex(), 2);
+}
+
+// Every effect, carrier and modulator choice: the editor shows the panels the mode rules
+// give, each visible control lies inside the window, and no two visible controls (pictures
+// aside, which lie under them) share a pixel.
+TEST_F(Controls, EveryMainPageShowsItsPanelsWithoutOverlaps) {
+    const gui::Rect window{0, 0, editor::kWidth, editor::kHeight};
+    for (int e = 0; e < 5; ++e)
+        for (int carrier = 0; carrier < 4; ++carrier)
+            for (int m = 0; m < 3; ++m) {
+                c->setParameter(tag::effects_choice, e * 0.2f);
+                c->setParameter(tag::carrier_mode, carrier * 0.25f);
+                c->setParameter(tag::modulator_mode, m * 0.33333334f);
+                editor().idle();
+                const ViewGroupMask derived = editor::pageGroups(e, carrier, m);
+                for (int g = 0; g < 16; ++g)
+                    EXPECT_EQ(derived.test(g), c->viewGroups().test(g))
+                        << "group " << g << " in state " << e << carrier << m;
+                std::vector<const editor::LayoutRow*> shown;
+                for (const editor::LayoutRow& row : editor::kLayout)
+                    if (row.kind != editor::ControlKind::Image && editor().viewOf(row.tag)->isVisible())
+                        shown.push_back(&row);
+                for (std::size_t i = 0; i < shown.size(); ++i) {
+                    EXPECT_TRUE(window.contains(shown[i]->rect)) << shown[i]->tag;
+                    for (std::size_t j = i + 1; j < shown.size(); ++j)
+                        EXPECT_FALSE(shown[i]->rect.intersects(shown[j]->rect))
+                            << shown[i]->tag << " and " << shown[j]->tag << " in state " << e << carrier << m;
+                }
+            }
+}
+
+}  // namespace
+}  // namespace kf::test
