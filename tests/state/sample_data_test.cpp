@@ -138,19 +138,20 @@ TEST_F(SampleDataTest, SnapMovesMarkersToRisingZeroCrossings) {
     const int16_t data[8] = {5, -1, 3, -2, -2, 4, -1, 1};
     ASSERT_TRUE(sample_.assignSample(data, nullptr, 8, 44100.0f));
     sample_.setStartMarker(0);
-    EXPECT_TRUE(sample_.snapLoopPoint(true, 0));
-    EXPECT_EQ(sample_.startMarker(), 2);
-    EXPECT_TRUE(sample_.snapLoopPoint(true, 3));
-    EXPECT_EQ(sample_.startMarker(), 5);
-    // The end marker (8) has no crossing after it; from 6 it finds 7.
-    EXPECT_FALSE(sample_.snapLoopPoint(false));
-    EXPECT_TRUE(sample_.snapLoopPoint(false, 6));
-    EXPECT_EQ(sample_.endMarker(), 7);
-    // A start at or beyond the end, or an end at or before the start, is refused.
-    EXPECT_FALSE(sample_.snapLoopPoint(true, 6));
-    EXPECT_EQ(sample_.startMarker(), 5);
-    EXPECT_FALSE(sample_.snapLoopPoint(false, 3));
-    EXPECT_EQ(sample_.endMarker(), 7);
+    // Start, from, snapped, then both markers. The end marker (8) has no crossing after it; from
+    // 6 it finds 7. A start at or beyond the end, or an end at or before the start, is refused.
+    const struct {
+        bool start;
+        int32_t from;
+        bool snapped;
+        int32_t startMarker, endMarker;
+    } steps[] = {{true, 0, true, 2, 8},  {true, 3, true, 5, 8},  {false, -1, false, 5, 8},
+                 {false, 6, true, 5, 7}, {true, 6, false, 5, 7}, {false, 3, false, 5, 7}};
+    for (const auto& k : steps) {
+        EXPECT_EQ(sample_.snapLoopPoint(k.start, k.from), k.snapped) << k.from;
+        EXPECT_EQ(sample_.startMarker(), k.startMarker) << k.from;
+        EXPECT_EQ(sample_.endMarker(), k.endMarker) << k.from;
+    }
     sample_.clear();
     EXPECT_FALSE(sample_.snapLoopPoint(true, 0));
 }
