@@ -91,10 +91,18 @@ TEST(InputStage, StageOnePassesWhenItsGateIsClosedAndIsSilentWhenOpen) {
     EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
 }
 
-TEST(InputStage, FreezeHoldsGainAndDetector) {
+// Negative signals never raise the detector; a frozen stage holds its gain and detector.
+TEST(InputStage, NegativeSignalsNeverRaiseTheDetectorAndFreezeHoldsIt) {
     TMSystemInfo info;
     InputStage st(info, InputStage::Kind::Two);
     st.setGate(0.0f);
+    std::vector<float> a = test::noise(4096, 1.0f, 7);
+    for (float& x : a) x = -std::fabs(x);
+    runStage(st, a, std::vector<float>(4096, -0.5f));
+    EXPECT_EQ(st.detector().peak, 0.0f);
+    EXPECT_EQ(st.detector().env, 0.0f);
+    EXPECT_EQ(st.gateEnvelope(), 0.0f);
+    EXPECT_EQ(st.currentGain(), 0.0f);  // stage two with a closed gate is silent
     st.setRatio(1.0f);
     runStage(st, test::noise(2048, 1.0f, 7), test::noise(2048, 1.0f, 8));
     const float gain = st.currentGain();
@@ -107,19 +115,6 @@ TEST(InputStage, FreezeHoldsGainAndDetector) {
     st.setFrozen(false);  // resumes from the held detector state: silence closes the gate
     runStage(st, 8192, 0.0f, 0.0f);
     EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
-}
-
-TEST(InputStage, NegativeSignalsNeverRaiseTheDetector) {
-    TMSystemInfo info;
-    InputStage st(info, InputStage::Kind::Two);
-    st.setGate(0.0f);
-    std::vector<float> a = test::noise(4096, 1.0f, 7);
-    for (float& x : a) x = -std::fabs(x);
-    runStage(st, a, std::vector<float>(4096, -0.5f));
-    EXPECT_EQ(st.detector().peak, 0.0f);
-    EXPECT_EQ(st.detector().env, 0.0f);
-    EXPECT_EQ(st.gateEnvelope(), 0.0f);
-    EXPECT_EQ(st.currentGain(), 0.0f);  // stage two with a closed gate is silent
 }
 
 void runMaster(MasterSection& m, std::vector<float>& l, std::vector<float>& r) {

@@ -283,7 +283,7 @@ TEST(SettingsStartup, FoldersFollowTheBundleTheInstanceRunsFrom) {
     }
 }
 
-TEST(SettingsStartup, ContentPathAndStoredSwitchesAreHonoured) {
+TEST(SettingsStartup, ContentPathStoredSwitchesAndChosenPresetFolderAreHonoured) {
     test::TempDir dir;
     SettingsStore store(dir.file("cfg"));
     const std::string content = makeBundle(dir.file("Content"));
@@ -299,17 +299,15 @@ TEST(SettingsStartup, ContentPathAndStoredSwitchesAreHonoured) {
     EXPECT_EQ(later.presetPath, content + "Presets/");  // the installer's folder stays
     EXPECT_EQ(later.ignoreProgramChange, 0.0f);
     EXPECT_EQ(later.ccMapRecallIsolate, 1.0f);
-}
 
-TEST(SettingsStartup, AMissingPresetFolderIsTakenFromTheChosenOne) {
-    test::TempDir dir;
-    const std::string chosen = dir.file("chosen") + "/", bundle = makeBundle(dir.file("bundle"));
+    // A missing preset folder is taken from the chosen one.
+    const std::string chosen = dir.file("chosen") + "/";
     std::filesystem::create_directories(chosen);
-    SettingsStore store(dir.file("cfg"));
-    store.writeNumber("firstuse", 1);
-    store.writeText("installpath", bundle);
-    store.writeText("presetpath", chosen);
-    EXPECT_EQ(runSettingsStartup(store, bundle, dir.file("user")).presetPath, chosen);
+    SettingsStore chose(dir.file("cfg1"));
+    chose.writeNumber("firstuse", 1);
+    chose.writeText("installpath", bundle);
+    chose.writeText("presetpath", chosen);
+    EXPECT_EQ(runSettingsStartup(chose, bundle, dir.file("user")).presetPath, chosen);
 
     // Neither is set: the bundle's folder rather than an empty one.
     SettingsStore bare(dir.file("cfg2"));
