@@ -27,7 +27,7 @@ class DelayTest : public ::testing::Test {
     Rig rig{44100.0f, 120.0};
 };
 
-TEST_F(DelayTest, BarAndDelayLengthAt120BpmMatchTheImpulseResponse) {
+TEST_F(DelayTest, BarAndDelayLengthAt120BpmMatchTheImpulseResponseAndHaveAFloor) {
     EXPECT_EQ(delay().barLength(), 88200u);
     rig.setKnob(tag::delaytime, 0.5f);
     EXPECT_EQ(delay().delayLength(), 44099);
@@ -40,6 +40,14 @@ TEST_F(DelayTest, BarAndDelayLengthAt120BpmMatchTheImpulseResponse) {
     Driver(&delay()).run(in, in, out, outR);
     EXPECT_EQ(loudestAt(out), 44099u);
     EXPECT_FLOAT_EQ(out[44099], 1.0f);
+
+    // The shortest delay is 128 samples.
+    delay().setParameter(0, 0.0f);
+    EXPECT_EQ(delay().delayLength(), TMDelay::kMinDelay);
+    delay().setParameter(0, 0.001f);
+    EXPECT_EQ(delay().delayLength(), TMDelay::kMinDelay);
+    rig.setKnob(tag::delaytime, 0.0f);  // 0.025 of the bar
+    EXPECT_EQ(delay().delayLength(), static_cast<int32_t>(0.025f * 88199.0f));
 }
 
 TEST_F(DelayTest, HeadsSettleOnTheDelayLengthAfterTheSetUpSequence) {
@@ -56,15 +64,6 @@ TEST_F(DelayTest, HeadsSettleOnTheDelayLengthAfterTheSetUpSequence) {
     const std::size_t arrival = loudestAt(out);
     EXPECT_NEAR(static_cast<double>(arrival), 44099.0, 1.0);
     EXPECT_GT(std::fabs(out[arrival]), 0.4f);  // a sub-sample offset may split it over two samples
-}
-
-TEST_F(DelayTest, ShortestDelayIs128Samples) {
-    delay().setParameter(0, 0.0f);
-    EXPECT_EQ(delay().delayLength(), TMDelay::kMinDelay);
-    delay().setParameter(0, 0.001f);
-    EXPECT_EQ(delay().delayLength(), TMDelay::kMinDelay);
-    rig.setKnob(tag::delaytime, 0.0f);  // 0.025 of the bar
-    EXPECT_EQ(delay().delayLength(), static_cast<int32_t>(0.025f * 88199.0f));
 }
 
 // A delay-time change while a sine runs: with glide the echo bends in pitch but never

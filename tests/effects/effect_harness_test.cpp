@@ -38,10 +38,7 @@ struct SweepResult {
 };
 
 // Runs the stream with random parameter changes at control blocks and one tempo change.
-SweepResult runSweep(const HarnessParam& p, int hostBlock) {
-    const auto [choice, sr, block, startTempo] = p;
-    (void)block;
-    const double tempo = startTempo;  // a plain variable: lambdas below capture it
+SweepResult runSweep(int32_t choice, float sr, int hostBlock, double tempo) {
     Rig rig(sr, tempo);
     TMEffect* fx = rig.effects->forChoice(choice);
     TMLofi::seedNoise(645637);  // the generator is process-wide; start both runs alike
@@ -83,22 +80,16 @@ SweepResult runSweep(const HarnessParam& p, int hostBlock) {
 class EffectHarness : public ::testing::TestWithParam<HarnessParam> {};
 
 TEST_P(EffectHarness, SweepsStayFiniteBoundedBlockInvariantAndAllocationFree) {
-    const HarnessParam p = GetParam();
-    const SweepResult got = runSweep(p, std::get<2>(p));
-
+    const auto [choice, sr, block, tempo] = GetParam();
+    const SweepResult got = runSweep(choice, sr, block, tempo);
     EXPECT_EQ(got.allocations, 0);
-    ASSERT_TRUE(allFinite(got.l));
-    ASSERT_TRUE(allFinite(got.r));
+    ASSERT_TRUE(allFinite(got.l) && allFinite(got.r));
     // Unit-level input: even the strongest settings stay within a sane gain.
-    EXPECT_LT(peak(got.l, 0, kQuietEnd), 20.0f);
-    EXPECT_LT(peak(got.r, 0, kQuietEnd), 20.0f);
-
-    if (std::get<2>(p) != 32) {
-        const SweepResult ref = runSweep(p, 32);
-        for (int64_t i = 0; i < kStreamLength; ++i) {
-            ASSERT_EQ(got.l[i], ref.l[i]) << "left frame " << i;
-            ASSERT_EQ(got.r[i], ref.r[i]) << "right frame " << i;
-        }
+    EXPECT_LT(std::max(peak(got.l, 0, kQuietEnd), peak(got.r, 0, kQuietEnd)), 20.0f);
+    if (block != 32) {
+        const SweepResult ref = runSweep(choice, sr, 32, tempo);
+        EXPECT_TRUE(got.l == ref.l) << "left differs from the 32-frame run";
+        EXPECT_TRUE(got.r == ref.r) << "right differs from the 32-frame run";
     }
 }
 
@@ -117,18 +108,15 @@ TEST_P(EffectHarness, TailDiesAwayAfterTheInputStops) {
     const std::size_t active = 8192;
     const std::size_t tail = 120000 + 14 * static_cast<std::size_t>(rig.effects->delay.delayLength());
     std::vector<float> inL = noise(active + tail, 0.5f, 3), inR = noise(active + tail, 0.5f, 4);
-    std::fill(inL.begin() + active, inL.end(), 0.0f);
-    std::fill(inR.begin() + active, inR.end(), 0.0f);
+    for (auto* in : {&inL, &inR}) std::fill(in->begin() + active, in->end(), 0.0f);
     std::vector<float> outL, outR;
     Driver(fx).run(inL, inR, outL, outR, block);
 
-    ASSERT_TRUE(allFinite(outL));
-    ASSERT_TRUE(allFinite(outR));
+    ASSERT_TRUE(allFinite(outL) && allFinite(outR));
     const float during = std::max(peak(outL, 0, active + tail / 4), peak(outR, 0, active + tail / 4));
     ASSERT_GT(during, 0.01f);
     const std::size_t last = outL.size() - 2048;
-    EXPECT_LT(peak(outL, last), 1e-4f * during);
-    EXPECT_LT(peak(outR, last), 1e-4f * during);
+    EXPECT_LT(std::max(peak(outL, last), peak(outR, last)), 1e-4f * during);
 }
 
 std::string harnessName(const ::testing::TestParamInfo<HarnessParam>& info) {

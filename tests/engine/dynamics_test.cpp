@@ -23,8 +23,9 @@ std::vector<float> runStage(InputStage& st, const std::vector<float>& a, const s
     return outA;
 }
 
-std::vector<float> constant(size_t n, float v) {
-    return std::vector<float>(n, v);
+// The same over n frames of constant inputs.
+std::vector<float> runStage(InputStage& st, size_t n, float a, float b) {
+    return runStage(st, std::vector<float>(n, a), std::vector<float>(n, b));
 }
 
 TEST(Smoothing, UnityDcGainAndCornerLimits) {
@@ -44,37 +45,31 @@ TEST(Smoothing, UnityDcGainAndCornerLimits) {
     EXPECT_NEAR(env.env, 0.5f, 1e-3f);
 }
 
-TEST(InputStage, SpeedAndRatioEdges) {
+TEST(InputStage, StageTwoCompressesAndGates) {
     TMSystemInfo info;
     InputStage st(info, InputStage::Kind::Two);
-    // Out of the host range: the nearest end, never a negative time or NaN.
-    for (auto [v, ms] : {std::pair{1.0f, 20.0f}, {5.0f, 20.0f}, {0.0f, 180.0f}, {std::nanf(""), 180.0f}}) {
+    // Speeds out of the host range take the nearest end, never a negative time or NaN.
+    for (auto [v, ms] : {std::pair{5.0f, 20.0f}, {0.0f, 180.0f}, {std::nanf(""), 180.0f}, {1.0f, 20.0f}}) {
         st.setSpeed(v);
         EXPECT_FLOAT_EQ(st.speedMs(), ms) << v;
     }
     st.setRatio(0.25f);
     EXPECT_FLOAT_EQ(st.ratioDisplay(), 3.0f);
-}
-
-TEST(InputStage, StageTwoCompressesAndGates) {
-    TMSystemInfo info;
-    InputStage st(info, InputStage::Kind::Two);
     st.setGain(0.25f);  // G = 2
     st.setGate(0.0f);   // opens on any positive peak
     st.setRatio(0.0f);
-    st.setSpeed(1.0f);
-    runStage(st, constant(4096, 0.5f), constant(4096, 0.5f));
+    runStage(st, 4096, 0.5f, 0.5f);
     EXPECT_NEAR(st.currentGain(), 2.0f, 1e-3f);  // gate open, no compression: G·Gt
 
     st.setRatio(1.0f);  // envelope of A + B = 1 >= 0.8: full reduction to 0.2·G
-    runStage(st, constant(4096, 0.5f), constant(4096, 0.5f));
+    runStage(st, 4096, 0.5f, 0.5f);
     EXPECT_NEAR(st.currentGain(), 0.4f, 1e-3f);
 
     // Silence: the peak decays to 0 within the speed time (20 ms: 882 frames), the gate closes,
     // gain falls to 0.
-    runStage(st, constant(896, 0.0f), constant(896, 0.0f));
+    runStage(st, 896, 0.0f, 0.0f);
     EXPECT_EQ(st.detector().peak, 0.0f);
-    runStage(st, constant(8192, 0.0f), constant(8192, 0.0f));
+    runStage(st, 8192, 0.0f, 0.0f);
     EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
 }
 
@@ -84,47 +79,50 @@ TEST(InputStage, StageOnePassesWhenItsGateIsClosedAndIsSilentWhenOpen) {
     st.setGain(0.125f);  // G = 1
     st.setRatio(0.0f);
     st.setGate(1.0f);  // threshold 1: a signal below it keeps the gate closed
-    const std::vector<float> out = runStage(st, constant(4096, 0.2f), constant(4096, 0.1f));
+    const std::vector<float> out = runStage(st, 4096, 0.2f, 0.1f);
     EXPECT_FLOAT_EQ(out.back(), 0.2f);
     st.setGate(0.0f);  // open: gain c·G with c = 0
-    runStage(st, constant(8192, 0.2f), constant(8192, 0.1f));
+    runStage(st, 8192, 0.2f, 0.1f);
     EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
     // The threshold is the gate level to the fourth power: 0.0625 for 0.5.
     st.setGate(0.5f);
-    EXPECT_FLOAT_EQ(runStage(st, constant(8192, 0.06f), constant(8192, 0.0f)).back(), 0.06f);
-    runStage(st, constant(8192, 0.07f), constant(8192, 0.0f));
+    EXPECT_FLOAT_EQ(runStage(st, 8192, 0.06f, 0.0f).back(), 0.06f);
+    runStage(st, 8192, 0.07f, 0.0f);
     EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
 }
 
-TEST(InputStage, FreezeHoldsGainAndDetector) {
-    TMSystemInfo info;
-    InputStage st(info, InputStage::Kind::Two);
-    st.setGate(0.0f);
-    st.setRatio(1.0f);
-    runStage(st, test::noise(2048, 1.0f, 7), test::noise(2048, 1.0f, 8));
-    const float gain = st.currentGain();
-    const PeakEnvelope det = st.detector();
-    st.setFrozen(true);
-    runStage(st, constant(4096, 0.0f), constant(4096, 0.0f));
-    EXPECT_EQ(st.currentGain(), gain);
-    EXPECT_EQ(st.detector().peak, det.peak);
-    EXPECT_EQ(st.detector().env, det.env);
-    st.setFrozen(false);  // resumes from the held detector state: silence closes the gate
-    runStage(st, constant(8192, 0.0f), constant(8192, 0.0f));
-    EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
-}
-
-TEST(InputStage, NegativeSignalsNeverRaiseTheDetector) {
+// Negative signals never raise the detector; a frozen stage holds its gain and detector.
+TEST(InputStage, NegativeSignalsNeverRaiseTheDetectorAndFreezeHoldsIt) {
     TMSystemInfo info;
     InputStage st(info, InputStage::Kind::Two);
     st.setGate(0.0f);
     std::vector<float> a = test::noise(4096, 1.0f, 7);
     for (float& x : a) x = -std::fabs(x);
-    runStage(st, a, constant(4096, -0.5f));
+    runStage(st, a, std::vector<float>(4096, -0.5f));
     EXPECT_EQ(st.detector().peak, 0.0f);
     EXPECT_EQ(st.detector().env, 0.0f);
     EXPECT_EQ(st.gateEnvelope(), 0.0f);
     EXPECT_EQ(st.currentGain(), 0.0f);  // stage two with a closed gate is silent
+    st.setRatio(1.0f);
+    runStage(st, test::noise(2048, 1.0f, 7), test::noise(2048, 1.0f, 8));
+    const float gain = st.currentGain();
+    const PeakEnvelope det = st.detector();
+    st.setFrozen(true);
+    runStage(st, 4096, 0.0f, 0.0f);
+    EXPECT_EQ(st.currentGain(), gain);
+    EXPECT_EQ(st.detector().peak, det.peak);
+    EXPECT_EQ(st.detector().env, det.env);
+    st.setFrozen(false);  // resumes from the held detector state: silence closes the gate
+    runStage(st, 8192, 0.0f, 0.0f);
+    EXPECT_NEAR(st.currentGain(), 0.0f, 1e-4f);
+}
+
+void runMaster(MasterSection& m, std::vector<float>& l, std::vector<float>& r) {
+    for (size_t i = 0; i < l.size(); i += 32) {
+        m.applyPending();
+        m.controlBlock();
+        m.process(&l[i], &r[i], 1e-8f, static_cast<int32_t>(std::min<size_t>(32, l.size() - i)));
+    }
 }
 
 // Gain in dB of the master section over one second of a sine (at the default amplitude the soft
@@ -135,11 +133,7 @@ double masterGainDb(MasterSection& m, const TMSystemInfo& info, double hz, float
     for (size_t i = 0; i < frames; ++i)
         in[i] = l[i] = r[i] =
             amp * static_cast<float>(std::sin(2.0 * M_PI * hz * double(i) / info.sampleRate));
-    for (size_t i = 0; i < frames; i += 32) {
-        m.applyPending();
-        m.controlBlock();
-        m.process(&l[i], &r[i], 1e-8f, static_cast<int32_t>(std::min<size_t>(32, frames - i)));
-    }
+    runMaster(m, l, r);
     double out = 0.0, ref = 0.0;
     for (size_t i = frames / 2; i < frames; ++i) out += double(l[i]) * l[i], ref += double(in[i]) * in[i];
     return 10.0 * std::log10(out / ref);
@@ -175,12 +169,8 @@ TEST(MasterSection, ClipBoundsAnyInput) {
     TMSystemInfo info;
     MasterSection m(info);
     m.setLevel(1.0f);  // L = 4
-    std::vector<float> l = test::noise(4096, 1e4f, 7), r = constant(4096, -3e4f);
-    for (size_t i = 0; i < l.size(); i += 32) {
-        m.applyPending();
-        m.controlBlock();
-        m.process(&l[i], &r[i], 1e-8f, 32);
-    }
+    std::vector<float> l = test::noise(4096, 1e4f, 7), r(4096, -3e4f);
+    runMaster(m, l, r);
     EXPECT_TRUE(test::allFinite(l) && test::allFinite(r));
     EXPECT_LE(std::max(test::peak(l), test::peak(r)), 4.0f);
 }

@@ -51,6 +51,18 @@ std::vector<float> concat(std::vector<float> a, const std::vector<float>& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
+// `count` looping blocks at unity gain and centre pitch, one after another.
+std::vector<float> looped(Rig& rig, int count) {
+    std::vector<float> played;
+    for (int b = 0; b < count; ++b) played = concat(played, rig.block({1.0f, kUnity, 0.0f, -1}));
+    return played;
+}
+// A unity ramp 0 .. length-1, repeated over `count` blocks.
+std::vector<float> ramps(int length, int count) {
+    std::vector<float> v;
+    for (int t = 0; t < count * kBlock; ++t) v.push_back(static_cast<float>(t % length));
+    return v;
+}
 const std::vector<float> kSilence(kBlock, 0.0f);
 
 TEST(SampleReader, StartsAtRiseFollowsOnAndTracksGainAndMarkers) {
@@ -163,20 +175,13 @@ TEST(SampleReader, OneShotEndsZeroesTheRestAndCanRestartAtOnce) {
 TEST(SampleReader, LoopsTheWholeSampleOrUpToTheEndPosition) {
     Rig rig;
     rig.load(ramp(40));
-    std::vector<float> expected;
-    std::vector<float> played;
-    for (int b = 0; b < 10; ++b) played = concat(played, rig.block({1.0f, kUnity, 0.0f, -1}));
-    for (int t = 0; t < 10 * kBlock; ++t) expected.push_back(static_cast<float>(t % 40));
-    EXPECT_EQ(played, expected);
+    EXPECT_EQ(looped(rig, 10), ramps(40, 10));
     EXPECT_EQ(rig.reader.loopEnd(), 40.0);
 
     // An end position shortens the loop and becomes the end marker.
     rig.reader.setEndPosition(20.0f);
     rig.block({0.0f, kUnity});
-    played.clear();
-    for (int b = 0; b < 3; ++b) played = concat(played, rig.block({1.0f, kUnity, 0.0f, -1}));
-    for (int t = 0; t < 3 * kBlock; ++t)
-        EXPECT_EQ(played[static_cast<std::size_t>(t)], static_cast<float>(t % 20));
+    EXPECT_EQ(looped(rig, 3), ramps(20, 3));
     EXPECT_EQ(rig.sample.endMarker(), 20);
 
     // Without looping the sample plays through to its end, past the end position.
@@ -222,17 +227,14 @@ TEST(SampleReader, SingleNoteTriggerMutesOnSecondKeyAndRestartsOnRelease) {
         controls.updateTrigger();
     };
 
-    held(1);
-    EXPECT_EQ(block(), frames(0));
-    held(2);
-    EXPECT_EQ(block(), kSilence);
-    EXPECT_TRUE(rig.reader.playing());
-    held(1);
-    EXPECT_EQ(block(), frames(0));
-    // A second key and its release within one control block are never seen.
-    held(2);
-    held(1);
-    EXPECT_EQ(block(), frames(32));
+    // A second key mutes without stopping, its release restarts; a second key and its release
+    // within one control block are never seen.
+    const std::pair<std::vector<int32_t>, int> steps[] = {{{1}, 0}, {{2}, -1}, {{1}, 0}, {{2, 1}, 32}};
+    for (const auto& [notes, start] : steps) {
+        for (int32_t n : notes) held(n);
+        EXPECT_EQ(block(), start < 0 ? kSilence : frames(static_cast<float>(start))) << notes.size();
+        EXPECT_TRUE(rig.reader.playing());
+    }
 
     // A second note that keeps the trigger up changes only the level.
     controls.setTrigger(0.0f);  // last velocity
@@ -259,13 +261,10 @@ TEST(SampleReader, NoUsableSampleGivesSilence) {
 TEST(SampleReader, StaleOrCorruptPointsNeverReadOutsideTheSample) {
     Rig rig;
     rig.load(ramp(100));
-    for (int b = 0; b < 3; ++b) rig.block({1.0f, kUnity, 0.0f, -1});
+    looped(rig, 3);
     // Replaced by a shorter sample: the position restarts and the old loop end is cut short.
     rig.load(ramp(10));
-    std::vector<float> played;
-    for (int b = 0; b < 2; ++b) played = concat(played, rig.block({1.0f, kUnity, 0.0f, -1}));
-    for (int t = 0; t < 2 * kBlock; ++t)
-        EXPECT_EQ(played[static_cast<std::size_t>(t)], static_cast<float>(t % 10));
+    EXPECT_EQ(looped(rig, 2), ramps(10, 2));
 
     // End positions beyond the sample, shorter than one step, or not a number; then a rate
     // far beyond any real one. Every frame must still come from the sample (0..9).

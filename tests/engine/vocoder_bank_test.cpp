@@ -82,17 +82,24 @@ struct Settings {
     float focus, shift, response;
 };
 
+// A bank at the given rate with the settings applied.
+std::unique_ptr<VocoderBank> makeBank(TMSystemInfo& info, Settings p, float rate = 44100.0f) {
+    info.setSampleRate(rate);
+    auto bank = std::make_unique<VocoderBank>(info);
+    bank->setResponse(p.response);
+    bank->setFocus(p.focus);
+    bank->setShift(p.shift);
+    bank->applyPending();
+    return bank;
+}
+
 // Drives a bank and the scalar model with the same material over many control blocks,
 // including chunks shorter than a control block, and compares every output and all state.
 void expectMatchesScalar(Isa isa, Settings p, bool engineFpMode) {
     TMSystemInfo info;
-    auto bank = std::make_unique<VocoderBank>(info);
+    auto bank = makeBank(info, p);
     bank->setIsa(isa);
     ASSERT_EQ(bank->isa(), isa);
-    bank->setFocus(p.focus);
-    bank->setShift(p.shift);
-    bank->setResponse(p.response);
-    bank->applyPending();
     auto ref = std::make_unique<ScalarBank>();
     ref->s = bank->state();
 
@@ -156,12 +163,7 @@ INSTANTIATE_TEST_SUITE_P(Widths, VocoderIsaTest, ::testing::Values(Isa::Sse2, Is
 // band by band from the bank's state, then the maximum of its spectrum.
 std::vector<double> measuredCentres(float focus, const std::vector<int>& bands, float sampleRate) {
     TMSystemInfo info;
-    info.setSampleRate(sampleRate);
-    auto bank = std::make_unique<VocoderBank>(info);
-    bank->setResponse(0.0f);  // damping 1 everywhere: one clear peak per band
-    bank->setFocus(focus);
-    bank->setShift(0.5f);
-    bank->applyPending();
+    auto bank = makeBank(info, {focus, 0.5f, 0.0f}, sampleRate);  // response 0: one clear peak per band
     const int kN = 8192;
     std::vector<std::vector<float>> ir(bands.size(), std::vector<float>(kN));
     for (int n = 0; n < kN; ++n) {
@@ -215,12 +217,7 @@ TEST(VocoderBank, SilenceStaysSilentAtLowRates) {
             SCOPED_TRACE(testing::Message() << rate << " Hz, focus " << p.focus << " shift " << p.shift
                                             << " response " << p.response);
             TMSystemInfo info;
-            info.setSampleRate(rate);
-            auto bank = std::make_unique<VocoderBank>(info);
-            bank->setResponse(p.response);
-            bank->setFocus(p.focus);
-            bank->setShift(p.shift);
-            bank->applyPending();
+            auto bank = makeBank(info, p, rate);
             for (int k = 0; k < kB; ++k) {
                 const float q = std::max(bank->q1(k), bank->q2(k));
                 EXPECT_LT(bank->fa(k) * bank->fa(k) + 2.0f * q * bank->fa(k), 4.0f) << "band " << k;

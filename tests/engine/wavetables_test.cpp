@@ -10,7 +10,8 @@ namespace kf {
 namespace {
 
 // Amplitude of harmonic h of the table (as a sinusoid's peak), by a direct DFT.
-double harmonic(const Wavetable& t, int h) {
+double harmonic(Wave w, int h) {
+    const Wavetable& t = wavetable(w);
     std::complex<double> sum = 0.0;
     for (int i = 0; i < kWaveTableSize; ++i)
         sum += static_cast<double>(t.value(i)) *
@@ -39,27 +40,24 @@ TEST(Wavetables, EveryWaveIsZeroMeanWithinUnitRangeWithWrappingSlopes) {
 // saw 0.577 / h, square 1.07 / h on odd h, triangle 0.75 / h^2 on odd h, soft saw's fundamental
 // 0.74; symmetric waves carry no even harmonics.
 TEST(Wavetables, HarmonicAmplitudesFollowTheirShapes) {
-    const Wavetable& saw = wavetable(Wave::kSaw);
-    const Wavetable& square = wavetable(Wave::kSquare);
-    const Wavetable& triangle = wavetable(Wave::kTriangle);
-    const Wavetable& softSquare = wavetable(Wave::kSoftSquare);
-    const Wavetable& softSaw = wavetable(Wave::kSoftSaw);
-    for (int h = 1; h <= 16; ++h) EXPECT_NEAR(harmonic(saw, h) * h / 0.577, 1.0, 0.03) << h;
-    for (int h = 1; h <= 15; h += 2) EXPECT_NEAR(harmonic(square, h) * h / 1.07, 1.0, 0.03) << h;
-    for (int h = 1; h <= 7; h += 2) EXPECT_NEAR(harmonic(triangle, h) * h * h / 0.75, 1.0, 0.04) << h;
+    using enum Wave;
+    for (int h = 1; h <= 16; ++h) EXPECT_NEAR(harmonic(kSaw, h) * h / 0.577, 1.0, 0.03) << h;
+    for (int h = 1; h <= 15; h += 2) EXPECT_NEAR(harmonic(kSquare, h) * h / 1.07, 1.0, 0.03) << h;
+    for (int h = 1; h <= 7; h += 2) EXPECT_NEAR(harmonic(kTriangle, h) * h * h / 0.75, 1.0, 0.04) << h;
     for (int h = 2; h <= 32; h += 2) {
-        EXPECT_LT(harmonic(square, h), 1e-4) << h;
-        EXPECT_LT(harmonic(triangle, h), 1e-4) << h;
-        EXPECT_LT(harmonic(softSquare, h), 1e-4) << h;
+        EXPECT_LT(harmonic(kSquare, h), 1e-4) << h;
+        EXPECT_LT(harmonic(kTriangle, h), 1e-4) << h;
+        EXPECT_LT(harmonic(kSoftSquare, h), 1e-4) << h;
     }
     // The soft square matches the square low down and falls behind it above the 15th.
     for (int h = 1; h <= 9; h += 2)
-        EXPECT_NEAR(harmonic(softSquare, h) / harmonic(square, h), 1.0, 0.03) << h;
-    for (int h = 17; h <= 41; h += 2) EXPECT_LT(harmonic(softSquare, h), 0.98 * harmonic(square, h)) << h;
-    EXPECT_NEAR(harmonic(softSaw, 1) / 0.74, 1.0, 0.03);
-    for (int h = 2; h <= 12; ++h) EXPECT_GT(harmonic(softSaw, h) * h, 0.3) << h;
+        EXPECT_NEAR(harmonic(kSoftSquare, h) / harmonic(kSquare, h), 1.0, 0.03) << h;
+    for (int h = 17; h <= 41; h += 2) EXPECT_LT(harmonic(kSoftSquare, h), 0.98 * harmonic(kSquare, h)) << h;
+    EXPECT_NEAR(harmonic(kSoftSaw, 1) / 0.74, 1.0, 0.03);
+    for (int h = 2; h <= 12; ++h) EXPECT_GT(harmonic(kSoftSaw, h) * h, 0.3) << h;
     // Square tops droop monotonically toward the next edge.
-    for (int i = 1; i < 512; ++i) EXPECT_LT(square.value(i), square.value(i - 1)) << i;
+    for (int i = 1; i < 512; ++i)
+        EXPECT_LT(wavetable(kSquare).value(i), wavetable(kSquare).value(i - 1)) << i;
 }
 
 }  // namespace

@@ -93,16 +93,13 @@ TEST(FileChooser, FoldersStartFromAndAreStoredInTheirSetting) {
     EXPECT_EQ(result, "/new/presets/");
     ASSERT_EQ(dialogs.requests().size(), 1u);
     EXPECT_EQ(dialogs.requests()[0].start, "/old/");
-    std::string stored;
-    settings.readText("presetpath0", stored);
-    EXPECT_EQ(stored, "/new/presets/");
+    EXPECT_EQ(settings.readAll().text("presetpath0"), "/new/presets/");
 
     // Cancel: neither the result nor the setting changes.
     result = "EMPTY";
     EXPECT_FALSE(chooser.selectFolder(result, "presetpath0", TMFileChooser::kPresetFolderTitle));
     EXPECT_EQ(result, "EMPTY");
-    settings.readText("presetpath0", stored);
-    EXPECT_EQ(stored, "/new/presets/");
+    EXPECT_EQ(settings.readAll().text("presetpath0"), "/new/presets/");
 
     // "notset": no start folder, nothing stored.
     dialogs.pushAnswer("/tmp/x/");
@@ -181,8 +178,8 @@ TEST(DesktopMessageService, WithoutADesktopMessagesGoToStandardError) {
     service.showMessage("wrong plugin version");
     service.showMessage("second");  // nothing stays open on standard error
     const std::string err = testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("wrong plugin version"), std::string::npos);
-    EXPECT_NE(err.find("second"), std::string::npos);
+    EXPECT_NE(err.find("wrong plugin version"), std::string::npos) << err;
+    EXPECT_NE(err.find("second"), std::string::npos) << err;
 }
 
 }  // namespace

@@ -138,19 +138,20 @@ TEST_F(SampleDataTest, SnapMovesMarkersToRisingZeroCrossings) {
     const int16_t data[8] = {5, -1, 3, -2, -2, 4, -1, 1};
     ASSERT_TRUE(sample_.assignSample(data, nullptr, 8, 44100.0f));
     sample_.setStartMarker(0);
-    EXPECT_TRUE(sample_.snapLoopPoint(true, 0));
-    EXPECT_EQ(sample_.startMarker(), 2);
-    EXPECT_TRUE(sample_.snapLoopPoint(true, 3));
-    EXPECT_EQ(sample_.startMarker(), 5);
-    // The end marker (8) has no crossing after it; from 6 it finds 7.
-    EXPECT_FALSE(sample_.snapLoopPoint(false));
-    EXPECT_TRUE(sample_.snapLoopPoint(false, 6));
-    EXPECT_EQ(sample_.endMarker(), 7);
-    // A start at or beyond the end, or an end at or before the start, is refused.
-    EXPECT_FALSE(sample_.snapLoopPoint(true, 6));
-    EXPECT_EQ(sample_.startMarker(), 5);
-    EXPECT_FALSE(sample_.snapLoopPoint(false, 3));
-    EXPECT_EQ(sample_.endMarker(), 7);
+    // Start, from, snapped, then both markers. The end marker (8) has no crossing after it; from
+    // 6 it finds 7. A start at or beyond the end, or an end at or before the start, is refused.
+    const struct {
+        bool start;
+        int32_t from;
+        bool snapped;
+        int32_t startMarker, endMarker;
+    } steps[] = {{true, 0, true, 2, 8},  {true, 3, true, 5, 8},  {false, -1, false, 5, 8},
+                 {false, 6, true, 5, 7}, {true, 6, false, 5, 7}, {false, 3, false, 5, 7}};
+    for (const auto& k : steps) {
+        EXPECT_EQ(sample_.snapLoopPoint(k.start, k.from), k.snapped) << k.from;
+        EXPECT_EQ(sample_.startMarker(), k.startMarker) << k.from;
+        EXPECT_EQ(sample_.endMarker(), k.endMarker) << k.from;
+    }
     sample_.clear();
     EXPECT_FALSE(sample_.snapLoopPoint(true, 0));
 }
@@ -185,7 +186,7 @@ TEST_F(SampleDataTest, RecordRoundTripLoadsTheFileAgainOrSkipsIt) {
     EXPECT_EQ(skipped.frames(), 0);
 }
 
-TEST_F(SampleDataTest, VersionZeroRecordsHaveNoMagic) {
+TEST_F(SampleDataTest, VersionZeroRecordsHaveNoMagicAndMalformedOnesChangeNothing) {
     const std::string path = write("v0.wav", makeWav({}, {1, 2, 3, 4}));
     // Frames, embedded, start, end, loop; then the next record's first word.
     std::vector<int32_t> record = withPath({99, 0, 2, 50, 0}, path);
@@ -197,6 +198,20 @@ TEST_F(SampleDataTest, VersionZeroRecordsHaveNoMagic) {
     EXPECT_EQ(sample_.startMarker(), 2);
     EXPECT_EQ(sample_.endMarker(), 4);  // the file's length replaces the stored end
     EXPECT_FALSE(sample_.loop());
+
+    // Malformed records change nothing.
+    const int32_t magic = static_cast<int32_t>(TMSampleData::kRecordMagic);
+    const std::vector<std::vector<int32_t>> bad = {
+        {magic, 1, 4, 0, 0},                  // cut inside the head
+        {magic, 1, 4, 0, 0, 4, 0, 40, 0x41},  // path longer than what remains
+        {magic, 1, 4, 7, 0, 4, 0, 1, 0x41},   // embedded data
+    };
+    for (const auto& bytes : bad) {
+        TMChunk chunk = wrapWords(bytes);
+        EXPECT_EQ(sample_.readChunk(chunk, false), 0);
+        EXPECT_EQ(sample_.frames(), 4);
+        EXPECT_EQ(sample_.path(), path);
+    }
 }
 
 TEST_F(SampleDataTest, AMissingFileKeepsItsReferenceForTheNextRecord) {
@@ -220,23 +235,6 @@ TEST_F(SampleDataTest, AMissingFileKeepsItsReferenceForTheNextRecord) {
     sample_.setEndMarker(9);
     EXPECT_EQ(recordWords(sample_),
               (std::vector<int32_t>{static_cast<int32_t>(0xE6D0324A), 1, 0, 0, 3, 9, 1}));
-}
-
-TEST_F(SampleDataTest, MalformedRecordsChangeNothing) {
-    const std::string path = write("keep.wav", makeWav({}, {1, 2, 3}));
-    ASSERT_TRUE(sample_.loadFile(path));
-    const int32_t magic = static_cast<int32_t>(TMSampleData::kRecordMagic);
-    const std::vector<std::vector<int32_t>> bad = {
-        {magic, 1, 3, 0, 0},                  // cut inside the head
-        {magic, 1, 3, 0, 0, 3, 0, 40, 0x41},  // path longer than what remains
-        {magic, 1, 3, 7, 0, 3, 0, 1, 0x41},   // embedded data
-    };
-    for (const auto& words : bad) {
-        TMChunk chunk = wrapWords(words);
-        EXPECT_EQ(sample_.readChunk(chunk, false), 0);
-        EXPECT_EQ(sample_.frames(), 3);
-        EXPECT_EQ(sample_.path(), path);
-    }
 }
 
 }  // namespace
