@@ -104,10 +104,7 @@ void Frame::dispatch(Event e) {
             if (!first) {
                 // Another button while one is held: it belongs to whoever took the first.
                 if (menuCapture_ && menu_) {
-                    const Rect before = menu_->area();
-                    const auto outcome = menu_->handle(e);
-                    invalidate(before);
-                    finishMenu(outcome);
+                    sendToMenu(e);
                 } else if (capture_) {
                     capture_->mouseDown(e);
                 }
@@ -115,10 +112,7 @@ void Frame::dispatch(Event e) {
             }
             if (menu_) {
                 menuCapture_ = true;
-                const Rect before = menu_->area();
-                const auto outcome = menu_->handle(e);
-                invalidate(before);
-                finishMenu(outcome);
+                sendToMenu(e);
                 return;
             }
             for (auto it = views_.rbegin(); it != views_.rend(); ++it) {
@@ -138,10 +132,7 @@ void Frame::dispatch(Event e) {
             if (menuCapture_) {
                 if (last) menuCapture_ = false;
                 if (menu_) {
-                    const Rect before = menu_->area();
-                    const auto outcome = menu_->handle(e);
-                    invalidate(before);
-                    finishMenu(outcome);
+                    sendToMenu(e);
                 }
                 return;
             }
@@ -158,10 +149,7 @@ void Frame::dispatch(Event e) {
             // An open menu takes the moves even from the view whose press opened it, so
             // the pointer highlights entries instead of dragging the control underneath.
             if (menu_) {
-                const Rect before = menu_->area();
-                const auto outcome = menu_->handle(e);
-                invalidate(before);
-                finishMenu(outcome);
+                sendToMenu(e);
             } else if (capture_ && !menuCapture_) {
                 capture_->mouseMoved(e);
             } else if (View* v = topViewAt(e.pos)) {
@@ -170,10 +158,7 @@ void Frame::dispatch(Event e) {
             return;
         case Kind::Wheel:
             if (menu_) {
-                const Rect before = menu_->area();
-                const auto outcome = menu_->handle(e);
-                invalidate(before);
-                finishMenu(outcome);
+                sendToMenu(e);
                 return;
             }
             for (auto it = views_.rbegin(); it != views_.rend(); ++it) {
@@ -182,6 +167,13 @@ void Frame::dispatch(Event e) {
             }
             return;
     }
+}
+
+void Frame::sendToMenu(const Event& e) {
+    const Rect before = menu_->area();  // the menu may move, shrink or go
+    const auto outcome = menu_->handle(e);
+    invalidate(before);
+    finishMenu(outcome);
 }
 
 void Frame::finishMenu(PopupMenu::Outcome outcome) {

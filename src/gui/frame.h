@@ -85,6 +85,8 @@ class Frame {
 
   private:
     View* topViewAt(Point p) const;
+    // Hands an event to the open menu and repaints where it was.
+    void sendToMenu(const Event& e);
     void finishMenu(PopupMenu::Outcome outcome);
     void drawRect(DrawContext& context, const Rect& r);
 
