@@ -1,6 +1,7 @@
 // The built module as a host loads it: its exports and its entry point.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <pixman.h>
 #include <stdlib.h>
 
 #include <cstdio>
@@ -21,6 +22,9 @@ intptr_t host(vst::AEffect*, int32_t opcode, int32_t, intptr_t, void*, float) {
 
 struct Module {
     Module() {
+        // Keeps pixman in the process (see CMakeLists.txt) even where the linker drops
+        // libraries nothing names.
+        [[maybe_unused]] static const int kPixman = pixman_version();
         // The instances made here must not touch the user's settings.
         setenv("KESTRAFONE_SETTINGS_DIR", "/tmp/kf-module-test-settings", 1);
         setenv("XDG_DATA_HOME", "/tmp/kf-module-test-settings/data", 1);
