@@ -26,7 +26,7 @@ struct ByteWriter {
     }
 };
 
-struct WavSpec {
+struct WavLayout {
     uint32_t channels = 1;
     uint32_t bits = 16;
     uint32_t rate = 44100;
@@ -48,7 +48,7 @@ inline Bytes riffChunk(const char* id, const std::string& body) {
 }
 
 // samples interleaved, as signed integers of the given bit depth.
-inline Bytes makeWav(const WavSpec& s, const std::vector<int32_t>& samples) {
+inline Bytes makeWav(const WavLayout& s, const std::vector<int32_t>& samples) {
     const uint32_t sampleBytes = s.bits / 8;
     ByteWriter w;
     w.tag("RIFF");
@@ -72,7 +72,7 @@ inline Bytes makeWav(const WavSpec& s, const std::vector<int32_t>& samples) {
     return w.finish(false);
 }
 
-struct AiffSpec {
+struct AiffLayout {
     uint32_t channels = 1;
     uint32_t bits = 16;
     uint32_t rate = 44100;
@@ -80,7 +80,7 @@ struct AiffSpec {
     int64_t frameClaim = -1;  // -1: the real count
 };
 
-inline Bytes makeAiff(const AiffSpec& s, const std::vector<int32_t>& samples) {
+inline Bytes makeAiff(const AiffLayout& s, const std::vector<int32_t>& samples) {
     const uint32_t sampleBytes = s.bits / 8;
     const auto frames = static_cast<uint32_t>(samples.size() / s.channels);
     ByteWriter w;

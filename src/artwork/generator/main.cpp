@@ -1,7 +1,6 @@
 // kestrafone-artwork OUTDIR: draws the editor's 49 bitmaps into OUTDIR/1000.png .. 1048.png.
-// kestrafone-artwork --preview FILE: composes them into a picture of the whole main page (and
-// the overlay page beside it) for judging the alignment of labels, knobs and frames by eye;
-// X Y W H SCALE after it magnify one part of that picture.
+// How they sit together is judged on the editor's own off-screen page
+// (scripts/update-editor-golden), which places them from the editor's layout table.
 #include <cairo.h>
 
 #include <cstdio>
@@ -11,7 +10,6 @@
 #include "artwork/artwork.h"
 #include "paint.h"
 #include "pictures.h"
-#include "preview.h"
 
 namespace kf::artgen {
 namespace {
@@ -50,26 +48,13 @@ int writeAll(const std::string& dir) {
 
 }  // namespace
 
-cairo_surface_t* renderBitmap(int id) {
-    for (const artwork::BitmapInfo& b : artwork::kBitmaps)
-        if (b.id == id) return render(b);
-    return nullptr;
-}
-
 }  // namespace kf::artgen
 
 int main(int argc, char** argv) {
     try {
         kf::artgen::Fonts fonts;
-        if ((argc == 3 || argc == 8) && std::string(argv[1]) == "--preview") {
-            kf::artgen::Zoom z;
-            if (argc == 8)
-                z = {std::stoi(argv[3]), std::stoi(argv[4]), std::stoi(argv[5]), std::stoi(argv[6]),
-                     std::stoi(argv[7])};
-            return kf::artgen::writePreview(argv[2], z);
-        }
         if (argc == 2 && argv[1][0] != '-') return kf::artgen::writeAll(argv[1]);
-        std::fprintf(stderr, "usage: kestrafone-artwork OUTDIR | --preview FILE.png [X Y W H SCALE]\n");
+        std::fprintf(stderr, "usage: kestrafone-artwork OUTDIR\n");
         return 2;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestrafone-artwork: %s\n", e.what());
