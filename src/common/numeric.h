@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 
 namespace kf {
 
@@ -23,6 +24,12 @@ inline float clampUnit(float v) {
 // Level in dB with the small floor that keeps log10 finite at zero (-160 dB).
 inline float decibels(float linear) {
     return static_cast<float>(20.0 * std::log10(static_cast<double>(linear) + 1e-8));
+}
+
+// A frequency in Hz as a readout shows it in kHz: two decimals below 10 kHz, one above.
+inline void formatKilohertz(double hz, char* text, std::size_t size) {
+    const double kHz = hz / 1000.0;
+    std::snprintf(text, size, kHz < 9.995 ? "%.2f kHz" : "%.1f kHz", kHz);
 }
 
 }  // namespace kf

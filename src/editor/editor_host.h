@@ -30,6 +30,23 @@ class EditorHost {
     virtual float meter(int32_t index) const = 0;
     // The tag armed for MIDI learn, or -1.
     virtual int32_t learnTarget() const = 0;
+
+    // MIDI learn from the panel. armLearn: the next controller (or channel pressure) moved
+    // drives `tag`; -1 disarms. clearLearn takes the tag off every controller, and
+    // assignController makes `controller` (0..127) drive the tag alone; both keep the audio
+    // thread out of the maps meanwhile, and when it stays busy they change nothing, tell the
+    // user and answer false.
+    virtual void armLearn(int32_t tag) = 0;
+    virtual bool clearLearn(int32_t tag) = 0;
+    virtual bool assignController(int32_t tag, int controller, int16_t aux) = 0;
+    // The name of MIDI controller 0..127 ("" for any other number).
+    virtual const char* controllerName(int controller) const = 0;
+
+    // For readouts: the sample rate in Hz, and an effect's own text for an effect knob's
+    // working value (false, nothing written, where the effect has none). `text` holds 32 bytes.
+    virtual float sampleRate() const = 0;
+    virtual bool effectText(int32_t tag, float working, char* text) const = 0;
+
     // True once after the parameters or the groups changed in a way the editor must show;
     // the editor asks at each idle while it is open.
     virtual bool takeRefresh() = 0;

@@ -59,6 +59,22 @@ bool InsertEffects::setHostParameter(int32_t t, float w) {
     }
 }
 
+bool InsertEffects::displayText(int32_t t, float w, float sampleRate, char* text) const {
+    switch (t) {
+        case tag::delaytime:
+            delay.getParameterDisplay(static_cast<int32_t>(TMDelay::Param::kTime), w, text);
+            return true;
+        case tag::phaser_rate:
+            phaser.getParameterDisplay(static_cast<int32_t>(TMPhaser::Param::kRate), w, text);
+            return true;
+        case tag::lofi_samplerate:
+            formatKilohertz(TMLofi::takenRate(w, sampleRate), text, TMEffect::kParameterNameChars);
+            return true;
+        default:
+            return false;
+    }
+}
+
 TMEffect* InsertEffects::forChoice(int32_t choice) {
     switch (choice) {
         case kReverbChoice:

@@ -42,6 +42,12 @@ class InsertEffects {
     // other tag.
     bool setHostParameter(int32_t tag, float working);
 
+    // The effect's own text for an effect knob's working value, where it says more than the
+    // number: the delay time, the phaser's note value, the lo-fi rate in kHz at `sampleRate`.
+    // False, writing nothing, for any other tag. `text` holds TMEffect::kParameterNameChars.
+    // Reads only what the effects fix at construction, so any thread may ask.
+    bool displayText(int32_t tag, float working, float sampleRate, char* text) const;
+
     // The effect for a choice 1..4; null for 0 (none) and anything else.
     TMEffect* forChoice(int32_t choice);
 

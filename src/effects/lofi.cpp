@@ -98,7 +98,7 @@ bool TMLofi::setParameter(int32_t index, float value) {
             if (step_ < kFinestStep) step_ = 0.0f;
             break;
         case Param::kSampleRate:
-            holdLength_ = truncToInt(static_cast<float>(kMaxHold) * v);
+            holdLength_ = holdLengthFor(v);
             break;
         case Param::kNoise:
             noise_ = v * v;

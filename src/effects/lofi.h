@@ -2,6 +2,7 @@
 // quantisation, and a band-limited soft-clipped copy blended in. No tick, no tempo.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 
@@ -32,6 +33,16 @@ class TMLofi : public TMEffect {
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     void reset() override;
     void getParameterDisplay(int32_t index, float value, char* text) const override;
+
+    // The samples each taken sample is held for at a "SampleRate" value; the input is taken
+    // once every max(hold, 1) samples.
+    static int32_t holdLengthFor(float value) {
+        return truncToInt(static_cast<float>(kMaxHold) * clampUnit(value));
+    }
+    // The rate at which the hold takes input samples, at `sampleRate`.
+    static float takenRate(float value, float sampleRate) {
+        return sampleRate / static_cast<float>(std::max(holdLengthFor(value), 1));
+    }
 
     float quantisationStep() const { return step_; }
     int32_t holdLength() const { return holdLength_; }

@@ -76,4 +76,28 @@ bool EditorLink::takeRefresh() {
     return instance_.editorRefresh().consume();
 }
 
+void EditorLink::armLearn(int32_t tag) {
+    instance_.armLearn(tag);
+}
+
+bool EditorLink::clearLearn(int32_t tag) {
+    return instance_.clearLearn(tag);
+}
+
+bool EditorLink::assignController(int32_t tag, int controller, int16_t aux) {
+    return instance_.assignController(tag, controller, aux);
+}
+
+const char* EditorLink::controllerName(int controller) const {
+    return MidiIntake::controllerName(controller);
+}
+
+float EditorLink::sampleRate() const {
+    return atomicRead(instance_.engine().systemInfo().sampleRate);
+}
+
+bool EditorLink::effectText(int32_t tag, float working, char* text) const {
+    return instance_.effects().displayText(tag, working, sampleRate(), text);
+}
+
 }  // namespace kf

@@ -36,6 +36,13 @@ class EditorLink final : public editor::EditorHost {
     int32_t learnTarget() const override;
     bool takeRefresh() override;
 
+    void armLearn(int32_t tag) override;
+    bool clearLearn(int32_t tag) override;
+    bool assignController(int32_t tag, int controller, int16_t aux) override;
+    const char* controllerName(int controller) const override;
+    float sampleRate() const override;
+    bool effectText(int32_t tag, float working, char* text) const override;
+
   private:
     TMUniClient& instance_;
     std::array<float, kMaxTag + 1> defaults_{};

@@ -319,7 +319,7 @@ void MidiIntake::reapplyWheelAndBend() {
 // ---- learn maps ------------------------------------------------------------------------
 
 void MidiIntake::armLearn(int32_t tag, int16_t aux) {
-    if (tag < 0 || tag > kMaxLearnTag) return;  // no parameter has such a tag
+    if (tag != kNoLearn && (tag < 0 || tag > kMaxLearnTag)) return;  // no parameter has such a tag
     learnAux_.store(aux, std::memory_order_relaxed);
     learnTag_.store(tag, std::memory_order_release);
 }

@@ -60,7 +60,7 @@ class MidiIntake {
     void postKeyboardNoteOff(int32_t note, int32_t velocity);
     void sendKeyboardNotes();
 
-    // Learn operations the editor calls (user-interface thread).
+    // Learn operations the editor calls (user-interface thread); arming kNoLearn disarms.
     void armLearn(int32_t tag, int16_t aux = 0);
     int32_t learnTarget() const { return learnTag_.load(std::memory_order_acquire); }
     // Map edits and copies from any thread but the audio thread. Each waits (briefly: one

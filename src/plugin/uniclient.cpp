@@ -247,14 +247,35 @@ void TMUniClient::releaseAudioThread() {
     engine_.loadingFlag().store(0, std::memory_order_release);
 }
 
-bool TMUniClient::assignController(int32_t tag, int controller, int16_t aux) {
-    if (controller < 0 || controller >= MidiIntake::kControllers) return false;
-    if (!holdAudioThread()) return false;
-    midi_.setMapEditing(true);
-    midi_.removeTag(tag);
-    const bool added = midi_.appendPair(controller, tag, aux);
+bool TMUniClient::holdForMapEdit() {
+    if (holdAudioThread()) {
+        midi_.setMapEditing(true);
+        return true;
+    }
+    showMessage(
+        "%s could not change the MIDI controller assignments while the audio was busy; "
+        "nothing was changed. Please try again.");
+    return false;
+}
+
+void TMUniClient::releaseAfterMapEdit() {
     midi_.setMapEditing(false);
     releaseAudioThread();
+}
+
+bool TMUniClient::clearLearn(int32_t tag) {
+    if (!holdForMapEdit()) return false;
+    midi_.removeTag(tag);
+    releaseAfterMapEdit();
+    return true;
+}
+
+bool TMUniClient::assignController(int32_t tag, int controller, int16_t aux) {
+    if (controller < 0 || controller >= MidiIntake::kControllers) return false;
+    if (!holdForMapEdit()) return false;
+    midi_.removeTag(tag);
+    const bool added = midi_.appendPair(controller, tag, aux);
+    releaseAfterMapEdit();
     return added;
 }
 

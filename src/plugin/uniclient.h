@@ -106,12 +106,13 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     TMSampleData& sample() { return sample_; }
     TMSampleReader& sampleReader() { return engine_.sampleReader(); }
 
-    // MIDI learn operations the editor calls (user-interface thread).
+    // MIDI learn operations the editor calls (user-interface thread). Arming MidiIntake::kNoLearn
+    // disarms.
     void armLearn(int32_t tag) { midi_.armLearn(tag, 0); }
-    // Removes a parameter's controller mappings (the knob menu's "clear").
-    void clearLearn(int32_t tag) { midi_.removeTag(tag); }
-    // Maps controller c to the parameter alone, keeping the audio thread out while the maps
-    // change; false (nothing changed) when the audio thread stayed busy.
+    // Removes a parameter's controller mappings (the knob menu's "clear") and maps controller
+    // c to the parameter alone. Both keep the audio thread out while the maps change; when it
+    // stays busy they change nothing, tell the user and answer false.
+    bool clearLearn(int32_t tag);
     bool assignController(int32_t tag, int controller, int16_t aux);
     const MidiIntake& midi() const { return midi_; }
     MidiIntake& midi() { return midi_; }
@@ -135,6 +136,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     float ignoreProgramChange() const { return ignorePrgChange_; }
     float programFloat() const { return programFloat_; }
     TMEffect* effect(int choice) { return effects_.forChoice(choice); }
+    const InsertEffects& effects() const { return effects_; }
 
   private:
     // EngineHost: the engine's calls back during processing and set-up.
@@ -149,6 +151,10 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     // set so none starts; false when it gave up, with the flag cleared again.
     bool holdAudioThread();
     void releaseAudioThread();
+    // The audio thread held out and controller events kept back, for an edit of the learn
+    // maps; when the hold gives up the user is told and nothing is held.
+    bool holdForMapEdit();
+    void releaseAfterMapEdit();
 
     void identifyHost();
     void readSettings();
