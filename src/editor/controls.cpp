@@ -14,7 +14,22 @@ namespace kf::editor {
 namespace {
 
 const gui::Color kText = gui::Color::rgb(0xe6e6e6);
-const gui::Color kFace = gui::Color::rgb(0x1d1e20);
+
+// The panel's menu faces: a dark well with a lit lower edge, the choice in small light
+// letters on the left, an amber arrow on the right.
+void drawMenuFace(gui::DrawContext& context, const gui::Rect& r, const char* choice) {
+    constexpr double kFaceTextSize = 9.0;
+    context.fillRect(r, gui::Color::rgb(0x131417));
+    context.fillRect({r.left + 1, r.top + 1, r.right - 1, r.bottom - 1}, gui::Color::rgb(0x1d1f23));
+    context.fillRect({r.left + 1, r.bottom - 1, r.right - 1, r.bottom}, gui::Color::rgb(0x3a3e45));
+    context.setTextSize(kFaceTextSize);
+    context.drawText(choice, {r.left + 5, r.top, r.right - 14, r.bottom}, gui::Align::Left,
+                     gui::Color::rgb(0xc9ccd1));
+    context.setTextSize(gui::kFontSize);
+    const float ax = static_cast<float>(r.right) - 8.0f, ay = static_cast<float>(r.top + r.bottom) / 2.0f;
+    const gui::PointF arrow[] = {{ax - 3.0f, ay - 1.5f}, {ax + 3.0f, ay - 1.5f}, {ax, ay + 2.0f}};
+    context.fillPolygon(arrow, gui::Color::rgb(0xf0a020));
+}
 
 int framesOf(int bitmap) {
     const artwork::BitmapInfo* info = artwork::info(bitmap);
@@ -78,8 +93,14 @@ int Knob::frameIndex() const {
 }
 
 bool Knob::mouseDown(const gui::Event& e) {
-    // The right button will open the learn menu; it never changes the value.
-    if (e.button != gui::MouseButton::Left) return e.button == gui::MouseButton::Right;
+    // The right button opens the learn menu; it never changes the value.
+    if (e.button == gui::MouseButton::Right) {
+        if (learn_ && frame())
+            frame()->popupMenu(learn_->knobMenu(tag()), e.pos,
+                               [this](const gui::MenuPath& chosen) { learn_->knobChosen(tag(), chosen); });
+        return true;
+    }
+    if (e.button != gui::MouseButton::Left) return false;
     beginEdit();
     if ((e.modifiers & gui::kControl) != 0 || e.clickCount >= 2) {
         setValue(defaultValue());
@@ -167,12 +188,17 @@ bool OptionMenu::mouseDown(const gui::Event& e) {
     gui::Menu menu;
     const int current = static_cast<int>(value());
     for (int i = 0; i < count_; ++i) menu.addEntry(menuEntry(tag(), i), true, i == current);
-    frame()->popupMenu(std::move(menu), {rect().left, rect().bottom}, [this](const gui::MenuPath& chosen) {
-        if (chosen.empty()) return;
-        beginEdit();
-        setValue(static_cast<float>(chosen.front()));
-        endEdit();
-    });
+    const int section = learn_ ? learn_->appendSection(menu) : -1;
+    frame()->popupMenu(std::move(menu), {rect().left, rect().bottom},
+                       [this, section](const gui::MenuPath& chosen) {
+                           if (chosen.empty()) return;
+                           if (chosen.front() == section)
+                               return learn_->sectionChosen(tag(), {chosen.begin() + 1, chosen.end()});
+                           if (chosen.front() >= count_) return;
+                           beginEdit();
+                           setValue(static_cast<float>(chosen.front()));
+                           endEdit();
+                       });
     return true;
 }
 
@@ -182,8 +208,7 @@ void OptionMenu::draw(gui::DrawContext& context, const gui::Rect&) {
         drawFrame(context, bitmap_, std::min(index, framesOf(bitmap_) - 1), rect());
         return;
     }
-    context.fillRect(rect(), kFace);
-    context.drawText(menuEntry(tag(), index), rect(), gui::Align::Center, kText);
+    drawMenuFace(context, rect(), menuEntry(tag(), index));
 }
 
 // ---- Readout, Led --------------------------------------------------------------------

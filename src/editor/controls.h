@@ -9,12 +9,14 @@
 #include <string>
 
 #include "editor/layout.h"
+#include "editor/learn_menu.h"
 #include "gui/view.h"
 
 namespace kf::editor {
 
 // A value 0..1 set by dragging up and down (relative: where the press lands does not
-// matter), the wheel, and reset by a Control-click or a double click.
+// matter), the wheel, and reset by a Control-click or a double click. The right button opens
+// the learn menu at the pointer.
 class Knob : public gui::Control {
   public:
     static constexpr float kDragPerPixel = 0.01f;
@@ -29,6 +31,8 @@ class Knob : public gui::Control {
     void setSensitivity(float s) { sensitivity_ = s; }
     // Whether the value returns to its default when the mouse is released (a bend wheel).
     void setSpringBack(bool on) { springBack_ = on; }
+    // Where the right button's learn menu comes from; none: the right button does nothing.
+    void setLearnMenus(LearnMenus* learn) { learn_ = learn; }
     // The strip frame drawn for the current value, always a valid index.
     int frameIndex() const;
 
@@ -44,6 +48,7 @@ class Knob : public gui::Control {
     std::function<float(float)> shown_;
     float sensitivity_ = 1.0f;
     bool springBack_ = false;
+    LearnMenus* learn_ = nullptr;
     bool dragging_ = false;
     int lastY_ = 0;
 };
@@ -70,12 +75,15 @@ class OptionMenu : public gui::Control {
   public:
     OptionMenu(const LayoutRow& row, gui::ControlListener* listener);
     int entries() const { return count_; }
+    // Ends the entry list with the MIDI learn section of these menus.
+    void setLearnMenus(LearnMenus* learn) { learn_ = learn; }
     bool mouseDown(const gui::Event& e) override;
     void draw(gui::DrawContext& context, const gui::Rect& dirty) override;
 
   private:
     int bitmap_;
     int count_;
+    LearnMenus* learn_ = nullptr;
 };
 
 // Text on the readout plate; set by the editor, redrawn only when it changes.

@@ -5,12 +5,13 @@
 #include "artwork/artwork.h"
 #include "common/parameter_table.h"
 #include "editor/controls.h"
+#include "editor/readouts.h"
 #include "gui/view.h"
 
 namespace kf::editor {
 
 TMUniClientEditor::TMUniClientEditor(EditorHost& host, std::unique_ptr<platform::AsyncFileDialogs> dialogs)
-    : host_(host), dialogs_(std::move(dialogs)), rect_{0, 0, kHeight, kWidth} {}
+    : host_(host), dialogs_(std::move(dialogs)), rect_{0, 0, kHeight, kWidth}, learn_(host) {}
 
 TMUniClientEditor::~TMUniClientEditor() {
     close();
@@ -87,15 +88,19 @@ void TMUniClientEditor::build() {
                 knob->setDefaultValue(host_.defaultValue(row.tag));
                 if (row.tag == tag::waveform) knob->setSensitivity(0.25f);
                 if (row.tag == tag::pitchbend) knob->setSpringBack(true);
+                knob->setLearnMenus(&learn_);
                 view = std::move(knob);
                 break;
             }
             case ControlKind::Button:
                 view = std::make_unique<Button>(row, listener);
                 break;
-            case ControlKind::Menu:
-                view = std::make_unique<OptionMenu>(row, listener);
+            case ControlKind::Menu: {
+                auto menu = std::make_unique<OptionMenu>(row, listener);
+                if (LearnMenus::hasSection(row.tag)) menu->setLearnMenus(&learn_);
+                view = std::move(menu);
                 break;
+            }
             case ControlKind::Readout:
                 view = std::make_unique<Readout>(row);
                 break;
@@ -164,11 +169,8 @@ void TMUniClientEditor::pollValues() {
                     static_cast<float>(host_.choice(row.source)));
                 break;
             case ControlKind::Readout:
-                if (const ParameterRow* parameter = parameterRow(row.source)) {
-                    formatReadout(*parameter, parameter->law(host_.parameterValue(row.source)), text,
-                                  sizeof text);
-                    static_cast<Readout*>(p.view)->setText(text);
-                }
+                readoutText(row.tag, row.source, host_.parameterValue(row.source), host_, text, sizeof text);
+                static_cast<Readout*>(p.view)->setText(text);
                 break;
             case ControlKind::Led:
                 static_cast<Led*>(p.view)->setLevel(row.source == kLearnLed

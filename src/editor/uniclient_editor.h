@@ -11,6 +11,7 @@
 #include "common/view_groups.h"
 #include "editor/editor_host.h"
 #include "editor/layout.h"
+#include "editor/learn_menu.h"
 #include "gui/frame.h"
 #include "gui/platform_window.h"
 #include "platform/async_file_dialogs.h"
@@ -67,6 +68,8 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     EditorHost& host_;
     std::unique_ptr<platform::AsyncFileDialogs> dialogs_;
     vst::ERect rect_;
+    // Before the frame: the knobs and menus it owns hold on to it.
+    LearnMenus learn_;
     // The groups shown: derived from the instance's choices at each idle, so the panels
     // change together at an idle and never half-way through a redraw.
     ViewGroupMask groups_;

@@ -292,6 +292,10 @@ std::string DrawContext::ellipsize(std::string_view text, float maxWidth) {
     return std::string(kEllipsis);
 }
 
+void DrawContext::setTextSize(double pixels) {
+    cairo_set_font_size(cr_, pixels);
+}
+
 void DrawContext::drawText(std::string_view text, const Rect& r, Align align, Color c, bool ellipsis) {
     if (text.empty() || r.empty()) return;
     const std::string shown = ellipsis ? ellipsize(text, static_cast<float>(r.width())) : std::string(text);

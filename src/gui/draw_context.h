@@ -97,6 +97,8 @@ class DrawContext {
     void drawText(std::string_view text, const Rect& r, Align align, Color c, bool ellipsis = true);
     // Advance width of the text in pixels.
     float textWidth(std::string_view text);
+    // The size of the text drawn and measured from now on (kFontSize to begin with).
+    void setTextSize(double pixels);
     // `text` itself when it fits `maxWidth`, else its longest prefix (whole characters)
     // followed by an ellipsis that fits; just the ellipsis when nothing else does.
     std::string ellipsize(std::string_view text, float maxWidth);

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <atomic>
 #include <cmath>
+#include <string>
+#include <thread>
 
 #include "artwork/artwork.h"
 #include "editor/layout.h"
@@ -112,6 +116,7 @@ TEST_F(Controls, ResetReturnsToTheDefaultPresetValueAndTheRightButtonChangesNoth
     editor().idle();
     click(p, 0, gui::MouseButton::Right);
     EXPECT_FLOAT_EQ(value(tag::focus), 0.9f);
+    editor().frame()->closeMenu();  // the learn menu it opened
     click(p, gui::kControl);
     EXPECT_FLOAT_EQ(value(tag::focus), initial) << "Control-click";
 
@@ -205,6 +210,122 @@ TEST_F(Controls, EveryMainPageShowsItsPanelsWithoutOverlaps) {
                             << shown[i]->tag << " and " << shown[j]->tag << " in state " << e << carrier << m;
                 }
             }
+}
+
+// The knob's right-button menu: "midi Learn" arms the knob (the LED shows it) and, chosen
+// again, disarms it; "clear" takes the knob off its controllers, unless the audio thread stays
+// busy, when nothing changes and the user is told.
+TEST_F(Controls, TheKnobMenuArmsDisarmsAndClearsLearning) {
+    const gui::Point p = centre(tag::focus);
+    const float before = value(tag::focus);
+    auto choose = [&](int item) {
+        click(p, 0, gui::MouseButton::Right);
+        ASSERT_TRUE(editor().frame()->isMenuOpen());
+        EXPECT_EQ(editor().frame()->menu()->panelRects().front().topLeft(), p) << "opens at the pointer";
+        const gui::Rect r = editor().frame()->menu()->itemRect(0, item);
+        click({r.left + 5, r.top + 5});
+        EXPECT_FALSE(editor().frame()->isMenuOpen());
+        editor().idle();
+    };
+    auto led = [&] { return dynamic_cast<editor::Led*>(editor().viewOf(82))->frameIndex(); };
+
+    choose(0);
+    EXPECT_EQ(c->midi().learnTarget(), tag::focus);
+    EXPECT_EQ(led(), 1);
+    choose(0);
+    EXPECT_EQ(c->midi().learnTarget(), MidiIntake::kNoLearn) << "a second choice disarms";
+    EXPECT_EQ(led(), 0);
+    EXPECT_FLOAT_EQ(value(tag::focus), before);
+
+    ASSERT_TRUE(c->assignController(tag::focus, 20, 0));
+    c->engine().processingFlag().store(1);  // an audio call that never ends
+    choose(1);
+    c->engine().processingFlag().store(0);
+    EXPECT_EQ(c->midi().map(20).size(), 1u) << "nothing is removed while the audio thread is busy";
+    EXPECT_EQ(host.messages.messages().size(), 1u);
+    choose(1);
+    EXPECT_TRUE(c->midi().map(20).empty());
+    EXPECT_EQ(host.messages.messages().size(), 1u);
+}
+
+// A mode menu's learn section reaches the maps while the audio thread processes, and the
+// controller then drives the menu's parameter; its "clear" takes the controller off again.
+TEST_F(Controls, AMenuLearnSectionAssignsAControllerWhileAudioRuns) {
+    c->resume();
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        std::array<std::array<float, 64>, 4> buffers{};
+        float* in[2] = {buffers[0].data(), buffers[1].data()};
+        float* out[2] = {buffers[2].data(), buffers[3].data()};
+        while (!stop.load()) c->processReplacing(in, out, 64);
+    });
+    auto choose = [&](std::initializer_list<int> path) {
+        click(centre(tag::effects_choice));
+        int level = 0;
+        for (int item : path) {
+            ASSERT_TRUE(editor().frame()->isMenuOpen());
+            const gui::Rect r = editor().frame()->menu()->itemRect(level++, item);
+            ASSERT_FALSE(r.empty()) << "item " << item;
+            click({r.left + 5, r.top + 5});
+        }
+        EXPECT_FALSE(editor().frame()->isMenuOpen());
+    };
+    choose({6, 4, 10});  // after five effects and a separator: "MIDI learn", CC 64-79, 74
+    const std::vector<LearnPair> assigned = c->midi().map(74);
+    choose({6, 9});  // the section's "clear", after eight groups and a separator
+    stop.store(true);
+    audio.join();
+
+    ASSERT_EQ(assigned.size(), 1u);
+    EXPECT_EQ(assigned[0].tag, tag::effects_choice);
+    EXPECT_TRUE(c->midi().map(74).empty());
+    EXPECT_TRUE(host.messages.messages().empty());
+
+    ASSERT_TRUE(c->assignController(tag::effects_choice, 74, 0));
+    sendMidi(*c, {{0xB0, 74, 127}});
+    render(*c, std::vector<float>(64), std::vector<float>(64), 64);
+    EXPECT_EQ(c->parameters().at(tag::effects_choice).integer, 4);
+}
+
+// Each readout in its own unit, from what the value does; a wrong law or scale changes these.
+TEST_F(Controls, ReadoutsShowTheirValuesInAMusiciansUnits) {
+    const struct {
+        int32_t readout, parameter;
+        float v;
+        const char* text;
+    } cases[] = {
+        {45, tag::focus, 1.0f, "100%"},
+        {45, tag::focus, 0.0f, "5%"},
+        {45, tag::focus, 1.5f, "100%"},  // a host's value out of range reads as the engine takes it
+        {47, tag::shift, 1.0f, "+877 Hz"},
+        {47, tag::shift, 0.5f, "0 Hz"},
+        {44, tag::response, 0.5f, "55"},
+        {94, tag::master_level, 0.25f, "0.0 db"},
+        {83, tag::in1_gate, 0.5f, "-24.1 db"},
+        {88, tag::in1_gain, 0.125f, "0.0 db"},
+        {74, tag::eq_low, 0.75f, "6.0 db"},
+        {93, tag::compspeed, 1.0f, "30 ms"},
+        {85, tag::in1_comp_speed, 0.5f, "100 ms"},
+        {80, tag::sampler_pitch, 0.75f, "+12.0 st"},
+        {53, tag::cutoff, 1.0f, "21.2 kHz"},
+        {50, tag::pulswidth, 0.0f, "-100%"},
+        {49, tag::resonance, 1.0f, "90%"},
+        {63, tag::reverb_drywet, 0.5f, "50%"},
+        {66, tag::delaytime, 0.5f, "50.00 %"},
+        {71, tag::lofi_samplerate, 0.5f, "4.41 kHz"},
+        {71, tag::lofi_samplerate, 0.0f, "44.1 kHz"},
+    };
+    auto text = [&](int32_t readout) {
+        return std::string(dynamic_cast<editor::Readout*>(editor().viewOf(readout))->text());
+    };
+    for (const auto& k : cases) {
+        c->setParameter(k.parameter, k.v);
+        editor().idle();
+        EXPECT_EQ(text(k.readout), k.text) << "readout " << k.readout << " at " << k.v;
+    }
+    c->setSampleRate(48000.0f);
+    editor().idle();
+    EXPECT_EQ(text(53), "23.1 kHz") << "the cutoff follows the sample rate";
 }
 
 }  // namespace

@@ -1,0 +1,145 @@
+#include "editor/readouts.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+
+#include "common/numeric.h"
+#include "common/parameter_table.h"
+
+namespace kf::editor {
+
+namespace {
+
+// What a kind of readout is handed: the clamped value, the working value the parameter's law
+// makes of it, and where to write.
+struct Shown {
+    float v;
+    float working;
+    int32_t source;
+    const EditorHost& host;
+    char* text;
+    std::size_t size;
+
+    void print(const char* format, double x) const { std::snprintf(text, size, format, x); }
+};
+
+using Display = void (*)(const Shown&);
+
+// Band spacing 0.1..2 as 5..100 %.
+void spacingPercent(const Shown& s) {
+    s.print("%.0f%%", 50.0 * s.working);
+}
+
+// The shift is added to every band's filter coefficient; at the rate the coefficients are
+// made for, a coefficient step moves a band's centre by about step × 44100 / 2π Hz, the
+// same for every band: the bands move by that many Hz.
+void shiftHertz(const Shown& s) {
+    const double hz = std::round(s.working * 44100.0 / (2.0 * std::numbers::pi));
+    s.print(hz == 0.0 ? "%.0f Hz" : "%+.0f Hz", hz == 0.0 ? 0.0 : hz);
+}
+
+// Band release 120..10 ms as a response amount 0..110.
+void responseAmount(const Shown& s) {
+    s.print("%.0f", 120.0 - s.working);
+}
+
+// The working value is a linear gain.
+void gainDecibels(const Shown& s) {
+    s.print("%.1f db", decibels(s.working));
+}
+
+// The gate compares against the fourth power of its threshold.
+void gateDecibels(const Shown& s) {
+    const float g = s.working;
+    s.print("%.1f db", decibels(g * g * g * g));
+}
+
+// The working value is in dB already (the EQ bands).
+void workingDecibels(const Shown& s) {
+    s.print("%.1f db", s.working);
+}
+
+// A compression ratio shown on a 0..12 scale.
+void ratioDecibels(const Shown& s) {
+    s.print("%.1f db", 12.0 * s.v);
+}
+
+// Detector times.
+void milliseconds(const Shown& s) {
+    s.print("%.0f ms", s.working);
+}
+
+void valuePercent(const Shown& s) {
+    s.print("%.0f%%", 100.0 * s.v);
+}
+
+// Amounts whose law scales the value (resonance, phaser feedback, pulse width).
+void workingPercent(const Shown& s) {
+    s.print("%.0f%%", 100.0 * s.working);
+}
+
+void semitones(const Shown& s) {
+    s.print("%+.1f st", s.working);
+}
+
+// The filter coefficient c acts as c⁴ × half the sample rate.
+void cutoffKilohertz(const Shown& s) {
+    const double c = s.working;
+    formatKilohertz(c * c * c * c * 0.5 * s.host.sampleRate(), s.text, s.size);
+}
+
+// The morph position between the five waves, 0..4.
+void wavePosition(const Shown& s) {
+    s.print("%.2f", s.working);
+}
+
+// The lo-fi depth as 32..0.
+void bitDepth(const Shown& s) {
+    s.print("%.0f", 64.0 * (0.5 - 0.5 * s.v));
+}
+
+// The effect's own words for the value (a note length, a fraction of a bar, a rate).
+void effectText(const Shown& s) {
+    char own[32];
+    if (s.host.effectText(s.source, s.working, own))
+        std::snprintf(s.text, s.size, "%s", own);
+    else
+        valuePercent(s);
+}
+
+struct ReadoutRow {
+    int32_t tag;
+    Display display;
+};
+
+constexpr auto kReadouts = std::to_array<ReadoutRow>({
+    {45, spacingPercent}, {47, shiftHertz},      {44, responseAmount},  {94, gainDecibels},
+    {46, valuePercent},   {74, workingDecibels}, {75, workingDecibels}, {76, workingDecibels},
+    {92, gainDecibels},   {93, milliseconds},    {83, gateDecibels},    {84, ratioDecibels},
+    {85, milliseconds},   {88, gainDecibels},    {96, gateDecibels},    {97, ratioDecibels},
+    {98, milliseconds},   {100, gainDecibels},   {80, semitones},       {79, gainDecibels},
+    {54, wavePosition},   {52, valuePercent},    {50, workingPercent},  {53, cutoffKilohertz},
+    {49, workingPercent}, {51, gainDecibels},    {61, valuePercent},    {62, valuePercent},
+    {63, valuePercent},   {66, effectText},      {67, valuePercent},    {65, valuePercent},
+    {58, effectText},     {59, workingPercent},  {57, valuePercent},    {70, bitDepth},
+    {71, effectText},     {69, valuePercent},
+});
+
+}  // namespace
+
+void readoutText(int32_t tag, int32_t source, float v, const EditorHost& host, char* text, std::size_t size) {
+    if (size == 0) return;
+    text[0] = '\0';
+    const ParameterRow* parameter = parameterRow(source);
+    if (!parameter) return;
+    for (const ReadoutRow& row : kReadouts) {
+        if (row.tag != tag) continue;
+        const float clamped = clampUnit(v);
+        row.display({clamped, parameter->law(clamped), source, host, text, size});
+        return;
+    }
+}
+
+}  // namespace kf::editor
