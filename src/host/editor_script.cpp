@@ -100,6 +100,12 @@ std::string parseStep(const std::vector<std::string>& w, ScriptStep& step) {
             step.kind = K::ExpectNoOpenEdits;
             return n == 2 ? "" : "expect no-open-edits takes nothing";
         }
+        if (w[1] == "edited") {
+            step.kind = K::ExpectEdited;
+            return n == 3 && toInt(w[2], step.index) && step.index >= 0
+                       ? ""
+                       : "expect edited needs a parameter index";
+        }
         if (w[1] == "held") {
             step.kind = K::ExpectHeld;
             return n == 3 && toInt(w[2], step.count) && step.count >= 0 && step.count < 128

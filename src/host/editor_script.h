@@ -15,6 +15,8 @@
 //                                  V written with a sign (+0.5, -0.25) is relative to the
 //                                  value the parameter had when the script started
 //   expect no-open-edits           every beginEdit the plug-in sent has had its endEdit
+//   expect edited I                since the script started the host saw beginEdit,
+//                                  automation and endEdit of host parameter I, in that order
 //   expect held NOTE               the keyboard holds MIDI note NOTE (0..127)
 //   snapshot FILE.png              capture the editor's window
 //
@@ -45,6 +47,7 @@ struct ScriptStep {
         Process,
         ExpectParam,
         ExpectNoOpenEdits,
+        ExpectEdited,
         ExpectHeld,
         Snapshot,
     };
@@ -55,7 +58,7 @@ struct ScriptStep {
     MouseButton button = MouseButton::Left;
     unsigned modifiers = 0;
     int count = 0;  // wheel notches, idle calls, frames, or the note of ExpectHeld
-    int index = 0;  // ExpectParam: the parameter index
+    int index = 0;  // ExpectParam, ExpectEdited: the parameter index
     float value = 0.0f;
     bool relative = false;  // ExpectParam: value is a change from the script's start
     float tolerance = 0.0005f;

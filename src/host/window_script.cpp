@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -80,7 +81,7 @@ const char* modifierKey(unsigned bit) {
 class Player {
   public:
     Player(Plugin& plugin, AudioFeed& feed, const std::string& displayName)
-        : plugin_(plugin), feed_(feed), display_(displayName) {
+        : plugin_(plugin), feed_(feed), display_(displayName), editsAtStart_(plugin.host().edits().size()) {
         for (int32_t i = 0; i < plugin.numParams(); ++i) startValues_.push_back(plugin.parameter(i));
     }
 
@@ -114,6 +115,7 @@ class Player {
                 std::to_string(y)};
     }
     std::optional<Failure> expectParam(const ScriptStep& s);
+    std::optional<Failure> expectEdited(const ScriptStep& s) const;
     std::optional<Failure> waitForFrames(int frames);
 
     Plugin& plugin_;
@@ -121,6 +123,7 @@ class Player {
     const std::string display_;
     std::unique_ptr<EditorWindow> window_;
     std::vector<float> startValues_;
+    std::size_t editsAtStart_;
     int heldButton_ = 0;  // X button number of the press not yet released, 0 for none
     unsigned heldModifiers_ = 0;
 };
@@ -202,6 +205,8 @@ std::optional<Failure> Player::step(const ScriptStep& s, std::vector<std::string
             return Failure{Result::Failed, "expect no-open-edits: parameter(s) " + list +
                                                " had a beginEdit without its endEdit"};
         }
+        case Kind::ExpectEdited:
+            return expectEdited(s);
         case Kind::ExpectHeld:
             notes.push_back("line " + std::to_string(s.line) + ": expect held " + std::to_string(s.count) +
                             " not checked: which keys the editor's keyboard holds cannot be seen "
@@ -231,6 +236,20 @@ std::optional<Failure> Player::expectParam(const ScriptStep& s) {
     std::snprintf(text, sizeof text, "expect param %d: it reads %.4f, expected %.4f (±%.4f)%s", s.index,
                   actual, expected, s.tolerance, s.relative ? ", relative to the start" : "");
     return Failure{Result::Failed, std::string(text) + " [" + plugin_.parameterName(s.index) + "]"};
+}
+
+std::optional<Failure> Player::expectEdited(const ScriptStep& s) const {
+    // Walks the calls since the start for the gesture's three steps in their order.
+    const std::vector<EditRecord> edits = plugin_.host().edits();
+    using E = EditRecord::Kind;
+    const E order[] = {E::BeginEdit, E::Automate, E::EndEdit};
+    std::size_t seen = 0;
+    for (std::size_t i = std::min(editsAtStart_, edits.size()); i < edits.size() && seen < 3; ++i)
+        if (edits[i].index == s.index && edits[i].kind == order[seen]) ++seen;
+    if (seen == 3) return std::nullopt;
+    const char* missing[] = {"beginEdit", "automation after the beginEdit", "endEdit after the automation"};
+    return Failure{Result::Failed,
+                   "expect edited " + std::to_string(s.index) + ": the host saw no " + missing[seen]};
 }
 
 std::optional<Failure> Player::waitForFrames(int frames) {

@@ -193,7 +193,15 @@ TEST(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
     FakeHost host;
     auto c = makeDefaultInstance(host);
     TempDir out;
-    ScriptRun run{*c, out.path(), [&] { return int(host.beginEdits.size()) - int(host.endEdits.size()); }};
+    auto has = [](const std::vector<int32_t>& tags, int i) {
+        return std::count(tags.begin(), tags.end(), i) > 0;
+    };
+    auto automated = [&](int i) {
+        return std::any_of(host.automated.begin(), host.automated.end(),
+                           [i](const auto& a) { return a.first == i; });
+    };
+    ScriptRun run{*c, out.path(), [&] { return int(host.beginEdits.size()) - int(host.endEdits.size()); },
+                  [&](int i) { return has(host.beginEdits, i) && automated(i) && has(host.endEdits, i); }};
 
     std::ifstream in(KF_SOURCE_DIR "/tests/editor/scripts/default-page.txt");
     const std::string text{std::istreambuf_iterator<char>(in), {}};

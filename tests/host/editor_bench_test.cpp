@@ -168,6 +168,40 @@ TEST_F(EditorInAWindow, CapturesMatchTheOffscreenPage) {
     expectGoldenPage(dir_.file("default-page.png"));
 }
 
+// A right-click on the focus knob, sent through the X server, opens the learn menu at the
+// pointer: the capture differs from the page in a box at the pointer as tall as the menu's two
+// rows and its border, and hardly anywhere else.
+TEST_F(EditorInAWindow, ARightClickOnAKnobOpensItsLearnMenu) {
+    const auto played =
+        runTool("--editor-script " + test::shellQuote(KF_SOURCE_DIR "/tests/editor/scripts/learn-menu.txt"));
+    ASSERT_EQ(played.exitCode, 0) << played.output;
+    const test::Picture shot = test::readPicture(dir_.file("learn-menu.png")),
+                        page = test::readPicture(kGoldenPage);
+    ASSERT_EQ(shot.pixels.size(), page.pixels.size());
+    const int left = 358, top = 105, bottom = top + 2 * 16 + 2, right = left + 48;  // the narrowest menu
+    auto differs = [&](std::size_t i) {
+        for (int shift : {0, 8, 16})
+            if (std::abs(int(shot.pixels[i] >> shift & 0xFF) - int(page.pixels[i] >> shift & 0xFF)) > 2)
+                return 1;
+        return 0;
+    };
+    std::size_t inside = 0, outside = 0, below = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const int changed = differs(static_cast<std::size_t>(y * kWidth + x));
+            const bool inMenuColumns = x >= left && x < left + 150;
+            if (y >= top && y < bottom && x >= left && x < right)
+                inside += changed;
+            else if (!inMenuColumns || y < top)
+                outside += changed;
+            else if (y >= bottom)
+                below += changed;
+        }
+    EXPECT_GT(inside, std::size_t{(bottom - top) * (right - left) / 2}) << "no menu at the pointer";
+    EXPECT_LE(outside, shot.pixels.size() / 1000);
+    EXPECT_LE(below, shot.pixels.size() / 1000) << "the menu is taller than two rows";
+}
+
 #endif
 
 }  // namespace

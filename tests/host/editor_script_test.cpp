@@ -15,11 +15,11 @@ TEST(EditorScript, ReadsEveryStepWithItsArguments) {
         "\n"
         "move 358 55\nup\nup 3 4\nwheel 10 20 -2\nidle\nidle 3\nprocess 256\n"
         "expect param 9 +0.50 ±0.005\nexpect param 2 0.25\nexpect no-open-edits\nexpect held 45\n"
-        "snapshot page.png\nclose\n",
+        "expect edited 9\nsnapshot page.png\nclose\n",
         error);
     ASSERT_TRUE(script) << error;
     const auto& s = script->steps;
-    ASSERT_EQ(s.size(), 15u);
+    ASSERT_EQ(s.size(), 16u);
     EXPECT_EQ(s[1].kind, K::Down);
     EXPECT_EQ(s[1].line, 2);
     EXPECT_EQ(s[1].x, 358);
@@ -40,8 +40,10 @@ TEST(EditorScript, ReadsEveryStepWithItsArguments) {
     EXPECT_FLOAT_EQ(s[10].tolerance, 0.0005f);
     EXPECT_EQ(s[11].kind, K::ExpectNoOpenEdits);
     EXPECT_EQ(s[12].count, 45);
-    EXPECT_EQ(s[13].path, "page.png");
-    EXPECT_EQ(s[14].kind, K::Close);
+    EXPECT_EQ(s[13].kind, K::ExpectEdited);
+    EXPECT_EQ(s[13].index, 9);
+    EXPECT_EQ(s[14].path, "page.png");
+    EXPECT_EQ(s[15].kind, K::Close);
 }
 
 TEST(EditorScript, NamesTheLineAndTheFault) {
@@ -55,6 +57,7 @@ TEST(EditorScript, NamesTheLineAndTheFault) {
         {"expect held 128", "line 1: expect held needs a note 0..127"},
         {"expect param 9", "line 1: expect param needs an index and a value"},
         {"expect param 9 0.5 wide", "line 1: bad tolerance 'wide'"},
+        {"expect edited", "line 1: expect edited needs a parameter index"},
         {"expect colour red", "line 1: unknown step 'expect colour'"},
     };
     for (const auto& [text, message] : bad) {

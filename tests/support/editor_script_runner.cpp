@@ -68,6 +68,10 @@ class Player {
                 if (run_.openEdits && run_.openEdits() != 0)
                     fail(s, std::to_string(run_.openEdits()) + " host edits are still open");
                 return;
+            case ScriptStep::Kind::ExpectEdited:
+                if (run_.edited && !run_.edited(s.index))
+                    fail(s, "the host saw no whole edit of parameter " + std::to_string(s.index));
+                return;
             case ScriptStep::Kind::ExpectHeld:
                 if (!run_.instance.midi().keyHeld(s.count))
                     fail(s, "note " + std::to_string(s.count) + " is not held");

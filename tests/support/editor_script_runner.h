@@ -17,6 +17,7 @@ struct ScriptRun {
     TMUniClient& instance;
     std::filesystem::path snapshotFolder;  // where relative snapshot names are written
     std::function<int()> openEdits;        // host edits begun and not ended (for no-open-edits)
+    std::function<bool(int)> edited;       // the host saw begin, automation and end of a parameter
 };
 
 // One message "line N: what failed" per failed step; empty when every step held.
