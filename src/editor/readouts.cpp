@@ -32,9 +32,9 @@ void spacingPercent(const Shown& s) {
     s.print("%.0f%%", 50.0 * s.working);
 }
 
-// The shift is added to every band's filter coefficient; at the rate the coefficients are
-// made for, a coefficient step moves a band's centre by about step × 44100 / 2π Hz, the
-// same for every band: the bands move by that many Hz.
+// The shift is added to every band's filter coefficient. A coefficient c tunes a band to
+// about c × 44100 / 2π Hz at any sample rate (closely so while c is small), so the shift
+// moves every band by the same number of Hz: a musician's frequency shift.
 void shiftHertz(const Shown& s) {
     const double hz = std::round(s.working * 44100.0 / (2.0 * std::numbers::pi));
     s.print(hz == 0.0 ? "%.0f Hz" : "%+.0f Hz", hz == 0.0 ? 0.0 : hz);
