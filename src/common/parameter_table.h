@@ -1,16 +1,14 @@
 // The one table of every named value of the plug-in: its stored identifier, tag, name and
 // flags, the value it starts with, the law that turns its normalised value into a working
-// value, where that value is applied, what an editor readout shows and its place in the
-// engine set-up's re-send order. The parameter model, the engine, the insert effects, the
-// chunk records and the editor all read it; nothing else restates these facts.
-// chunkId values are carried by saved projects and preset files: never renumber them.
+// value, where that value is applied and its place in the engine set-up's re-send order. The parameter model,
+// the engine, the insert effects, the chunk records and the editor all read it; nothing else restates these
+// facts. chunkId values are carried by saved projects and preset files: never renumber them.
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 
 #include "common/numeric.h"
 
@@ -175,14 +173,6 @@ enum Sink : uint8_t {
     kToEditor = 8,   // the editor is asked to redraw
 };
 
-// What an editor readout beside the control shows, in the row's unit.
-enum class Readout : uint8_t {
-    kNone,
-    kValue,     // the working value, one decimal
-    kDecibels,  // the working value as a level: 20·log10(working + 1e-8), one decimal
-    kPercent,   // 100 × working, whole numbers
-};
-
 struct ParameterRow {
     int32_t chunkId;
     int32_t tag;
@@ -192,8 +182,6 @@ struct ParameterRow {
     Law law;
     uint8_t sinks;
     int8_t setupRank;  // place in the set-up's re-send order; -1: not re-sent
-    Readout readout;
-    const char* unit;  // the readout's unit text
 };
 
 namespace row {
@@ -206,98 +194,68 @@ constexpr uint8_t kEngineAndEditor = kToEngine | kToEditor;
 // written in), then the values that are never stored. The set-up re-sends in rank order:
 // the routing and modes first, so that every value after them lands in its final context.
 inline constexpr std::array<ParameterRow, kNumParameters> kParameterRows = {{
-    // chunkId, tag, name, switch, initial, law, sinks, set-up rank, readout, unit
-    {1, tag::focus, "focus", false, row::kNone, law::focus, kToEngine, 11, Readout::kValue, ""},
-    {2, tag::response, "response", false, row::kNone, law::response, kToEngine, 10, Readout::kValue, "ms"},
-    {3, tag::shift, "shift", false, row::kNone, law::shift, kToEngine, 13, Readout::kValue, ""},
-    {4, tag::mix, "mix", false, row::kNone, law::limit(0.0f, 1.0f), kToEngine, 12, Readout::kPercent, ""},
-    {5, tag::synth_level, "synth_level", false, row::kNone, law::unit, kToEngine, 16, Readout::kDecibels,
-     "db"},
-    {6, tag::pitchbend_range, "pitchbend_range", false, row::kNone, law::bendRange, kToEngine, 33,
-     Readout::kValue, ""},
-    {7, tag::octave, "octave", false, row::kNone, law::octave, kToEngine, 34, Readout::kValue, ""},
-    {8, tag::noise, "noise", false, row::kNone, law::unit, kToEngine, 17, Readout::kPercent, ""},
-    {9, tag::cutoff, "cutoff", false, row::kNone, law::cutoff, kToEngine, 18, Readout::kPercent, ""},
-    {10, tag::resonance, "resonance", false, row::kNone, law::resonance, kToEngine, 14, Readout::kPercent,
-     ""},
-    {11, tag::pulswidth, "pulswidth", false, row::kNone, law::pulseWidth, kToEngine, 15, Readout::kPercent,
-     ""},
-    {12, tag::waveform, "waveform", false, row::kNone, law::waveform, kToEngine, 19, Readout::kValue, ""},
-    {13, tag::filtertype, "filtertype", false, row::kNone, law::filterType, kToEngine, 32, Readout::kNone,
-     ""},
-    {14, tag::effects_choice, "effects_choice", false, 0.08f, law::choice(5, 0.001f), row::kEngineAndModes, 0,
-     Readout::kNone, ""},
-    {15, tag::phaser_rate, "Rate", false, row::kNone, law::phaserRate, kToEffects, 47, Readout::kPercent, ""},
-    {16, tag::phaser_feedback, "Feedback", false, row::kNone, law::linear(0.0f, 0.9f), kToEffects, 48,
-     Readout::kPercent, ""},
-    {17, tag::phaser_stages, "Stages", false, row::kNone, law::unit, kToEffects, 49, Readout::kPercent, ""},
-    {18, tag::reverb_room, "Room", false, row::kNone, law::unit, kToEffects, 41, Readout::kPercent, ""},
-    {19, tag::reverb_damp, "Damp", false, row::kNone, law::unit, kToEffects, 42, Readout::kPercent, ""},
-    {20, tag::reverb_drywet, "DryWet", false, row::kNone, law::cube, kToEffects, 43, Readout::kPercent, ""},
-    {21, tag::delay_drywet, "DryWet", false, row::kNone, law::cube, kToEffects, 46, Readout::kPercent, ""},
-    {22, tag::delaytime, "delaytime", false, row::kNone, law::delayTime, kToEffects, 44, Readout::kPercent,
-     ""},
-    {23, tag::delay_feedback, "Feedback", false, row::kNone, law::unit, kToEffects, 45, Readout::kPercent,
-     ""},
-    {24, tag::lofi_bitrate, "Bitrate", false, row::kNone, law::linear(0.0f, 0.5f), kToEffects, 50,
-     Readout::kPercent, ""},
-    {25, tag::lofi_samplerate, "Samplerate", false, row::kNone, law::linear(0.0f, 0.25f), kToEffects, 51,
-     Readout::kPercent, ""},
-    {26, tag::lofi_distortion, "Distortion", false, row::kNone, law::unit, kToEffects, 52, Readout::kPercent,
-     ""},
-    {27, tag::eq_high, "eq_high", false, row::kNone, law::eqGain, kToEngine, 35, Readout::kValue, "db"},
-    {28, tag::eq_mid, "eq_mid", false, row::kNone, law::eqGain, kToEngine, 36, Readout::kValue, "db"},
-    {29, tag::eq_low, "eq_low", false, row::kNone, law::eqGain, kToEngine, 37, Readout::kValue, "db"},
-    {30, tag::sampler_pitch, "sampler_pitch", false, row::kNone, law::samplerPitch, kToEngine, 24,
-     Readout::kValue, ""},
-    {31, tag::sampler_level, "sampler_level", false, row::kNone, law::unit, kToEngine, 25, Readout::kDecibels,
-     "db"},
-    {32, tag::retrigger, "retrigger", false, row::kNone, law::trigger, kToEngine, 26, Readout::kNone, ""},
-    {33, tag::sampler, "Sampler", false, row::kNone, law::none, kNoSink, -1, Readout::kNone, ""},
-    {34, tag::loop, "loop", true, row::kNone, law::loop, kToEngine, 27, Readout::kNone, ""},
-    {35, tag::in1_gain, "in1_gain", false, row::kNone, law::inputGain, kToEngine, 20, Readout::kDecibels,
-     "db"},
-    {36, tag::in1_comp_ratio, "in1_comp_ratio", false, row::kNone, law::unit, kToEngine, 22, Readout::kValue,
-     ""},
-    {37, tag::in1_comp_speed, "in1_comp_speed", false, row::kNone, law::inputSpeed, kToEngine, 21,
-     Readout::kValue, "ms"},
-    {38, tag::in1_gate, "in1_gate", false, row::kNone, law::gate, kToEngine, 23, Readout::kDecibels, "db"},
-    {39, tag::carrier_mode, "carrier_mode", false, 0.75f, law::choice(4, 0.001f), row::kEngineAndModes, 2,
-     Readout::kNone, ""},
-    {40, tag::master_level, "master_level", false, row::kNone, law::masterAmount, kToEngine, 38,
-     Readout::kDecibels, "db"},
-    {41, tag::mastercomp, "mastercomp", false, row::kNone, law::masterAmount, kToEngine, 40,
-     Readout::kDecibels, "db"},
-    {42, tag::compspeed, "compspeed", false, row::kNone, law::masterSpeed, kToEngine, 39, Readout::kValue,
-     "ms"},
+    // chunkId, tag, name, switch, initial, law, sinks, set-up rank
+    {1, tag::focus, "focus", false, row::kNone, law::focus, kToEngine, 11},
+    {2, tag::response, "response", false, row::kNone, law::response, kToEngine, 10},
+    {3, tag::shift, "shift", false, row::kNone, law::shift, kToEngine, 13},
+    {4, tag::mix, "mix", false, row::kNone, law::limit(0.0f, 1.0f), kToEngine, 12},
+    {5, tag::synth_level, "synth_level", false, row::kNone, law::unit, kToEngine, 16},
+    {6, tag::pitchbend_range, "pitchbend_range", false, row::kNone, law::bendRange, kToEngine, 33},
+    {7, tag::octave, "octave", false, row::kNone, law::octave, kToEngine, 34},
+    {8, tag::noise, "noise", false, row::kNone, law::unit, kToEngine, 17},
+    {9, tag::cutoff, "cutoff", false, row::kNone, law::cutoff, kToEngine, 18},
+    {10, tag::resonance, "resonance", false, row::kNone, law::resonance, kToEngine, 14},
+    {11, tag::pulswidth, "pulswidth", false, row::kNone, law::pulseWidth, kToEngine, 15},
+    {12, tag::waveform, "waveform", false, row::kNone, law::waveform, kToEngine, 19},
+    {13, tag::filtertype, "filtertype", false, row::kNone, law::filterType, kToEngine, 32},
+    {14, tag::effects_choice, "effects_choice", false, 0.08f, law::choice(5, 0.001f), row::kEngineAndModes,
+     0},
+    {15, tag::phaser_rate, "Rate", false, row::kNone, law::phaserRate, kToEffects, 47},
+    {16, tag::phaser_feedback, "Feedback", false, row::kNone, law::linear(0.0f, 0.9f), kToEffects, 48},
+    {17, tag::phaser_stages, "Stages", false, row::kNone, law::unit, kToEffects, 49},
+    {18, tag::reverb_room, "Room", false, row::kNone, law::unit, kToEffects, 41},
+    {19, tag::reverb_damp, "Damp", false, row::kNone, law::unit, kToEffects, 42},
+    {20, tag::reverb_drywet, "DryWet", false, row::kNone, law::cube, kToEffects, 43},
+    {21, tag::delay_drywet, "DryWet", false, row::kNone, law::cube, kToEffects, 46},
+    {22, tag::delaytime, "delaytime", false, row::kNone, law::delayTime, kToEffects, 44},
+    {23, tag::delay_feedback, "Feedback", false, row::kNone, law::unit, kToEffects, 45},
+    {24, tag::lofi_bitrate, "Bitrate", false, row::kNone, law::linear(0.0f, 0.5f), kToEffects, 50},
+    {25, tag::lofi_samplerate, "Samplerate", false, row::kNone, law::linear(0.0f, 0.25f), kToEffects, 51},
+    {26, tag::lofi_distortion, "Distortion", false, row::kNone, law::unit, kToEffects, 52},
+    {27, tag::eq_high, "eq_high", false, row::kNone, law::eqGain, kToEngine, 35},
+    {28, tag::eq_mid, "eq_mid", false, row::kNone, law::eqGain, kToEngine, 36},
+    {29, tag::eq_low, "eq_low", false, row::kNone, law::eqGain, kToEngine, 37},
+    {30, tag::sampler_pitch, "sampler_pitch", false, row::kNone, law::samplerPitch, kToEngine, 24},
+    {31, tag::sampler_level, "sampler_level", false, row::kNone, law::unit, kToEngine, 25},
+    {32, tag::retrigger, "retrigger", false, row::kNone, law::trigger, kToEngine, 26},
+    {33, tag::sampler, "Sampler", false, row::kNone, law::none, kNoSink, -1},
+    {34, tag::loop, "loop", true, row::kNone, law::loop, kToEngine, 27},
+    {35, tag::in1_gain, "in1_gain", false, row::kNone, law::inputGain, kToEngine, 20},
+    {36, tag::in1_comp_ratio, "in1_comp_ratio", false, row::kNone, law::unit, kToEngine, 22},
+    {37, tag::in1_comp_speed, "in1_comp_speed", false, row::kNone, law::inputSpeed, kToEngine, 21},
+    {38, tag::in1_gate, "in1_gate", false, row::kNone, law::gate, kToEngine, 23},
+    {39, tag::carrier_mode, "carrier_mode", false, 0.75f, law::choice(4, 0.001f), row::kEngineAndModes, 2},
+    {40, tag::master_level, "master_level", false, row::kNone, law::masterAmount, kToEngine, 38},
+    {41, tag::mastercomp, "mastercomp", false, row::kNone, law::masterAmount, kToEngine, 40},
+    {42, tag::compspeed, "compspeed", false, row::kNone, law::masterSpeed, kToEngine, 39},
     {43, tag::modulator_mode, "modulator_mode", false, 0.2222223f, law::choice(3, 0.001f),
-     row::kEngineAndModes, 3, Readout::kNone, ""},
-    {44, tag::in2_gain, "in2_gain", false, row::kNone, law::inputGain, kToEngine, 31, Readout::kDecibels,
-     "db"},
-    {45, tag::in2_comp_ratio, "in2_comp_ratio", false, row::kNone, law::unit, kToEngine, 29, Readout::kValue,
-     ""},
-    {46, tag::in2_comp_speed, "in2_comp_speed", false, row::kNone, law::inputSpeed, kToEngine, 28,
-     Readout::kValue, "ms"},
-    {47, tag::in2_gate, "in2_gate", false, row::kNone, law::gate, kToEngine, 30, Readout::kDecibels, "db"},
-    {48, tag::in_b, "in_b", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 4, Readout::kNone,
-     ""},
-    {49, tag::synthoff, "synthoff", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 5,
-     Readout::kNone, ""},
-    {50, tag::modwheel, "modwheel", false, 0.12f, law::unit, kNoSink, 7, Readout::kNone, ""},
-    {kNotStored, tag::in_a, "in_a", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 1,
-     Readout::kNone, ""},
-    {kNotStored, tag::pitchbend, "pitchbend", false, 0.5f, law::bend, kToEngine, 8, Readout::kNone, ""},
-    {kNotStored, tag::watisndit, "watisndit", false, 0.0f, law::choice(2, 0.001f), kToModes, 6,
-     Readout::kNone, ""},
-    {kNotStored, tag::transpose_up, "transpose_up", true, 0.0f, law::choice(2), kToEditor, -1, Readout::kNone,
-     ""},
-    {kNotStored, tag::transpose_down, "transpose_down", true, 0.0f, law::choice(2), kToEditor, -1,
-     Readout::kNone, ""},
-    {kNotStored, tag::settings_c, "settings_c", false, row::kNone, law::none, kNoSink, -1, Readout::kNone,
-     ""},
-    {kNotStored, tag::basics_c, "basics_c", false, row::kNone, law::none, kNoSink, -1, Readout::kNone, ""},
-    {kNotStored, tag::tnt_c, "tnt_c", false, row::kNone, law::none, kNoSink, -1, Readout::kNone, ""},
-    {kNotStored, tag::list, "List", false, row::kNone, law::choice(2), kNoSink, 9, Readout::kNone, ""},
+     row::kEngineAndModes, 3},
+    {44, tag::in2_gain, "in2_gain", false, row::kNone, law::inputGain, kToEngine, 31},
+    {45, tag::in2_comp_ratio, "in2_comp_ratio", false, row::kNone, law::unit, kToEngine, 29},
+    {46, tag::in2_comp_speed, "in2_comp_speed", false, row::kNone, law::inputSpeed, kToEngine, 28},
+    {47, tag::in2_gate, "in2_gate", false, row::kNone, law::gate, kToEngine, 30},
+    {48, tag::in_b, "in_b", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 4},
+    {49, tag::synthoff, "synthoff", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 5},
+    {50, tag::modwheel, "modwheel", false, 0.12f, law::unit, kNoSink, 7},
+    {kNotStored, tag::in_a, "in_a", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 1},
+    {kNotStored, tag::pitchbend, "pitchbend", false, 0.5f, law::bend, kToEngine, 8},
+    {kNotStored, tag::watisndit, "watisndit", false, 0.0f, law::choice(2, 0.001f), kToModes, 6},
+    {kNotStored, tag::transpose_up, "transpose_up", true, 0.0f, law::choice(2), kToEditor, -1},
+    {kNotStored, tag::transpose_down, "transpose_down", true, 0.0f, law::choice(2), kToEditor, -1},
+    {kNotStored, tag::settings_c, "settings_c", false, row::kNone, law::none, kNoSink, -1},
+    {kNotStored, tag::basics_c, "basics_c", false, row::kNone, law::none, kNoSink, -1},
+    {kNotStored, tag::tnt_c, "tnt_c", false, row::kNone, law::none, kNoSink, -1},
+    {kNotStored, tag::list, "List", false, row::kNone, law::choice(2), kNoSink, 9},
 }};
 
 // The row of a tag, or null for a tag without one.
@@ -305,26 +263,6 @@ constexpr const ParameterRow* parameterRow(int32_t t) {
     for (const ParameterRow& r : kParameterRows)
         if (r.tag == t) return &r;
     return nullptr;
-}
-
-// The readout text of a working value for this row ("" for rows without a readout), written
-// into text (size bytes, always terminated).
-inline void formatReadout(const ParameterRow& r, float working, char* text, std::size_t size) {
-    if (size == 0) return;
-    const auto w = static_cast<double>(working);
-    switch (r.readout) {
-        case Readout::kValue:
-            std::snprintf(text, size, "%.1f%s%s", w, r.unit[0] ? " " : "", r.unit);
-            return;
-        case Readout::kDecibels:
-            std::snprintf(text, size, "%.1f %s", static_cast<double>(decibels(working)), r.unit);
-            return;
-        case Readout::kPercent:
-            std::snprintf(text, size, "%.0f%%", 100.0 * w);
-            return;
-        default:
-            text[0] = '\0';
-    }
 }
 
 // The tags the engine set-up re-sends, in rank order.

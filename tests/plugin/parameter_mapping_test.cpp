@@ -179,23 +179,5 @@ TEST_F(Mapping, LearnedControllersSetTheSameValuesAsTheHost) {
     EXPECT_EQ(c->midi().map(75).size(), 1u);
 }
 
-TEST(ParameterTable, ReadoutTexts) {
-    const struct {
-        int32_t tag;
-        float working;
-        const char* text;
-    } cases[] = {
-        {tag::master_level, 1.0f, "0.0 db"},
-        {tag::in1_comp_speed, 100.0f, "100.0 ms"},
-        {tag::noise, 0.25f, "25%"},
-        {tag::filtertype, 2.0f, ""},
-    };
-    for (const auto& k : cases) {
-        char text[16];
-        formatReadout(*parameterRow(k.tag), k.working, text, sizeof text);
-        EXPECT_STREQ(text, k.text) << k.tag;
-    }
-}
-
 }  // namespace
 }  // namespace kf::test
