@@ -55,9 +55,10 @@ int stripFrame(float v, int frames) {
 }
 
 const char* menuEntry(int32_t tag, int index) {
-    static constexpr const char* kCarrier[] = {"input left", "input right", "left / right", "sampler"};
-    static constexpr const char* kModulator[] = {"input left", "input right", "synth"};
-    static constexpr const char* kEffects[] = {"no effect", "reverb", "delay", "phaser", "lo-fi"};
+    // The same words as the faces' bitmaps, so the list names what the face will show.
+    static constexpr const char* kCarrier[] = {"input A", "input B", "A | B stereo", "sampler"};
+    static constexpr const char* kModulator[] = {"input A", "input B", "synth"};
+    static constexpr const char* kEffects[] = {"none", "reverb", "delay", "phaser", "retro"};
     static constexpr const char* kStage1[] = {"stage 1 active", "stage 1 hold"};
     static constexpr const char* kStage2[] = {"stage 2 active", "stage 2 hold"};
     static constexpr const char* kSynth[] = {"synth off", "synth on"};

@@ -22,6 +22,10 @@ for f in kestrafone.so Manual/Manual.htm Presets/default.kfn; do
   [ -f "$bundle/$f" ] || fail "$bundle/$f was not installed"
 done
 [ -d "$bundle/Presets/User" ] && [ -d "$bundle/Samples/Factory" ] || fail "bundle folders missing"
+# The plug-in opens the installed manual, so the pictures it shows must sit beside it.
+for f in $(grep -o 'src="[^":]*"' "$bundle/Manual/Manual.htm" | sed 's/^src="//; s/"$//'); do
+  [ -f "$bundle/Manual/$f" ] || fail "the installed manual's picture $f is missing"
+done
 [ -x "$render" ] || fail "kestrafone-render is not in ~/.local/bin"
 if readelf -S "$bundle/kestrafone.so" | grep -q '\.symtab'; then fail "the installed module is not stripped"; fi
 
