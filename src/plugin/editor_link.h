@@ -36,6 +36,15 @@ class EditorLink final : public editor::EditorHost {
     int32_t learnTarget() const override;
     bool takeRefresh() override;
 
+    // Presets.
+    std::string presetFolder() const override;
+    std::vector<PresetNode> listPresets(const std::string& folder, int depth) const override;
+    DialogRequest presetDialog(PresetDialog which) const override;
+    bool loadPresetFile(const std::string& path) override;
+    bool savePresetFile(const std::string& path) override;
+    void setPresetFolder(const std::string& folder) override;
+    std::string currentProgramName() const override;
+
   private:
     TMUniClient& instance_;
     std::array<float, kMaxTag + 1> defaults_{};
