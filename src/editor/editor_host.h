@@ -5,6 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file_dialogs.h"
 
 namespace kf::editor {
 
@@ -50,6 +54,37 @@ class EditorHost {
     // True once after the parameters or the groups changed in a way the editor must show;
     // the editor asks at each idle while it is open.
     virtual bool takeRefresh() = 0;
+
+    // ---- Presets: what the preset menu lists, the dialogs it runs and what it hands their
+    // answers to. Called on the editor's thread; safe while a host restores a state or renames
+    // the program from another thread. None of these opens a dialog.
+    struct PresetNode {
+        std::string name;  // the title shown
+        std::string path;
+        bool isFolder = false;
+        std::vector<PresetNode> children;  // a folder's own listing
+    };
+    enum class PresetDialog : uint8_t { kChooseFolder, kSave, kLoad };
+    struct DialogRequest {
+        platform::DialogKind kind = platform::DialogKind::kOpen;
+        std::string title;
+        std::string start;
+        std::vector<platform::FileType> types;
+    };
+    // The folder presets are listed and loaded from.
+    virtual std::string presetFolder() const = 0;
+    // The preset files and subfolders of `folder`, in menu order; subfolders hold their own
+    // listing down to `depth` levels below `folder` (deeper ones are left out).
+    virtual std::vector<PresetNode> listPresets(const std::string& folder, int depth) const = 0;
+    // The dialog whose answer the matching operation below takes.
+    virtual DialogRequest presetDialog(PresetDialog which) const = 0;
+    // Loads a preset file; the program name changes only when the state was accepted. The
+    // user is told why a file was refused.
+    virtual bool loadPresetFile(const std::string& path) = 0;
+    // Saves the state as a preset file (the preset extension added when missing).
+    virtual bool savePresetFile(const std::string& path) = 0;
+    virtual void setPresetFolder(const std::string& folder) = 0;
+    virtual std::string currentProgramName() const = 0;
 };
 
 }  // namespace kf::editor

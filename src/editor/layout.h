@@ -22,6 +22,7 @@ enum class ControlKind : uint8_t {
     Menu,     // a pop-up list of `count` entries
     Readout,  // the text of parameter `source`'s working value
     Led,      // meter `source` (0..3), or kLearnLed: lit while a knob waits for a controller
+    Presets,  // the preset menu, its face naming the current program
 };
 
 inline constexpr int32_t kLearnLed = -2;
@@ -59,6 +60,9 @@ constexpr LayoutRow readout(int32_t tag, gui::Rect r, int group, int32_t paramet
 constexpr LayoutRow led(int32_t tag, gui::Rect r, int bitmap, int32_t source) {
     return {tag, ControlKind::Led, r, 0, bitmap, source, 0, 0.0f, 0.0f, 0.0f};
 }
+constexpr LayoutRow presets(int32_t tag, gui::Rect r, int bitmap) {
+    return {tag, ControlKind::Presets, r, 0, bitmap, -1, 0, 0.0f, 0.0f, 0.0f};
+}
 // The 50 × 14 readout under a knob whose left edge is x.
 constexpr gui::Rect below(int x, int y) {
     return {x, y, x + 50, y + 14};
@@ -84,7 +88,8 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::image(118, {5, 132, 500, 500}, 6, 1033),    // overlay page "basics"
     row::image(121, {5, 132, 500, 500}, 7, 1035),    // overlay page "tips"
 
-    // Top bar: the learn indicator and the four level meters.
+    // Top bar: the preset menu, the learn indicator and the four level meters.
+    row::presets(115, {225, 3, 328, 16}, 1031),
     row::led(82, {355, 22, 365, 32}, 1015, kLearnLed),
     row::led(90, {401, 22, 411, 32}, 1001, 1),   // analysis input
     row::led(105, {425, 22, 435, 32}, 1001, 2),  // synthesis input

@@ -5,6 +5,7 @@
 #include "artwork/artwork.h"
 #include "common/parameter_table.h"
 #include "editor/controls.h"
+#include "editor/preset_menu.h"
 #include "editor/readouts.h"
 #include "gui/view.h"
 
@@ -107,6 +108,9 @@ void TMUniClientEditor::build() {
             case ControlKind::Led:
                 view = std::make_unique<Led>(row, framesOf(row.bitmap));
                 break;
+            case ControlKind::Presets:
+                view = std::make_unique<PresetMenu>(row, host_, *dialogs_);
+                break;
         }
         gui::View& added = frame_->addView(std::move(view));
         added.setVisibility([this, group = row.group] { return groups_.test(group); });
@@ -176,6 +180,9 @@ void TMUniClientEditor::pollValues() {
                 static_cast<Led*>(p.view)->setLevel(row.source == kLearnLed
                                                         ? (host_.learnTarget() >= 0 ? 1.0f : 0.0f)
                                                         : host_.meter(row.source));
+                break;
+            case ControlKind::Presets:
+                static_cast<PresetMenu*>(p.view)->setProgramName(host_.currentProgramName());
                 break;
             case ControlKind::Image:
                 break;

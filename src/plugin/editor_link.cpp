@@ -5,6 +5,9 @@
 #include "editor/uniclient_editor.h"
 #include "platform/async_file_dialogs.h"
 #include "plugin/uniclient.h"
+#include "state/file_chooser.h"
+#include "state/paths.h"
+#include "state/sample_data.h"
 
 namespace kf {
 
@@ -28,6 +31,23 @@ T atomicRead(const T& field) {
 
 bool validTag(int32_t tag) {
     return tag >= 0 && tag <= kMaxTag;
+}
+
+// Whole listings stay small enough to build at every pop-up, however the folders nest.
+constexpr std::size_t kMaxListedPresets = 4000;
+
+std::vector<editor::EditorHost::PresetNode> listTree(const std::string& folder, int depth,
+                                                     std::size_t& budget) {
+    std::vector<editor::EditorHost::PresetNode> nodes;
+    for (TMUniClient::PresetEntry& e : TMUniClient::listPresets(folder)) {
+        if (budget == 0) break;
+        if (e.isFolder && depth <= 0) continue;
+        --budget;
+        editor::EditorHost::PresetNode node{std::move(e.name), std::move(e.path), e.isFolder, {}};
+        if (node.isFolder) node.children = listTree(node.path, depth - 1, budget);
+        nodes.push_back(std::move(node));
+    }
+    return nodes;
 }
 
 }  // namespace
@@ -98,6 +118,50 @@ float EditorLink::sampleRate() const {
 
 bool EditorLink::effectText(int32_t tag, float working, char* text) const {
     return instance_.effects().displayText(tag, working, sampleRate(), text);
+}
+
+std::string EditorLink::presetFolder() const {
+    return instance_.presetFolder();
+}
+
+std::vector<editor::EditorHost::PresetNode> EditorLink::listPresets(const std::string& folder,
+                                                                    int depth) const {
+    std::size_t budget = kMaxListedPresets;
+    return listTree(folder, depth, budget);
+}
+
+editor::EditorHost::DialogRequest EditorLink::presetDialog(PresetDialog which) const {
+    const auto types = fileTypesForExtension(TMUniClient::kPresetExtension);
+    switch (which) {
+        case PresetDialog::kChooseFolder:
+            return {platform::DialogKind::kFolder,
+                    TMFileChooser::kPresetFolderTitle,
+                    instance_.presetFolder(),
+                    {}};
+        case PresetDialog::kSave:
+            return {platform::DialogKind::kSave, TMFileChooser::kSaveTitle, instance_.presetSaveFolder(),
+                    types};
+        case PresetDialog::kLoad:
+            break;
+    }
+    return {platform::DialogKind::kOpen, TMFileChooser::kOpenTitle, instance_.presetFolder(), types};
+}
+
+bool EditorLink::loadPresetFile(const std::string& path) {
+    // An empty path would make the instance ask the user itself.
+    return !path.empty() && instance_.loadPresetFile(path);
+}
+
+bool EditorLink::savePresetFile(const std::string& path) {
+    return !path.empty() && instance_.savePresetFile(withExtension(path, TMUniClient::kPresetExtension));
+}
+
+void EditorLink::setPresetFolder(const std::string& folder) {
+    if (!folder.empty()) instance_.setPresetFolder(folder, 0);
+}
+
+std::string EditorLink::currentProgramName() const {
+    return instance_.currentProgramName();
 }
 
 }  // namespace kf

@@ -43,6 +43,15 @@ class EditorLink final : public editor::EditorHost {
     float sampleRate() const override;
     bool effectText(int32_t tag, float working, char* text) const override;
 
+    // Presets.
+    std::string presetFolder() const override;
+    std::vector<PresetNode> listPresets(const std::string& folder, int depth) const override;
+    DialogRequest presetDialog(PresetDialog which) const override;
+    bool loadPresetFile(const std::string& path) override;
+    bool savePresetFile(const std::string& path) override;
+    void setPresetFolder(const std::string& folder) override;
+    std::string currentProgramName() const override;
+
   private:
     TMUniClient& instance_;
     std::array<float, kMaxTag + 1> defaults_{};

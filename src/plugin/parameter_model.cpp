@@ -1,6 +1,7 @@
 #include "plugin/parameter_model.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #include "common/fp_safety.h"
@@ -62,11 +63,13 @@ void ParameterModel::set(int32_t t, float v) {
     // truncation, where a step like trunc(12 / 0.1) would land one step low.
     FpModeGuard nearest(FpRounding::kNearest);
     ParameterRecord& r = *params_.record(t);
-    r.value = v;
-    r.scaled = row->law(v);
-    r.integer = truncToInt(r.scaled);
-    if (row->sinks & kToEngine) engine_.applyParameter(t, v, r.scaled);
-    if (row->sinks & kToEffects) effects_.setHostParameter(t, r.scaled);
+    const float scaled = row->law(v);
+    // Whole-word stores: the editor polls the record from its own thread meanwhile.
+    std::atomic_ref<float>(r.value).store(v, std::memory_order_relaxed);
+    std::atomic_ref<float>(r.scaled).store(scaled, std::memory_order_relaxed);
+    std::atomic_ref<int32_t>(r.integer).store(truncToInt(scaled), std::memory_order_relaxed);
+    if (row->sinks & kToEngine) engine_.applyParameter(t, v, scaled);
+    if (row->sinks & kToEffects) effects_.setHostParameter(t, scaled);
     if (row->sinks & kToModes) applyModeRules(t);
     if (row->sinks & kToEditor) refresh_.request();
 }

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -51,6 +52,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     static constexpr const char* kVendorName = "Tallow Mill";
     static constexpr const char* kAcidHostProduct = "Sony ACID Pro";
     static constexpr int32_t kVendorVersion = 1300;
+    static constexpr const char* kPresetExtension = "kfn";
 
     explicit TMUniClient(vst::AudioMasterCallback master, PluginServices services = {});
     ~TMUniClient() override;
@@ -67,7 +69,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     void setProgram(int32_t program) override;
     void getProgramName(char* name) override;
     // Names the current state (stored in the chunk), as loading a preset file does.
-    void setProgramName(const char* name) override { programName_ = name; }
+    void setProgramName(const char* name) override;
     void getParameterLabel(int32_t index, char* label) override;
     void getParameterDisplay(int32_t index, char* text) override;
     void getParameterName(int32_t index, char* text) override;
@@ -93,14 +95,23 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     // Saves the current state as a preset file; an empty path asks the user for one.
     bool savePresetFile(std::string path);
     bool choosePresetFolder(std::string& folder, int slot);
+    // Makes `folder` the preset folder of `slot` (0: the one presets are listed and loaded
+    // from), stored in the settings with a trailing separator.
+    void setPresetFolder(const std::string& folder, int slot);
     struct PresetEntry {
         std::string name;
         std::string path;
         bool isFolder;
     };
-    // Preset files ("kfn") and subfolders of a folder, each group sorted by name.
+    // More than a menu can usefully show; a folder holding more lists its first ones by name.
+    static constexpr std::size_t kMaxPresetEntries = 500;
+    // Preset files ("kfn") and subfolders of a folder, each group sorted by name, files first,
+    // at most kMaxPresetEntries in all. Folders reached through a symbolic link are left
+    // out, so no listing that descends into subfolders can loop.
     static std::vector<PresetEntry> listPresets(const std::string& folder);
-    const std::string& presetFolder() const { return presetPath_; }
+    std::string presetFolder() const;
+    // Where a save dialog starts: the remembered save folder, else the preset folder.
+    std::string presetSaveFolder() const;
     float ccMapRecallIsolate() const { return ccMapRecallIsolate_; }
     const TMSampleData& sample() const { return sample_; }
     TMSampleData& sample() { return sample_; }
@@ -132,7 +143,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     const float* noiseTable() const { return engine_.noiseTable(); }
     bool hostIsMaker() const { return hostIsMaker_; }
     bool hostIsAcid() const { return hostIsAcid_; }
-    const std::string& currentProgramName() const { return programName_; }
+    std::string currentProgramName() const;
     float ignoreProgramChange() const { return ignorePrgChange_; }
     float programFloat() const { return programFloat_; }
     TMEffect* effect(int choice) { return effects_.forChoice(choice); }
@@ -160,6 +171,9 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     void readSettings();
     void loadDefaultPreset();
     LearnMaps snapshotMaps();
+    // Writes the whole state into `chunk` (counted, allocated, written); its size in words, 0
+    // when it could not be written.
+    int32_t writeChunk(TMChunk& chunk);
     void showMessage(const char* format);
 
     // Declared in construction order: the sample before the engine that plays it, the engine
@@ -184,6 +198,11 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     bool hostIsMaker_ = false;
     bool hostIsAcid_ = false;
     std::string programName_ = "default";
+    // Serialises what the host's threads and the editor's do to the state as a whole (loads,
+    // chunk writes, the program name, the preset folder); the audio thread never takes it.
+    // Recursive, since a preset load is a state load and a host may call back into the
+    // instance from the notices a load sends.
+    mutable std::recursive_mutex stateMutex_;
     float ignorePrgChange_ = 1.0f;
     float programFloat_ = 0.0f;
 };

@@ -18,7 +18,6 @@ namespace kf {
 
 namespace {
 
-constexpr const char* kPresetExtension = "kfn";
 // Anything shorter cannot hold a header and the four sections.
 constexpr int32_t kMinimumStateWords = 9;
 // The host callback opcode a maker's own host listens on after a state was restored.
@@ -81,29 +80,42 @@ LearnMaps TMUniClient::snapshotMaps() {
     return maps;
 }
 
-int32_t TMUniClient::getChunk(void** data, bool /*isPreset*/) {
+int32_t TMUniClient::writeChunk(TMChunk& chunk) {
+    std::lock_guard lock(stateMutex_);
     const LearnMaps maps = snapshotMaps();
     const StateSnapshot state{&model_.parameters(), &maps, programName_};
-    chunk_.reset();
-    chunk_.setTempo(static_cast<float>(engine_.systemInfo().tempo));
-    chunk_.setSampleRate(engine_.systemInfo().sampleRate);
-    chunk_.setCountOnly(true);
-    chunk_.setIndex(0);
-    writeState(chunk_, state);
-    const int32_t total = chunk_.index();
-    if (!chunk_.allocate(total)) {
-        *data = nullptr;
+    chunk.reset();
+    chunk.setTempo(static_cast<float>(engine_.systemInfo().tempo));
+    chunk.setSampleRate(engine_.systemInfo().sampleRate);
+    chunk.setCountOnly(true);
+    chunk.setIndex(0);
+    writeState(chunk, state);
+    const int32_t total = chunk.index();
+    if (!chunk.allocate(total)) return 0;
+    chunk.setIndex(total);
+    writeState(chunk, state);
+    if (chunk.failed()) {  // the sample changed between the passes; the next call is clean
+        chunk.reset();
         return 0;
     }
-    chunk_.setIndex(total);
-    writeState(chunk_, state);
-    if (chunk_.failed()) {  // the sample changed between the passes; the next call is clean
-        chunk_.reset();
-        *data = nullptr;
-        return 0;
-    }
-    *data = const_cast<void*>(chunk_.data());
-    return total * 4;
+    return total;
+}
+
+int32_t TMUniClient::getChunk(void** data, bool /*isPreset*/) {
+    std::lock_guard lock(stateMutex_);
+    const int32_t words = writeChunk(chunk_);
+    *data = words > 0 ? const_cast<void*>(chunk_.data()) : nullptr;
+    return words * 4;
+}
+
+void TMUniClient::setProgramName(const char* name) {
+    std::lock_guard lock(stateMutex_);
+    programName_ = name;
+}
+
+std::string TMUniClient::currentProgramName() const {
+    std::lock_guard lock(stateMutex_);
+    return programName_;
 }
 
 int32_t TMUniClient::setChunk(void* data, int32_t byteSize, bool /*isPreset*/) {
@@ -114,6 +126,7 @@ int32_t TMUniClient::setChunk(void* data, int32_t byteSize, bool /*isPreset*/) {
 }
 
 bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
+    std::lock_guard lock(stateMutex_);
     ParsedState parsed;
     ParseResult result = parseState(chunk, model_.parameters(), &sample_, parsed);
     // The total must agree with the bytes we were given.
@@ -157,7 +170,7 @@ bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
 bool TMUniClient::loadPresetFile(std::string path) {
     if (path.empty()) {
         TMFileChooser chooser(*dialogs_, settings_);
-        path = presetPath_;
+        path = presetFolder();
         if (!chooser.openFile(path, kPresetExtension) || path == "EMPTY") return false;
     }
     std::vector<char> bytes;
@@ -190,9 +203,13 @@ bool TMUniClient::loadPresetFile(std::string path) {
     }
     TMChunk chunk;
     chunk.wrap(bytes.data(), bytes.size());
-    // A refused state leaves everything as it was, the name included.
-    if (!loadState(chunk, false)) return false;
-    programName_ = pathTitle(path);
+    {
+        // The state and its name change together, as one step for the host's threads.
+        std::lock_guard lock(stateMutex_);
+        // A refused state leaves everything as it was, the name included.
+        if (!loadState(chunk, false)) return false;
+        programName_ = pathTitle(path);
+    }
     callHost(vst::audioMasterUpdateDisplay);
     return true;
 }
@@ -200,22 +217,21 @@ bool TMUniClient::loadPresetFile(std::string path) {
 bool TMUniClient::savePresetFile(std::string path) {
     if (path.empty()) {
         TMFileChooser chooser(*dialogs_, settings_);
-        std::string start;
-        settings_.readText("presetsavepath0", start);
-        path = start.empty() ? presetPath_ : start;
+        path = presetSaveFolder();
         if (!chooser.saveFile(path, kPresetExtension)) return false;
     }
-    void* data = nullptr;
-    const int32_t size = getChunk(&data, true);
-    if (size <= 0) {
+    // A chunk of its own: the host's buffer from getChunk stays valid while it reads it.
+    TMChunk chunk;
+    const int32_t words = writeChunk(chunk);
+    if (words <= 0) {
         showMessage("%s could not put its state into words; the preset was not saved.");
         return false;
     }
     // Written beside the target and renamed over it, so an existing preset survives any
     // failure; a link is followed, and nothing but a regular file is ever replaced.
     std::string error;
-    if (!platform::replaceFile(path, {static_cast<const uint8_t*>(data), static_cast<std::size_t>(size)},
-                               error)) {
+    if (!platform::replaceFile(
+            path, {static_cast<const uint8_t*>(chunk.data()), static_cast<std::size_t>(words) * 4}, error)) {
         messages_->showFormattedMessage("%s could not save the preset: %s.", kProductName, error.c_str());
         return false;
     }
@@ -228,13 +244,30 @@ bool TMUniClient::choosePresetFolder(std::string& folder, int slot) {
     std::string result = "EMPTY";
     if (!chooser.selectFolder(result, setting, TMFileChooser::kPresetFolderTitle) || result == "EMPTY")
         return false;
-    settings_.writeText(setting, result);
-    if (slot == 0) {
-        settings_.writeText("presetpath", result);
-        presetPath_ = result;
-    }
+    setPresetFolder(result, slot);
     folder = result;
     return true;
+}
+
+void TMUniClient::setPresetFolder(const std::string& folder, int slot) {
+    const std::string stored = withTrailingSeparator(folder);
+    std::lock_guard lock(stateMutex_);
+    settings_.writeText("presetpath" + std::to_string(slot), stored);
+    if (slot == 0) {
+        settings_.writeText("presetpath", stored);
+        presetPath_ = stored;
+    }
+}
+
+std::string TMUniClient::presetFolder() const {
+    std::lock_guard lock(stateMutex_);
+    return presetPath_;
+}
+
+std::string TMUniClient::presetSaveFolder() const {
+    std::string start;
+    settings_.readText(setting::kPresetSavePath0, start);
+    return start.empty() ? presetFolder() : start;
 }
 
 std::vector<TMUniClient::PresetEntry> TMUniClient::listPresets(const std::string& folder) {
@@ -242,6 +275,7 @@ std::vector<TMUniClient::PresetEntry> TMUniClient::listPresets(const std::string
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
         const std::string name = entry.path().filename().string();
+        if (entry.is_symlink(ec) && entry.is_directory(ec)) continue;
         if (entry.is_directory(ec))
             folders.push_back({name, entry.path().string(), true});
         else if (entry.path().extension() == std::string(".") + kPresetExtension)
@@ -251,6 +285,7 @@ std::vector<TMUniClient::PresetEntry> TMUniClient::listPresets(const std::string
     std::sort(files.begin(), files.end(), byName);
     std::sort(folders.begin(), folders.end(), byName);
     files.insert(files.end(), folders.begin(), folders.end());
+    if (files.size() > kMaxPresetEntries) files.resize(kMaxPresetEntries);
     return files;
 }
 

@@ -17,11 +17,7 @@ bool TMFileChooser::saveFile(std::string& path, std::string_view extension, cons
     const std::optional<std::string> chosen =
         dialogs_.saveFile(title, path, {{"Preset file", std::string(extension)}});
     if (!chosen) return false;
-    path = *chosen;
-    const std::string suffix = "." + std::string(extension);
-    const bool hasSuffix =
-        path.size() > suffix.size() && path.compare(path.size() - suffix.size(), suffix.size(), suffix) == 0;
-    if (!extension.empty() && !hasSuffix) path += suffix;
+    path = withExtension(*chosen, extension);
     return true;
 }
 

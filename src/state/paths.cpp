@@ -17,4 +17,11 @@ std::string withTrailingSeparator(std::string_view path) {
     return out;
 }
 
+std::string withExtension(std::string_view path, std::string_view extension) {
+    std::string out(path);
+    const std::string suffix = "." + std::string(extension);
+    if (!extension.empty() && !(out.size() > suffix.size() && out.ends_with(suffix))) out += suffix;
+    return out;
+}
+
 }  // namespace kf

@@ -15,4 +15,8 @@ std::string pathTitle(std::string_view path);
 // '\').
 std::string withTrailingSeparator(std::string_view path);
 
+// The path with "." + extension appended unless it already ends so (or extension is empty):
+// what a save dialog's answer becomes when the user typed a bare name.
+std::string withExtension(std::string_view path, std::string_view extension);
+
 }  // namespace kf

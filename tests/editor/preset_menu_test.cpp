@@ -1,0 +1,181 @@
+// The preset menu of the top bar, driven off-screen with scripted dialogs: listed presets load
+// and name the face, the three actions run their dialog at a later idle and hand its answer
+// on, refused files and cancelled dialogs change nothing, and listings stay bounded.
+#include "editor/preset_menu.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include "editor/uniclient_editor.h"
+#include "gui/platform_window.h"
+#include "plugin/fake_host.h"
+#include "support/temp_files.h"
+
+namespace kf::test {
+namespace {
+
+using editor::EditorHost;
+using editor::PresetMenu;
+using editor::TMUniClientEditor;
+namespace fs = std::filesystem;
+
+class PresetMenuTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
+        FakeHost::current = &host;
+        c = std::make_unique<TMUniClient>(&FakeHost::callback,
+                                          PluginServices{&host.messages, &host.dialogs, preset});
+        original = c->presetFolder();
+        c->setPresetFolder(dir.path().string(), 0);
+        ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
+    }
+    // The settings folder is shared by the tests of this process.
+    void TearDown() override { c->setPresetFolder(original, 0); }
+
+    TMUniClientEditor& editor() { return *dynamic_cast<TMUniClientEditor*>(c->getEditor()); }
+    PresetMenu& face() { return *dynamic_cast<PresetMenu*>(editor().viewOf(115)); }
+    // Opens the menu, clicks item `path[k]` on each level in turn, then lets an idle pass.
+    void choose(std::initializer_list<int> path, bool idle = true) {
+        auto click = [&](const gui::Rect& r) {
+            for (auto kind : {gui::Event::Kind::MouseDown, gui::Event::Kind::MouseUp}) {
+                gui::Event e;
+                e.kind = kind, e.pos = {r.left + 5, r.top + 5}, e.button = gui::MouseButton::Left;
+                e.time = time += 1000;
+                editor().frame()->dispatch(e);
+            }
+        };
+        click(face().rect());
+        int level = 0;
+        for (int item : path) click(editor().frame()->menu()->itemRect(level++, item));
+        if (idle) editor().idle();
+    }
+    void savePreset(const std::string& path, float focus) {
+        c->setParameter(tag::focus, focus);
+        ASSERT_TRUE(c->savePresetFile(path));
+    }
+    float focus() { return c->parameters().value(tag::focus); }
+
+    FakeHost host;
+    std::unique_ptr<TMUniClient> c;
+    TempDir dir;
+    std::string original;
+    std::uint32_t time = 0;
+};
+
+TEST_F(PresetMenuTest, AListedPresetLoadsRefreshesTheControlsAndNamesTheFace) {
+    fs::create_directories(dir.file("Voices"));
+    savePreset(dir.file("Alpha.kfn"), 0.8f);
+    savePreset(dir.file("Voices/Beta.kfn"), 0.3f);
+    c->setParameter(tag::focus, 0.5f);
+    const int notices = host.updateDisplayCalls;
+
+    choose({PresetMenu::kFirstPreset});  // Alpha; the folder follows the files
+    EXPECT_EQ(face().programName(), "Alpha");
+    EXPECT_EQ(dynamic_cast<gui::Control*>(editor().viewOf(tag::focus))->value(), 0.8f);
+    choose({PresetMenu::kFirstPreset + 1, 0});  // Voices ▸ Beta
+    EXPECT_EQ(focus(), 0.3f);
+    EXPECT_EQ(face().programName(), "Beta");
+    EXPECT_EQ(host.updateDisplayCalls, notices + 2);
+}
+
+TEST_F(PresetMenuTest, SaveAsksAtTheNextIdleTheFileIsListedAndClosingCancelsADialog) {
+    host.dialogs.pushAnswer(dir.file("Mine"));
+    c->setParameter(tag::focus, 0.7f);
+    choose({PresetMenu::kSavePreset});
+    ASSERT_EQ(host.dialogs.requests().size(), 1u);
+    const auto& asked = host.dialogs.requests()[0];
+    EXPECT_EQ(asked.title, "Save Preset");
+    EXPECT_EQ(asked.start, c->presetSaveFolder());
+    EXPECT_EQ(asked.types, (std::vector<platform::FileType>{{"Preset file", "kfn"}}));
+    c->setParameter(tag::focus, 0.1f);
+    choose({PresetMenu::kFirstPreset});  // listed afresh at this pop-up
+    EXPECT_EQ(focus(), 0.7f);
+    EXPECT_EQ(c->currentProgramName(), "Mine");
+
+    host.dialogs.pushAnswer(dir.file("Late.kfn"));
+    choose({PresetMenu::kSavePreset}, false);  // asked, not yet answered when the editor closes
+    editor().close();
+    ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
+    editor().idle();
+    EXPECT_FALSE(fs::exists(dir.file("Late.kfn")));
+}
+
+TEST_F(PresetMenuTest, CancelledOrRefusedChangesNothingAndSelectFolderRelists) {
+    Words foreign = chunkOf(*c);
+    foreign[6] = 12345;  // a header the state reader refuses
+    const auto* bytes = reinterpret_cast<const uint8_t*>(foreign.data());
+    writeBytes(dir.file("Broken.kfn"), Bytes(bytes, bytes + foreign.size() * 4));
+    c->setParameter(tag::focus, 0.2f);
+    host.dialogs.pushAnswer(dir.file("Broken.kfn"));
+    choose({PresetMenu::kLoadPreset});
+    EXPECT_EQ(host.dialogs.requests().at(0).title, "Choose a file to load");
+    choose({PresetMenu::kFirstPreset});
+    EXPECT_EQ(focus(), 0.2f);
+    EXPECT_EQ(face().programName(), "default");
+    EXPECT_EQ(host.messages.messages().size(), 2u) << "each refusal says why";
+
+    TempDir other;
+    savePreset(other.file("Elsewhere.kfn"), 0.9f);
+    for (auto answer : {std::optional<std::string>(), std::optional(other.path().string())}) {
+        host.dialogs.pushAnswer(answer);
+        choose({PresetMenu::kSelectFolder});
+    }
+    EXPECT_EQ(host.dialogs.requests().back().title, "Choose Preset Directory");
+    EXPECT_EQ(host.dialogs.requests().back().start, dir.path().string() + "/") << "the cancel kept it";
+    EXPECT_EQ(c->presetFolder(), other.path().string() + "/");
+    choose({PresetMenu::kFirstPreset});
+    EXPECT_EQ(c->currentProgramName(), "Elsewhere");
+}
+
+int depthOf(const std::vector<EditorHost::PresetNode>& nodes) {
+    int deepest = 0;
+    for (const auto& n : nodes)
+        if (n.isFolder) deepest = std::max(deepest, 1 + depthOf(n.children));
+    return deepest;
+}
+
+TEST_F(PresetMenuTest, ListingsStayBoundedWithLinkLoopsDeepFoldersAndCrowdedFolders) {
+    fs::path deep = dir.path();
+    for (int level = 0; level < 7; ++level) {
+        fs::create_directories(deep /= "level" + std::to_string(level));
+        writeBytes(deep / "p.kfn", Bytes{0});
+    }
+    fs::create_directory_symlink(dir.path(), dir.path() / "level0" / "loop");
+    fs::create_directories(dir.file("crowd"));
+    for (int i = 0; i < 600; ++i)
+        writeBytes(dir.file("crowd/" + std::to_string(1000 + i) + ".kfn"), Bytes{0});
+
+    const auto listing = EditorLink(*c).listPresets(dir.path().string(), PresetMenu::kMaxDepth);
+    EXPECT_EQ(depthOf(listing), PresetMenu::kMaxDepth);
+    ASSERT_EQ(listing.size(), 2u);
+    EXPECT_EQ(listing[0].children.size(), TMUniClient::kMaxPresetEntries);
+    EXPECT_EQ(listing[0].children.back().name, "1499");
+    const auto& level0 = listing[1].children;
+    EXPECT_TRUE(std::none_of(level0.begin(), level0.end(), [](const auto& n) { return n.name == "loop"; }));
+}
+
+// A host restoring states and naming the program on its own thread while the editor loads
+// presets and shows the name (run under ThreadSanitizer to see the ordering).
+TEST_F(PresetMenuTest, HostThreadsMayRestoreStatesWhileTheMenuLoads) {
+    savePreset(dir.file("One.kfn"), 0.25f);
+    const Words state = chunkOf(*c);
+    std::thread hostThread([&] {
+        for (int i = 0; i < 50; ++i) {
+            loadChunk(*c, state);
+            c->setProgramName(i % 2 ? "host name" : "another host name");
+            chunkOf(*c);
+        }
+    });
+    for (int i = 0; i < 20; ++i) choose({PresetMenu::kFirstPreset});
+    hostThread.join();
+    editor().idle();
+    EXPECT_EQ(face().programName(), c->currentProgramName());
+    EXPECT_EQ(focus(), 0.25f);
+}
+
+}  // namespace
+}  // namespace kf::test
