@@ -5,6 +5,7 @@
 #include "artwork/artwork.h"
 #include "common/parameter_table.h"
 #include "editor/controls.h"
+#include "editor/sample_view.h"
 #include "gui/view.h"
 
 namespace kf::editor {
@@ -102,6 +103,12 @@ void TMUniClientEditor::build() {
             case ControlKind::Led:
                 view = std::make_unique<Led>(row, framesOf(row.bitmap));
                 break;
+            case ControlKind::SampleView:
+                view = std::make_unique<SampleView>(row.rect, host_, *dialogs_);
+                break;
+            case ControlKind::SampleName:
+                view = std::make_unique<Readout>(row);
+                break;
         }
         gui::View& added = frame_->addView(std::move(view));
         added.setVisibility([this, group = row.group] { return groups_.test(group); });
@@ -174,6 +181,15 @@ void TMUniClientEditor::pollValues() {
                 static_cast<Led*>(p.view)->setLevel(row.source == kLearnLed
                                                         ? (host_.learnTarget() >= 0 ? 1.0f : 0.0f)
                                                         : host_.meter(row.source));
+                break;
+            case ControlKind::SampleView:
+                static_cast<SampleView*>(p.view)->poll();
+                break;
+            case ControlKind::SampleName:
+                // Polled after the view (the table places it later), so both show one sample.
+                if (const auto* sample = dynamic_cast<const SampleView*>(viewOf(tag::sampler)))
+                    static_cast<Readout*>(p.view)->setText(
+                        sample->sampleName().empty() ? "no sample" : sample->sampleName().c_str());
                 break;
             case ControlKind::Image:
                 break;

@@ -35,10 +35,10 @@ class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
     // Reads the record at the cursor. With skip set the record is only consumed. Otherwise
     // the sample is cleared, the loop flag is taken from the record and the named file is
     // loaded with the record's markers (an end of 0, past the file's end or not after the
-    // start means the whole sample; a start outside it means 0). Returns 0 for a malformed or truncated record, an embedded
-    // sample (not supported) or a file that could not be loaded; in the last case the
-    // record's reference (frame count, markers, path) is kept, so the next record written
-    // names the same file again.
+    // start means the whole sample; a start outside it means 0). Returns 0 for a malformed
+    // or truncated record, an embedded sample (not supported) or a file that could not be
+    // loaded; in the last case the record's reference (frame count, markers, path) is kept,
+    // so the next record written names the same file again.
     int32_t readChunk(TMChunk& chunk, bool skip) override;
     // Magic, version 1, frames, embedded 0, start, end, loop, and the path when frames is
     // not 0 (for a reference whose file was missing: the stored frame count).
