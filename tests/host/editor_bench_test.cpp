@@ -171,13 +171,14 @@ TEST_F(EditorInAWindow, CapturesMatchTheOffscreenPage) {
 }
 
 // A sample chosen in the view (through a stand-in dialog program) shows its waveform: the
-// left channel above, the right below.
+// left channel, all positive, above its centre line in the upper half; the right, all
+// negative, below its centre line in the lower half.
 TEST_F(EditorInAWindow, ASampleChosenInTheViewShowsItsWaveform) {
     const std::string sample = dir_.file("tone.wav"), bin = dir_.file("bin");
     AudioData tone{44100, {std::vector<float>(44100), std::vector<float>(44100)}};
     for (std::size_t i = 0; i < 44100; ++i) {
-        tone.channels[0][i] = 0.8f * std::sin(0.003f * static_cast<float>(i));
-        tone.channels[1][i] = 0.5f * std::sin(0.011f * static_cast<float>(i));
+        tone.channels[0][i] = 0.6f + 0.3f * std::sin(0.003f * static_cast<float>(i));
+        tone.channels[1][i] = -tone.channels[0][i];
     }
     std::string error;
     ASSERT_TRUE(writeAudioFile(sample, tone, Container::Wav, SampleFormat::Pcm24, error)) << error;
@@ -195,7 +196,7 @@ TEST_F(EditorInAWindow, ASampleChosenInTheViewShowsItsWaveform) {
         test::shellQuote(KF_RENDER_PATH) + " --editor-script script.txt " + test::shellQuote(KF_PLUGIN_PATH));
     ASSERT_EQ(played.exitCode, 0) << played.output;
 
-    // The wave area is 93 x 23 pixels from (12, 95); count the wave's colour in each half.
+    // The wave area is 93 x 23 pixels from (12, 95), the lanes' centre lines at y 100 and 111.
     const test::Picture shot = test::readPicture(dir_.file("sample.png"));
     ASSERT_EQ(shot.width, kWidth);
     const auto waveIn = [&](int top, int bottom) {
@@ -205,8 +206,9 @@ TEST_F(EditorInAWindow, ASampleChosenInTheViewShowsItsWaveform) {
                 n += shot.pixels[static_cast<std::size_t>(y * kWidth + x)] == 0xd8a24au;
         return n;
     };
-    EXPECT_GT(waveIn(95, 106), 60) << "the left channel";
-    EXPECT_GT(waveIn(106, 118), 60) << "the right channel";
+    EXPECT_GT(waveIn(95, 100), 60) << "the left channel";
+    EXPECT_EQ(waveIn(101, 111), 0);
+    EXPECT_GT(waveIn(112, 117), 60) << "the right channel";
 }
 
 #endif
