@@ -33,7 +33,7 @@ void report(benchmark::State& state) {
     state.counters["x_realtime"] = benchmark::Counter(frames / kRate, benchmark::Counter::kIsRate);
 }
 
-// state.range(0): 1 stereo, 0 mono; state.range(1): end position in frames (0 = whole sample).
+// state.range(0): 1 stereo, 0 mono; state.range(1): end marker in frames (0 = whole sample).
 void BM_SamplerLoop(benchmark::State& state) {
     const kf::FpModeGuard mode;
     kf::TMSystemInfo info;
@@ -41,7 +41,7 @@ void BM_SamplerLoop(benchmark::State& state) {
     const auto left = noise(1), right = noise(2);
     sample.assignSample(left.data(), state.range(0) != 0 ? right.data() : nullptr, kFrames, 48000.0f);
     kf::TMSampleReader reader(info, sample);
-    reader.setEndPosition(static_cast<float>(state.range(1)));
+    sample.setEndMarker(static_cast<int32_t>(state.range(1)));
     const kf::TMSampleReader::Controls controls{1.0f, 0.8f, 3.7f, -1};
     alignas(64) float outL[kf::kControlInterval], outR[kf::kControlInterval];
     for (auto _ : state) {

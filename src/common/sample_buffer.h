@@ -67,6 +67,10 @@ class TMSampleBuffer {
     // First rising zero crossing of the left channel; 0 when it has none.
     int32_t firstRise() const { return firstRise_.load(std::memory_order_relaxed); }
 
+    // Counts the replacements of the buffers, so a display knows when what it drew from
+    // them is out of date (markers and the play position are not counted).
+    uint32_t generation() const { return generation_.load(std::memory_order_acquire); }
+
   protected:
     // Swaps in new buffers (owned from here on; null for none) under the hand-shake and frees
     // the old ones afterwards. Waits while playback is inside a read; never call it from the
@@ -87,6 +91,7 @@ class TMSampleBuffer {
         delete[] oldLeft;
         delete[] oldRight;
         updateFirstRise();
+        generation_.fetch_add(1, std::memory_order_acq_rel);
     }
 
   private:
@@ -115,6 +120,7 @@ class TMSampleBuffer {
     std::atomic<bool> loading_{false};
     std::atomic<bool> reading_{false};
     std::atomic<bool> loop_{false};
+    std::atomic<uint32_t> generation_{0};
 };
 
 }  // namespace kf

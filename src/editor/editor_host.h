@@ -85,6 +85,39 @@ class EditorHost {
     virtual bool savePresetFile(const std::string& path) = 0;
     virtual void setPresetFolder(const std::string& folder) = 0;
     virtual std::string currentProgramName() const = 0;
+
+    // --- the sampler's sample: the sample view and its name readout ------------------------
+    // Markers, play position, frame count and generation are atomics, safe to poll at each
+    // idle; the overview and the name are taken under the sample's lock (never the audio
+    // thread's), so call them only when the generation moved or the view changed.
+    struct SampleExtent {
+        int16_t min, max;
+    };
+    // Changes whenever the sample's audio is replaced (a load, a state, a clear).
+    virtual uint32_t sampleGeneration() const = 0;
+    virtual int32_t sampleFrames() const = 0;
+    virtual bool sampleIsStereo() const = 0;
+    // The sample's display name, or "" without a sample.
+    virtual std::string sampleName() const = 0;
+    // Lowest and highest value of channel 0 or 1 in each of `columns` equal slices of
+    // frames [first, first + count); empty when the range is not inside the sample.
+    virtual std::vector<SampleExtent> sampleOverview(int channel, int32_t first, int32_t count,
+                                                     int32_t columns) const = 0;
+    virtual int32_t sampleStartMarker() const = 0;
+    virtual int32_t sampleEndMarker() const = 0;
+    // Where playback is, in frames; negative before anything played.
+    virtual float samplePlayPosition() const = 0;
+    // Moves the start or end marker to the first rising zero crossing at or after frame
+    // (start below end); false when there is none.
+    virtual bool snapSampleMarker(bool start, int32_t frame) = 0;
+    // Loads a file as the sample, spanning all of it; tells the user when it cannot.
+    virtual bool loadSampleFile(const std::string& path) = 0;
+    // The open-file dialog for samples, and the folder dialog of the sample-folder menu.
+    virtual DialogRequest sampleFileDialog() const = 0;
+    virtual DialogRequest sampleFolderDialog() const = 0;
+    // The folder the sample-folder menu lists, and remembering a newly chosen one.
+    virtual std::string sampleFolder() const = 0;
+    virtual void setSampleFolder(const std::string& folder) = 0;
 };
 
 }  // namespace kf::editor

@@ -23,6 +23,9 @@ enum class ControlKind : uint8_t {
     Readout,  // the text of parameter `source`'s working value
     Led,      // meter `source` (0..3), or kLearnLed: lit while a knob waits for a controller
     Presets,  // the preset menu, its face naming the current program
+    // The sampler's sample (waveform, markers, loading), and its name on a readout plate.
+    SampleView,
+    SampleName,
 };
 
 inline constexpr int32_t kLearnLed = -2;
@@ -62,6 +65,12 @@ constexpr LayoutRow led(int32_t tag, gui::Rect r, int bitmap, int32_t source) {
 }
 constexpr LayoutRow presets(int32_t tag, gui::Rect r, int bitmap) {
     return {tag, ControlKind::Presets, r, 0, bitmap, -1, 0, 0.0f, 0.0f, 0.0f};
+}
+constexpr LayoutRow sampleView(int32_t tag, gui::Rect r, int group) {
+    return {tag, ControlKind::SampleView, r, group, 0, tag, 0, 0.0f, 0.0f, 0.0f};
+}
+constexpr LayoutRow sampleName(int32_t tag, gui::Rect r, int group, int bitmap) {
+    return {tag, ControlKind::SampleName, r, group, bitmap, -1, 0, 0.0f, 0.0f, 0.0f};
 }
 // The 50 × 14 readout under a knob whose left edge is x.
 constexpr gui::Rect below(int x, int y) {
@@ -144,6 +153,8 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::knob(43, {178, 86, 216, 124}, 2, 1039),
     row::readout(80, row::below(117, 125), 2, 42),
     row::readout(79, row::below(171, 125), 2, 43),
+    row::sampleView(78, {12, 95, 111, 124}, 2),
+    row::sampleName(81, {10, 128, 113, 142}, 2, 1031),
 
     // Synthesizer.
     row::button(0, {279, 142, 330, 154}, 3, 1006, 3, 0.33333334f),  // filtertype

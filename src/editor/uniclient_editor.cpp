@@ -7,6 +7,7 @@
 #include "editor/controls.h"
 #include "editor/preset_menu.h"
 #include "editor/readouts.h"
+#include "editor/sample_view.h"
 #include "gui/view.h"
 
 namespace kf::editor {
@@ -111,6 +112,12 @@ void TMUniClientEditor::build() {
             case ControlKind::Presets:
                 view = std::make_unique<PresetMenu>(row, host_, *dialogs_);
                 break;
+            case ControlKind::SampleView:
+                view = std::make_unique<SampleView>(row.rect, host_, *dialogs_);
+                break;
+            case ControlKind::SampleName:
+                view = std::make_unique<Readout>(row);
+                break;
         }
         gui::View& added = frame_->addView(std::move(view));
         added.setVisibility([this, group = row.group] { return groups_.test(group); });
@@ -183,6 +190,15 @@ void TMUniClientEditor::pollValues() {
                 break;
             case ControlKind::Presets:
                 static_cast<PresetMenu*>(p.view)->setProgramName(host_.currentProgramName());
+                break;
+            case ControlKind::SampleView:
+                static_cast<SampleView*>(p.view)->poll();
+                break;
+            case ControlKind::SampleName:
+                // Polled after the view (the table places it later), so both show one sample.
+                if (const auto* sample = dynamic_cast<const SampleView*>(viewOf(tag::sampler)))
+                    static_cast<Readout*>(p.view)->setText(
+                        sample->sampleName().empty() ? "no sample" : sample->sampleName().c_str());
                 break;
             case ControlKind::Image:
                 break;

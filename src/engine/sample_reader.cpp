@@ -4,8 +4,6 @@
 #include <array>
 #include <cstring>
 
-#include "common/numeric.h"
-
 namespace kf {
 
 namespace {
@@ -59,30 +57,14 @@ void TMSampleReader::controlBlock(const Controls& controls) {
     const bool rise = changed && controls.trigger != 0.0f;
     if (rise) loopCount_ = controls.loopCount;
 
-    // The loop runs from frame 0 to the end position chosen in the waveform view, which also
-    // becomes the sample's end marker.
-    if (loopEnd_ > 0.0) loopStart_ = 0.0;
-    const float endPosition = endPosition_.load(std::memory_order_relaxed);
-    if (loopStart_ < static_cast<double>(endPosition)) loopEnd_ = static_cast<double>(endPosition);
-    if (usable) {
-        if (sample_.startMarker() != 0) sample_.setStartMarker(0);
-        if (endPosition < static_cast<float>(view.frames) &&
-            static_cast<float>(sample_.startMarker()) < endPosition) {
-            const int32_t endMarker = truncToInt(endPosition);
-            if (sample_.endMarker() != endMarker) sample_.setEndMarker(endMarker);
-        }
-    }
+    if (usable) takeMarkers(view);
     level_ = controls.gain;
 
     if (rise && usable) {
-        position_ = 0.0;
+        position_ = loopStart_;
         playing_ = true;
         ended_ = false;  // a restart right after the end must not be taken for that end
         loopsRemaining_ = loopCount_;
-        if (loopEnd_ <= loopStart_) {
-            loopEnd_ = static_cast<double>(view.frames);
-            loopStart_ = 0.0;
-        }
         // The rate is taken at the start too, so the first block already plays at the pitch
         // and sample rate in force.
         updateRate(controls.pitch);
@@ -100,6 +82,17 @@ void TMSampleReader::controlBlock(const Controls& controls) {
     }
 
     if (reading) sample_.endRead();
+}
+
+void TMSampleReader::takeMarkers(const View& view) {
+    // Markers come from the state, the editor and loads on other threads: anything that does
+    // not fit this sample means the whole of it.
+    int32_t end = sample_.endMarker();
+    int32_t start = sample_.startMarker();
+    if (end <= 0 || end > view.frames) end = view.frames;
+    if (start < 0 || start >= end) start = 0;
+    loopStart_ = static_cast<double>(start);
+    loopEnd_ = static_cast<double>(end);
 }
 
 void TMSampleReader::updateRate(float pitch) {

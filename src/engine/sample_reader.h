@@ -2,9 +2,13 @@
 // block, started by a rise of the trigger, transposed, scaled by the sampler gain and
 // optionally looped. The engine then takes one frame per sample from those buffers.
 //
+// The sample's markers choose what plays: a start plays from the start marker, and a loop
+// runs from the start marker to the end marker (the whole sample when the markers do not
+// fit it). They are read afresh at every control block, so a marker moved while the sample
+// plays takes effect at once.
+//
 // Threads: controlBlock() and refill() run on the audio thread only; they never allocate,
-// lock or wait. setEndPosition() may be called from any thread. The observers are meant for
-// the audio thread and for tests.
+// lock or wait. The observers are meant for the audio thread and for tests.
 #pragma once
 
 #include <atomic>
@@ -43,11 +47,6 @@ class TMSampleReader {
     const float* left() const { return left_; }
     const float* right() const { return right_; }
 
-    // Frame position chosen in the waveform view (0 = none). When it is set it becomes the
-    // loop end and the sample's end marker.
-    void setEndPosition(float frame) { endPosition_.store(frame, std::memory_order_relaxed); }
-    float endPosition() const { return endPosition_.load(std::memory_order_relaxed); }
-
     double position() const { return position_; }  // frames, fractional
     float rate() const { return rate_; }           // frames advanced per output frame
     float pitch() const { return pitch_; }         // semitones last applied
@@ -67,6 +66,8 @@ class TMSampleReader {
     };
 
     void updateRate(float pitch);
+    // Loop points from the sample's markers, limited to the sample.
+    void takeMarkers(const View& view);
     // Renders n frames into the buffers from offset o, handling loop and end points.
     void render(const View& view, int32_t n, int32_t o);
     // m frames of linear interpolation from the current position into offset o.
@@ -92,7 +93,6 @@ class TMSampleReader {
     float pitch_ = 0.0f;
     float level_ = 0.0f;
     float previousTrigger_ = 0.0f;
-    std::atomic<float> endPosition_{0.0f};
 
     // Scratch of one run, kept here so the audio path needs no large stack frame.
     alignas(16) int32_t scratchIndex_[kBlock] = {};

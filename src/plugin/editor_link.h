@@ -52,6 +52,22 @@ class EditorLink final : public editor::EditorHost {
     void setPresetFolder(const std::string& folder) override;
     std::string currentProgramName() const override;
 
+    uint32_t sampleGeneration() const override;
+    int32_t sampleFrames() const override;
+    bool sampleIsStereo() const override;
+    std::string sampleName() const override;
+    std::vector<SampleExtent> sampleOverview(int channel, int32_t first, int32_t count,
+                                             int32_t columns) const override;
+    int32_t sampleStartMarker() const override;
+    int32_t sampleEndMarker() const override;
+    float samplePlayPosition() const override;
+    bool snapSampleMarker(bool start, int32_t frame) override;
+    bool loadSampleFile(const std::string& path) override;
+    DialogRequest sampleFileDialog() const override;
+    DialogRequest sampleFolderDialog() const override;
+    std::string sampleFolder() const override;
+    void setSampleFolder(const std::string& folder) override;
+
   private:
     TMUniClient& instance_;
     std::array<float, kMaxTag + 1> defaults_{};

@@ -116,6 +116,11 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     const TMSampleData& sample() const { return sample_; }
     TMSampleData& sample() { return sample_; }
     TMSampleReader& sampleReader() { return engine_.sampleReader(); }
+    // The sample view's operations (user-interface thread): a file the user chose becomes
+    // the sample, spanning all of it; when it cannot be loaded the user is told and the
+    // sample stays as it was.
+    bool loadSampleFile(const std::string& path);
+    platform::SettingsStore& settings() { return settings_; }
 
     // MIDI learn operations the editor calls (user-interface thread). Arming MidiIntake::kNoLearn
     // disarms.

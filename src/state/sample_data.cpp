@@ -1,5 +1,6 @@
 #include "state/sample_data.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <new>
@@ -69,7 +70,7 @@ bool TMSampleData::loadFileLocked(const std::string& path) {
     path_ = path;
     name_ = pathTitle(path);
     referenceFrames_ = 0;
-    setEndMarker(frames);
+    setMarkersWithin(0, frames);
     return true;
 }
 
@@ -88,7 +89,7 @@ bool TMSampleData::assignSample(const int16_t* left, const int16_t* right, int32
     std::lock_guard lock(mutex_);
     install(newLeft.release(), newRight.release(), frames, sampleRate);
     referenceFrames_ = 0;
-    setEndMarker(frames);
+    setMarkersWithin(0, frames);
     return true;
 }
 
@@ -156,6 +157,35 @@ bool TMSampleData::snapLoopPoint(bool isStart, int32_t position) {
     return false;
 }
 
+void TMSampleData::setMarkersWithin(int32_t start, int32_t end) {
+    const int32_t n = frames();
+    if (end <= 0 || end > n) end = n;
+    if (start < 0 || start >= end) start = 0;
+    setStartMarker(start);
+    setEndMarker(end);
+}
+
+std::vector<TMSampleData::Extent> TMSampleData::overview(int channel, int32_t first, int32_t count,
+                                                         int32_t columns) const {
+    std::vector<Extent> out;
+    std::lock_guard lock(mutex_);
+    const int16_t* data = channel == 1 && right() ? right() : left();
+    const int32_t n = frames();
+    if (!data || columns < 1 || count < 1 || first < 0 || first > n - count) return out;
+    out.reserve(static_cast<std::size_t>(columns));
+    for (int32_t c = 0; c < columns; ++c) {
+        const int64_t from = first + static_cast<int64_t>(c) * count / columns;
+        const int64_t to = std::max(first + static_cast<int64_t>(c + 1) * count / columns, from + 1);
+        Extent e{data[from], data[from]};
+        for (int64_t i = from + 1; i < to; ++i) {
+            e.min = std::min(e.min, data[i]);
+            e.max = std::max(e.max, data[i]);
+        }
+        out.push_back(e);
+    }
+    return out;
+}
+
 bool TMSampleData::readRecordHead(TMChunk& chunk, Record& record) {
     const auto first = static_cast<uint32_t>(chunk.readInt());
     if (first == kRecordMagic) {
@@ -194,7 +224,11 @@ int32_t TMSampleData::readChunk(TMChunk& chunk, bool skip) {
         if (record.frames == 0) return 1;
         std::string file = stored ? stored.get() : "";
         if (file == kEmpty) return 1;
-        if (loadFileLocked(file)) return 1;
+        if (loadFileLocked(file)) {
+            // The state brings back the loop it was saved with, as far as the file allows.
+            setMarkersWithin(record.start, record.end);
+            return 1;
+        }
         // Keep the reference, so saving the state again does not silently drop it.
         path_ = std::move(file);
         referenceFrames_ = record.frames;

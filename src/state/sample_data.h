@@ -33,11 +33,12 @@ class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
 
     // --- state chunk record -----------------------------------------------------------------
     // Reads the record at the cursor. With skip set the record is only consumed. Otherwise
-    // the sample is cleared, the markers and loop flag are taken from the record and the
-    // named file is loaded. Returns 0 for a malformed or truncated record, an embedded
-    // sample (not supported) or a file that could not be loaded; in the last case the
-    // record's reference (frame count, markers, path) is kept, so the next record written
-    // names the same file again.
+    // the sample is cleared, the loop flag is taken from the record and the named file is
+    // loaded with the record's markers (an end of 0, past the file's end or not after the
+    // start means the whole sample; a start outside it means 0). Returns 0 for a malformed
+    // or truncated record, an embedded sample (not supported) or a file that could not be
+    // loaded; in the last case the record's reference (frame count, markers, path) is kept,
+    // so the next record written names the same file again.
     int32_t readChunk(TMChunk& chunk, bool skip) override;
     // Magic, version 1, frames, embedded 0, start, end, loop, and the path when frames is
     // not 0 (for a reference whose file was missing: the stored frame count).
@@ -46,11 +47,11 @@ class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
     // --- replacing the sample ----------------------------------------------------------------
     // Loads a WAV or AIFF file. False (the previous sample untouched) for a file that
     // cannot be opened, is not supported, is empty, too long for memory or short-read.
-    // On success: path and name (the file's title) are set, the end marker becomes the
-    // frame count.
+    // On success: path and name (the file's title) are set and the markers span the whole
+    // sample (start 0, end the frame count).
     bool loadFile(const std::string& path);
     // Replaces the sample by copies of the arrays (right may be null for mono); path and
-    // name stay, the end marker becomes frames. False (nothing changed) for frames < 1,
+    // name stay, the markers span the whole sample. False (nothing changed) for frames < 1,
     // a null left array or a rate that is not positive.
     bool assignSample(const int16_t* left, const int16_t* right, int32_t frames, float sampleRate);
     // Frees the buffers; path and name become "empty".
@@ -72,6 +73,18 @@ class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
     // --- user interface ----------------------------------------------------------------------
     std::string path() const;
     std::string name() const;
+
+    // The lowest and highest left (channel 0) or right (1) value of each of `columns`
+    // equal slices of frames [first, first + count); column c covers frames
+    // first + c * count / columns up to the next column's first frame (at least one frame).
+    // A mono sample answers channel 1 from the left. Empty without a sample or for a
+    // range that is not inside it. Reads the buffers under the sample's lock: never call it
+    // from the audio thread.
+    struct Extent {
+        int16_t min, max;
+        bool operator==(const Extent&) const = default;
+    };
+    std::vector<Extent> overview(int channel, int32_t first, int32_t count, int32_t columns) const;
     // True after a chunk named a file that could not be loaded: the sample is empty but
     // its reference is kept for the next record.
     bool fileMissing() const;
@@ -88,6 +101,8 @@ class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
 
     bool loadFileLocked(const std::string& path);
     void clearLocked();
+    // Sets the markers, replacing what does not fit the loaded sample by its whole length.
+    void setMarkersWithin(int32_t start, int32_t end);
 
     mutable std::mutex mutex_;  // serialises the non-audio threads; never taken by playback
     std::string path_ = kEmpty;

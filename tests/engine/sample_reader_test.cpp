@@ -65,12 +65,11 @@ std::vector<float> ramps(int length, int count) {
 }
 const std::vector<float> kSilence(kBlock, 0.0f);
 
-TEST(SampleReader, StartsAtRiseFollowsOnAndTracksGainAndMarkers) {
+TEST(SampleReader, StartsAtRiseFollowsOnAndTracksGain) {
     Rig rig;
     const auto left = ramp(200, 2);
     const auto right = ramp(200, -3);
     rig.load(left, right.data());
-    rig.sample.setStartMarker(7);
 
     EXPECT_EQ(rig.block({0.0f, kUnity}), kSilence);
     EXPECT_FALSE(rig.reader.playing());
@@ -79,7 +78,6 @@ TEST(SampleReader, StartsAtRiseFollowsOnAndTracksGainAndMarkers) {
     EXPECT_EQ(r, frames(0, -3));
     EXPECT_EQ(rig.block({1.0f, kUnity}), frames(64, 2));
     EXPECT_FLOAT_EQ(rig.sample.playbackPosition(), 64.0f);
-    EXPECT_EQ(rig.sample.startMarker(), 0);
     // A new gain scales the whole of the next block.
     EXPECT_EQ(rig.block({1.0f, kUnity / 2}), frames(64, 1));
 
@@ -172,22 +170,34 @@ TEST(SampleReader, OneShotEndsZeroesTheRestAndCanRestartAtOnce) {
     EXPECT_EQ(rig.block({1.0f, kUnity}), frames(0));
 }
 
-TEST(SampleReader, LoopsTheWholeSampleOrUpToTheEndPosition) {
+TEST(SampleReader, PlaysFromTheStartMarkerAndLoopsAtTheEndMarker) {
     Rig rig;
     rig.load(ramp(40));
     EXPECT_EQ(looped(rig, 10), ramps(40, 10));
     EXPECT_EQ(rig.reader.loopEnd(), 40.0);
 
-    // An end position shortens the loop and becomes the end marker.
-    rig.reader.setEndPosition(20.0f);
+    // Frames 5..19 over and over; the markers stay as they were set.
+    rig.sample.setStartMarker(5);
+    rig.sample.setEndMarker(20);
     rig.block({0.0f, kUnity});
-    EXPECT_EQ(looped(rig, 3), ramps(20, 3));
+    std::vector<float> want;
+    for (int t = 0; t < 3 * kBlock; ++t) want.push_back(static_cast<float>(5 + t % 15));
+    EXPECT_EQ(looped(rig, 3), want);
+    EXPECT_EQ(rig.sample.startMarker(), 5);
     EXPECT_EQ(rig.sample.endMarker(), 20);
 
-    // Without looping the sample plays through to its end, past the end position.
+    // An end of 0 is the whole sample, whatever loop end was used before.
+    rig.sample.setEndMarker(0);
     rig.block({0.0f, kUnity});
-    rig.block({1.0f, kUnity});
-    EXPECT_EQ(rig.block({1.0f, kUnity}), concat(frames(32, 1, 8), std::vector<float>(24, 0.0f)));
+    want.clear();
+    for (int t = 0; t < 2 * kBlock; ++t) want.push_back(static_cast<float>(5 + t % 35));
+    EXPECT_EQ(looped(rig, 2), want);
+
+    // Without looping the sample plays from the start marker through to its end.
+    rig.sample.setEndMarker(20);
+    rig.block({0.0f, kUnity});
+    EXPECT_EQ(rig.block({1.0f, kUnity}), frames(5));
+    EXPECT_EQ(rig.block({1.0f, kUnity}), concat(frames(37, 1, 3), std::vector<float>(29, 0.0f)));
 }
 
 TEST(SampleReader, TransportTriggerStartsAndSilencesWithoutStopping) {
@@ -266,11 +276,13 @@ TEST(SampleReader, StaleOrCorruptPointsNeverReadOutsideTheSample) {
     rig.load(ramp(10));
     EXPECT_EQ(looped(rig, 2), ramps(10, 2));
 
-    // End positions beyond the sample, shorter than one step, or not a number; then a rate
-    // far beyond any real one. Every frame must still come from the sample (0..9).
-    const float nan = std::numeric_limits<float>::quiet_NaN();
-    for (float end : {1e9f, 0.5f, -3.0f, nan}) {
-        rig.reader.setEndPosition(end);
+    // Markers beyond the sample, crossed, negative or one frame apart; then a rate far
+    // beyond any real one. Every frame must still come from the sample (0..9).
+    const std::pair<int32_t, int32_t> markers[] = {
+        {0, std::numeric_limits<int32_t>::max()}, {9, 3}, {-3, -3}, {100, 1}, {8, 9}};
+    for (auto [start, end] : markers) {
+        rig.sample.setStartMarker(start);
+        rig.sample.setEndMarker(end);
         for (float pitch : {0.0f, 24.0f}) {
             rig.block({0.0f, kUnity});
             for (int b = 0; b < 4; ++b)

@@ -1,5 +1,6 @@
-// Playback while another thread keeps replacing the sample: every block must come from one
-// sample or be silent, never a mix and never freed memory. Meant to run under ThreadSanitizer.
+// Playback while another thread keeps replacing the sample and a third moves its markers:
+// every block must come from one sample or be silent, never a mix and never freed memory.
+// Meant to run under ThreadSanitizer.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -32,7 +33,21 @@ TEST(SampleReaderThreads, ReplacingTheSampleWhilePlayingNeverTears) {
         }
     });
 
-    // Failures are collected, not asserted, so the loader is always joined.
+    // The editor moves markers and draws overviews meanwhile: every overview comes from one
+    // sample, and the markers the reader takes never reach outside the sample it plays.
+    std::atomic<bool> tornOverview{false};
+    std::thread editor([&] {
+        for (int32_t i = 0; !stop.load(); ++i) {
+            // Markers inside, beyond and before either sample, as a stale or corrupt state has.
+            sample.setStartMarker(i % 70 - 3);
+            sample.setEndMarker(i * 7 % 90 - 5);
+            sample.snapLoopPoint(i % 2 == 0, i % 64);
+            for (const auto& e : sample.overview(0, 0, 40, 8))
+                if (e.min != e.max || (e.min != 1000 && e.min != -2000)) tornOverview.store(true);
+        }
+    });
+
+    // Failures are collected, not asserted, so the threads are always joined.
     std::string failure;
     bool sawA = false, sawB = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -56,7 +71,9 @@ TEST(SampleReaderThreads, ReplacingTheSampleWhilePlayingNeverTears) {
     }
     stop.store(true);
     loader.join();
+    editor.join();
     EXPECT_EQ(failure, "");
+    EXPECT_FALSE(tornOverview.load());
     EXPECT_TRUE(sawA);
     EXPECT_TRUE(sawB);
     EXPECT_GE(replacements.load(), 100);

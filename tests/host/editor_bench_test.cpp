@@ -3,11 +3,13 @@
 // audio thread processes. The sanitizer build runs these too, so leaks show there.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <regex>
 #include <tuple>
 
 #include "host/audio_feed.h"
+#include "host/audio_file.h"
 #include "host/editor_window.h"
 #include "support/xvfb.h"
 #include "test_support.h"
@@ -200,6 +202,47 @@ TEST_F(EditorInAWindow, ARightClickOnAKnobOpensItsLearnMenu) {
     EXPECT_GT(inside, std::size_t{(bottom - top) * (right - left) / 2}) << "no menu at the pointer";
     EXPECT_LE(outside, shot.pixels.size() / 1000);
     EXPECT_LE(below, shot.pixels.size() / 1000) << "the menu is taller than two rows";
+}
+
+// A sample chosen in the view (through a stand-in dialog program) shows its waveform: the
+// left channel, all positive, above its centre line in the upper half; the right, all
+// negative, below its centre line in the lower half.
+TEST_F(EditorInAWindow, ASampleChosenInTheViewShowsItsWaveform) {
+    const std::string sample = dir_.file("tone.wav"), bin = dir_.file("bin");
+    AudioData tone{44100, {std::vector<float>(44100), std::vector<float>(44100)}};
+    for (std::size_t i = 0; i < 44100; ++i) {
+        tone.channels[0][i] = 0.6f + 0.3f * std::sin(0.003f * static_cast<float>(i));
+        tone.channels[1][i] = -tone.channels[0][i];
+    }
+    std::string error;
+    ASSERT_TRUE(writeAudioFile(sample, tone, Container::Wav, SampleFormat::Pcm24, error)) << error;
+    std::filesystem::create_directory(bin);
+    const std::string dialog = "#!/bin/sh\necho " + test::shellQuote(sample) + "\n";
+    test::writeBytes(bin + "/zenity", test::Bytes(dialog.begin(), dialog.end()));
+    std::filesystem::permissions(bin + "/zenity", std::filesystem::perms::owner_all);
+    // The carrier menu's fourth entry shows the sampler panel; then a click on the view.
+    const std::string script =
+        "open\nidle 3\ndown 150 49\nup\nidle 2\ndown 150 112\nup\nidle 3\n"
+        "down 60 105\nup\nprocess 22050\nidle 5\nsnapshot sample.png\n";
+    test::writeBytes(dir_.file("script.txt"), test::Bytes(script.begin(), script.end()));
+    const auto played = test::runCommand(
+        "cd " + test::shellQuote(dir_.path().string()) + " && PATH=" + test::shellQuote(bin) + ":\"$PATH\" " +
+        test::shellQuote(KF_RENDER_PATH) + " --editor-script script.txt " + test::shellQuote(KF_PLUGIN_PATH));
+    ASSERT_EQ(played.exitCode, 0) << played.output;
+
+    // The wave area is 93 x 23 pixels from (12, 95), the lanes' centre lines at y 100 and 111.
+    const test::Picture shot = test::readPicture(dir_.file("sample.png"));
+    ASSERT_EQ(shot.width, kWidth);
+    const auto waveIn = [&](int top, int bottom) {
+        int n = 0;
+        for (int y = top; y < bottom; ++y)
+            for (int x = 12; x < 105; ++x)
+                n += shot.pixels[static_cast<std::size_t>(y * kWidth + x)] == 0xd8a24au;
+        return n;
+    };
+    EXPECT_GT(waveIn(95, 100), 60) << "the left channel";
+    EXPECT_EQ(waveIn(101, 111), 0);
+    EXPECT_GT(waveIn(112, 117), 60) << "the right channel";
 }
 
 #endif

@@ -156,10 +156,26 @@ TEST_F(SampleDataTest, SnapMovesMarkersToRisingZeroCrossings) {
     EXPECT_FALSE(sample_.snapLoopPoint(true, 0));
 }
 
+TEST_F(SampleDataTest, OverviewHoldsTheExtremesOfEachSlice) {
+    const int16_t left[10] = {0, 5, -3, 7, 1, -8, 2, 2, 9, -1};
+    const int16_t right[10] = {1, 1, 1, 1, 1, -1, -1, -1, -1, -1};
+    ASSERT_TRUE(sample_.assignSample(left, right, 10, 44100.0f));
+    using E = TMSampleData::Extent;
+    EXPECT_EQ(sample_.overview(0, 0, 10, 2), (std::vector<E>{{-3, 7}, {-8, 9}}));
+    EXPECT_EQ(sample_.overview(1, 2, 6, 3), (std::vector<E>{{1, 1}, {-1, 1}, {-1, -1}}));
+    // More columns than frames repeat frames; nothing outside the sample is read.
+    EXPECT_EQ(sample_.overview(0, 8, 2, 4), (std::vector<E>{{9, 9}, {9, 9}, {-1, -1}, {-1, -1}}));
+    EXPECT_TRUE(sample_.overview(0, 5, 6, 3).empty());
+    EXPECT_TRUE(sample_.overview(0, -1, 4, 3).empty());
+    ASSERT_TRUE(sample_.assignSample(left, nullptr, 10, 44100.0f));
+    EXPECT_EQ(sample_.overview(1, 0, 10, 1), (std::vector<E>{{-8, 9}}));
+}
+
 TEST_F(SampleDataTest, RecordRoundTripLoadsTheFileAgainOrSkipsIt) {
     const std::string path = write("loop.wav", makeWav({}, {-2, 2, -2, 2, 0}));
     ASSERT_TRUE(sample_.loadFile(path));
     sample_.setStartMarker(1);
+    sample_.setEndMarker(4);
     sample_.setLoop(true);
     const std::vector<int32_t> words = recordWords(sample_);
     ASSERT_GE(words.size(), 8u);
@@ -172,9 +188,13 @@ TEST_F(SampleDataTest, RecordRoundTripLoadsTheFileAgainOrSkipsIt) {
     EXPECT_EQ(chunk.remaining(), 0);
     EXPECT_EQ(restored.frames(), 5);
     EXPECT_EQ(restored.startMarker(), 1);
-    EXPECT_EQ(restored.endMarker(), 5);
+    EXPECT_EQ(restored.endMarker(), 4);
     EXPECT_TRUE(restored.loop());
     EXPECT_EQ(recordWords(restored), words);
+    // A file chosen anew plays whole.
+    ASSERT_TRUE(restored.loadFile(path));
+    EXPECT_EQ(restored.startMarker(), 0);
+    EXPECT_EQ(restored.endMarker(), 5);
 
     // Skipped, the record is consumed and nothing loads.
     std::vector<int32_t> followed = words;
@@ -196,7 +216,7 @@ TEST_F(SampleDataTest, VersionZeroRecordsHaveNoMagicAndMalformedOnesChangeNothin
     EXPECT_EQ(words.readInt(), -1);
     EXPECT_EQ(sample_.frames(), 4);
     EXPECT_EQ(sample_.startMarker(), 2);
-    EXPECT_EQ(sample_.endMarker(), 4);  // the file's length replaces the stored end
+    EXPECT_EQ(sample_.endMarker(), 4);  // a stored end past the file's means all of it
     EXPECT_FALSE(sample_.loop());
 
     // Malformed records change nothing.

@@ -1,0 +1,83 @@
+// The sample view's side of the editor interface: the sample's display data and the file
+// and folder operations, all on the user-interface thread.
+#include "plugin/editor_link.h"
+#include "plugin/uniclient.h"
+#include "state/file_chooser.h"
+#include "state/settings_startup.h"
+
+namespace kf {
+
+uint32_t EditorLink::sampleGeneration() const {
+    return instance_.sample().generation();
+}
+
+int32_t EditorLink::sampleFrames() const {
+    return instance_.sample().frames();
+}
+
+bool EditorLink::sampleIsStereo() const {
+    return instance_.sample().right() != nullptr;
+}
+
+std::string EditorLink::sampleName() const {
+    const TMSampleData& sample = instance_.sample();
+    if (sample.frames() == 0) return {};
+    std::string name = sample.name();
+    return name == TMSampleData::kEmpty ? std::string() : name;
+}
+
+std::vector<editor::EditorHost::SampleExtent> EditorLink::sampleOverview(int channel, int32_t first,
+                                                                         int32_t count,
+                                                                         int32_t columns) const {
+    const auto extents = instance_.sample().overview(channel, first, count, columns);
+    std::vector<SampleExtent> out;
+    out.reserve(extents.size());
+    for (const TMSampleData::Extent& e : extents) out.push_back({e.min, e.max});
+    return out;
+}
+
+int32_t EditorLink::sampleStartMarker() const {
+    return instance_.sample().startMarker();
+}
+
+int32_t EditorLink::sampleEndMarker() const {
+    return instance_.sample().endMarker();
+}
+
+float EditorLink::samplePlayPosition() const {
+    return instance_.sample().playbackPosition();
+}
+
+bool EditorLink::snapSampleMarker(bool start, int32_t frame) {
+    return instance_.sample().snapLoopPoint(start, std::max(frame, 0));
+}
+
+bool EditorLink::loadSampleFile(const std::string& path) {
+    return instance_.loadSampleFile(path);
+}
+
+editor::EditorHost::DialogRequest EditorLink::sampleFileDialog() const {
+    DialogRequest request{
+        platform::DialogKind::kOpen, TMFileChooser::kOpenTitle, {}, fileTypesForExtension("wav")};
+    instance_.settings().readText(setting::kAudioFilePath, request.start);
+    return request;
+}
+
+editor::EditorHost::DialogRequest EditorLink::sampleFolderDialog() const {
+    DialogRequest request{platform::DialogKind::kFolder, TMFileChooser::kSampleFolderTitle, {}, {}};
+    instance_.settings().readText(setting::kSamplePath, request.start);
+    return request;
+}
+
+std::string EditorLink::sampleFolder() const {
+    std::string folder;
+    if (instance_.settings().readText(setting::kSamplePath, folder) && !folder.empty()) return folder;
+    instance_.settings().readText(setting::kAudioFilePath, folder);
+    return folder;
+}
+
+void EditorLink::setSampleFolder(const std::string& folder) {
+    instance_.settings().writeText(setting::kSamplePath, folder);
+}
+
+}  // namespace kf
