@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "editor/overlay_page.h"
+
 namespace kf::editor {
 
 class EditorHost {
@@ -33,6 +35,12 @@ class EditorHost {
     // True once after the parameters or the groups changed in a way the editor must show;
     // the editor asks at each idle while it is open.
     virtual bool takeRefresh() = 0;
+
+    // The overlay page's state, kept by the instance so it outlives the window.
+    virtual Overlay overlay() const = 0;
+    virtual void setOverlay(Overlay state) = 0;
+    // Shows the user manual in the desktop's viewer.
+    virtual void openManual() = 0;
 };
 
 }  // namespace kf::editor

@@ -58,6 +58,8 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     // Takes every control's value, text and level from the instance; redraws what changed.
     void pollValues();
     const Placed* placedOf(const gui::Control& control) const;
+    // A click on one of the overlay's page buttons.
+    void turnPage(int32_t buttonTag);
 
     // What the user's changes mean for the instance.
     void valueChanged(gui::Control& control) override;

@@ -19,13 +19,6 @@ std::unique_ptr<vst::AEffEditor> EditorLink::createEditor(platform::FileDialogs*
 
 namespace {
 
-// The records are plain numbers that the audio thread (learned controllers, pitch bend) and
-// the host's threads write; the editor reads them as atomics so it never sees a torn value.
-template <class T>
-T atomicRead(const T& field) {
-    return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
-}
-
 bool validTag(int32_t tag) {
     return tag >= 0 && tag <= kMaxTag;
 }
@@ -37,11 +30,11 @@ void EditorLink::captureDefaults() {
 }
 
 float EditorLink::parameterValue(int32_t tag) const {
-    return validTag(tag) ? atomicRead(instance_.parameters().at(tag).value) : 0.0f;
+    return validTag(tag) ? relaxedLoad(instance_.parameters().at(tag).value) : 0.0f;
 }
 
 int32_t EditorLink::choice(int32_t tag) const {
-    return validTag(tag) ? atomicRead(instance_.parameters().at(tag).integer) : 0;
+    return validTag(tag) ? relaxedLoad(instance_.parameters().at(tag).integer) : 0;
 }
 
 float EditorLink::defaultValue(int32_t tag) const {
@@ -70,6 +63,10 @@ float EditorLink::meter(int32_t index) const {
 
 int32_t EditorLink::learnTarget() const {
     return instance_.midi().learnTarget();
+}
+
+void EditorLink::openManual() {
+    instance_.openManual();
 }
 
 bool EditorLink::takeRefresh() {
