@@ -17,20 +17,16 @@
 namespace kf::test {
 namespace {
 
+// A left-button event at the middle of control `tag`, `dy` pixels lower.
 void send(editor::TMUniClientEditor& editor, gui::Event::Kind kind, int32_t tag, int dy = 0) {
+    static uint32_t time = 0;
     const gui::Rect r = editor.viewOf(tag)->rect();
     gui::Event e;
     e.kind = kind;
     e.pos = {(r.left + r.right) / 2, (r.top + r.bottom) / 2 + dy};
-    e.button = kind == gui::Event::Kind::MouseMove ? gui::MouseButton::None : gui::MouseButton::Left;
-    static uint32_t time = 0;
+    e.button = gui::MouseButton::Left;
     e.time = time += 1000;
     editor.frame()->dispatch(e);
-}
-
-void click(editor::TMUniClientEditor& editor, int32_t tag) {
-    send(editor, gui::Event::Kind::MouseDown, tag);
-    send(editor, gui::Event::Kind::MouseUp, tag);
 }
 
 TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
@@ -78,10 +74,11 @@ TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
             editor.idle();
             send(editor, gui::Event::Kind::MouseUp, tag::focus, -10);
         }
-        click(editor, tag::settings_c);
-        editor.idle();
-        click(editor, round % 3 == 0 ? tag::tnt_c : tag::basics_c);
-        editor.idle();
+        for (int32_t t : {tag::settings_c, round % 3 == 0 ? tag::tnt_c : tag::basics_c}) {
+            send(editor, gui::Event::Kind::MouseDown, t);
+            send(editor, gui::Event::Kind::MouseUp, t);
+            editor.idle();
+        }
         editor.close();
     }
     running.store(false);
