@@ -32,7 +32,7 @@ class EditorHost {
     virtual float meter(int32_t index) const = 0;
     // The tag armed for MIDI learn, or -1.
     virtual int32_t learnTarget() const = 0;
-    // True once after the parameters or the groups changed in a way the editor must show;
+    // True once after the parameters changed in a way the editor must show (a choice, a load);
     // the editor asks at each idle while it is open.
     virtual bool takeRefresh() = 0;
 

@@ -69,8 +69,9 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     EditorHost& host_;
     std::unique_ptr<platform::AsyncFileDialogs> dialogs_;
     vst::ERect rect_;
-    // The groups shown: derived from the instance's choices at each idle, so the panels
-    // change together at an idle and never half-way through a redraw.
+    // The groups shown: derived from the instance's choices and overlay state at each idle
+    // (and at once after a page button), so the panels change together, never half-way
+    // through a redraw.
     ViewGroupMask groups_;
     std::unique_ptr<gui::Frame> frame_;
     std::vector<Placed> placed_;
