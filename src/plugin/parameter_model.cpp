@@ -42,17 +42,15 @@ void ParameterModel::applyModeRules(int32_t t) {
     refresh_.request();
 }
 
+// A mode may be set on the host's thread and, through a learned controller, on the audio
+// thread at once: the exchange hands each change of a flag to exactly one of them.
 void ParameterModel::applyModeFlags(int32_t t) {
     if (t == tag::carrier_mode) {
         const float flag = relaxedLoad(params_.at(t).integer) == 3 ? 1.0f : 0.0f;
-        if (flag != carrierFlag_) {
-            carrierFlag_ = flag;
-            set(tag::in_a, flag);
-        }
+        if (carrierFlag_.exchange(flag, std::memory_order_relaxed) != flag) set(tag::in_a, flag);
     } else {
         const float flag = relaxedLoad(params_.at(t).integer) == 2 ? 1.0f : 0.0f;
-        if (flag != modulatorFlag_) {
-            modulatorFlag_ = flag;
+        if (modulatorFlag_.exchange(flag, std::memory_order_relaxed) != flag) {
             set(tag::synthoff, flag);
             set(tag::in_b, flag);
         }

@@ -4,6 +4,7 @@
 // refresh); the mode rules keep the dependent values in step with the routing choices.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "common/parameter_table.h"
@@ -38,8 +39,8 @@ class ParameterModel {
     ParameterSet params_;
     EditorRefresh refresh_;
     // Last values of the mode flags, so a dependent value follows only a change.
-    float carrierFlag_ = 0.0f;
-    float modulatorFlag_ = 0.0f;
+    std::atomic<float> carrierFlag_{0.0f};
+    std::atomic<float> modulatorFlag_{0.0f};
 };
 
 }  // namespace kf

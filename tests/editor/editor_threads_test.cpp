@@ -68,7 +68,8 @@ TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
     for (int round = 0; round < 40; ++round) {
         ASSERT_TRUE(editor.openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
         editor.idle();
-        if (round % 2 == 0) {  // the main page is up: drag the focus knob
+        c.setParameter(tag::carrier_mode, (round % 4) * 0.25f);  // host automation of a learned mode
+        if (round % 2 == 0) {                                    // the main page is up: drag the focus knob
             send(editor, gui::Event::Kind::MouseDown, tag::focus);
             send(editor, gui::Event::Kind::MouseMove, tag::focus, -10);
             editor.idle();
