@@ -169,7 +169,7 @@ enum Sink : uint8_t {
     kNoSink = 0,
     kToEngine = 1,   // Engine::applyParameter: vocoder, input stages, master, synth, sampler, routing
     kToEffects = 2,  // InsertEffects::setHostParameter, whether or not the effect is chosen
-    kToModes = 4,    // the parameter model's mode rules: dependent values and view groups
+    kToModes = 4,    // the parameter model's mode rules: dependent values, an editor redraw
     kToEditor = 8,   // the editor is asked to redraw
 };
 

@@ -1,6 +1,6 @@
 // The editor's view group mask: one bit per group of controls; a control is shown while
-// its group's bit is set. The parameter model switches groups when modes change, and the
-// mask outlives the editor window so a reopened window shows the right panels.
+// its group's bit is set. The editor derives it from the routing and effect choices and the
+// overlay state on its own thread, so it is a plain value.
 #pragma once
 
 #include <atomic>
@@ -8,31 +8,22 @@
 
 namespace kf {
 
-// The mode rules write the mask from whichever thread sets a mode (the user-interface thread,
-// or the audio thread through MIDI learn) while the editor reads it at its idle: each word is
-// a relaxed atomic, so a reader sees whole words and the compiler keeps no stale copy.
 class ViewGroupMask {
   public:
     static constexpr int kBits = 128;
 
     ViewGroupMask() { set(0, true); }  // the top bar group is always present
-    ViewGroupMask(const ViewGroupMask& other) { *this = other; }
-    ViewGroupMask& operator=(const ViewGroupMask& other) {
-        for (int i = 0; i < 4; ++i) setWord(i, other.word(i));
-        return *this;
-    }
 
-    bool test(int bit) const { return (word(bit / 32) >> (bit % 32)) & 1u; }
+    bool test(int bit) const { return (words_[bit / 32] >> (bit % 32)) & 1u; }
     void set(int bit, bool on) {
         const uint32_t m = 1u << (bit % 32);
-        const uint32_t w = word(bit / 32);
-        setWord(bit / 32, on ? (w | m) : (w & ~m));
+        words_[bit / 32] = on ? (words_[bit / 32] | m) : (words_[bit / 32] & ~m);
     }
-    uint32_t word(int i) const { return words_[i].load(std::memory_order_relaxed); }
-    void setWord(int i, uint32_t w) { words_[i].store(w, std::memory_order_relaxed); }
+    uint32_t word(int i) const { return words_[i]; }
+    bool operator==(const ViewGroupMask&) const = default;
 
   private:
-    std::atomic<uint32_t> words_[4] = {};
+    uint32_t words_[4] = {};
 };
 
 // Raised whenever the controls must be redrawn from the parameter values; the editor

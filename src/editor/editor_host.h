@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/overlay_page.h"
 #include "platform/file_dialogs.h"
 
 namespace kf::editor {
@@ -50,10 +51,6 @@ class EditorHost {
     // working value (false, nothing written, where the effect has none). `text` holds 32 bytes.
     virtual float sampleRate() const = 0;
     virtual bool effectText(int32_t tag, float working, char* text) const = 0;
-
-    // True once after the parameters or the groups changed in a way the editor must show;
-    // the editor asks at each idle while it is open.
-    virtual bool takeRefresh() = 0;
 
     // ---- Presets: what the preset menu lists, the dialogs it runs and what it hands their
     // answers to. Called on the editor's thread; safe while a host restores a state or renames
@@ -118,6 +115,16 @@ class EditorHost {
     // The folder the sample-folder menu lists, and remembering a newly chosen one.
     virtual std::string sampleFolder() const = 0;
     virtual void setSampleFolder(const std::string& folder) = 0;
+
+    // True once after the parameters changed in a way the editor must show (a choice, a load);
+    // the editor asks at each idle while it is open.
+    virtual bool takeRefresh() = 0;
+
+    // The overlay page's state, kept by the instance so it outlives the window.
+    virtual Overlay overlay() const = 0;
+    virtual void setOverlay(Overlay state) = 0;
+    // Shows the user manual in the desktop's viewer.
+    virtual void openManual() = 0;
 };
 
 }  // namespace kf::editor

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/view_groups.h"
+#include "editor/overlay_page.h"
 #include "gui/geometry.h"
 
 namespace kf::editor {
@@ -26,6 +27,8 @@ enum class ControlKind : uint8_t {
     // The sampler's sample (waveform, markers, loading), and its name on a readout plate.
     SampleView,
     SampleName,
+    Page,  // a two-state button showing (and switching) the overlay page state
+    Link,  // pressed: opens the user manual
 };
 
 inline constexpr int32_t kLearnLed = -2;
@@ -72,6 +75,12 @@ constexpr LayoutRow sampleView(int32_t tag, gui::Rect r, int group) {
 constexpr LayoutRow sampleName(int32_t tag, gui::Rect r, int group, int bitmap) {
     return {tag, ControlKind::SampleName, r, group, bitmap, -1, 0, 0.0f, 0.0f, 0.0f};
 }
+constexpr LayoutRow pageButton(int32_t tag, gui::Rect r, int group, int bitmap) {
+    return {tag, ControlKind::Page, r, group, bitmap, -1, 2, 0.0f, 0.0f, 0.0f};
+}
+constexpr LayoutRow link(int32_t tag, gui::Rect r, int group, int bitmap) {
+    return {tag, ControlKind::Link, r, group, bitmap, -1, 1, 0.0f, 0.0f, 0.0f};
+}
 // The 50 × 14 readout under a knob whose left edge is x.
 constexpr gui::Rect below(int x, int y) {
     return {x, y, x + 50, y + 14};
@@ -104,6 +113,13 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::led(105, {425, 22, 435, 32}, 1001, 2),  // synthesis input
     row::led(89, {456, 22, 466, 32}, 1001, 0),   // output left
     row::led(106, {479, 22, 489, 32}, 1001, 3),  // output right
+
+    // The overlay page: the info button in the top bar, the sub-page buttons and the manual
+    // link on the overlay's header.
+    row::pageButton(119, {227, 22, 327, 32}, 0, 1032),   // settings_c
+    row::pageButton(120, {227, 77, 327, 92}, 9, 1002),   // basics_c
+    row::pageButton(122, {227, 95, 327, 110}, 9, 1034),  // tnt_c
+    row::link(124, {227, 113, 327, 128}, 9, 1018),
 
     // Main controls.
     row::menu(91, {124, 43, 214, 55}, 5, 1010, 4, 0.25f),  // carrier_mode
@@ -213,13 +229,19 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::readout(69, row::below(442, 322), 14, 41),
 });
 
-// The groups a main page shows for these choices: the top bar, the main controls, the
-// analysis input's panel (input stage 1, or the sampler for carrier 3), the synthesis
-// input's panel (input stage 2, or the synthesizer for modulator 2) and the effect's slot.
-// Derived on the editor's thread from the choices alone, so no other thread writes what
-// the editor shows and a page never depends on the order in which choices were set.
-inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulator) {
+// The groups shown for these choices: the top bar always; with the overlay, its header and
+// the chosen sub-page; otherwise the main controls, the analysis input's panel (input
+// stage 1, or the sampler for carrier 3), the synthesis input's panel (input stage 2, or
+// the synthesizer for modulator 2) and the effect's slot. Derived on the editor's thread
+// from the choices alone, so no other thread writes what the editor shows and a page never
+// depends on the order in which choices were set.
+inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulator, Overlay overlay) {
     ViewGroupMask groups;
+    if (overlay != Overlay::Off) {
+        groups.set(9, true);
+        groups.set(overlay == Overlay::Basics ? 6 : 7, true);
+        return groups;
+    }
     groups.set(5, true);
     groups.set(carrier >= 3 ? 2 : 1, true);
     groups.set(modulator >= 2 ? 3 : 4, true);

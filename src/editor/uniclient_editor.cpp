@@ -46,10 +46,6 @@ bool TMUniClientEditor::openOn(std::unique_ptr<gui::PlatformWindow> window) {
     frame_->setBackground(kBackgroundBitmap);
     build();
     frame_->setIdleHook([this] { onIdle(); });
-    // Set again with the editor present, these switch on the panels of the current mode and
-    // effect choices (the model shows panels only while an editor exists).
-    host_.setParameter(tag::in_a, host_.parameterValue(tag::in_a));
-    host_.setParameter(tag::watisndit, host_.parameterValue(tag::watisndit));
     host_.takeRefresh();
     pollValues();
     return true;
@@ -95,6 +91,8 @@ void TMUniClientEditor::build() {
                 break;
             }
             case ControlKind::Button:
+            case ControlKind::Page:
+            case ControlKind::Link:
                 view = std::make_unique<Button>(row, listener);
                 break;
             case ControlKind::Menu: {
@@ -141,12 +139,24 @@ void TMUniClientEditor::valueChanged(gui::Control& control) {
     const Placed* p = placedOf(control);
     if (!p) return;
     const LayoutRow& row = *p->row;
+    if (row.kind == ControlKind::Page) return turnPage(row.tag);
+    if (row.kind == ControlKind::Link) {
+        if (control.value() != 0.0f) host_.openManual();
+        return;
+    }
     // Knobs send their value; buttons and menus their state scaled to the parameter's law.
     const float v = row.kind == ControlKind::Knob ? control.value() : control.value() * row.step;
     if (isHostParameter(row.tag))
         host_.setParameterAutomated(row.tag, v);
     else
         host_.setParameter(row.tag, v);
+}
+
+void TMUniClientEditor::turnPage(int32_t buttonTag) {
+    host_.setOverlay(overlayAfterClick(buttonTag, host_.overlay()));
+    // At once, not at the next idle: the clicked button shows the page's state, not its own
+    // toggle (a click on the sub-page already shown leaves it on).
+    pollValues();
 }
 
 void TMUniClientEditor::beginEdit(gui::Control& control) {
@@ -158,12 +168,11 @@ void TMUniClientEditor::endEdit(gui::Control& control) {
 }
 
 void TMUniClientEditor::pollValues() {
+    const Overlay overlay = host_.overlay();
     const ViewGroupMask groups =
         pageGroups(host_.choice(tag::effects_choice), host_.choice(tag::carrier_mode),
-                   host_.choice(tag::modulator_mode));
-    bool changed = false;
-    for (int i = 0; i < 4; ++i) changed |= groups.word(i) != groups_.word(i);
-    if (changed) {
+                   host_.choice(tag::modulator_mode), overlay);
+    if (groups != groups_) {
         groups_ = groups;
         frame_->invalidateAll();
     }
@@ -200,7 +209,12 @@ void TMUniClientEditor::pollValues() {
                     static_cast<Readout*>(p.view)->setText(
                         sample->sampleName().empty() ? "no sample" : sample->sampleName().c_str());
                 break;
+            case ControlKind::Page:
+                static_cast<gui::Control*>(p.view)->setValueSilently(
+                    static_cast<float>(overlayButtonState(row.tag, overlay)));
+                break;
             case ControlKind::Image:
+            case ControlKind::Link:
                 break;
         }
     }

@@ -59,6 +59,8 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     // Takes every control's value, text and level from the instance; redraws what changed.
     void pollValues();
     const Placed* placedOf(const gui::Control& control) const;
+    // A click on one of the overlay's page buttons.
+    void turnPage(int32_t buttonTag);
 
     // What the user's changes mean for the instance.
     void valueChanged(gui::Control& control) override;
@@ -70,8 +72,9 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     vst::ERect rect_;
     // Before the frame: the knobs and menus it owns hold on to it.
     LearnMenus learn_;
-    // The groups shown: derived from the instance's choices at each idle, so the panels
-    // change together at an idle and never half-way through a redraw.
+    // The groups shown: derived from the instance's choices and overlay state at each idle
+    // (and at once after a page button), so the panels change together, never half-way
+    // through a redraw.
     ViewGroupMask groups_;
     std::unique_ptr<gui::Frame> frame_;
     std::vector<Placed> placed_;

@@ -22,13 +22,6 @@ std::unique_ptr<vst::AEffEditor> EditorLink::createEditor(platform::FileDialogs*
 
 namespace {
 
-// The records are plain numbers that the audio thread (learned controllers, pitch bend) and
-// the host's threads write; the editor reads them as atomics so it never sees a torn value.
-template <class T>
-T atomicRead(const T& field) {
-    return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
-}
-
 bool validTag(int32_t tag) {
     return tag >= 0 && tag <= kMaxTag;
 }
@@ -57,11 +50,11 @@ void EditorLink::captureDefaults() {
 }
 
 float EditorLink::parameterValue(int32_t tag) const {
-    return validTag(tag) ? atomicRead(instance_.parameters().at(tag).value) : 0.0f;
+    return validTag(tag) ? relaxedLoad(instance_.parameters().at(tag).value) : 0.0f;
 }
 
 int32_t EditorLink::choice(int32_t tag) const {
-    return validTag(tag) ? atomicRead(instance_.parameters().at(tag).integer) : 0;
+    return validTag(tag) ? relaxedLoad(instance_.parameters().at(tag).integer) : 0;
 }
 
 float EditorLink::defaultValue(int32_t tag) const {
@@ -92,6 +85,10 @@ int32_t EditorLink::learnTarget() const {
     return instance_.midi().learnTarget();
 }
 
+void EditorLink::openManual() {
+    instance_.openManual();
+}
+
 bool EditorLink::takeRefresh() {
     return instance_.editorRefresh().consume();
 }
@@ -113,7 +110,7 @@ const char* EditorLink::controllerName(int controller) const {
 }
 
 float EditorLink::sampleRate() const {
-    return atomicRead(instance_.engine().systemInfo().sampleRate);
+    return relaxedLoad(instance_.engine().systemInfo().sampleRate);
 }
 
 bool EditorLink::effectText(int32_t tag, float working, char* text) const {

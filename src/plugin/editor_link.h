@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <memory>
 
 #include "common/parameter_table.h"
@@ -35,6 +36,9 @@ class EditorLink final : public editor::EditorHost {
     float meter(int32_t index) const override;
     int32_t learnTarget() const override;
     bool takeRefresh() override;
+    editor::Overlay overlay() const override { return overlay_.load(std::memory_order_relaxed); }
+    void setOverlay(editor::Overlay state) override { overlay_.store(state, std::memory_order_relaxed); }
+    void openManual() override;
 
     void armLearn(int32_t tag) override;
     bool clearLearn(int32_t tag) override;
@@ -71,6 +75,8 @@ class EditorLink final : public editor::EditorHost {
   private:
     TMUniClient& instance_;
     std::array<float, kMaxTag + 1> defaults_{};
+    // Not part of the stored state: a page of the window, not of the sound.
+    std::atomic<editor::Overlay> overlay_{editor::Overlay::Off};
 };
 
 }  // namespace kf

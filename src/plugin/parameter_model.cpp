@@ -1,7 +1,5 @@
 #include "plugin/parameter_model.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cmath>
 
 #include "common/fp_safety.h"
@@ -9,50 +7,13 @@
 
 namespace kf {
 
-namespace {
-
-// View groups that the mode choices switch; bit n of the mask's first word.
-constexpr uint32_t bit(int n) {
-    return 1u << n;
-}
-constexpr uint32_t kEffectGroups = bit(10) | bit(11) | bit(12) | bit(13) | bit(14);
-constexpr uint32_t kCarrierGroups = bit(1) | bit(2) | bit(9);
-constexpr uint32_t kModulatorGroups = bit(3) | bit(4) | bit(6) | bit(7) | bit(8) | bit(9);
-constexpr int kOverlayBit = 5;  // panels follow the modes only while this is set
-constexpr int kEditorBit = 0;   // set while the editor exists
-constexpr int kSynthPanelBit = 3;
-
-uint32_t groupPattern(int32_t t, int32_t choice) {
-    switch (t) {
-        case tag::effects_choice:
-            return bit(10 + std::clamp(choice, 0, 4));
-        case tag::carrier_mode:
-            return choice == 3 ? bit(2) : bit(1);
-        default:
-            return choice == 2 ? bit(3) : bit(4);
-    }
-}
-
-uint32_t governedGroups(int32_t t) {
-    switch (t) {
-        case tag::effects_choice:
-            return kEffectGroups;
-        case tag::carrier_mode:
-            return kCarrierGroups;
-        default:
-            return kModulatorGroups;
-    }
-}
-
-}  // namespace
-
 ParameterModel::ParameterModel(Engine& engine, InsertEffects& effects) : engine_(engine), effects_(effects) {
     params_.wire();
 }
 
 void ParameterModel::setInitialValues() {
     for (const ParameterRow& row : kParameterRows)
-        if (row.initial != kNoInitialValue) params_.record(row.tag)->value = row.initial;
+        if (row.initial != kNoInitialValue) relaxedStore(params_.record(row.tag)->value, row.initial);
 }
 
 void ParameterModel::set(int32_t t, float v) {
@@ -64,60 +25,36 @@ void ParameterModel::set(int32_t t, float v) {
     FpModeGuard nearest(FpRounding::kNearest);
     ParameterRecord& r = *params_.record(t);
     const float scaled = row->law(v);
-    // Whole-word stores: the editor polls the record from its own thread meanwhile.
-    std::atomic_ref<float>(r.value).store(v, std::memory_order_relaxed);
-    std::atomic_ref<float>(r.scaled).store(scaled, std::memory_order_relaxed);
-    std::atomic_ref<int32_t>(r.integer).store(truncToInt(scaled), std::memory_order_relaxed);
+    relaxedStore(r.value, v);
+    relaxedStore(r.scaled, scaled);
+    relaxedStore(r.integer, truncToInt(scaled));
     if (row->sinks & kToEngine) engine_.applyParameter(t, v, scaled);
     if (row->sinks & kToEffects) effects_.setHostParameter(t, scaled);
     if (row->sinks & kToModes) applyModeRules(t);
     if (row->sinks & kToEditor) refresh_.request();
 }
 
+// The routing choices and the editor's page switch: each changes what the editor shows
+// (which it derives from the choices itself), and a change of routing switches the stages
+// that routing makes idle.
 void ParameterModel::applyModeRules(int32_t t) {
-    if (t == tag::watisndit) return applyOverlayBit();
     if (t == tag::carrier_mode || t == tag::modulator_mode) applyModeFlags(t);
-    applyViewGroups(t);
+    refresh_.request();
 }
 
+// A mode may be set on the host's thread and, through a learned controller, on the audio
+// thread at once: the exchange hands each change of a flag to exactly one of them.
 void ParameterModel::applyModeFlags(int32_t t) {
     if (t == tag::carrier_mode) {
-        const float flag = params_.at(t).integer == 3 ? 1.0f : 0.0f;
-        if (flag != carrierFlag_) {
-            carrierFlag_ = flag;
-            set(tag::in_a, flag);
-        }
+        const float flag = relaxedLoad(params_.at(t).integer) == 3 ? 1.0f : 0.0f;
+        if (carrierFlag_.exchange(flag, std::memory_order_relaxed) != flag) set(tag::in_a, flag);
     } else {
-        const float flag = params_.at(t).integer == 2 ? 1.0f : 0.0f;
-        if (flag != modulatorFlag_) {
-            modulatorFlag_ = flag;
+        const float flag = relaxedLoad(params_.at(t).integer) == 2 ? 1.0f : 0.0f;
+        if (modulatorFlag_.exchange(flag, std::memory_order_relaxed) != flag) {
             set(tag::synthoff, flag);
             set(tag::in_b, flag);
         }
     }
-}
-
-void ParameterModel::applyViewGroups(int32_t t) {
-    const uint32_t before = viewGroups_.word(0);
-    uint32_t after = before & ~governedGroups(t);
-    if (viewGroups_.test(kOverlayBit)) after |= groupPattern(t, params_.at(t).integer);
-    viewGroups_.setWord(0, after);
-    if ((before ^ after) & bit(kSynthPanelBit)) {
-        resendCurrent(tag::in_b);
-        resendCurrent(tag::synthoff);
-    }
-    refresh_.request();
-}
-
-void ParameterModel::applyOverlayBit() {
-    const bool editorBit = viewGroups_.test(kEditorBit);
-    if (editorBit != viewGroups_.test(kOverlayBit)) {
-        viewGroups_.set(kOverlayBit, editorBit);
-        resendCurrent(tag::effects_choice);
-        resendCurrent(tag::carrier_mode);
-        resendCurrent(tag::modulator_mode);
-    }
-    refresh_.request();
 }
 
 }  // namespace kf

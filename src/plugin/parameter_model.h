@@ -1,14 +1,14 @@
 // The parameter model: the 59 parameter records, and the one routine through which the host,
 // the editor, programs, chunks and MIDI learn change a value. Each value goes where its row
 // of the parameter table sends it (engine, insert effects, the mode rules, an editor
-// refresh); the mode rules keep the dependent values and the editor's view groups in step
-// with the routing and effect choices.
+// refresh); the mode rules keep the dependent values in step with the routing choices.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "common/parameter_table.h"
-#include "common/view_groups.h"
+#include "common/view_groups.h"  // EditorRefresh
 #include "effects/insert_effects.h"
 #include "engine/engine.h"
 #include "plugin/parameters.h"
@@ -27,26 +27,20 @@ class ParameterModel {
 
     ParameterSet& parameters() { return params_; }
     const ParameterSet& parameters() const { return params_; }
-    ViewGroupMask& viewGroups() { return viewGroups_; }
-    const ViewGroupMask& viewGroups() const { return viewGroups_; }
     EditorRefresh& refresh() { return refresh_; }
     const EditorRefresh& refresh() const { return refresh_; }
 
   private:
     void applyModeRules(int32_t tag);
     void applyModeFlags(int32_t tag);
-    void applyViewGroups(int32_t tag);
-    void applyOverlayBit();
-    void resendCurrent(int32_t tag) { set(tag, params_.value(tag)); }
 
     Engine& engine_;
     InsertEffects& effects_;
     ParameterSet params_;
-    ViewGroupMask viewGroups_;
     EditorRefresh refresh_;
     // Last values of the mode flags, so a dependent value follows only a change.
-    float carrierFlag_ = 0.0f;
-    float modulatorFlag_ = 0.0f;
+    std::atomic<float> carrierFlag_{0.0f};
+    std::atomic<float> modulatorFlag_{0.0f};
 };
 
 }  // namespace kf

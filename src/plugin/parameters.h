@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "common/parameter_table.h"
@@ -12,6 +13,19 @@
 namespace kf {
 
 class TMChunkableClass;
+
+// Record fields are written by the host's threads and by the audio thread (learned
+// controllers, pitch bend, set-up re-sends) and read by the editor at its idle; each access
+// is a relaxed atomic, so no reader sees a torn value and none keeps a stale copy (a plain
+// move on x86-64).
+template <class T>
+T relaxedLoad(const T& field) {
+    return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
+}
+template <class T>
+void relaxedStore(T& field, T v) {
+    std::atomic_ref<T>(field).store(v, std::memory_order_relaxed);
+}
 
 struct ParameterRecord {
     float value = 0.0f;   // normalised 0-1 (as given; only the mappings limit it)
@@ -47,7 +61,7 @@ class ParameterSet {
         return (tag >= 0 && tag <= kMaxTag) ? &records_[static_cast<std::size_t>(tag)] : nullptr;
     }
     const ParameterRecord& at(int32_t tag) const { return records_[static_cast<std::size_t>(tag)]; }
-    float value(int32_t tag) const { return at(tag).value; }
+    float value(int32_t tag) const { return relaxedLoad(at(tag).value); }
 
     // Host table lookup (0-43), or null.
     TMParameter* hostParameter(int32_t index) const {

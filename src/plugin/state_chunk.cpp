@@ -21,7 +21,7 @@ void writeParameters(TMChunk& chunk, const ParameterSet& parameters) {
             p->linked->writeChunk(chunk);
         } else {
             chunk.writeInt(1);
-            chunk.writeFloat(*p->value);
+            chunk.writeFloat(relaxedLoad(*p->value));
         }
     }
     chunk.writeInt(kEndOfParameters);

@@ -155,7 +155,7 @@ int32_t TMUniClient::canDo(const char* text) {
 
 float TMUniClient::getParameter(int32_t index) {
     const TMParameter* p = model_.parameters().hostParameter(index);
-    return (p && p->value) ? *p->value : 0.0f;
+    return (p && p->value) ? relaxedLoad(*p->value) : 0.0f;
 }
 
 void TMUniClient::setParameterAutomated(int32_t index, float value) {
@@ -188,7 +188,7 @@ void TMUniClient::getParameterDisplay(int32_t index, char* text) {
         std::snprintf(text, kScratchBytes, "empty");
         return;
     }
-    std::snprintf(text, kScratchBytes, "%f %s", static_cast<double>(*p->value), p->label);
+    std::snprintf(text, kScratchBytes, "%f %s", static_cast<double>(relaxedLoad(*p->value)), p->label);
 }
 
 bool TMUniClient::getParameterProperties(int32_t index, vst::VstParameterProperties* props) {

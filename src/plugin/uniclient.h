@@ -136,8 +136,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
 
     // What the editor and tests look at.
     const ParameterSet& parameters() const { return model_.parameters(); }
-    const ViewGroupMask& viewGroups() const { return model_.viewGroups(); }
-    ViewGroupMask& viewGroups() { return model_.viewGroups(); }
+    editor::EditorHost& editorHost() { return editorLink_; }
     const EditorRefresh& editorRefresh() const { return model_.refresh(); }
     EditorRefresh& editorRefresh() { return model_.refresh(); }
     const Engine& engine() const { return engine_; }

@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -25,13 +26,20 @@ namespace {
 using editor::TMUniClientEditor;
 using gui::Event;
 
+// Counts the manual's openings instead of starting the desktop's viewer.
+struct Instance : TMUniClient {
+    using TMUniClient::TMUniClient;
+    void openManual() override { ++manualOpenings; }
+    int manualOpenings = 0;
+};
+
 class Controls : public ::testing::Test {
   protected:
     void SetUp() override {
         static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
         FakeHost::current = &host;
-        c = std::make_unique<TMUniClient>(&FakeHost::callback,
-                                          PluginServices{&host.messages, &host.dialogs, preset});
+        c = std::make_unique<Instance>(&FakeHost::callback,
+                                       PluginServices{&host.messages, &host.dialogs, preset});
         ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
         editor().idle();
     }
@@ -63,7 +71,7 @@ class Controls : public ::testing::Test {
     float value(int32_t t) { return c->parameters().value(t); }
 
     FakeHost host;
-    std::unique_ptr<TMUniClient> c;
+    std::unique_ptr<Instance> c;
     std::uint32_t time = 0;
 };
 
@@ -183,33 +191,88 @@ TEST_F(Controls, HostValuesDrawTheirStripFrameClampedToTheStrip) {
     EXPECT_EQ(dynamic_cast<editor::Knob*>(editor().viewOf(tag::octave))->frameIndex(), 2);
 }
 
-// Every effect, carrier and modulator choice: the editor shows the panels the mode rules
-// give, each visible control lies inside the window, and no two visible controls (pictures
-// aside, which lie under them) share a pixel.
-TEST_F(Controls, EveryMainPageShowsItsPanelsWithoutOverlaps) {
+// The info button opens the overlay on the basics, the sub-page buttons choose like radio
+// buttons, routing changes made meanwhile neither close the overlay nor come back stale
+// when it closes, and a reopened window shows the page it was closed on.
+TEST_F(Controls, OverlayButtonsTurnThePagesAndTheOverlaySurvivesReopening) {
+    auto pressed = [&] {
+        std::array<int, 3> states{};
+        int i = 0;
+        for (int32_t t : {tag::settings_c, tag::basics_c, tag::tnt_c})
+            states[i++] = int(dynamic_cast<gui::Control*>(editor().viewOf(t))->value());
+        return states;
+    };
+    auto press = [&](int32_t t) { click(centre(t)); };  // shown at once, not at the next idle
+    auto shown = [&](int32_t t) { return editor().viewOf(t)->isVisible(); };
+    press(tag::settings_c);
+    EXPECT_EQ(pressed(), (std::array{1, 1, 0}));
+    EXPECT_TRUE(shown(118) && shown(111) && !shown(tag::focus));
+    press(tag::basics_c);
+    EXPECT_EQ(pressed(), (std::array{1, 1, 0})) << "the sub-page shown stays on";
+    press(tag::tnt_c);
+    EXPECT_EQ(pressed(), (std::array{1, 0, 1}));
+    EXPECT_TRUE(shown(121) && !shown(118));
+
+    c->setParameter(tag::carrier_mode, 1.0f);  // the sampler
+    c->setParameter(tag::watisndit, 1.0f);
+    editor().idle();
+    EXPECT_TRUE(shown(121) && !shown(77));
+    editor().close();
+    ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
+    editor().idle();
+    EXPECT_TRUE(shown(121));
+    EXPECT_EQ(pressed(), (std::array{1, 0, 1}));
+
+    press(124);
+    EXPECT_EQ(c->manualOpenings, 1);
+    press(tag::settings_c);
+    EXPECT_EQ(pressed(), (std::array{0, 0, 0}));
+    EXPECT_TRUE(shown(77) && !shown(86) && !shown(111)) << "the panels of the routing chosen meanwhile";
+    EXPECT_TRUE(host.beginEdits.empty()) << "page buttons are no host parameters";
+}
+
+// Every reachable page (effect × carrier × modulator × overlay off / basics / tips): the
+// pictures of exactly its panels, every visible control inside the window, and no two
+// visible controls (pictures aside, which lie under them) sharing a pixel.
+TEST_F(Controls, EveryPageShowsItsPanelsWithoutOverlaps) {
+    using editor::Overlay;
     const gui::Rect window{0, 0, editor::kWidth, editor::kHeight};
-    for (int e = 0; e < 5; ++e)
-        for (int carrier = 0; carrier < 4; ++carrier)
-            for (int m = 0; m < 3; ++m) {
-                c->setParameter(tag::effects_choice, e * 0.2f);
-                c->setParameter(tag::carrier_mode, carrier * 0.25f);
-                c->setParameter(tag::modulator_mode, m * 0.33333334f);
-                editor().idle();
-                const ViewGroupMask derived = editor::pageGroups(e, carrier, m);
-                for (int g = 0; g < 16; ++g)
-                    EXPECT_EQ(derived.test(g), c->viewGroups().test(g))
-                        << "group " << g << " in state " << e << carrier << m;
-                std::vector<const editor::LayoutRow*> shown;
-                for (const editor::LayoutRow& row : editor::kLayout)
-                    if (row.kind != editor::ControlKind::Image && editor().viewOf(row.tag)->isVisible())
-                        shown.push_back(&row);
-                for (std::size_t i = 0; i < shown.size(); ++i) {
-                    EXPECT_TRUE(window.contains(shown[i]->rect)) << shown[i]->tag;
-                    for (std::size_t j = i + 1; j < shown.size(); ++j)
-                        EXPECT_FALSE(shown[i]->rect.intersects(shown[j]->rect))
-                            << shown[i]->tag << " and " << shown[j]->tag << " in state " << e << carrier << m;
+    constexpr int32_t kEffectPicture[] = {72, 60, 64, 56, 68};
+    for (Overlay overlay : {Overlay::Off, Overlay::Basics, Overlay::Tips})
+        for (int e = 0; e < 5; ++e)
+            for (int carrier = 0; carrier < 4; ++carrier)
+                for (int m = 0; m < 3; ++m) {
+                    c->setParameter(tag::effects_choice, e * 0.2f);
+                    c->setParameter(tag::carrier_mode, carrier * 0.25f);
+                    c->setParameter(tag::modulator_mode, m * 0.33333334f);
+                    c->editorHost().setOverlay(overlay);
+                    editor().idle();
+                    const std::string state = "state " + std::to_string(int(overlay)) + std::to_string(e) +
+                                              std::to_string(carrier) + std::to_string(m);
+                    std::set<int32_t> pictures;
+                    if (overlay == Overlay::Off)
+                        pictures = {kEffectPicture[e], carrier <= 2 ? 86 : 77, m <= 1 ? 103 : -1};
+                    else
+                        pictures = {111, overlay == Overlay::Basics ? 118 : 121};
+                    std::vector<const editor::LayoutRow*> shown;
+                    for (const editor::LayoutRow& row : editor::kLayout) {
+                        const bool visible = editor().viewOf(row.tag)->isVisible();
+                        if (row.kind == editor::ControlKind::Image)
+                            EXPECT_EQ(visible, pictures.contains(row.tag))
+                                << "picture " << row.tag << ", " << state;
+                        else if (visible)
+                            shown.push_back(&row);
+                    }
+                    EXPECT_EQ(editor().viewOf(tag::focus)->isVisible(), overlay == Overlay::Off)
+                        << "main page, " << state;
+                    EXPECT_EQ(editor().viewOf(tag::tnt_c)->isVisible(), overlay != Overlay::Off) << state;
+                    for (std::size_t i = 0; i < shown.size(); ++i) {
+                        EXPECT_TRUE(window.contains(shown[i]->rect)) << shown[i]->tag << ", " << state;
+                        for (std::size_t j = i + 1; j < shown.size(); ++j)
+                            EXPECT_FALSE(shown[i]->rect.intersects(shown[j]->rect))
+                                << shown[i]->tag << " and " << shown[j]->tag << ", " << state;
+                    }
                 }
-            }
 }
 
 // The knob's right-button menu: "midi Learn" arms the knob (the LED shows it) and, chosen

@@ -115,35 +115,6 @@ class EditorPage : public ::testing::Test {
     std::unique_ptr<TMUniClient> c;
 };
 
-// Each mode shows exactly its pictures (how they look is the golden picture's business).
-TEST_F(EditorPage, ShowsExactlyThePicturesOfTheVisibleGroups) {
-    const struct {
-        const char* what;
-        int32_t tag;
-        float value;
-        std::initializer_list<int32_t> pictures;
-    } steps[] = {
-        {"default page", -1, 0.0f, {72, 86}},
-        {"delay", tag::effects_choice, 0.4f, {64, 86}},
-        {"sampler carrier", tag::carrier_mode, 1.0f, {64, 77}},
-        {"input B modulator", tag::modulator_mode, 0.5f, {64, 77, 103}},
-        {"back: input A carrier, synth modulator, reverb", tag::carrier_mode, 0.0f, {64, 86, 103}},
-        {"synth modulator", tag::modulator_mode, 1.0f, {64, 86}},
-        {"reverb", tag::effects_choice, 0.2f, {60, 86}},
-    };
-    for (const auto& s : steps) {
-        if (s.tag >= 0) c->setParameter(s.tag, s.value);
-        editorOf(*c).idle();
-        for (const editor::LayoutRow& row : editor::kLayout) {
-            if (row.kind != editor::ControlKind::Image) continue;
-            const bool expected =
-                std::find(s.pictures.begin(), s.pictures.end(), row.tag) != s.pictures.end();
-            EXPECT_EQ(editorOf(*c).viewOf(row.tag)->isVisible(), expected)
-                << s.what << ", picture " << row.tag;
-        }
-    }
-}
-
 std::vector<uint32_t> readPng(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
@@ -154,12 +125,41 @@ std::vector<uint32_t> readPng(const std::string& path) {
     return surface.pixels();
 }
 
-// Guards the look of the whole page against unintended change. Fonts and anti-aliasing may
-// move a level here and there, so: at most 0.1 % of the pixels may differ by more than 2
-// levels in a channel. `scripts/update-editor-golden` rewrites the picture after an intended
-// change; a failure leaves the page and a difference picture in the working folder to look at.
-TEST_F(EditorPage, DefaultPageMatchesItsGoldenPicture) {
-    const std::string golden = KF_SOURCE_DIR "/tests/editor/golden/default-page.png";
+// A page of the panel: the default preset (which plays the synthesizer into the synthesis
+// input) with one choice changed.
+struct GoldenPage {
+    const char* name;
+    int32_t tag;
+    float value;
+    editor::Overlay overlay = editor::Overlay::Off;
+    friend void PrintTo(const GoldenPage& p, std::ostream* out) { *out << p.name; }
+};
+
+const GoldenPage kGoldenPages[] = {
+    {"default", -1, 0.0f},
+    {"reverb", tag::effects_choice, 0.2f},
+    {"delay", tag::effects_choice, 0.4f},
+    {"phaser", tag::effects_choice, 0.6f},
+    {"lofi", tag::effects_choice, 0.8f},
+    {"sampler", tag::carrier_mode, 0.75f},
+    {"input2", tag::modulator_mode, 0.0f},
+    {"overlay-basics", -1, 0.0f, editor::Overlay::Basics},
+    {"overlay-tips", -1, 0.0f, editor::Overlay::Tips},
+};
+
+class GoldenPages : public EditorPage, public ::testing::WithParamInterface<GoldenPage> {};
+
+// Guards the look of each page against unintended change. Fonts and anti-aliasing may move
+// a level here and there, so: at most 0.1 % of the pixels may differ by more than 2 levels in
+// a channel. `scripts/update-editor-golden` rewrites the pictures after an intended change; a
+// failure leaves the page and a difference picture in the working folder to look at.
+TEST_P(GoldenPages, MatchTheirGoldenPictures) {
+    const GoldenPage& p = GetParam();
+    if (p.tag >= 0) c->setParameter(p.tag, p.value);
+    c->editorHost().setOverlay(p.overlay);
+    editorOf(*c).idle();
+    const std::string name = std::string(p.name) + "-page";
+    const std::string golden = KF_SOURCE_DIR "/tests/editor/golden/" + name + ".png";
     auto& window = dynamic_cast<gui::OffscreenWindow&>(editorOf(*c).frame()->window());
     if (std::getenv("KF_UPDATE_GOLDEN")) {
         ASSERT_TRUE(window.writePng(golden));
@@ -182,12 +182,18 @@ TEST_F(EditorPage, DefaultPageMatchesItsGoldenPicture) {
             marks.fillRect({x, y, x + 1, y + 1}, gui::Color::rgb(0xFF0000));
         }
     }
-    EXPECT_LE(differing, actual.size() / 1000);
+    EXPECT_LE(differing, actual.size() / 1000) << name;
     if (differing > 0) {
-        window.writePng("default-page.actual.png");
-        diff.writePng("default-page.diff.png");
+        window.writePng(name + ".actual.png");
+        diff.writePng(name + ".diff.png");
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Editor, GoldenPages, ::testing::ValuesIn(kGoldenPages), [](const auto& page) {
+    std::string name = page.param.name;
+    std::replace(name.begin(), name.end(), '-', '_');
+    return name;
+});
 
 TEST(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
     FakeHost host;

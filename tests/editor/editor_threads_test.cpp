@@ -1,0 +1,96 @@
+// The editor's thread against the audio thread and a loading thread, as hosts run them: the
+// audio thread handles learned controllers (which drive knobs and the panel choices) and
+// follows tempo changes, another thread loads states, and the editor opens, idles, drags a
+// knob and turns the overlay's pages meanwhile. Built for ThreadSanitizer, which must find
+// nothing; elsewhere it checks that every thread finishes and the editor shows the last state.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "editor/uniclient_editor.h"
+#include "gui/platform_window.h"
+#include "plugin/fake_host.h"
+#include "support/temp_files.h"
+
+namespace kf::test {
+namespace {
+
+// A left-button event at the middle of control `tag`, `dy` pixels lower.
+void send(editor::TMUniClientEditor& editor, gui::Event::Kind kind, int32_t tag, int dy = 0) {
+    static uint32_t time = 0;
+    const gui::Rect r = editor.viewOf(tag)->rect();
+    gui::Event e;
+    e.kind = kind;
+    e.pos = {(r.left + r.right) / 2, (r.top + r.bottom) / 2 + dy};
+    e.button = gui::MouseButton::Left;
+    e.time = time += 1000;
+    editor.frame()->dispatch(e);
+}
+
+TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
+    static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
+    FakeHost host;
+    host.hasTime = true;
+    host.time.tempo = 120.0;
+    FakeHost::current = &host;
+    TMUniClient c(&FakeHost::callback, PluginServices{&host.messages, &host.dialogs, preset});
+    c.setSampleRate(44100.0f);
+    c.resume();
+    for (auto [controller, tag] :
+         {std::pair{74, tag::cutoff}, {75, tag::effects_choice}, {76, tag::carrier_mode}})
+        ASSERT_TRUE(c.assignController(tag, controller, 0));
+    const Words state = chunkOf(c);
+    auto& editor = *dynamic_cast<editor::TMUniClientEditor*>(c.getEditor());
+
+    std::atomic<bool> running{true};
+    std::atomic<int> blocks{0}, loads{0};
+    std::thread audio([&] {
+        std::vector<float> in(64, 0.1f), left(64), right(64);
+        float* inputs[] = {in.data(), in.data()};
+        float* outputs[] = {left.data(), right.data()};
+        for (int i = 0; running.load(std::memory_order_relaxed); ++i) {
+            const auto v = static_cast<uint8_t>(i % 128);
+            sendMidi(c, {{0xB0, 74, v}, {0xB0, 75, v}, {0xB0, 76, static_cast<uint8_t>(127 - v)}});
+            host.time.tempo = 90.0 + i % 60;  // the host answers from this thread
+            c.processReplacing(inputs, outputs, 64);
+            blocks.fetch_add(1, std::memory_order_relaxed);
+        }
+    });
+    std::thread loader([&] {
+        while (running.load(std::memory_order_relaxed)) {
+            if (loadChunk(c, state)) loads.fetch_add(1, std::memory_order_relaxed);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+
+    for (int round = 0; round < 40; ++round) {
+        ASSERT_TRUE(editor.openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
+        editor.idle();
+        c.setParameter(tag::carrier_mode, (round % 4) * 0.25f);  // host automation of a learned mode
+        if (round % 2 == 0) {                                    // the main page is up: drag the focus knob
+            send(editor, gui::Event::Kind::MouseDown, tag::focus);
+            send(editor, gui::Event::Kind::MouseMove, tag::focus, -10);
+            editor.idle();
+            send(editor, gui::Event::Kind::MouseUp, tag::focus, -10);
+        }
+        for (int32_t t : {tag::settings_c, round % 3 == 0 ? tag::tnt_c : tag::basics_c}) {
+            send(editor, gui::Event::Kind::MouseDown, t);
+            send(editor, gui::Event::Kind::MouseUp, t);
+            editor.idle();
+        }
+        editor.close();
+    }
+    running.store(false);
+    audio.join();
+    loader.join();
+
+    EXPECT_GT(blocks.load(), 0);
+    EXPECT_GT(loads.load(), 0);
+    EXPECT_EQ(host.beginEdits.size(), host.endEdits.size());
+    EXPECT_EQ(c.editorHost().overlay(), editor::Overlay::Off) << "an even number of info clicks";
+}
+
+}  // namespace
+}  // namespace kf::test
