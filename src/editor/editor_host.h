@@ -33,6 +33,19 @@ class EditorHost {
     // True once after the parameters or the groups changed in a way the editor must show;
     // the editor asks at each idle while it is open.
     virtual bool takeRefresh() = 0;
+
+    // The on-screen keyboard. Word w of the held-key mask has a bit for each of the notes
+    // 32w … 32w + 31 that something holds (host MIDI, the keyboard, a latch).
+    virtual uint32_t heldKeys(int32_t word) const = 0;
+    // Whether `note` sounds as far as the editor can tell: what the keyboard last sent for it
+    // while the audio thread has not taken it yet, else the held-key mask.
+    virtual bool keyHeld(int32_t note) const = 0;
+    // Notes for the audio thread's next block; false when the note-on was refused.
+    virtual bool postNoteOn(int32_t note, int32_t velocity) = 0;
+    virtual bool postNoteOff(int32_t note, int32_t velocity) = 0;
+    // The keyboard's lowest note; kept by the instance so it outlives the editor's window.
+    virtual float keyboardBase() const = 0;
+    virtual void setKeyboardBase(float note) = 0;
 };
 
 }  // namespace kf::editor

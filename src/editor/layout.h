@@ -22,6 +22,8 @@ enum class ControlKind : uint8_t {
     Menu,     // a pop-up list of `count` entries
     Readout,  // the text of parameter `source`'s working value
     Led,      // meter `source` (0..3), or kLearnLed: lit while a knob waits for a controller
+    Keys,     // the on-screen keyboard
+    KeyName,  // the name of the keyboard's lowest key, a frame of a bitmap strip
 };
 
 inline constexpr int32_t kLearnLed = -2;
@@ -58,6 +60,12 @@ constexpr LayoutRow readout(int32_t tag, gui::Rect r, int group, int32_t paramet
 }
 constexpr LayoutRow led(int32_t tag, gui::Rect r, int bitmap, int32_t source) {
     return {tag, ControlKind::Led, r, 0, bitmap, source, 0, 0.0f, 0.0f, 0.0f};
+}
+constexpr LayoutRow keys(int32_t tag, gui::Rect r, int group) {
+    return {tag, ControlKind::Keys, r, group, 0, -1, 0, 0.0f, 0.0f, 0.0f};
+}
+constexpr LayoutRow keyName(int32_t tag, gui::Rect r, int group, int bitmap) {
+    return {tag, ControlKind::KeyName, r, group, bitmap, -1, 0, 0.0f, 0.0f, 0.0f};
 }
 // The 50 × 14 readout under a knob whose left edge is x.
 constexpr gui::Rect below(int x, int y) {
@@ -120,6 +128,8 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     // One pixel below its place in the artwork, clear of the low-EQ readout above it.
     row::button(112, {82, 336, 117, 359}, 5, 1037, 1, 0.5f),  // transpose up
     row::button(113, {82, 374, 117, 397}, 5, 1038, 1, 0.5f),  // transpose down
+    row::keyName(114, {85, 360, 113, 372}, 5, 1036),
+    row::keys(101, {128, 338, 492, 403}, 5),
 
     // Input stage 1.
     row::knob(1, {15, 86, 53, 124}, 1, 1039),

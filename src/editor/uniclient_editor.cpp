@@ -5,6 +5,7 @@
 #include "artwork/artwork.h"
 #include "common/parameter_table.h"
 #include "editor/controls.h"
+#include "editor/keyboard_view.h"
 #include "gui/view.h"
 
 namespace kf::editor {
@@ -102,6 +103,12 @@ void TMUniClientEditor::build() {
             case ControlKind::Led:
                 view = std::make_unique<Led>(row, framesOf(row.bitmap));
                 break;
+            case ControlKind::Keys:
+                view = std::make_unique<KeyboardView>(row.rect, host_);
+                break;
+            case ControlKind::KeyName:
+                view = std::make_unique<KeyboardBaseReadout>(row.rect, row.bitmap, host_);
+                break;
         }
         gui::View& added = frame_->addView(std::move(view));
         added.setVisibility([this, group = row.group] { return groups_.test(group); });
@@ -131,6 +138,9 @@ void TMUniClientEditor::valueChanged(gui::Control& control) {
         host_.setParameterAutomated(row.tag, v);
     else
         host_.setParameter(row.tag, v);
+    // The transpose buttons also move the keyboard, an octave per press.
+    if ((row.tag == kTransposeUpTag || row.tag == kTransposeDownTag) && control.value() != 0.0f)
+        host_.setKeyboardBase(keys::transposed(host_.keyboardBase(), row.tag == kTransposeUpTag ? 1 : -1));
 }
 
 void TMUniClientEditor::beginEdit(gui::Control& control) {
@@ -174,6 +184,12 @@ void TMUniClientEditor::pollValues() {
                 static_cast<Led*>(p.view)->setLevel(row.source == kLearnLed
                                                         ? (host_.learnTarget() >= 0 ? 1.0f : 0.0f)
                                                         : host_.meter(row.source));
+                break;
+            case ControlKind::Keys:
+                static_cast<KeyboardView*>(p.view)->poll();
+                break;
+            case ControlKind::KeyName:
+                static_cast<KeyboardBaseReadout*>(p.view)->poll();
                 break;
             case ControlKind::Image:
                 break;

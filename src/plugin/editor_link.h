@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <memory>
 
 #include "common/parameter_table.h"
@@ -13,7 +14,7 @@ namespace kf {
 
 class TMUniClient;
 
-class EditorLink final : public editor::EditorHost {
+class EditorLink : public editor::EditorHost {
   public:
     explicit EditorLink(TMUniClient& instance) : instance_(instance) {}
 
@@ -35,10 +36,17 @@ class EditorLink final : public editor::EditorHost {
     float meter(int32_t index) const override;
     int32_t learnTarget() const override;
     bool takeRefresh() override;
+    uint32_t heldKeys(int32_t word) const override;
+    bool keyHeld(int32_t note) const override;
+    bool postNoteOn(int32_t note, int32_t velocity) override;
+    bool postNoteOff(int32_t note, int32_t velocity) override;
+    float keyboardBase() const override { return keyboardBase_.load(std::memory_order_relaxed); }
+    void setKeyboardBase(float note) override { keyboardBase_.store(note, std::memory_order_relaxed); }
 
   private:
     TMUniClient& instance_;
     std::array<float, kMaxTag + 1> defaults_{};
+    std::atomic<float> keyboardBase_{36.0f};
 };
 
 }  // namespace kf
