@@ -103,7 +103,9 @@ TEST_F(Keyboard, TransposeButtonsMoveTheKeysAnOctavePerPress) {
     const gui::Point lowest{kKeys.left + 2, kKeys.top + 60}, upButton{90, 340}, downButton{90, 380};
     for (int i = 0; i < 4; ++i) click(upButton);
     EXPECT_EQ(keyboard().noteAt(lowest), 72);
-    for (int i = 0; i < 6; ++i) click(downButton);
+    click(downButton);
+    EXPECT_EQ(keyboard().noteAt(lowest), 60) << "a press and its release move one octave";
+    for (int i = 0; i < 5; ++i) click(downButton);
     EXPECT_EQ(keyboard().noteAt(lowest), 12);
     click(upButton);
     send(Kind::MouseDown, lowest);
@@ -178,6 +180,24 @@ struct RecordingHost : EditorLink {
     std::vector<Sent> sent;
     bool latching = false;
 };
+
+TEST(KeyboardPanel, HidingTheKeysReleasesTheKeyTheMouseHolds) {
+    FakeHost host;
+    auto c = makeNeutralInstance(host);
+    RecordingHost link(*c);
+    gui::Frame frame(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight), nullptr);
+    auto& keyboard = frame.add(std::make_unique<KeyboardView>(kKeys, link));
+    bool shown = true;
+    keyboard.setVisibility([&] { return shown; });
+    frame.dispatch(mouseEvent(Kind::MouseDown, {kKeys.left + 1, kKeys.top + 50}, MouseButton::Left));
+    shown = false;
+    keyboard.poll();
+    frame.dispatch(mouseEvent(Kind::MouseMove, {kKeys.left + 40, kKeys.top + 50}, MouseButton::None));
+    block(*c);
+    ASSERT_EQ(link.sent.size(), 2u) << "no glide on a hidden keyboard";
+    EXPECT_FALSE(link.sent[1].on);
+    EXPECT_EQ(c->midi().sortedCount(), 0);
+}
 
 // Random presses, drags, releases and latches, in and around the keys, between host blocks
 // of random sizes: every note the left button plays ends, each voice is released once, and
