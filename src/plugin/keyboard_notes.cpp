@@ -45,9 +45,9 @@ bool KeyboardNotes::postOff(int32_t note, int32_t velocity) {
 int KeyboardNotes::pending(int32_t note) const {
     if (!validNote(note)) return -1;
     const uint32_t last = lastWrite_[static_cast<std::size_t>(note)];
-    const uint32_t read = read_.load(std::memory_order_acquire);
-    // Waiting while the reader has not passed it (counts wrap, so compare the distance).
-    if (last == 0 || static_cast<int32_t>(last - read) <= 0) return -1;
+    const uint32_t applied = applied_.load(std::memory_order_acquire);
+    // Waiting until the handled events include it (counts wrap, so compare the distance).
+    if (last == 0 || static_cast<int32_t>(last - applied) <= 0) return -1;
     return on_.test(static_cast<std::size_t>(note)) ? 1 : 0;
 }
 

@@ -30,8 +30,8 @@ class KeyboardNotes {
     // Queues a note-off. The release of a note the keyboard turned on always fits; that of a
     // note held by something else (host MIDI) only while the reserved room stays intact.
     bool postOff(int32_t note, int32_t velocity);
-    // What the last event queued for `note` said while the audio thread has not yet taken
-    // it: 1 on, 0 off; -1 when nothing for it is waiting.
+    // What the last event queued for `note` said while it has not yet taken effect on the
+    // audio thread: 1 on, 0 off; -1 when nothing for it is waiting.
     int pending(int32_t note) const;
     // Notes whose last queued event was a note-on.
     bool turnedOn(int32_t note) const {
@@ -47,6 +47,11 @@ class KeyboardNotes {
         for (; read != write; ++read) sink(events_[read % kCapacity]);
         read_.store(read, std::memory_order_release);
     }
+    // The events drained so far have been handled (they sit in the held notes now), so the
+    // held-key mask tells their state from here on.
+    void markApplied() noexcept {
+        applied_.store(read_.load(std::memory_order_relaxed), std::memory_order_release);
+    }
 
   private:
     uint32_t freeRoom() const {
@@ -58,6 +63,7 @@ class KeyboardNotes {
     // Free-running counts of events written and read; their difference is the fill level.
     std::atomic<uint32_t> write_{0};
     std::atomic<uint32_t> read_{0};
+    std::atomic<uint32_t> applied_{0};  // read_ as of the last handling of the drained events
 
     // Producer-only bookkeeping.
     std::bitset<kNotes> on_;

@@ -123,6 +123,8 @@ void MidiIntake::sendKeyboardNotes() noexcept {
 
 void MidiIntake::dispatch(int32_t interval) noexcept {
     queue_.dispatch(interval, [this](const MidiQueueEvent& e) { return handle(e); });
+    // Keyboard notes are queued as due at once, so every one drained has now been handled.
+    keyboard_.markApplied();
 }
 
 bool MidiIntake::handle(const MidiQueueEvent& e) {
