@@ -8,6 +8,9 @@
 
 namespace kf::editor {
 
+// The keyboard's lowest note when an instance starts: keys 36 … 83.
+inline constexpr float kInitialKeyboardBase = 36.0f;
+
 class EditorHost {
   public:
     virtual ~EditorHost() = default;
@@ -38,7 +41,7 @@ class EditorHost {
     // 32w … 32w + 31 that something holds (host MIDI, the keyboard, a latch).
     virtual uint32_t heldKeys(int32_t word) const = 0;
     // Whether `note` sounds as far as the editor can tell: what the keyboard last sent for it
-    // while the audio thread has not taken it yet, else the held-key mask.
+    // while the audio thread has not handled that yet, else the held-key mask.
     virtual bool keyHeld(int32_t note) const = 0;
     // Notes for the audio thread's next block; false when the note-on was refused.
     virtual bool postNoteOn(int32_t note, int32_t velocity) = 0;

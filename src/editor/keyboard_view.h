@@ -24,7 +24,6 @@ inline constexpr int kBlackWidth = 10, kBlackHeight = 40;
 inline constexpr std::array<int, 5> kBlackLeft = {8, 21, 47, 60, 73};
 inline constexpr std::array<int, 5> kBlackSemitone = {1, 3, 6, 8, 10};
 inline constexpr std::array<int, 7> kWhiteSemitone = {0, 2, 4, 5, 7, 9, 11};
-inline constexpr float kInitialBase = 36.0f;
 
 // Semitones above the lowest key of the key at `p`, relative to the keyboard's top-left;
 // -1 outside the keys.

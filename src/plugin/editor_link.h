@@ -46,7 +46,7 @@ class EditorLink : public editor::EditorHost {
   private:
     TMUniClient& instance_;
     std::array<float, kMaxTag + 1> defaults_{};
-    std::atomic<float> keyboardBase_{36.0f};
+    std::atomic<float> keyboardBase_{editor::kInitialKeyboardBase};
 };
 
 }  // namespace kf
