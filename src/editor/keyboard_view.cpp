@@ -55,7 +55,8 @@ float transposed(float base, int octaves) {
 KeyboardView::KeyboardView(const gui::Rect& rect, EditorHost& host) : View(rect), host_(host) {}
 
 KeyboardView::~KeyboardView() {
-    releaseSounding();
+    // The frame is going away with its views: only the note needs ending, nothing redrawing.
+    if (sounding_ >= 0) host_.postNoteOff(sounding_, velocity_);
 }
 
 int KeyboardView::base() const {
