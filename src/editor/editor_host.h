@@ -13,6 +13,9 @@
 
 namespace kf::editor {
 
+// The keyboard's lowest note when an instance starts: keys 36 … 83.
+inline constexpr float kInitialKeyboardBase = 36.0f;
+
 class EditorHost {
   public:
     virtual ~EditorHost() = default;
@@ -125,6 +128,19 @@ class EditorHost {
     virtual void setOverlay(Overlay state) = 0;
     // Shows the user manual in the desktop's viewer.
     virtual void openManual() = 0;
+
+    // The on-screen keyboard. Word w of the held-key mask has a bit for each of the notes
+    // 32w … 32w + 31 that something holds (host MIDI, the keyboard, a latch).
+    virtual uint32_t heldKeys(int32_t word) const = 0;
+    // Whether `note` sounds as far as the editor can tell: what the keyboard last sent for it
+    // while the audio thread has not handled that yet, else the held-key mask.
+    virtual bool keyHeld(int32_t note) const = 0;
+    // Notes for the audio thread's next block; false when the note-on was refused.
+    virtual bool postNoteOn(int32_t note, int32_t velocity) = 0;
+    virtual bool postNoteOff(int32_t note, int32_t velocity) = 0;
+    // The keyboard's lowest note; kept by the instance so it outlives the editor's window.
+    virtual float keyboardBase() const = 0;
+    virtual void setKeyboardBase(float note) = 0;
 };
 
 }  // namespace kf::editor

@@ -27,8 +27,10 @@ enum class ControlKind : uint8_t {
     // The sampler's sample (waveform, markers, loading), and its name on a readout plate.
     SampleView,
     SampleName,
-    Page,  // a two-state button showing (and switching) the overlay page state
-    Link,  // pressed: opens the user manual
+    Page,     // a two-state button showing (and switching) the overlay page state
+    Link,     // pressed: opens the user manual
+    Keys,     // the on-screen keyboard
+    KeyName,  // the name of the keyboard's lowest key, a frame of a bitmap strip
 };
 
 inline constexpr int32_t kLearnLed = -2;
@@ -80,6 +82,12 @@ constexpr LayoutRow pageButton(int32_t tag, gui::Rect r, int group, int bitmap) 
 }
 constexpr LayoutRow link(int32_t tag, gui::Rect r, int group, int bitmap) {
     return {tag, ControlKind::Link, r, group, bitmap, -1, 1, 0.0f, 0.0f, 0.0f};
+}
+constexpr LayoutRow keys(int32_t tag, gui::Rect r, int group) {
+    return {tag, ControlKind::Keys, r, group, 0, -1, 0, 0.0f, 0.0f, 0.0f};
+}
+constexpr LayoutRow keyName(int32_t tag, gui::Rect r, int group, int bitmap) {
+    return {tag, ControlKind::KeyName, r, group, bitmap, -1, 0, 0.0f, 0.0f, 0.0f};
 }
 // The 50 × 14 readout under a knob whose left edge is x.
 constexpr gui::Rect below(int x, int y) {
@@ -150,6 +158,8 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     // One pixel below its place in the artwork, clear of the low-EQ readout above it.
     row::button(112, {82, 336, 117, 359}, 5, 1037, 1, 0.5f),  // transpose up
     row::button(113, {82, 374, 117, 397}, 5, 1038, 1, 0.5f),  // transpose down
+    row::keyName(114, {85, 360, 113, 372}, 5, 1036),
+    row::keys(101, {128, 338, 492, 403}, 5),
 
     // Input stage 1.
     row::knob(1, {15, 86, 53, 124}, 1, 1039),
@@ -160,7 +170,7 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::readout(84, row::below(63, 125), 1, 2),
     row::readout(85, row::below(117, 125), 1, 3),
     row::readout(88, row::below(171, 125), 1, 4),
-    row::menu(87, {30, 43, 120, 55}, 1, 0, 2, 0.5f),  // in_a
+    row::menu(87, {12, 59, 102, 71}, 1, 0, 2, 0.5f),  // in_a, clear of the panel title
 
     // Sampler.
     row::button(13, {13, 77, 56, 91}, 2, 1022, 2, 0.5f),    // loop

@@ -23,6 +23,13 @@ struct Shown {
     std::size_t size;
 
     void print(const char* format, double x) const { std::snprintf(text, size, format, x); }
+    // Levels near silence read as silence: "-160.0 db" neither fits a plate nor helps anyone.
+    void printDecibels(double db) const {
+        if (db < -99.95)
+            std::snprintf(text, size, "-inf db");
+        else
+            print("%.1f db", db);
+    }
 };
 
 using Display = void (*)(const Shown&);
@@ -47,13 +54,13 @@ void responseAmount(const Shown& s) {
 
 // The working value is a linear gain.
 void gainDecibels(const Shown& s) {
-    s.print("%.1f db", decibels(s.working));
+    s.printDecibels(decibels(s.working));
 }
 
 // The gate compares against the fourth power of its threshold.
 void gateDecibels(const Shown& s) {
     const float g = s.working;
-    s.print("%.1f db", decibels(g * g * g * g));
+    s.printDecibels(decibels(g * g * g * g));
 }
 
 // The working value is in dB already (the EQ bands).

@@ -5,6 +5,7 @@
 #include "artwork/artwork.h"
 #include "common/parameter_table.h"
 #include "editor/controls.h"
+#include "editor/keyboard_view.h"
 #include "editor/preset_menu.h"
 #include "editor/readouts.h"
 #include "editor/sample_view.h"
@@ -116,6 +117,12 @@ void TMUniClientEditor::build() {
             case ControlKind::SampleName:
                 view = std::make_unique<Readout>(row);
                 break;
+            case ControlKind::Keys:
+                view = std::make_unique<KeyboardView>(row.rect, host_);
+                break;
+            case ControlKind::KeyName:
+                view = std::make_unique<KeyboardBaseReadout>(row.rect, row.bitmap, host_);
+                break;
         }
         gui::View& added = frame_->addView(std::move(view));
         added.setVisibility([this, group = row.group] { return groups_.test(group); });
@@ -150,6 +157,9 @@ void TMUniClientEditor::valueChanged(gui::Control& control) {
         host_.setParameterAutomated(row.tag, v);
     else
         host_.setParameter(row.tag, v);
+    // The transpose buttons also move the keyboard, an octave per press.
+    if ((row.tag == kTransposeUpTag || row.tag == kTransposeDownTag) && control.value() != 0.0f)
+        host_.setKeyboardBase(keys::transposed(host_.keyboardBase(), row.tag == kTransposeUpTag ? 1 : -1));
 }
 
 void TMUniClientEditor::turnPage(int32_t buttonTag) {
@@ -212,6 +222,12 @@ void TMUniClientEditor::pollValues() {
             case ControlKind::Page:
                 static_cast<gui::Control*>(p.view)->setValueSilently(
                     static_cast<float>(overlayButtonState(row.tag, overlay)));
+                break;
+            case ControlKind::Keys:
+                static_cast<KeyboardView*>(p.view)->poll();
+                break;
+            case ControlKind::KeyName:
+                static_cast<KeyboardBaseReadout*>(p.view)->poll();
                 break;
             case ControlKind::Image:
             case ControlKind::Link:

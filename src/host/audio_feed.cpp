@@ -28,6 +28,29 @@ void AudioFeed::stop() {
     plugin_.stop();
 }
 
+void AudioFeed::recordOutput(std::size_t frames) {
+    if (recording_.load(std::memory_order_acquire) || frames == 0) return;
+    recorded_.assign(frames, 0.0f);
+    recordedFrames_ = 0;
+    recordingDone_.store(false, std::memory_order_relaxed);
+    recording_.store(true, std::memory_order_release);
+}
+
+std::vector<float> AudioFeed::takeRecording() {
+    if (!recordingDone_.load(std::memory_order_acquire)) return {};
+    recordingDone_.store(false, std::memory_order_relaxed);
+    return std::move(recorded_);
+}
+
+void AudioFeed::keep(const float* left, int32_t n) {
+    const std::size_t count = std::min(recorded_.size() - recordedFrames_, static_cast<std::size_t>(n));
+    std::copy(left, left + count, recorded_.begin() + static_cast<std::ptrdiff_t>(recordedFrames_));
+    recordedFrames_ += count;
+    if (recordedFrames_ < recorded_.size()) return;
+    recording_.store(false, std::memory_order_release);
+    recordingDone_.store(true, std::memory_order_release);
+}
+
 void AudioFeed::run() {
     using Clock = std::chrono::steady_clock;
     const auto startTime = Clock::now();
@@ -41,7 +64,8 @@ void AudioFeed::run() {
     };
     // The sink keeps time: each block waits for the moment its last frame would have
     // played, so the plug-in runs as fast as a sound card would drive it, not faster.
-    auto sink = [&](std::span<const float* const>, int32_t n, std::string&) {
+    auto sink = [&](std::span<const float* const> out, int32_t n, std::string&) {
+        if (!out.empty() && recording_.load(std::memory_order_acquire)) keep(out[0], n);
         const int64_t done = frames_.fetch_add(n, std::memory_order_acq_rel) + n;
         const auto due =
             startTime + std::chrono::duration_cast<Clock::duration>(

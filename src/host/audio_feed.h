@@ -37,8 +37,16 @@ class AudioFeed {
     const std::string& error() const { return error_; }
     double sampleRate() const { return settings_.sampleRate; }
 
+    // Keeps the next `frames` frames of the left output, for a listener on another thread.
+    // Ignored while an earlier recording is still being filled.
+    void recordOutput(std::size_t frames);
+    // The recording, once it is complete; empty until then.
+    std::vector<float> takeRecording();
+
   private:
     void run();
+    // Audio thread: appends up to n frames of the left output to the recording.
+    void keep(const float* left, int32_t n);
 
     Plugin& plugin_;
     const std::vector<std::vector<float>> inputs_;
@@ -48,6 +56,12 @@ class AudioFeed {
     std::atomic<bool> running_{false};
     std::atomic<int64_t> frames_{0};
     std::string error_;  // written by the audio thread before running_ turns false
+    // The recording: sized by the listener while `recording_` is off, filled by the audio
+    // thread while it is on, which turns it off once the buffer is full.
+    std::vector<float> recorded_;
+    std::size_t recordedFrames_ = 0;  // audio thread only
+    std::atomic<bool> recording_{false};
+    std::atomic<bool> recordingDone_{false};
 };
 
 }  // namespace kf::host

@@ -161,4 +161,22 @@ std::string EditorLink::currentProgramName() const {
     return instance_.currentProgramName();
 }
 
+uint32_t EditorLink::heldKeys(int32_t word) const {
+    return word >= 0 && word < 4 ? instance_.midi().keyMaskWord(word) : 0u;
+}
+
+bool EditorLink::keyHeld(int32_t note) const {
+    if (note < 0 || note > 127) return false;
+    const int waiting = instance_.midi().keyboardNotes().pending(note);
+    return waiting >= 0 ? waiting == 1 : instance_.midi().keyHeld(note);
+}
+
+bool EditorLink::postNoteOn(int32_t note, int32_t velocity) {
+    return instance_.midi().postKeyboardNoteOn(note, velocity);
+}
+
+bool EditorLink::postNoteOff(int32_t note, int32_t velocity) {
+    return instance_.midi().postKeyboardNoteOff(note, velocity);
+}
+
 }  // namespace kf

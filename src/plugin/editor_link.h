@@ -14,7 +14,7 @@ namespace kf {
 
 class TMUniClient;
 
-class EditorLink final : public editor::EditorHost {
+class EditorLink : public editor::EditorHost {
   public:
     explicit EditorLink(TMUniClient& instance) : instance_(instance) {}
 
@@ -72,11 +72,19 @@ class EditorLink final : public editor::EditorHost {
     std::string sampleFolder() const override;
     void setSampleFolder(const std::string& folder) override;
 
+    uint32_t heldKeys(int32_t word) const override;
+    bool keyHeld(int32_t note) const override;
+    bool postNoteOn(int32_t note, int32_t velocity) override;
+    bool postNoteOff(int32_t note, int32_t velocity) override;
+    float keyboardBase() const override { return keyboardBase_.load(std::memory_order_relaxed); }
+    void setKeyboardBase(float note) override { keyboardBase_.store(note, std::memory_order_relaxed); }
+
   private:
     TMUniClient& instance_;
     std::array<float, kMaxTag + 1> defaults_{};
     // Not part of the stored state: a page of the window, not of the sound.
     std::atomic<editor::Overlay> overlay_{editor::Overlay::Off};
+    std::atomic<float> keyboardBase_{editor::kInitialKeyboardBase};
 };
 
 }  // namespace kf

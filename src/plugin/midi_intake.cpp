@@ -39,10 +39,6 @@ constexpr const char* kControllerNames[MidiIntake::kControllers] = {
     "Mono ON",      "Poly ON",
 };
 
-bool isDataByte(int32_t v) {
-    return v >= 0 && v <= 127;
-}
-
 }  // namespace
 
 MidiIntake::MidiIntake(TMSystemInfo& info, MidiTarget& target) : info_(info), target_(target) {
@@ -118,33 +114,17 @@ void MidiIntake::queueMessage(uint8_t status, uint8_t byte1, uint8_t byte2, int3
         ++dropped_;
 }
 
-void MidiIntake::postKeyboardNoteOn(int32_t note, int32_t velocity) {
-    pendingOnVelocity_.store(velocity, std::memory_order_relaxed);
-    pendingOnNote_.store(note, std::memory_order_release);
-}
-
-void MidiIntake::postKeyboardNoteOff(int32_t note, int32_t velocity) {
-    pendingOffVelocity_.store(velocity, std::memory_order_relaxed);
-    pendingOffNote_.store(note, std::memory_order_release);
-}
-
-void MidiIntake::sendKeyboardNotes() {
-    const int32_t on = pendingOnNote_.exchange(-1, std::memory_order_acq_rel);
-    if (isDataByte(on))
-        queueMessage(
-            0x90, static_cast<uint8_t>(on),
-            static_cast<uint8_t>(std::clamp(pendingOnVelocity_.load(std::memory_order_relaxed), 0, 127)), 0);
-    const int32_t off = pendingOffNote_.exchange(-1, std::memory_order_acq_rel);
-    if (isDataByte(off))
-        queueMessage(
-            0x80, static_cast<uint8_t>(off),
-            static_cast<uint8_t>(std::clamp(pendingOffVelocity_.load(std::memory_order_relaxed), 0, 127)), 0);
+void MidiIntake::sendKeyboardNotes() noexcept {
+    keyboard_.drain(
+        [this](const KeyboardNote& k) { queueMessage(k.on ? 0x90 : 0x80, k.note, k.velocity, 0); });
 }
 
 // ---- dispatch -------------------------------------------------------------------------
 
 void MidiIntake::dispatch(int32_t interval) noexcept {
     queue_.dispatch(interval, [this](const MidiQueueEvent& e) { return handle(e); });
+    // Keyboard notes are queued as due at once, so every one drained has now been handled.
+    keyboard_.markApplied();
 }
 
 bool MidiIntake::handle(const MidiQueueEvent& e) {
@@ -181,8 +161,17 @@ bool MidiIntake::handle(const MidiQueueEvent& e) {
 
 // ---- notes ----------------------------------------------------------------------------
 
+void MidiIntake::setKeyBit(int32_t note, bool held) {
+    // The audio thread is the only writer, so a plain load and store (no read-modify-write)
+    // keeps each word whole for the editor's reads.
+    std::atomic<uint32_t>& word = keyMask_[static_cast<std::size_t>(note / 32)];
+    const uint32_t bit = 1u << (note % 32);
+    const uint32_t old = word.load(std::memory_order_relaxed);
+    word.store(held ? old | bit : old & ~bit, std::memory_order_relaxed);
+}
+
 void MidiIntake::noteOn(int32_t note, int32_t velocityByte) {
-    keyMask_[static_cast<std::size_t>(note / 32)] |= 1u << (note % 32);
+    setKeyBit(note, true);
     const float velocity = static_cast<float>(velocityByte) / 128.0f + kVelocityOffsets[velocityCycle_];
     velocityCycle_ = (velocityCycle_ + 1) % 4;
 
@@ -215,7 +204,7 @@ void MidiIntake::noteOn(int32_t note, int32_t velocityByte) {
 }
 
 void MidiIntake::noteOff(int32_t note) {
-    keyMask_[static_cast<std::size_t>(note / 32)] &= ~(1u << (note % 32));
+    setKeyBit(note, false);
     const float n = static_cast<float>(note);
     auto held = std::find_if(slots_.begin(), slots_.end(),
                              [n](const NoteSlot& s) { return s.velocity != 0.0f && s.note == n; });

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/system_info.h"
+#include "plugin/keyboard_notes.h"
 #include "plugin/midi_queue.h"
 #include "vst/aeffect.h"
 
@@ -55,10 +56,12 @@ class MidiIntake {
     // Control block: hand every due event to the note and controller handling.
     void dispatch(int32_t interval) noexcept;
 
-    // Pending on-screen keyboard notes; the engine sends them at the start of a block.
-    void postKeyboardNoteOn(int32_t note, int32_t velocity);
-    void postKeyboardNoteOff(int32_t note, int32_t velocity);
-    void sendKeyboardNotes();
+    // On-screen keyboard notes (editor's thread), queued at the start of the next block
+    // (audio thread); see KeyboardNotes for what may be refused.
+    bool postKeyboardNoteOn(int32_t note, int32_t velocity) { return keyboard_.postOn(note, velocity); }
+    bool postKeyboardNoteOff(int32_t note, int32_t velocity) { return keyboard_.postOff(note, velocity); }
+    const KeyboardNotes& keyboardNotes() const { return keyboard_; }
+    void sendKeyboardNotes() noexcept;
 
     // Learn operations the editor calls (user-interface thread); arming kNoLearn disarms.
     void armLearn(int32_t tag, int16_t aux = 0);
@@ -84,9 +87,12 @@ class MidiIntake {
 
     void setIgnoreProgramChange(float v) { ignorePrgChange_ = v; }
 
-    // Held-note state.
-    bool keyHeld(int note) const { return (keyMask_[note / 32] >> (note % 32)) & 1u; }
-    const std::array<uint32_t, 4>& keyMask() const { return keyMask_; }
+    // Held-note state. The key mask is written by the audio thread and read by the editor's.
+    bool keyHeld(int note) const { return (keyMaskWord(note / 32) >> (note % 32)) & 1u; }
+    // Notes 32 × word … 32 × word + 31, one bit each.
+    uint32_t keyMaskWord(int word) const {
+        return keyMask_[static_cast<std::size_t>(word)].load(std::memory_order_relaxed);
+    }
     const NoteSlot& slot(int i) const { return slots_[static_cast<std::size_t>(i)]; }
     const std::array<NoteSlot, kSlots>& slots() const { return slots_; }
     int32_t writeIndex() const { return writeIndex_; }
@@ -129,6 +135,7 @@ class MidiIntake {
 
     // False when the event must wait for the next control block.
     bool handle(const MidiQueueEvent& e);
+    void setKeyBit(int32_t note, bool held);
     void noteOn(int32_t note, int32_t velocity);
     void noteOff(int32_t note);
     void allNotesOff();
@@ -145,7 +152,7 @@ class MidiIntake {
     MidiTarget& target_;
     MidiQueue queue_;
 
-    std::array<uint32_t, 4> keyMask_{};
+    std::array<std::atomic<uint32_t>, 4> keyMask_{};
     std::array<NoteSlot, kSlots> slots_{};
     int32_t writeIndex_ = 0;
     float heldCount_ = 0.0f;
@@ -171,8 +178,7 @@ class MidiIntake {
     std::atomic<int32_t> mapUsers_{0};      // non-audio threads in the maps
     std::atomic<bool> audioInMaps_{false};  // the audio thread in the maps
 
-    std::atomic<int32_t> pendingOnNote_{-1}, pendingOnVelocity_{0};
-    std::atomic<int32_t> pendingOffNote_{-1}, pendingOffVelocity_{0};
+    KeyboardNotes keyboard_;
 };
 
 }  // namespace kf

@@ -11,6 +11,7 @@
 #include "host/audio_feed.h"
 #include "host/audio_file.h"
 #include "host/editor_window.h"
+#include "support/signals.h"
 #include "support/xvfb.h"
 #include "test_support.h"
 
@@ -243,6 +244,60 @@ TEST_F(EditorInAWindow, ASampleChosenInTheViewShowsItsWaveform) {
     EXPECT_GT(waveIn(95, 100), 60) << "the left channel";
     EXPECT_EQ(waveIn(101, 111), 0);
     EXPECT_GT(waveIn(112, 117), 60) << "the right channel";
+}
+
+// A click on a key of the real window plays the synthesizer at the key's pitch through the
+// vocoder (noise on input A); the release silences it.
+TEST_F(EditorInAWindow, AClickedKeySoundsAtItsPitchUntilReleased) {
+    feed_.reset();
+    feed_ = std::make_unique<AudioFeed>(
+        *plugin_, std::vector<std::vector<float>>{test::noise(44100, 0.5f, 3)}, RenderSettings{});
+    // The default state plays the synthesizer as the carrier; make it a pure sine.
+    const std::vector<std::pair<std::string, float>> played = {
+        {"waveform", 1.0f}, {"noise", 0.0f},     {"octave", 0.5f}, {"filtertype", 1.0f},
+        {"cutoff", 1.0f},   {"resonance", 0.0f}, {"shift", 0.5f},  {"mastercomp", 0.0f}};
+    for (const auto& [name, value] : played) {
+        int32_t index = 0;
+        while (index < plugin_->numParams() && plugin_->parameterName(index) != name) ++index;
+        ASSERT_LT(index, plugin_->numParams()) << name;
+        plugin_->setParameter(index, value);
+    }
+    feed_->start();
+    auto window = openWindow();
+    ASSERT_NE(window, nullptr);
+    auto listen = [&](std::size_t frames) {
+        feed_->recordOutput(frames);
+        for (int i = 0; i < 400; ++i) {
+            window->idleFor(std::chrono::milliseconds(10));
+            if (auto heard = feed_->takeRecording(); !heard.empty()) return heard;
+        }
+        return std::vector<float>{};
+    };
+    auto xdotool = [&](const std::string& args) {
+        const auto r = test::runCommand("xdotool " + args);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        window->idleFor(std::chrono::milliseconds(150));
+    };
+    // The A of the second octave: note 36 + 12 + 9 = 57, 220 Hz.
+    xdotool("mousemove --window " + std::to_string(window->windowId()) + " 290 390 mousedown 1");
+    const std::vector<float> held = listen(22050);
+    xdotool("mouseup 1");
+    listen(4410);  // the release's tail
+    const std::vector<float> released = listen(4410);
+    ASSERT_EQ(held.size(), 22050u);
+    ASSERT_EQ(released.size(), 4410u);
+
+    // The pitch from the upward zero crossings, placed between samples.
+    std::vector<double> crossings;
+    for (std::size_t i = 1; i < held.size(); ++i)
+        if (held[i - 1] < 0.0f && held[i] >= 0.0f)
+            crossings.push_back(static_cast<double>(i - 1) + held[i - 1] / (held[i - 1] - held[i]));
+    ASSERT_GT(crossings.size(), 10u) << "the key does not sound";
+    const double hz =
+        44100.0 * static_cast<double>(crossings.size() - 1) / (crossings.back() - crossings.front());
+    EXPECT_NEAR(hz, 220.0, 2.2);
+    EXPECT_GT(test::rms(held, 0, held.size()), 1e-3);
+    EXPECT_LT(test::rms(released, 0, released.size()), 1e-5) << "the release does not silence the key";
 }
 
 #endif

@@ -238,6 +238,24 @@ TEST_F(Midi, AFullQueueNeverLosesAReleaseAndNeverGrows) {
     EXPECT_EQ(midi.droppedEvents(), 1u);
 }
 
+// With no block to take them, the keyboard's notes fill its ring: note-ons are refused first,
+// so the release of every note it turned on still fits. A note played again before its
+// release starts a fresh voice instead of stacking a second one.
+TEST_F(Midi, TheKeyboardAlwaysKeepsRoomForTheReleasesItOwes) {
+    int on = 0;
+    for (int n = 0; n < 100; ++n) on += midi.postKeyboardNoteOn(n, 100);
+    EXPECT_EQ(on, 32);
+    EXPECT_FALSE(midi.postKeyboardNoteOff(100, 0)) << "the room left is owed to the held notes";
+    for (int n = 0; n < on; ++n) ASSERT_TRUE(midi.postKeyboardNoteOff(n, 0)) << n;
+    midi.sendKeyboardNotes();
+    EXPECT_TRUE(midi.postKeyboardNoteOn(60, 100));
+    EXPECT_TRUE(midi.postKeyboardNoteOn(60, 90));
+    midi.sendKeyboardNotes();
+    block();
+    ASSERT_EQ(midi.sortedCount(), 1);
+    EXPECT_EQ(midi.sortedNote(0), 60.0f);
+}
+
 TEST_F(Midi, AllSlotsTakenReplacesTheSlotAtTheWriteIndex) {
     for (int n = 0; n < 32; ++n) send(0x90, static_cast<uint8_t>(40 + n), 100);
     block();
