@@ -9,10 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "editor/uniclient_editor.h"
-#include "gui/platform_window.h"
-#include "plugin/fake_host.h"
-#include "support/temp_files.h"
+#include "support/editor_fixture.h"
 
 namespace kf::test {
 namespace {
@@ -20,29 +17,28 @@ namespace {
 // A left-button event at the middle of control `tag`, `dy` pixels lower.
 void send(editor::TMUniClientEditor& editor, gui::Event::Kind kind, int32_t tag, int dy = 0) {
     static uint32_t time = 0;
-    const gui::Rect r = editor.viewOf(tag)->rect();
     gui::Event e;
     e.kind = kind;
-    e.pos = {(r.left + r.right) / 2, (r.top + r.bottom) / 2 + dy};
+    e.pos = middleOf(editor.viewOf(tag)->rect());
+    e.pos.y += dy;
     e.button = gui::MouseButton::Left;
     e.time = time += 1000;
     editor.frame()->dispatch(e);
 }
 
 TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
-    static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
     FakeHost host;
     host.hasTime = true;
     host.time.tempo = 120.0;
-    FakeHost::current = &host;
-    TMUniClient c(&FakeHost::callback, PluginServices{&host.messages, &host.dialogs, preset});
+    auto instance = makeDefaultInstance(host);
+    TMUniClient& c = *instance;
     c.setSampleRate(44100.0f);
     c.resume();
     for (auto [controller, tag] :
          {std::pair{74, tag::cutoff}, {75, tag::effects_choice}, {76, tag::carrier_mode}})
         ASSERT_TRUE(c.assignController(tag, controller, 0));
     const Words state = chunkOf(c);
-    auto& editor = *dynamic_cast<editor::TMUniClientEditor*>(c.getEditor());
+    auto& editor = editorOf(c);
 
     std::atomic<bool> running{true};
     std::atomic<int> blocks{0}, loads{0};
