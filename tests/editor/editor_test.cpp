@@ -14,6 +14,7 @@
 #include "support/editor_fixture.h"
 #include "support/editor_script_runner.h"
 #include "support/environment.h"
+#include "support/pixels.h"
 
 namespace kf::test {
 namespace {
@@ -141,11 +142,7 @@ TEST_P(GoldenPages, MatchTheirGoldenPictures) {
     {
         gui::DrawContext marks(diff, nullptr);
         for (std::size_t i = 0; i < actual.size(); ++i) {
-            int worst = 0;
-            for (int shift : {0, 8, 16})
-                worst = std::max(
-                    worst, std::abs(int((expected[i] >> shift) & 0xFF) - int((actual[i] >> shift) & 0xFF)));
-            if (worst <= 2) continue;
+            if (!pixelsDiffer(expected[i], actual[i], 2)) continue;
             ++differing;
             const int x = int(i % editor::kWidth), y = int(i / editor::kWidth);
             marks.fillRect({x, y, x + 1, y + 1}, gui::Color::rgb(0xFF0000));
