@@ -161,9 +161,9 @@ INSTANTIATE_TEST_SUITE_P(Editor, GoldenPages, ::testing::ValuesIn(kGoldenPages),
     return name;
 });
 
-TEST(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
-    FakeHost host;
-    auto c = makeDefaultInstance(host);
+using EditorScript = EditorFixture;
+
+TEST_F(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
     TempDir out;
     auto has = [](const std::vector<int32_t>& tags, int i) {
         return std::count(tags.begin(), tags.end(), i) > 0;
@@ -182,13 +182,11 @@ TEST(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
     ASSERT_TRUE(script) << error;
     const auto failures = playEditorScript(*script, run);
     EXPECT_TRUE(failures.empty()) << failures.front();
-    EXPECT_FALSE(editorOf(*c).isOpen());
+    EXPECT_FALSE(editor().isOpen());
     // The snapshot is what the editor draws for the state the script left.
-    ASSERT_TRUE(editorOf(*c).openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
-    editorOf(*c).idle();
-    EXPECT_TRUE(readPng(out.file("default-page.png")) ==
-                dynamic_cast<gui::OffscreenWindow&>(editorOf(*c).frame()->window()).surface().pixels());
-    editorOf(*c).close();
+    open();
+    EXPECT_TRUE(readPng(out.file("default-page.png")) == window().surface().pixels());
+    editor().close();
 
     const auto wrong = host::parseEditorScript("open\nexpect param 9 +0.5\nclose\nsnapshot x.png\n", error);
     ASSERT_TRUE(wrong) << error;

@@ -26,10 +26,7 @@ gui::Event mouse(Kind kind, gui::Point at, MouseButton button = MouseButton::Lef
 }
 
 void block(TMUniClient& c, int frames = 64) {
-    std::vector<float> in(static_cast<std::size_t>(frames)), l(in.size()), r(in.size());
-    float* inputs[2] = {in.data(), in.data()};
-    float* outputs[2] = {l.data(), r.data()};
-    c.processReplacing(inputs, outputs, frames);
+    render(c, std::vector<float>(std::size_t(frames)), std::vector<float>(std::size_t(frames)), frames);
 }
 
 TEST(KeyboardGeometry, BlackKeysCoverTheTopFortyPixels) {

@@ -27,21 +27,17 @@ class SampleViewTest : public EditorFixture {
     }
     SampleView* view() { return dynamic_cast<SampleView*>(editor().viewOf(tag::sampler)); }
     std::string name() { return dynamic_cast<editor::Readout*>(editor().viewOf(81))->text(); }
-    std::string write(const std::string& file, const std::vector<float>& left,
-                      const std::vector<float>& right) {
-        const std::string path = dir.file(file);
-        TMAudioFile out;
-        EXPECT_EQ(out.openWrite(path.c_str(), 44100), TMAudioFile::kOk);
-        EXPECT_EQ(out.writeWav(left.data(), right.data(), static_cast<int32_t>(left.size())),
-                  TMAudioFile::kOk);
-        EXPECT_TRUE(out.close());
-        return path;
-    }
+    // A sine of 50 samples a period, the same on both channels.
     std::string sine(const std::string& file, int frames) {
         std::vector<float> v(static_cast<std::size_t>(frames));
         for (int i = 0; i < frames; ++i)
             v[static_cast<std::size_t>(i)] = 0.5f * std::sin(0.1257f * (i + 0.5f));
-        return write(file, v, v);
+        const std::string path = dir.file(file);
+        TMAudioFile out;
+        EXPECT_EQ(out.openWrite(path.c_str(), 44100), TMAudioFile::kOk);
+        EXPECT_EQ(out.writeWav(v.data(), v.data(), frames), TMAudioFile::kOk);
+        EXPECT_TRUE(out.close());
+        return path;
     }
     gui::Point inWave() { return middleOf(view()->waveArea()); }
 
