@@ -12,13 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "artwork/artwork.h"
-#include "editor/layout.h"
-#include "editor/uniclient_editor.h"
 #include "gui/draw_context.h"
-#include "gui/platform_window.h"
-#include "plugin/fake_host.h"
-#include "support/temp_files.h"
+#include "support/editor_fixture.h"
 
 namespace kf::test {
 namespace {
@@ -33,46 +28,12 @@ struct Instance : TMUniClient {
     int manualOpenings = 0;
 };
 
-class Controls : public ::testing::Test {
+class Controls : public EditorFixture {
   protected:
     void SetUp() override {
-        static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
-        FakeHost::current = &host;
-        c = std::make_unique<Instance>(&FakeHost::callback,
-                                       PluginServices{&host.messages, &host.dialogs, preset});
-        ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
-        editor().idle();
+        c = makeDefaultInstance<Instance>(host);
+        EditorFixture::SetUp();
     }
-    TMUniClientEditor& editor() { return *dynamic_cast<TMUniClientEditor*>(c->getEditor()); }
-    gui::Point centre(int32_t tag) {
-        const gui::Rect r = editor().viewOf(tag)->rect();
-        return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-    }
-    void send(Event::Kind kind, gui::Point at, unsigned modifiers = 0,
-              gui::MouseButton button = gui::MouseButton::Left) {
-        Event e;
-        e.kind = kind;
-        e.pos = at;
-        e.button = kind == Event::Kind::MouseMove ? gui::MouseButton::None : button;
-        e.modifiers = modifiers;
-        e.time = time += 1000;  // far apart: no double clicks unless a test asks
-        editor().frame()->dispatch(e);
-    }
-    void click(gui::Point at, unsigned modifiers = 0, gui::MouseButton button = gui::MouseButton::Left) {
-        send(Event::Kind::MouseDown, at, modifiers, button);
-        send(Event::Kind::MouseUp, at, modifiers, button);
-    }
-    void drag(int32_t tag, int dy, unsigned modifiers = 0) {
-        const gui::Point p = centre(tag);
-        send(Event::Kind::MouseDown, p, modifiers);
-        send(Event::Kind::MouseMove, {p.x, p.y + dy}, modifiers);
-        send(Event::Kind::MouseUp, {p.x, p.y + dy}, modifiers);
-    }
-    float value(int32_t t) { return c->parameters().value(t); }
-
-    FakeHost host;
-    std::unique_ptr<Instance> c;
-    std::uint32_t time = 0;
 };
 
 TEST_F(Controls, KnobsMoveByTheirDragAndWheelAmountsAndReportEachGestureToTheHost) {
@@ -99,15 +60,10 @@ TEST_F(Controls, KnobsMoveByTheirDragAndWheelAmountsAndReportEachGestureToTheHos
         host.beginEdits.clear();
         host.endEdits.clear();
         host.automated.clear();
-        if (k.wheel != 0) {
-            Event e;
-            e.kind = Event::Kind::Wheel;
-            e.pos = centre(k.tag);
-            e.wheelY = k.wheel;
-            editor().frame()->dispatch(e);
-        } else {
+        if (k.wheel != 0)
+            wheel(centre(k.tag), k.wheel);
+        else
             drag(k.tag, k.dy, k.modifiers);
-        }
         EXPECT_NEAR(value(k.tag), k.start + k.change, 1e-4f) << k.what;
         EXPECT_EQ(host.beginEdits, std::vector<int32_t>{k.tag}) << k.what;
         EXPECT_EQ(host.endEdits, std::vector<int32_t>{k.tag}) << k.what;
@@ -122,7 +78,7 @@ TEST_F(Controls, ResetReturnsToTheDefaultPresetValueAndTheRightButtonChangesNoth
     const gui::Point p = centre(tag::focus);
     c->setParameter(tag::focus, 0.9f);
     editor().idle();
-    click(p, 0, gui::MouseButton::Right);
+    rightClick(p);
     EXPECT_FLOAT_EQ(value(tag::focus), 0.9f);
     editor().frame()->closeMenu();  // the learn menu it opened
     click(p, gui::kControl);
@@ -130,17 +86,9 @@ TEST_F(Controls, ResetReturnsToTheDefaultPresetValueAndTheRightButtonChangesNoth
 
     c->setParameter(tag::focus, 0.9f);
     editor().idle();
-    Event e;
-    e.kind = Event::Kind::MouseDown;
-    e.pos = p;
-    e.button = gui::MouseButton::Left;
-    for (std::uint32_t t : {10u, 200u}) {
-        e.kind = Event::Kind::MouseDown;
-        e.time = t;
-        editor().frame()->dispatch(e);
-        e.kind = Event::Kind::MouseUp;
-        editor().frame()->dispatch(e);
-    }
+    step = 100;
+    click(p);
+    click(p);
     EXPECT_FLOAT_EQ(value(tag::focus), initial) << "double click";
 }
 
@@ -157,9 +105,7 @@ TEST_F(Controls, AnEditIsOpenDuringTheDragAndEndedByCloseWhenTheMouseNeverComesU
 
 TEST_F(Controls, AMenuChoiceReachesItsParameterAndShowsItsPanel) {
     click(centre(tag::effects_choice));
-    ASSERT_TRUE(editor().frame()->isMenuOpen());
-    const gui::Rect delay = editor().frame()->menu()->itemRect(0, 2);
-    click({delay.left + 5, delay.top + 5});
+    pick({2});
     EXPECT_EQ(c->parameters().at(tag::effects_choice).integer, 2);
     editor().idle();
     EXPECT_TRUE(editor().viewOf(tag::delaytime)->isVisible());
@@ -169,7 +115,6 @@ TEST_F(Controls, AMenuChoiceReachesItsParameterAndShowsItsPanel) {
 // Host values, in range or not, draw the strip frame they stand for (and never one past it).
 TEST_F(Controls, HostValuesDrawTheirStripFrameClampedToTheStrip) {
     const gui::Rect r = editor().viewOf(tag::focus)->rect();
-    auto& window = dynamic_cast<gui::OffscreenWindow&>(editor().frame()->window());
     for (const auto& [v, frame] : {std::pair{0.75f, 95}, {1.5f, 127}, {-0.2f, 0}, {NAN, 0}}) {
         c->setParameter(tag::focus, v);
         editor().idle();
@@ -182,7 +127,7 @@ TEST_F(Controls, HostValuesDrawTheirStripFrameClampedToTheStrip) {
         int differing = 0;
         for (int y = r.top; y < r.bottom; ++y)
             for (int x = r.left; x < r.right; ++x)
-                differing += window.surface().pixel(x, y) != expected.pixel(x, y);
+                differing += window().surface().pixel(x, y) != expected.pixel(x, y);
         EXPECT_EQ(differing, 0) << "value " << v;
     }
     // A bound knob shows its working value's step: octave 0 is the middle of five frames.
@@ -218,13 +163,12 @@ TEST_F(Controls, OverlayButtonsTurnThePagesAndTheOverlaySurvivesReopening) {
     editor().idle();
     EXPECT_TRUE(shown(121) && !shown(77));
     editor().close();
-    ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
-    editor().idle();
+    open();
     EXPECT_TRUE(shown(121));
     EXPECT_EQ(pressed(), (std::array{1, 0, 1}));
 
     press(124);
-    EXPECT_EQ(c->manualOpenings, 1);
+    EXPECT_EQ(static_cast<Instance&>(*c).manualOpenings, 1);
     press(tag::settings_c);
     EXPECT_EQ(pressed(), (std::array{0, 0, 0}));
     EXPECT_TRUE(shown(77) && !shown(86) && !shown(111)) << "the panels of the routing chosen meanwhile";
@@ -282,12 +226,10 @@ TEST_F(Controls, TheKnobMenuArmsDisarmsAndClearsLearning) {
     const gui::Point p = centre(tag::focus);
     const float before = value(tag::focus);
     auto choose = [&](int item) {
-        click(p, 0, gui::MouseButton::Right);
+        rightClick(p);
         ASSERT_TRUE(editor().frame()->isMenuOpen());
         EXPECT_EQ(editor().frame()->menu()->panelRects().front().topLeft(), p) << "opens at the pointer";
-        const gui::Rect r = editor().frame()->menu()->itemRect(0, item);
-        click({r.left + 5, r.top + 5});
-        EXPECT_FALSE(editor().frame()->isMenuOpen());
+        pick({item});
         editor().idle();
     };
     auto led = [&] { return dynamic_cast<editor::Led*>(editor().viewOf(82))->frameIndex(); };
@@ -324,14 +266,7 @@ TEST_F(Controls, AMenuLearnSectionAssignsAControllerWhileAudioRuns) {
     });
     auto choose = [&](std::initializer_list<int> path) {
         click(centre(tag::effects_choice));
-        int level = 0;
-        for (int item : path) {
-            ASSERT_TRUE(editor().frame()->isMenuOpen());
-            const gui::Rect r = editor().frame()->menu()->itemRect(level++, item);
-            ASSERT_FALSE(r.empty()) << "item " << item;
-            click({r.left + 5, r.top + 5});
-        }
-        EXPECT_FALSE(editor().frame()->isMenuOpen());
+        pick(path);
     };
     choose({6, 4, 10});  // after five effects and a separator: "MIDI learn", CC 64-79, 74
     const std::vector<LearnPair> assigned = c->midi().map(74);

@@ -9,31 +9,17 @@
 #include <fstream>
 #include <iterator>
 
-#include "editor/layout.h"
-#include "editor/uniclient_editor.h"
 #include "gui/bitmap_cache.h"
 #include "gui/draw_context.h"
-#include "plugin/fake_host.h"
+#include "support/editor_fixture.h"
 #include "support/editor_script_runner.h"
 #include "support/environment.h"
-#include "support/temp_files.h"
+#include "support/pixels.h"
 
 namespace kf::test {
 namespace {
 
 using editor::TMUniClientEditor;
-
-TMUniClientEditor& editorOf(TMUniClient& c) {
-    return *dynamic_cast<TMUniClientEditor*>(c.getEditor());
-}
-
-// An instance that starts from the factory default preset, as the installed plug-in does.
-std::unique_ptr<TMUniClient> makeDefaultInstance(FakeHost& host) {
-    static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
-    FakeHost::current = &host;
-    return std::make_unique<TMUniClient>(&FakeHost::callback,
-                                         PluginServices{&host.messages, &host.dialogs, preset});
-}
 
 intptr_t dispatch(TMUniClient& c, int32_t opcode, void* ptr = nullptr) {
     return c.dispatcher(opcode, 0, 0, ptr, 0.0f);
@@ -100,21 +86,6 @@ TEST(EditorLifeCycle, OnADisplayOpensOnceAndSharesTheBitmaps) {
     xcb_disconnect(x);
 }
 
-class EditorPage : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        c = makeDefaultInstance(host);
-        ASSERT_TRUE(
-            editorOf(*c).openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
-        editorOf(*c).idle();
-    }
-    std::vector<uint32_t> page() {
-        return dynamic_cast<gui::OffscreenWindow&>(editorOf(*c).frame()->window()).surface().pixels();
-    }
-    FakeHost host;
-    std::unique_ptr<TMUniClient> c;
-};
-
 std::vector<uint32_t> readPng(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
@@ -147,7 +118,7 @@ const GoldenPage kGoldenPages[] = {
     {"overlay-tips", -1, 0.0f, editor::Overlay::Tips},
 };
 
-class GoldenPages : public EditorPage, public ::testing::WithParamInterface<GoldenPage> {};
+class GoldenPages : public EditorFixture, public ::testing::WithParamInterface<GoldenPage> {};
 
 // Guards the look of each page against unintended change. Fonts and anti-aliasing may move
 // a level here and there, so: at most 0.1 % of the pixels may differ by more than 2 levels in
@@ -157,26 +128,21 @@ TEST_P(GoldenPages, MatchTheirGoldenPictures) {
     const GoldenPage& p = GetParam();
     if (p.tag >= 0) c->setParameter(p.tag, p.value);
     c->editorHost().setOverlay(p.overlay);
-    editorOf(*c).idle();
+    editor().idle();
     const std::string name = std::string(p.name) + "-page";
     const std::string golden = KF_SOURCE_DIR "/tests/editor/golden/" + name + ".png";
-    auto& window = dynamic_cast<gui::OffscreenWindow&>(editorOf(*c).frame()->window());
     if (std::getenv("KF_UPDATE_GOLDEN")) {
-        ASSERT_TRUE(window.writePng(golden));
+        ASSERT_TRUE(window().writePng(golden));
         GTEST_SKIP() << "rewrote " << golden;
     }
-    const std::vector<uint32_t> expected = readPng(golden), actual = page();
+    const std::vector<uint32_t> expected = readPng(golden), actual = window().surface().pixels();
     ASSERT_EQ(expected.size(), actual.size()) << golden;
     gui::Surface diff(editor::kWidth, editor::kHeight);
     std::size_t differing = 0;
     {
         gui::DrawContext marks(diff, nullptr);
         for (std::size_t i = 0; i < actual.size(); ++i) {
-            int worst = 0;
-            for (int shift : {0, 8, 16})
-                worst = std::max(
-                    worst, std::abs(int((expected[i] >> shift) & 0xFF) - int((actual[i] >> shift) & 0xFF)));
-            if (worst <= 2) continue;
+            if (!pixelsDiffer(expected[i], actual[i], 2)) continue;
             ++differing;
             const int x = int(i % editor::kWidth), y = int(i / editor::kWidth);
             marks.fillRect({x, y, x + 1, y + 1}, gui::Color::rgb(0xFF0000));
@@ -184,7 +150,7 @@ TEST_P(GoldenPages, MatchTheirGoldenPictures) {
     }
     EXPECT_LE(differing, actual.size() / 1000) << name;
     if (differing > 0) {
-        window.writePng(name + ".actual.png");
+        window().writePng(name + ".actual.png");
         diff.writePng(name + ".diff.png");
     }
 }
@@ -195,9 +161,9 @@ INSTANTIATE_TEST_SUITE_P(Editor, GoldenPages, ::testing::ValuesIn(kGoldenPages),
     return name;
 });
 
-TEST(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
-    FakeHost host;
-    auto c = makeDefaultInstance(host);
+using EditorScript = EditorFixture;
+
+TEST_F(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
     TempDir out;
     auto has = [](const std::vector<int32_t>& tags, int i) {
         return std::count(tags.begin(), tags.end(), i) > 0;
@@ -216,13 +182,11 @@ TEST(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
     ASSERT_TRUE(script) << error;
     const auto failures = playEditorScript(*script, run);
     EXPECT_TRUE(failures.empty()) << failures.front();
-    EXPECT_FALSE(editorOf(*c).isOpen());
+    EXPECT_FALSE(editor().isOpen());
     // The snapshot is what the editor draws for the state the script left.
-    ASSERT_TRUE(editorOf(*c).openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
-    editorOf(*c).idle();
-    EXPECT_TRUE(readPng(out.file("default-page.png")) ==
-                dynamic_cast<gui::OffscreenWindow&>(editorOf(*c).frame()->window()).surface().pixels());
-    editorOf(*c).close();
+    open();
+    EXPECT_TRUE(readPng(out.file("default-page.png")) == window().surface().pixels());
+    editor().close();
 
     const auto wrong = host::parseEditorScript("open\nexpect param 9 +0.5\nclose\nsnapshot x.png\n", error);
     ASSERT_TRUE(wrong) << error;

@@ -1,48 +1,45 @@
 // The editor's thread against the audio thread and a loading thread, as hosts run them: the
 // audio thread handles learned controllers (which drive knobs and the panel choices) and
 // follows tempo changes, another thread loads states, and the editor opens, idles, drags a
-// knob and turns the overlay's pages meanwhile. Built for ThreadSanitizer, which must find
-// nothing; elsewhere it checks that every thread finishes and the editor shows the last state.
+// knob, glides over the keyboard and turns the overlay's pages meanwhile. Built for
+// ThreadSanitizer, which must find nothing; elsewhere it checks that every thread finishes,
+// the editor shows the last state and no note the mouse played is left on.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <random>
 #include <thread>
 #include <vector>
 
-#include "editor/uniclient_editor.h"
-#include "gui/platform_window.h"
-#include "plugin/fake_host.h"
-#include "support/temp_files.h"
+#include "support/editor_fixture.h"
 
 namespace kf::test {
 namespace {
 
-// A left-button event at the middle of control `tag`, `dy` pixels lower.
-void send(editor::TMUniClientEditor& editor, gui::Event::Kind kind, int32_t tag, int dy = 0) {
+// A left-button event at `at`.
+void send(editor::TMUniClientEditor& editor, gui::Event::Kind kind, gui::Point at) {
     static uint32_t time = 0;
-    const gui::Rect r = editor.viewOf(tag)->rect();
     gui::Event e;
     e.kind = kind;
-    e.pos = {(r.left + r.right) / 2, (r.top + r.bottom) / 2 + dy};
+    e.pos = at;
     e.button = gui::MouseButton::Left;
     e.time = time += 1000;
     editor.frame()->dispatch(e);
 }
 
 TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
-    static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
     FakeHost host;
     host.hasTime = true;
     host.time.tempo = 120.0;
-    FakeHost::current = &host;
-    TMUniClient c(&FakeHost::callback, PluginServices{&host.messages, &host.dialogs, preset});
+    auto instance = makeDefaultInstance(host);
+    TMUniClient& c = *instance;
     c.setSampleRate(44100.0f);
     c.resume();
     for (auto [controller, tag] :
          {std::pair{74, tag::cutoff}, {75, tag::effects_choice}, {76, tag::carrier_mode}})
         ASSERT_TRUE(c.assignController(tag, controller, 0));
     const Words state = chunkOf(c);
-    auto& editor = *dynamic_cast<editor::TMUniClientEditor*>(c.getEditor());
+    auto& editor = editorOf(c);
 
     std::atomic<bool> running{true};
     std::atomic<int> blocks{0}, loads{0};
@@ -65,23 +62,37 @@ TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
         }
     });
 
+    std::mt19937 random(7);
     for (int round = 0; round < 40; ++round) {
         ASSERT_TRUE(editor.openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
         editor.idle();
         c.setParameter(tag::carrier_mode, (round % 4) * 0.25f);  // host automation of a learned mode
-        if (round % 2 == 0) {                                    // the main page is up: drag the focus knob
-            send(editor, gui::Event::Kind::MouseDown, tag::focus);
-            send(editor, gui::Event::Kind::MouseMove, tag::focus, -10);
+        if (round % 2 == 0) {  // the main page is up: drag the focus knob, glide over the keys
+            const gui::Point knob = middleOf(editor.viewOf(tag::focus)->rect());
+            send(editor, gui::Event::Kind::MouseDown, knob);
+            send(editor, gui::Event::Kind::MouseMove, {knob.x, knob.y - 10});
             editor.idle();
-            send(editor, gui::Event::Kind::MouseUp, tag::focus, -10);
+            send(editor, gui::Event::Kind::MouseUp, {knob.x, knob.y - 10});
+            for (int step = 0; step < 30; ++step) {  // gestures of a press, four moves and a release
+                using Kind = gui::Event::Kind;
+                send(editor,
+                     step % 6 == 0   ? Kind::MouseDown
+                     : step % 6 == 5 ? Kind::MouseUp
+                                     : Kind::MouseMove,
+                     {std::uniform_int_distribution(120, 500)(random),
+                      std::uniform_int_distribution(330, 404)(random)});
+                editor.idle();
+            }
         }
         for (int32_t t : {tag::settings_c, round % 3 == 0 ? tag::tnt_c : tag::basics_c}) {
-            send(editor, gui::Event::Kind::MouseDown, t);
-            send(editor, gui::Event::Kind::MouseUp, t);
+            send(editor, gui::Event::Kind::MouseDown, middleOf(editor.viewOf(t)->rect()));
+            send(editor, gui::Event::Kind::MouseUp, middleOf(editor.viewOf(t)->rect()));
             editor.idle();
         }
         editor.close();
     }
+    // The audio thread takes the last releases before it stops.
+    for (const int seen = blocks.load(); blocks.load() < seen + 3;) std::this_thread::yield();
     running.store(false);
     audio.join();
     loader.join();
@@ -89,6 +100,7 @@ TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
     EXPECT_GT(blocks.load(), 0);
     EXPECT_GT(loads.load(), 0);
     EXPECT_EQ(host.beginEdits.size(), host.endEdits.size());
+    EXPECT_EQ(c.midi().sortedCount(), 0);
     EXPECT_EQ(c.editorHost().overlay(), editor::Overlay::Off) << "an even number of info clicks";
 }
 

@@ -6,9 +6,7 @@
 #include <random>
 
 #include "editor/keyboard_view.h"
-#include "editor/layout.h"
-#include "editor/uniclient_editor.h"
-#include "plugin/fake_host.h"
+#include "support/editor_fixture.h"
 
 namespace kf::test {
 namespace {
@@ -28,10 +26,7 @@ gui::Event mouse(Kind kind, gui::Point at, MouseButton button = MouseButton::Lef
 }
 
 void block(TMUniClient& c, int frames = 64) {
-    std::vector<float> in(static_cast<std::size_t>(frames)), l(in.size()), r(in.size());
-    float* inputs[2] = {in.data(), in.data()};
-    float* outputs[2] = {l.data(), r.data()};
-    c.processReplacing(inputs, outputs, frames);
+    render(c, std::vector<float>(std::size_t(frames)), std::vector<float>(std::size_t(frames)), frames);
 }
 
 TEST(KeyboardGeometry, BlackKeysCoverTheTopFortyPixels) {
@@ -42,40 +37,36 @@ TEST(KeyboardGeometry, BlackKeysCoverTheTopFortyPixels) {
     EXPECT_EQ(offsetAt({364, 10}), -1);
 }
 
-class Keyboard : public ::testing::Test {
+class Keyboard : public EditorFixture {
   protected:
-    void SetUp() override { open(); }
-    editor::TMUniClientEditor& editor() { return *dynamic_cast<editor::TMUniClientEditor*>(c->getEditor()); }
-    void open() {
-        ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
+    void SetUp() override {
+        c = makeNeutralInstance(host);
+        EditorFixture::SetUp();
+    }
+    // Each event followed by the idle that draws it.
+    void press(Kind kind, gui::Point at) {
+        send(kind, at);
         editor().idle();
     }
-    gui::OffscreenWindow& window() { return dynamic_cast<gui::OffscreenWindow&>(editor().frame()->window()); }
-    void send(Kind kind, gui::Point at, MouseButton button = MouseButton::Left) {
-        window().inject(mouse(kind, at, button));
+    void tap(gui::Point at, MouseButton button = MouseButton::Left) {
+        click(at, 0, button);
         editor().idle();
-    }
-    void click(gui::Point at, MouseButton button = MouseButton::Left) {
-        send(Kind::MouseDown, at, button);
-        send(Kind::MouseUp, at, button);
     }
     int lowestNote() { return dynamic_cast<KeyboardView*>(editor().viewOf(101))->noteAt({kKeys.left, 390}); }
-    FakeHost host;
-    std::unique_ptr<TMUniClient> c = makeNeutralInstance(host);
 };
 
 TEST_F(Keyboard, APressPlaysItsKeyAtItsHeightUntilReleasedAnywhereOrTheWindowCloses) {
-    send(Kind::MouseDown, {kKeys.left + 2, kKeys.top + 33});
+    press(Kind::MouseDown, {kKeys.left + 2, kKeys.top + 33});
     block(*c);
     ASSERT_EQ(c->midi().sortedCount(), 1);
     EXPECT_EQ(c->midi().sortedNote(0), 36.0f);
     EXPECT_NEAR(c->midi().sortedVelocity(0), 77.0f / 128.0f, 1e-5f);
-    send(Kind::MouseUp, {600, 500});
+    press(Kind::MouseUp, {600, 500});
     block(*c);
     EXPECT_EQ(c->midi().sortedCount(), 0);
 
-    send(Kind::MouseDown, {kKeys.left + 30, kKeys.top + 60});
-    send(Kind::MouseMove, {kKeys.left + 50, kKeys.top + 60});  // a glide
+    press(Kind::MouseDown, {kKeys.left + 30, kKeys.top + 60});
+    press(Kind::MouseMove, {kKeys.left + 50, kKeys.top + 60});  // a glide
     block(*c);
     ASSERT_EQ(c->midi().sortedCount(), 1);
     editor().close();
@@ -85,24 +76,24 @@ TEST_F(Keyboard, APressPlaysItsKeyAtItsHeightUntilReleasedAnywhereOrTheWindowClo
 
 TEST_F(Keyboard, TransposeButtonsMoveTheKeysAnOctavePerPressWithinRange) {
     const gui::Point upButton{90, 340}, downButton{90, 380};
-    for (int i = 0; i < 4; ++i) click(upButton);
+    for (int i = 0; i < 4; ++i) tap(upButton);
     EXPECT_EQ(lowestNote(), 72);
-    click(downButton);
+    tap(downButton);
     EXPECT_EQ(lowestNote(), 60);
-    for (int i = 0; i < 5; ++i) click(downButton);
+    for (int i = 0; i < 5; ++i) tap(downButton);
     EXPECT_EQ(lowestNote(), 12);
 }
 
 TEST_F(Keyboard, ARightClickLatchesUntilClickedAgainAndHeldNotesShowDown) {
     const gui::Point key{kKeys.left + 4 * 13 + 6, kKeys.top + 55};  // G, note 43
     const uint32_t up = window().surface().pixel(key.x, key.y);
-    click(key, MouseButton::Right);
+    tap(key, MouseButton::Right);
     editor().close();
     block(*c);
     open();
     EXPECT_TRUE(c->midi().keyHeld(43)) << "a latch outlives the window";
     EXPECT_NE(window().surface().pixel(key.x, key.y), up) << "and shows down";
-    click(key, MouseButton::Right);
+    tap(key, MouseButton::Right);
     block(*c);
     editor().idle();
     EXPECT_FALSE(c->midi().keyHeld(43));

@@ -5,65 +5,44 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <thread>
 
-#include "editor/uniclient_editor.h"
-#include "gui/platform_window.h"
-#include "plugin/fake_host.h"
-#include "support/temp_files.h"
+#include "support/editor_fixture.h"
 
 namespace kf::test {
 namespace {
 
 using editor::EditorHost;
 using editor::PresetMenu;
-using editor::TMUniClientEditor;
 namespace fs = std::filesystem;
 
-class PresetMenuTest : public ::testing::Test {
+class PresetMenuTest : public EditorFixture {
   protected:
     void SetUp() override {
-        static const Bytes preset = readBytes(KF_SOURCE_DIR "/resources/presets/default.kfn");
-        FakeHost::current = &host;
-        c = std::make_unique<TMUniClient>(&FakeHost::callback,
-                                          PluginServices{&host.messages, &host.dialogs, preset});
+        c = makeDefaultInstance(host);
         original = c->presetFolder();
         c->setPresetFolder(dir.path().string(), 0);
-        ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
+        EditorFixture::SetUp();
     }
     // The settings folder is shared by the tests of this process.
     void TearDown() override { c->setPresetFolder(original, 0); }
 
-    TMUniClientEditor& editor() { return *dynamic_cast<TMUniClientEditor*>(c->getEditor()); }
     PresetMenu& face() { return *dynamic_cast<PresetMenu*>(editor().viewOf(115)); }
-    // Opens the menu, clicks item `path[k]` on each level in turn, then lets an idle pass.
+    // Opens the menu, picks along `path`, then lets an idle pass.
     void choose(std::initializer_list<int> path, bool idle = true) {
-        auto click = [&](const gui::Rect& r) {
-            for (auto kind : {gui::Event::Kind::MouseDown, gui::Event::Kind::MouseUp}) {
-                gui::Event e;
-                e.kind = kind, e.pos = {r.left + 5, r.top + 5}, e.button = gui::MouseButton::Left;
-                e.time = time += 1000;
-                editor().frame()->dispatch(e);
-            }
-        };
-        click(face().rect());
-        int level = 0;
-        for (int item : path) click(editor().frame()->menu()->itemRect(level++, item));
+        click(centre(115));
+        pick(path);
         if (idle) editor().idle();
     }
     void savePreset(const std::string& path, float focus) {
         c->setParameter(tag::focus, focus);
         ASSERT_TRUE(c->savePresetFile(path));
     }
-    float focus() { return c->parameters().value(tag::focus); }
+    float focus() { return value(tag::focus); }
 
-    FakeHost host;
-    std::unique_ptr<TMUniClient> c;
     TempDir dir;
     std::string original;
-    std::uint32_t time = 0;
 };
 
 TEST_F(PresetMenuTest, AListedPresetLoadsRefreshesTheControlsAndNamesTheFace) {
@@ -99,8 +78,7 @@ TEST_F(PresetMenuTest, SaveAsksAtTheNextIdleTheFileIsListedAndClosingCancelsADia
     host.dialogs.pushAnswer(dir.file("Late.kfn"));
     choose({PresetMenu::kSavePreset}, false);  // asked, not yet answered when the editor closes
     editor().close();
-    ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
-    editor().idle();
+    open();
     EXPECT_FALSE(fs::exists(dir.file("Late.kfn")));
 }
 

@@ -9,68 +9,39 @@
 #include <random>
 
 #include "editor/controls.h"
-#include "editor/layout.h"
-#include "editor/uniclient_editor.h"
-#include "gui/platform_window.h"
-#include "plugin/fake_host.h"
 #include "state/audio_file.h"
-#include "support/temp_files.h"
+#include "support/editor_fixture.h"
 
 namespace kf::test {
 namespace {
 
 using editor::SampleView;
-using editor::TMUniClientEditor;
-using gui::Event;
 
-class SampleViewTest : public ::testing::Test {
+class SampleViewTest : public EditorFixture {
   protected:
     void SetUp() override {
         c = makeInstance(host);
         c->setParameter(tag::carrier_mode, 1.0f);  // the sampler panel
-        ASSERT_TRUE(editor().openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
-        editor().idle();
+        EditorFixture::SetUp();
         ASSERT_NE(view(), nullptr);
     }
-    TMUniClientEditor& editor() { return *dynamic_cast<TMUniClientEditor*>(c->getEditor()); }
     SampleView* view() { return dynamic_cast<SampleView*>(editor().viewOf(tag::sampler)); }
     std::string name() { return dynamic_cast<editor::Readout*>(editor().viewOf(81))->text(); }
-    std::string write(const std::string& file, const std::vector<float>& left,
-                      const std::vector<float>& right) {
-        const std::string path = dir.file(file);
-        TMAudioFile out;
-        EXPECT_EQ(out.openWrite(path.c_str(), 44100), TMAudioFile::kOk);
-        EXPECT_EQ(out.writeWav(left.data(), right.data(), static_cast<int32_t>(left.size())),
-                  TMAudioFile::kOk);
-        EXPECT_TRUE(out.close());
-        return path;
-    }
+    // A sine of 50 samples a period, the same on both channels.
     std::string sine(const std::string& file, int frames) {
         std::vector<float> v(static_cast<std::size_t>(frames));
         for (int i = 0; i < frames; ++i)
             v[static_cast<std::size_t>(i)] = 0.5f * std::sin(0.1257f * (i + 0.5f));
-        return write(file, v, v);
+        const std::string path = dir.file(file);
+        TMAudioFile out;
+        EXPECT_EQ(out.openWrite(path.c_str(), 44100), TMAudioFile::kOk);
+        EXPECT_EQ(out.writeWav(v.data(), v.data(), frames), TMAudioFile::kOk);
+        EXPECT_TRUE(out.close());
+        return path;
     }
-    void click(gui::Point at, unsigned modifiers = 0, gui::MouseButton button = gui::MouseButton::Left) {
-        for (auto kind : {Event::Kind::MouseDown, Event::Kind::MouseUp}) {
-            Event e;
-            e.kind = kind;
-            e.pos = at;
-            e.button = button;
-            e.modifiers = modifiers;
-            e.time = time += 1000;
-            editor().frame()->dispatch(e);
-        }
-    }
-    gui::Point inWave() {
-        const gui::Rect a = view()->waveArea();
-        return {(a.left + a.right) / 2, (a.top + a.bottom) / 2};
-    }
+    gui::Point inWave() { return middleOf(view()->waveArea()); }
 
     TempDir dir;
-    FakeHost host;
-    std::unique_ptr<TMUniClient> c;
-    std::uint32_t time = 0;
 };
 
 TEST_F(SampleViewTest, AClickLoadsTheChosenFileWholeAndOnlyAChosenFileChangesTheMarkers) {
@@ -154,18 +125,13 @@ TEST_F(SampleViewTest, MarkerClicksLandOnCrossingsInsideTheSampleAtAnyZoomAndScr
 
     // The wheel zooms around the frame under the pointer; with Shift it scrolls.
     v.setZoom(0.0f);
-    Event e;
-    e.kind = Event::Kind::Wheel;
-    e.pos = {area.left + 70, area.top + 5};
-    e.wheelY = 5;
-    const int32_t pointed = v.frameAt(e.pos.x);
-    editor().frame()->dispatch(e);
+    const gui::Point at{area.left + 70, area.top + 5};
+    const int32_t pointed = v.frameAt(at.x);
+    wheel(at, 5);
     EXPECT_GT(v.zoom(), 0.6f);
-    EXPECT_NEAR(v.frameAt(e.pos.x), pointed, v.visibleFrames() / area.width() + 1);
+    EXPECT_NEAR(v.frameAt(at.x), pointed, v.visibleFrames() / area.width() + 1);
     const float scroll = v.scroll();
-    e.wheelY = -1;
-    e.modifiers = gui::kShift;
-    editor().frame()->dispatch(e);
+    wheel(at, -1, gui::kShift);
     EXPECT_GT(v.scroll(), scroll);
 }
 
@@ -179,11 +145,8 @@ TEST_F(SampleViewTest, TheFolderMenuListsAudioFilesByTheirOwnNamesAndChoosesTheF
 
     c->settings().writeText("Samplepath", folder.path().string());
     const auto choose = [&](int entry) {
-        click(inWave(), 0, gui::MouseButton::Right);
-        const gui::PopupMenu* menu = editor().frame()->menu();
-        ASSERT_NE(menu, nullptr);
-        const gui::Rect r = menu->itemRect(0, entry);
-        click({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+        rightClick(inWave());
+        pick({entry});
         editor().idle();
     };
     choose(2);

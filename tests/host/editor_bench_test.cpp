@@ -18,9 +18,7 @@
 namespace kf::host {
 namespace {
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using test::contains;
 
 // Script steps that need no window run against the fake plug-in (which has no editor) with
 // its audio thread going; each outcome has its own exit code.
@@ -182,16 +180,11 @@ TEST_F(EditorInAWindow, ARightClickOnAKnobOpensItsLearnMenu) {
                         page = test::readPicture(kGoldenPage);
     ASSERT_EQ(shot.pixels.size(), page.pixels.size());
     const int left = 358, top = 105, bottom = top + 2 * 16 + 2, right = left + 48;  // the narrowest menu
-    auto differs = [&](std::size_t i) {
-        for (int shift : {0, 8, 16})
-            if (std::abs(int(shot.pixels[i] >> shift & 0xFF) - int(page.pixels[i] >> shift & 0xFF)) > 2)
-                return 1;
-        return 0;
-    };
     std::size_t inside = 0, outside = 0, below = 0;
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) {
-            const int changed = differs(static_cast<std::size_t>(y * kWidth + x));
+            const auto i = static_cast<std::size_t>(y * kWidth + x);
+            const int changed = test::pixelsDiffer(shot.pixels[i], page.pixels[i], 2);
             const bool inMenuColumns = x >= left && x < left + 150;
             if (y >= top && y < bottom && x >= left && x < right)
                 inside += changed;

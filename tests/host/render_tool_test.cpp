@@ -18,14 +18,11 @@ namespace kf::host {
 namespace {
 
 using test::CommandResult;
+using test::contains;
 using test::shellQuote;
 
 CommandResult runTool(const std::string& arguments) {
     return test::runCommand(shellQuote(KF_RENDER_PATH) + " " + arguments);
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 // A file of constant channels, so every output frame can be checked exactly.

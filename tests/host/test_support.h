@@ -10,6 +10,10 @@
 
 namespace kf::test {
 
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
 inline std::string shellQuote(const std::string& s) {
     std::string out = "'";
     for (const char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);

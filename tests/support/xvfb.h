@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/environment.h"
+#include "support/pixels.h"
 
 namespace kf::test {
 
@@ -65,14 +66,7 @@ inline Picture readPicture(const std::string& path) {
 inline std::size_t differingPixels(const Picture& a, const Picture& b, int levels) {
     std::size_t n = 0;
     for (std::size_t i = 0; i < a.pixels.size() && i < b.pixels.size(); ++i)
-        for (int shift = 0; shift < 24; shift += 8) {
-            const int ca = static_cast<int>(a.pixels[i] >> shift & 0xFF),
-                      cb = static_cast<int>(b.pixels[i] >> shift & 0xFF);
-            if (std::abs(ca - cb) > levels) {
-                ++n;
-                break;
-            }
-        }
+        n += pixelsDiffer(a.pixels[i], b.pixels[i], levels);
     return n;
 }
 
