@@ -9,6 +9,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/relaxed_atomic.h"
+
 namespace kf {
 
 // Memory regions that hold audio history; suspend zero-fills all of them at once.
@@ -92,7 +94,7 @@ struct TMSystemInfo {
 
     // Recomputes every rate-derived field for sample rate sr (caller checks the range).
     void setSampleRate(float sr) {
-        sampleRate = sr;
+        relaxedStore(sampleRate, sr);  // the editor's readouts poll it
         inverseRate = 1.0f / sr;
         samplesPerMillisecond = sr * 0.001f;
         updateTempoDerived();

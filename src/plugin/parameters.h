@@ -9,24 +9,15 @@
 #include <cstdint>
 
 #include "common/parameter_table.h"
+#include "common/relaxed_atomic.h"
 
 namespace kf {
 
 class TMChunkableClass;
 
 // Record fields are written by the host's threads and by the audio thread (learned
-// controllers, pitch bend, set-up re-sends) and read by the editor at its idle; each access
-// is a relaxed atomic, so no reader sees a torn value and none keeps a stale copy (a plain
-// move on x86-64).
-template <class T>
-T relaxedLoad(const T& field) {
-    return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_relaxed);
-}
-template <class T>
-void relaxedStore(T& field, T v) {
-    std::atomic_ref<T>(field).store(v, std::memory_order_relaxed);
-}
-
+// controllers, pitch bend, set-up re-sends) and read by the editor at its idle, all through
+// relaxedLoad / relaxedStore.
 struct ParameterRecord {
     float value = 0.0f;   // normalised 0-1 (as given; only the mappings limit it)
     float scaled = 0.0f;  // engine unit: semitones, dB, ms, choice...
