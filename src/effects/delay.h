@@ -45,6 +45,7 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     // Index 0: delay-time mode (DelayTimeMode); index -1: glide on (1) or off (0).
     int32_t setParameterMode(int32_t index, int32_t mode) override;
+    DelayTimeMode timeMode() const { return static_cast<DelayTimeMode>(delayTimeMode_); }
     void reset() override;
     void controlTick() noexcept override;
     void updateTiming(bool keepContent) override;

@@ -1,5 +1,7 @@
 #include "effects/insert_effects.h"
 
+#include <cstdio>
+
 namespace kf {
 
 InsertEffects::InsertEffects(TMSystemInfo* info)
@@ -62,7 +64,12 @@ bool InsertEffects::setHostParameter(int32_t t, float w) {
 bool InsertEffects::displayText(int32_t t, float w, float sampleRate, char* text) const {
     switch (t) {
         case tag::delaytime:
-            delay.getParameterDisplay(static_cast<int32_t>(TMDelay::Param::kTime), w, text);
+            // A fraction of a 4-beat bar reads best as beats; the other modes name their notes.
+            if (delay.timeMode() == TMDelay::kFreeTime)
+                std::snprintf(text, TMEffect::kParameterNameChars, "%.1f beats",
+                              4.0 * static_cast<double>(w));
+            else
+                delay.getParameterDisplay(static_cast<int32_t>(TMDelay::Param::kTime), w, text);
             return true;
         case tag::phaser_rate:
             phaser.getParameterDisplay(static_cast<int32_t>(TMPhaser::Param::kRate), w, text);

@@ -309,7 +309,7 @@ TEST_F(Controls, ReadoutsShowTheirValuesInAMusiciansUnits) {
         {50, tag::pulswidth, 0.0f, "-100%"},
         {49, tag::resonance, 1.0f, "90%"},
         {63, tag::reverb_drywet, 0.5f, "50%"},
-        {66, tag::delaytime, 0.5f, "50.00 %"},
+        {66, tag::delaytime, 0.5f, "2.0 beats"},
         {71, tag::lofi_samplerate, 0.5f, "4.41 kHz"},
         {71, tag::lofi_samplerate, 0.0f, "44.1 kHz"},
     };
