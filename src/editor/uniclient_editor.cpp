@@ -32,11 +32,17 @@ bool TMUniClientEditor::getRect(vst::ERect** rect) {
 }
 
 bool TMUniClientEditor::open(void* parentWindow) {
-    if (isOpen()) return true;
     // X11 ids are 32-bit values handed over in a pointer; anything else is no window of ours.
     const auto id = reinterpret_cast<uintptr_t>(parentWindow);
-    if (id == 0 || id > UINT32_MAX) return false;
-    return openOn(gui::openX11Window(static_cast<uint32_t>(id), kWidth, kHeight));
+    const bool usable = id != 0 && id <= UINT32_MAX;
+    if (isOpen()) {
+        if (!usable || id == parent_) return true;
+        // A host that moves the editor to another window of its own: follow it there.
+        close();
+    }
+    if (!usable || !openOn(gui::openX11Window(static_cast<uint32_t>(id), kWidth, kHeight))) return false;
+    parent_ = static_cast<uint32_t>(id);
+    return true;
 }
 
 bool TMUniClientEditor::openOn(std::unique_ptr<gui::PlatformWindow> window) {
@@ -246,6 +252,7 @@ void TMUniClientEditor::close() {
             control->endEdit();
     frame_.reset();
     placed_.clear();
+    parent_ = 0;
     sharedBitmaps().release();
 }
 

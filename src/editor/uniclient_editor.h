@@ -28,7 +28,8 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     // {0, 0, 404, 503}, valid for the editor's whole life, open or not.
     bool getRect(vst::ERect** rect) override;
     // `parentWindow` carries the host's X11 window id. False, with nothing left open, when
-    // there is no display or the id is no usable window. Already open: true, nothing done.
+    // there is no display or the id is no usable window. Already open on that window (or handed
+    // no usable one): true, nothing done; open on another window: moves there.
     bool open(void* parentWindow) override;
     // Closes the window (safe when the host destroyed its parent first); any number of times.
     void close() override;
@@ -78,6 +79,7 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     ViewGroupMask groups_;
     std::unique_ptr<gui::Frame> frame_;
     std::vector<Placed> placed_;
+    uint32_t parent_ = 0;  // the host's window the editor is open in (0: off-screen or closed)
 };
 
 }  // namespace kf::editor

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -57,11 +58,21 @@ TEST(EditorLifeCycle, OnADisplayOpensOnceAndSharesTheBitmaps) {
     xcb_connection_t* x = xcb_connect(server.name().c_str(), nullptr);
     ASSERT_FALSE(xcb_connection_has_error(x));
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
-    const xcb_window_t parent = xcb_generate_id(x);
-    xcb_create_window(x, XCB_COPY_FROM_PARENT, parent, screen->root, 0, 0, 503, 404, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    xcb_map_window(x, parent);
-    xcb_flush(x);
+    auto makeParent = [&] {
+        const xcb_window_t w = xcb_generate_id(x);
+        xcb_create_window(x, XCB_COPY_FROM_PARENT, w, screen->root, 0, 0, 503, 404, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        xcb_map_window(x, w);
+        xcb_flush(x);
+        return w;
+    };
+    auto children = [&](xcb_window_t w) {
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(x, xcb_query_tree(x, w), nullptr);
+        const int n = tree ? xcb_query_tree_children_length(tree) : -1;
+        free(tree);
+        return n;
+    };
+    const xcb_window_t parent = makeParent();
 
     FakeHost host;
     auto a = makeInstance(host);
@@ -77,6 +88,13 @@ TEST(EditorLifeCycle, OnADisplayOpensOnceAndSharesTheBitmaps) {
     EXPECT_EQ(cache.useCount(), 2);
     EXPECT_EQ(cache.decodeCount(), decodes + 1) << "decoded once for every open editor";
     dispatch(*b, vst::effEditClose);
+    EXPECT_EQ(cache.useCount(), 1);
+
+    // A host that hands the open editor another window of its own moves it there.
+    const xcb_window_t other = makeParent();
+    ASSERT_EQ(dispatch(*a, vst::effEditOpen, reinterpret_cast<void*>(uintptr_t{other})), 1);
+    EXPECT_EQ(children(parent), 0);
+    EXPECT_EQ(children(other), 1);
     EXPECT_EQ(cache.useCount(), 1);
 
     dispatch(*a, vst::effEditIdle);
