@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "editor/controls.h"
 #include "editor/editor_host.h"
 #include "gui/view.h"
 #include "platform/async_file_dialogs.h"
@@ -56,12 +57,16 @@ class SampleView : public gui::View {
     bool wheel(const gui::Event& e) override;
     void draw(gui::DrawContext& context, const gui::Rect& dirty) override;
 
+    // The sample-folder menu: the folder's audio files and "Choose Sample Directory".
+
+    // The sample-folder menu: the folder's audio files and "Choose Sample Directory".
+    void openFolderMenu();
+
   private:
     enum class Drag { None, Scroll, Zoom, Both };
 
     void dragTo(gui::Point p);
     void openFileDialog();
-    void openFolderMenu();
     void chooseFolder();
     // The x of a frame in the wave area, or -1 when it is not shown.
     int columnOf(double frame) const;
@@ -91,5 +96,20 @@ class SampleView : public gui::View {
 // The audio files of a folder the sample-folder menu offers: .wav, .aif and .aiff in any
 // case, by name.
 std::vector<std::string> sampleFilesIn(const std::string& folder);
+
+// The sample's name on a plate with a drop-down arrow; a click on it opens the view's
+// sample-folder menu, as the arrow promises.
+class SampleNamePlate : public Readout {
+  public:
+    SampleNamePlate(const LayoutRow& row, SampleView* view) : Readout(row), view_(view) {}
+    bool mouseDown(const gui::Event&) override {
+        if (!view_) return false;
+        view_->openFolderMenu();
+        return true;
+    }
+
+  private:
+    SampleView* view_;
+};
 
 }  // namespace kf::editor

@@ -121,7 +121,8 @@ void TMUniClientEditor::build() {
                 view = std::make_unique<SampleView>(row.rect, host_, *dialogs_);
                 break;
             case ControlKind::SampleName:
-                view = std::make_unique<Readout>(row);
+                view =
+                    std::make_unique<SampleNamePlate>(row, dynamic_cast<SampleView*>(viewOf(tag::sampler)));
                 break;
             case ControlKind::Keys:
                 view = std::make_unique<KeyboardView>(row.rect, host_);
