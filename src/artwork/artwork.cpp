@@ -19,6 +19,16 @@ const BitmapInfo* info(int id) {
     return &kBitmaps[static_cast<std::size_t>(id - kFirstId)];
 }
 
+int frameCount(int id) {
+    const BitmapInfo* i = info(id);
+    return i ? i->frames : 1;
+}
+
+int frameHeight(int id) {
+    const BitmapInfo* i = info(id);
+    return i ? i->height / i->frames : 0;
+}
+
 std::span<const unsigned char> png(int id) {
     if (id < kFirstId || id > kLastId) return {};
     return embeddedPng(id - kFirstId);

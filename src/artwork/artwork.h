@@ -37,6 +37,9 @@ inline constexpr std::array<BitmapInfo, kCount> kBitmaps{{
 
 // The size and layout of bitmap `id`; nullptr outside kFirstId..kLastId.
 const BitmapInfo* info(int id);
+// The pictures stacked in bitmap `id` (1 for an unknown id), and the height of one (0).
+int frameCount(int id);
+int frameHeight(int id);
 
 // The embedded PNG file of bitmap `id`; empty outside kFirstId..kLastId.
 std::span<const unsigned char> png(int id);

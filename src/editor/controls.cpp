@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "artwork/artwork.h"
+#include "common/numeric.h"
 #include "gui/frame.h"
 #include "gui/popup_menu.h"
 
@@ -31,26 +32,16 @@ void drawMenuFace(gui::DrawContext& context, const gui::Rect& r, const char* cho
     context.fillPolygon(arrow, gui::Color::rgb(0xf0a020));
 }
 
-int framesOf(int bitmap) {
-    const artwork::BitmapInfo* info = artwork::info(bitmap);
-    return info ? info->frames : 1;
-}
-
-int frameHeightOf(int bitmap) {
-    const artwork::BitmapInfo* info = artwork::info(bitmap);
-    return info ? info->height / info->frames : 0;
-}
-
 // Frame `frame` of a strip, or nothing when the control has no bitmap.
 void drawFrame(gui::DrawContext& context, int bitmap, int frame, const gui::Rect& r) {
-    if (bitmap > 0) context.drawBitmapFrame(bitmap, frame, frameHeightOf(bitmap), r);
+    if (bitmap > 0) context.drawBitmapFrame(bitmap, frame, artwork::frameHeight(bitmap), r);
 }
 
 }  // namespace
 
 int stripFrame(float v, int frames) {
     if (frames <= 1) return 0;
-    v = std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
+    v = clampUnit(v);
     return std::clamp(static_cast<int>(static_cast<float>(frames - 1) * v), 0, frames - 1);
 }
 
@@ -173,7 +164,7 @@ bool Button::mouseUp(const gui::Event&) {
 }
 
 void Button::draw(gui::DrawContext& context, const gui::Rect&) {
-    const int frames = framesOf(bitmap_);
+    const int frames = artwork::frameCount(bitmap_);
     drawFrame(context, bitmap_, std::clamp(static_cast<int>(value()), 0, frames - 1), rect());
 }
 
@@ -206,7 +197,7 @@ bool OptionMenu::mouseDown(const gui::Event& e) {
 void OptionMenu::draw(gui::DrawContext& context, const gui::Rect&) {
     const int index = std::clamp(static_cast<int>(value()), 0, count_ - 1);
     if (bitmap_ > 0) {
-        drawFrame(context, bitmap_, std::min(index, framesOf(bitmap_) - 1), rect());
+        drawFrame(context, bitmap_, std::min(index, artwork::frameCount(bitmap_) - 1), rect());
         return;
     }
     drawMenuFace(context, rect(), menuEntry(tag(), index));

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/sample_extent.h"
 #include "editor/overlay_page.h"
 #include "platform/file_dialogs.h"
 
@@ -90,9 +91,7 @@ class EditorHost {
     // Markers, play position, frame count and generation are atomics, safe to poll at each
     // idle; the overview and the name are taken under the sample's lock (never the audio
     // thread's), so call them only when the generation moved or the view changed.
-    struct SampleExtent {
-        int16_t min, max;
-    };
+    using SampleExtent = kf::SampleExtent;
     // Changes whenever the sample's audio is replaced (a load, a state, a clear).
     virtual uint32_t sampleGeneration() const = 0;
     virtual int32_t sampleFrames() const = 0;

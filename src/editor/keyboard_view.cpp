@@ -172,10 +172,8 @@ void KeyboardView::draw(gui::DrawContext& context, const gui::Rect&) {
 }
 
 void KeyboardBaseReadout::draw(gui::DrawContext& context, const gui::Rect&) {
-    const artwork::BitmapInfo* info = artwork::info(bitmap_);
-    if (!info) return;
-    const int frameHeight = info->height / info->frames;
-    context.drawBitmapFrame(bitmap_, static_cast<int>(host_.keyboardBase()) / 12, frameHeight, rect());
+    context.drawBitmapFrame(bitmap_, static_cast<int>(host_.keyboardBase()) / 12,
+                            artwork::frameHeight(bitmap_), rect());
 }
 
 void KeyboardBaseReadout::poll() {

@@ -36,8 +36,6 @@ float transposed(float base, int octaves);
 
 }  // namespace keys
 
-inline constexpr int32_t kTransposeUpTag = 112, kTransposeDownTag = 113;
-
 class KeyboardView : public gui::View {
   public:
     KeyboardView(const gui::Rect& rect, EditorHost& host);

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstdint>
 
-#include "common/view_groups.h"
 #include "editor/overlay_page.h"
 #include "gui/geometry.h"
 
@@ -94,6 +94,9 @@ constexpr gui::Rect below(int x, int y) {
     return {x, y, x + 50, y + 14};
 }
 }  // namespace row
+
+// One bit per view group; a control is shown while its group's bit is set.
+using ViewGroupMask = std::bitset<16>;
 
 // Groups: 0 top bar, 1 input stage 1, 2 sampler, 3 synthesizer, 4 input stage 2, 5 main
 // controls, 6 and 7 the overlay's sub-pages, 9 the overlay header, 10–14 the effect slot
@@ -239,6 +242,10 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::readout(69, row::below(442, 322), 14, 41),
 });
 
+static_assert(std::ranges::all_of(kLayout, [](const LayoutRow& r) {
+    return r.group >= 0 && r.group < static_cast<int>(ViewGroupMask().size());
+}));
+
 // The groups shown for these choices: the top bar always; with the overlay, its header and
 // the chosen sub-page; otherwise the main controls, the analysis input's panel (input
 // stage 1, or the sampler for carrier 3), the synthesis input's panel (input stage 2, or
@@ -247,15 +254,16 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
 // depends on the order in which choices were set.
 inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulator, Overlay overlay) {
     ViewGroupMask groups;
+    groups.set(0);
     if (overlay != Overlay::Off) {
-        groups.set(9, true);
-        groups.set(overlay == Overlay::Basics ? 6 : 7, true);
+        groups.set(9);
+        groups.set(overlay == Overlay::Basics ? 6 : 7);
         return groups;
     }
-    groups.set(5, true);
-    groups.set(carrier >= 3 ? 2 : 1, true);
-    groups.set(modulator >= 2 ? 3 : 4, true);
-    groups.set(10 + std::clamp(effect, 0, 4), true);
+    groups.set(5);
+    groups.set(carrier >= 3 ? 2 : 1);
+    groups.set(modulator >= 2 ? 3 : 4);
+    groups.set(static_cast<std::size_t>(10 + std::clamp(effect, 0, 4)));
     return groups;
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "common/numeric.h"
 #include "gui/frame.h"
 #include "gui/popup_menu.h"
 
@@ -24,10 +25,6 @@ const gui::Color kHint = gui::Color::rgb(0x9a9da3);
 
 constexpr const char* kEmptyHint = "click to load";
 constexpr const char* kChooseFolderEntry = "Choose Sample Directory";
-
-float unit(float v) {
-    return std::isnan(v) ? 0.0f : std::clamp(v, 0.0f, 1.0f);
-}
 
 std::string lowerCase(std::string s) {
     for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -78,7 +75,7 @@ gui::Rect SampleView::corner() const {
 }
 
 void SampleView::setScroll(float s) {
-    s = unit(s);
+    s = clampUnit(s);
     if (s == scroll_) return;
     scroll_ = s;
     setDirty();

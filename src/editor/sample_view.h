@@ -98,10 +98,14 @@ class SampleView : public gui::View {
 std::vector<std::string> sampleFilesIn(const std::string& folder);
 
 // The sample's name on a plate with a drop-down arrow; a click on it opens the view's
-// sample-folder menu, as the arrow promises.
+// sample-folder menu, as the arrow promises. Polled after the view (the table places it
+// later), so both show one sample.
 class SampleNamePlate : public Readout {
   public:
     SampleNamePlate(const LayoutRow& row, SampleView* view) : Readout(row), view_(view) {}
+    void poll() {
+        setText(view_ && !view_->sampleName().empty() ? view_->sampleName().c_str() : "no sample");
+    }
     bool mouseDown(const gui::Event&) override {
         if (!view_) return false;
         view_->openFolderMenu();

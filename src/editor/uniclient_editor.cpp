@@ -72,11 +72,6 @@ std::function<float(float)> boundPosition(const LayoutRow& row) {
     return [law = parameter->law, a = row.a, b = row.b](float v) { return (law(v) - b) / (a - b); };
 }
 
-int framesOf(int bitmap) {
-    const artwork::BitmapInfo* info = artwork::info(bitmap);
-    return info ? info->frames : 1;
-}
-
 }  // namespace
 
 void TMUniClientEditor::build() {
@@ -89,7 +84,8 @@ void TMUniClientEditor::build() {
                 view = std::make_unique<gui::ImageView>(row.rect, row.bitmap);
                 break;
             case ControlKind::Knob: {
-                auto knob = std::make_unique<Knob>(row, framesOf(row.bitmap), listener, boundPosition(row));
+                auto knob = std::make_unique<Knob>(row, artwork::frameCount(row.bitmap), listener,
+                                                   boundPosition(row));
                 knob->setDefaultValue(host_.defaultValue(row.tag));
                 if (row.tag == tag::waveform) knob->setSensitivity(0.25f);
                 if (row.tag == tag::pitchbend) knob->setSpringBack(true);
@@ -112,7 +108,7 @@ void TMUniClientEditor::build() {
                 view = std::make_unique<Readout>(row);
                 break;
             case ControlKind::Led:
-                view = std::make_unique<Led>(row, framesOf(row.bitmap));
+                view = std::make_unique<Led>(row, artwork::frameCount(row.bitmap));
                 break;
             case ControlKind::Presets:
                 view = std::make_unique<PresetMenu>(row, host_, *dialogs_);
@@ -132,7 +128,7 @@ void TMUniClientEditor::build() {
                 break;
         }
         gui::View& added = frame_->addView(std::move(view));
-        added.setVisibility([this, group = row.group] { return groups_.test(group); });
+        added.setVisibility([this, group = row.group] { return groups_[static_cast<std::size_t>(group)]; });
         placed_.push_back({&row, &added});
     }
 }
@@ -165,8 +161,8 @@ void TMUniClientEditor::valueChanged(gui::Control& control) {
     else
         host_.setParameter(row.tag, v);
     // The transpose buttons also move the keyboard, an octave per press.
-    if ((row.tag == kTransposeUpTag || row.tag == kTransposeDownTag) && control.value() != 0.0f)
-        host_.setKeyboardBase(keys::transposed(host_.keyboardBase(), row.tag == kTransposeUpTag ? 1 : -1));
+    if ((row.tag == tag::transpose_up || row.tag == tag::transpose_down) && control.value() != 0.0f)
+        host_.setKeyboardBase(keys::transposed(host_.keyboardBase(), row.tag == tag::transpose_up ? 1 : -1));
 }
 
 void TMUniClientEditor::turnPage(int32_t buttonTag) {
@@ -221,10 +217,7 @@ void TMUniClientEditor::pollValues() {
                 static_cast<SampleView*>(p.view)->poll();
                 break;
             case ControlKind::SampleName:
-                // Polled after the view (the table places it later), so both show one sample.
-                if (const auto* sample = dynamic_cast<const SampleView*>(viewOf(tag::sampler)))
-                    static_cast<Readout*>(p.view)->setText(
-                        sample->sampleName().empty() ? "no sample" : sample->sampleName().c_str());
+                static_cast<SampleNamePlate*>(p.view)->poll();
                 break;
             case ControlKind::Page:
                 static_cast<gui::Control*>(p.view)->setValueSilently(

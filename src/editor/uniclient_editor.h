@@ -8,7 +8,6 @@
 #include <memory>
 #include <vector>
 
-#include "common/view_groups.h"
 #include "editor/editor_host.h"
 #include "editor/layout.h"
 #include "editor/learn_menu.h"

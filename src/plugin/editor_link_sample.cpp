@@ -29,11 +29,7 @@ std::string EditorLink::sampleName() const {
 std::vector<editor::EditorHost::SampleExtent> EditorLink::sampleOverview(int channel, int32_t first,
                                                                          int32_t count,
                                                                          int32_t columns) const {
-    const auto extents = instance_.sample().overview(channel, first, count, columns);
-    std::vector<SampleExtent> out;
-    out.reserve(extents.size());
-    for (const TMSampleData::Extent& e : extents) out.push_back({e.min, e.max});
-    return out;
+    return instance_.sample().overview(channel, first, count, columns);
 }
 
 int32_t EditorLink::sampleStartMarker() const {

@@ -7,8 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/editor_refresh.h"
 #include "common/parameter_table.h"
-#include "common/view_groups.h"  // EditorRefresh
 #include "effects/insert_effects.h"
 #include "engine/engine.h"
 #include "plugin/parameters.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "common/view_groups.h"
+#include "common/editor_refresh.h"
 #include "effects/insert_effects.h"
 #include "engine/engine.h"
 #include "platform/file_dialogs.h"

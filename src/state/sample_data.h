@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/sample_buffer.h"
+#include "common/sample_extent.h"
 #include "platform/file_dialogs.h"
 #include "state/audio_file.h"
 #include "state/chunk.h"
@@ -80,10 +81,7 @@ class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
     // A mono sample answers channel 1 from the left. Empty without a sample or for a
     // range that is not inside it. Reads the buffers under the sample's lock: never call it
     // from the audio thread.
-    struct Extent {
-        int16_t min, max;
-        bool operator==(const Extent&) const = default;
-    };
+    using Extent = SampleExtent;
     std::vector<Extent> overview(int channel, int32_t first, int32_t count, int32_t columns) const;
     // True after a chunk named a file that could not be loaded: the sample is empty but
     // its reference is kept for the next record.
