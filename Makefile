@@ -9,7 +9,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=ON -DKF_BUILD_BENCH=ON
 # The plug-in and the render tool alone: what the demo and an install need.
 CORE_ARGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=OFF -DKF_BUILD_BENCH=OFF
-# make install: per user by default (bundle in ~/.vst/Kestrafone, the tool in ~/.local/bin);
+# make install: per user by default (bundle in ~/.vst/Kestrafone, the tools in ~/.local/bin);
 # PREFIX=/usr/local installs system-wide (bundle in $(PREFIX)/lib/lxvst/Kestrafone).
 PREFIX     ?= $(HOME)/.local
 
@@ -84,8 +84,9 @@ bench: build
 install: core
 	@scripts/install $(BUILD) "$(PREFIX)"
 
+# Needs no build: the installed bundle lists what was installed.
 uninstall:
-	@scripts/install --uninstall $(BUILD) "$(PREFIX)"
+	@scripts/install --uninstall "$(PREFIX)"
 
 format-check: deps
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
