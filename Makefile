@@ -13,7 +13,7 @@ CORE_ARGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=OFF -DKF_BUILD_
 # PREFIX=/usr/local installs system-wide (bundle in $(PREFIX)/lib/lxvst/Kestrafone).
 PREFIX     ?= $(HOME)/.local
 
-.PHONY: all deps deps-core core build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install uninstall format-check clean
+.PHONY: all deps deps-core core build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install uninstall format format-check clean
 
 all: build
 
@@ -73,7 +73,7 @@ test-tsan: deps
 	  -R 'Thread|Handshake|Loading|Concurrent|Bitmaps|EditorInAWindow'
 
 test-fuzz: deps
-	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} tests/fuzz/run-fuzzers
+	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} scripts/run-fuzzers
 
 demo: core
 	@scripts/render-demo $(BUILD)
@@ -88,8 +88,14 @@ install: core
 uninstall:
 	@scripts/install --uninstall "$(PREFIX)"
 
+# The C++ sources only: clang-format reads any other file as C++ and mangles it.
+FORMAT_FILES = $$(git ls-files '*.cpp' '*.h')
+
+format:
+	clang-format -i $(FORMAT_FILES)
+
 format-check: deps
-	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+	clang-format --dry-run --Werror $(FORMAT_FILES)
 
 clean:
 	rm -rf $(BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz
