@@ -13,7 +13,7 @@ CORE_ARGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=OFF -DKF_BUILD_
 # PREFIX=/usr/local installs system-wide (bundle in $(PREFIX)/lib/lxvst/Kestrafone).
 PREFIX     ?= $(HOME)/.local
 
-.PHONY: all deps deps-core core build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install uninstall format format-check clean
+.PHONY: all deps deps-core core build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install uninstall format format-check tidy clean
 
 all: build
 
@@ -96,6 +96,11 @@ format:
 
 format-check: deps
 	clang-format --dry-run --Werror $(FORMAT_FILES)
+
+# Opt-in static analysis (.clang-tidy) of the C++ files changed since the branch left main.
+tidy: deps
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	JOBS=$(JOBS) scripts/tidy-changed $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz
