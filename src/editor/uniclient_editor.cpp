@@ -40,7 +40,7 @@ bool TMUniClientEditor::open(void* parentWindow) {
         // A host that moves the editor to another window of its own: follow it there.
         close();
     }
-    if (!usable || !openOn(gui::openX11Window(static_cast<uint32_t>(id), kWidth, kHeight))) return false;
+    if (!usable || !openOn(gui::openChildWindow(parentWindow, kWidth, kHeight))) return false;
     parent_ = static_cast<uint32_t>(id);
     return true;
 }

@@ -67,6 +67,8 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     void beginEdit(gui::Control& control) override;
     void endEdit(gui::Control& control) override;
 
+    // The drawing library and font stay loaded while the instance lives, not per window.
+    gui::DrawingUse drawing_;
     EditorHost& host_;
     std::unique_ptr<platform::AsyncFileDialogs> dialogs_;
     vst::ERect rect_;

@@ -12,6 +12,7 @@
 
 #include "gui/bitmap_cache.h"
 #include "gui/draw_context.h"
+#include "gui/gui_test_support.h"
 #include "support/editor_fixture.h"
 #include "support/editor_script_runner.h"
 #include "support/environment.h"
@@ -21,6 +22,7 @@ namespace kf::test {
 namespace {
 
 using editor::TMUniClientEditor;
+using gui::test::readPng;
 
 intptr_t dispatch(TMUniClient& c, int32_t opcode, void* ptr = nullptr) {
     return c.dispatcher(opcode, 0, 0, ptr, 0.0f);
@@ -102,16 +104,6 @@ TEST(EditorLifeCycle, OnADisplayOpensOnceAndSharesTheBitmaps) {
     dispatch(*a, vst::effEditClose);
     EXPECT_EQ(cache.useCount(), 0) << "the last close frees the bitmaps";
     xcb_disconnect(x);
-}
-
-std::vector<uint32_t> readPng(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
-    const auto bitmap = gui::Bitmap::decodePng(bytes);
-    if (!bitmap) return {};
-    gui::Surface surface(bitmap->width(), bitmap->height());
-    gui::DrawContext(surface, nullptr).drawBitmap(*bitmap, {0, 0});
-    return surface.pixels();
 }
 
 // A page of the panel: the default preset (which plays the synthesizer into the synthesis
