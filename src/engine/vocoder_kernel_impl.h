@@ -22,11 +22,20 @@ using Vec = typename VecOf<W>::type;
 
 constexpr int32_t kMaxChunk = 32;  // frames per pass; a control block at most
 
+// Every lane x, written as one initialiser of equal elements, which the compiler turns into
+// a single broadcast at every optimisation level. Filling the lanes in a loop instead lets
+// -O3 unroll it into one masked insert per lane (16 per splat at 16 lanes): the widest
+// kernel then ran slower than the narrower ones.
 template <int W>
 inline Vec<W> splat(float x) {
-    Vec<W> v;
-    for (int i = 0; i < W; ++i) v[i] = x;
-    return v;
+    static_assert(W == 4 || W == 8 || W == 16);
+    if constexpr (W == 4) {
+        return Vec<4>{x, x, x, x};
+    } else if constexpr (W == 8) {
+        return Vec<8>{x, x, x, x, x, x, x, x};
+    } else {
+        return Vec<16>{x, x, x, x, x, x, x, x, x, x, x, x, x, x, x, x};
+    }
 }
 
 template <int W>
