@@ -13,7 +13,8 @@
 #include "common/numeric.h"
 
 namespace kf {
-// Tags: host parameter indices 0-43, internal control tags 44-125.
+// Tags: host parameter indices 0-43, internal control tags 44-125, then the host parameters
+// added since (their host indices follow on from 44; see hostIndexOfTag).
 namespace tag {
 enum : int32_t {
     filtertype = 0,
@@ -75,13 +76,36 @@ enum : int32_t {
     basics_c = 120,
     tnt_c = 122,
     list = 125,
+    articulate = 126,
+    consonants = 127,
 };
 }  // namespace tag
 
-constexpr int32_t kNumHostParameters = 44;
-constexpr int32_t kNumParameters = 59;
-constexpr int32_t kNumStoredParameters = 50;
-constexpr int32_t kMaxTag = 125;
+constexpr int32_t kNumHostParameters = 46;
+constexpr int32_t kNumParameters = 61;
+constexpr int32_t kNumStoredParameters = 52;
+constexpr int32_t kMaxTag = 127;
+// The first 44 host parameters have their host index as tag. Those added later take host
+// indices from 44 on and tags from 126 on, in the same order, so that the internal tags
+// 44-125 keep their numbers.
+constexpr int32_t kFirstAddedHostIndex = 44;
+constexpr int32_t kFirstAddedTag = 126;
+// Stored parameters from this identifier on were added after states and presets existed:
+// one that a state lacks is loaded as its initial value, the value that sounds as before.
+constexpr int32_t kFirstAddedChunkId = 51;
+
+// The tag behind a host index; an index that is no host parameter comes back as it is.
+constexpr int32_t tagOfHostIndex(int32_t index) {
+    return index >= kFirstAddedHostIndex && index < kNumHostParameters
+               ? kFirstAddedTag + (index - kFirstAddedHostIndex)
+               : index;
+}
+// The host index of a tag, or -1 for a tag that is no host parameter.
+constexpr int32_t hostIndexOfTag(int32_t tag) {
+    if (tag >= 0 && tag < kFirstAddedHostIndex) return tag;
+    if (tag >= kFirstAddedTag && tag <= kMaxTag) return kFirstAddedHostIndex + (tag - kFirstAddedTag);
+    return -1;
+}
 constexpr int32_t kNotStored = -1;
 constexpr float kNoInitialValue = -1.0f;  // the default program sets it
 
@@ -247,6 +271,8 @@ inline constexpr std::array<ParameterRow, kNumParameters> kParameterRows = {{
     {48, tag::in_b, "in_b", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 4},
     {49, tag::synthoff, "synthoff", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 5},
     {50, tag::modwheel, "modwheel", false, 0.12f, law::unit, kNoSink, 7},
+    {51, tag::articulate, "articulate", true, 0.0f, law::choice(2), kToEngine, 53},
+    {52, tag::consonants, "consonants", false, 0.0f, law::unit, kToEngine, 54},
     {kNotStored, tag::in_a, "in_a", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 1},
     {kNotStored, tag::pitchbend, "pitchbend", false, 0.5f, law::bend, kToEngine, 8},
     {kNotStored, tag::watisndit, "watisndit", false, 0.0f, law::choice(2, 0.001f), kToModes, 6},

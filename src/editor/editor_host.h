@@ -21,7 +21,7 @@ class EditorHost {
   public:
     virtual ~EditorHost() = default;
 
-    // The normalised value of a parameter or internal control, by tag (0..125), as stored:
+    // The normalised value of a parameter or internal control, by tag (0..kMaxTag), as stored:
     // a host may have set it outside 0..1.
     virtual float parameterValue(int32_t tag) const = 0;
     // The stored integer choice of a menu or button parameter (its value scaled and truncated).

@@ -62,7 +62,7 @@ namespace {
 
 // Host parameters report to the host as automation; the rest are the instance's own.
 bool isHostParameter(int32_t tag) {
-    return tag >= 0 && tag < kNumHostParameters;
+    return hostIndexOfTag(tag) >= 0;
 }
 
 // The strip position of a knob whose working value is shown between a and b.

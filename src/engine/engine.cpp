@@ -140,6 +140,10 @@ void Engine::applyParameter(int32_t t, float v, float working) {
             return vocoder_.setShift(v);
         case tag::response:
             return vocoder_.setResponse(v);
+        case tag::articulate:
+            return vocoder_.setArticulate(choice == 1);
+        case tag::consonants:
+            return vocoder_.setConsonants(v);
         case tag::mix:
             return setMix(v);
         case tag::eq_low:

@@ -85,12 +85,25 @@ inline Vec<W> svfStage(Vec<W> x, Vec<W> f, Vec<W> q, Vec<W>& bp, Vec<W>& lp) {
     return bp;
 }
 
+// The right bank takes over the left one's state after a pass that ran the left alone (the
+// articulate bank's follower has an envelope only, and a high band of its own).
+inline void mirrorRight(State& s) {
+    s.analysisRight = s.analysisLeft;
+    s.right = s.left;
+}
+template <int W>
+inline void mirrorRightArticulate(State& s) {
+    s.analysisRight = s.analysisLeft;
+    for (int g = 0; g < kBands / W; ++g) at<W>(s.right.env, g) = at<W>(s.left.env, g);
+    for (int i = 0; i < 4; ++i) s.consonant.high[1][i] = s.consonant.high[0][i];
+}
+
 // The frames are processed group by group (W bands at a time through all frames), so that a
 // group's states stay in registers for the whole run; each band still sees exactly the
 // per-frame operations in order. The band products are kept per frame and summed at the end.
 template <int W>
 void runChunk(State& s, const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
-              float* outR, int32_t n) {
+              float* outR, int32_t n, bool mono) {
     constexpr int kGroups = kBands / W;
     alignas(64) float off[kMaxChunk];
     alignas(64) float xs[kMaxChunk], xl[kMaxChunk], xr[kMaxChunk];
@@ -109,7 +122,7 @@ void runChunk(State& s, const float* syn, const float* anaL, const float* anaR, 
         FilterState& fs = s.synthesis;
         const Vec<W> f = at<W>(c.fs, g), q1 = at<W>(c.q1, g), q2 = at<W>(c.q2, g);
         Vec<W> bp1 = at<W>(fs.bp1, g), lp1 = at<W>(fs.lp1, g), bp2 = at<W>(fs.bp2, g), lp2 = at<W>(fs.lp2, g);
-#pragma GCC unroll 2
+#pragma GCC unroll 4
         for (int32_t t = 0; t < n; ++t) {
             const Vec<W> o = splat<W>(off[t]);
             const Vec<W> y1 = svfStage<W>(splat<W>(xs[t]), f, q1, bp1, lp1);
@@ -118,7 +131,7 @@ void runChunk(State& s, const float* syn, const float* anaL, const float* anaR, 
         at<W>(fs.bp1, g) = bp1, at<W>(fs.lp1, g) = lp1, at<W>(fs.bp2, g) = bp2, at<W>(fs.lp2, g) = lp2;
     }
 
-    for (int side = 0; side < 2; ++side) {
+    for (int side = 0; side < (mono ? 1 : 2); ++side) {
         FilterState& fs = side == 0 ? s.analysisLeft : s.analysisRight;
         FollowerState& fo = side == 0 ? s.left : s.right;
         const float* x = side == 0 ? xl : xr;
@@ -129,7 +142,7 @@ void runChunk(State& s, const float* syn, const float* anaL, const float* anaR, 
             Vec<W> bp1 = at<W>(fs.bp1, g), lp1 = at<W>(fs.lp1, g), bp2 = at<W>(fs.bp2, g),
                    lp2 = at<W>(fs.lp2, g);
             Vec<W> env = at<W>(fo.env, g), decay = at<W>(fo.decay, g), gain = at<W>(fo.gain, g);
-#pragma GCC unroll 2
+#pragma GCC unroll 4
             for (int32_t t = 0; t < n; ++t) {
                 const Vec<W> o = splat<W>(off[t]);
                 const Vec<W> y1 = svfStage<W>(splat<W>(x[t]), f, q1, bp1, lp1);
@@ -150,7 +163,148 @@ void runChunk(State& s, const float* syn, const float* anaL, const float* anaR, 
 
     for (int32_t t = 0; t < n; ++t) {
         outL[t] = sumTree<W>(&at<W>(prod[0][t], 0)) * kOutputScale;
-        outR[t] = sumTree<W>(&at<W>(prod[1][t], 0)) * kOutputScale;
+        outR[t] = mono ? outL[t] : sumTree<W>(&at<W>(prod[1][t], 0)) * kOutputScale;
+    }
+    if (mono) mirrorRight(s);
+}
+
+// |v|: the sign bit cleared.
+template <int W>
+inline Vec<W> magnitude(Vec<W> v) {
+    typedef int32_t Bits __attribute__((vector_size(W * 4), may_alias));
+    return reinterpret_cast<Vec<W>>(reinterpret_cast<Bits>(v) & 0x7FFFFFFF);
+}
+
+// The consonant high band over n frames: two high-pass stages (hp = x - q·bp - lp,
+// bp += f·hp, lp += f·bp), the second fed by the first's high-pass output; writes the second
+// stage's high-pass output.
+struct HighBand {
+    float f, q;
+    float bp1, lp1, bp2, lp2;
+    HighBand(const ArticulateCoefficients& c, const float* h)
+        : f(c.highF), q(c.highQ), bp1(h[0]), lp1(h[1]), bp2(h[2]), lp2(h[3]) {}
+    float operator()(float x) {
+        const float hp1 = (x - q * bp1) - lp1;
+        bp1 = bp1 + f * hp1;
+        lp1 = lp1 + f * bp1;
+        const float hp2 = (hp1 - q * bp2) - lp2;
+        bp2 = bp2 + f * hp2;
+        lp2 = lp2 + f * bp2;
+        return hp2;
+    }
+    void store(float* h) const { h[0] = bp1, h[1] = lp1, h[2] = bp2, h[3] = lp2; }
+};
+
+// One group of the articulate bank through all frames: the synthesis bands, the `sides`
+// analysis bands with their followers, and their products. The bank's recursions are
+// serial from frame to frame, so running the synthesis and the analysis bands side by side
+// gives the processor independent chains to overlap; for the same reason the first group
+// also carries the consonant high band's scalar recursion (`high`).
+template <int W, int Sides, bool High>
+inline void articulateGroup(State& s, int g, const float* xs, const float (*xa)[kMaxChunk],
+                            float (*prod)[kMaxChunk][kBands], float (*hp)[kMaxChunk], int32_t n) {
+    const ArticulateCoefficients& c = s.articulate;
+    FilterState& sy = s.synthesis;
+    FilterState* an[2] = {&s.analysisLeft, &s.analysisRight};
+    FollowerState* fo[2] = {&s.left, &s.right};
+    const Vec<W> fs = at<W>(c.fs, g), fa = at<W>(c.fa, g), q = at<W>(c.q, g), keep = at<W>(c.keep, g),
+                 take = at<W>(c.take, g);
+    Vec<W> sbp1 = at<W>(sy.bp1, g), slp1 = at<W>(sy.lp1, g), sbp2 = at<W>(sy.bp2, g), slp2 = at<W>(sy.lp2, g);
+    Vec<W> bp1[Sides], lp1[Sides], bp2[Sides], lp2[Sides], env[Sides];
+    for (int i = 0; i < Sides; ++i) {
+        bp1[i] = at<W>(an[i]->bp1, g), lp1[i] = at<W>(an[i]->lp1, g), bp2[i] = at<W>(an[i]->bp2, g);
+        lp2[i] = at<W>(an[i]->lp2, g), env[i] = at<W>(fo[i]->env, g);
+    }
+    HighBand high[2] = {HighBand(c, s.consonant.high[0]), HighBand(c, s.consonant.high[1])};
+#pragma GCC unroll 2
+    for (int32_t t = 0; t < n; ++t) {
+        const Vec<W> y = svfStage<W>(svfStage<W>(splat<W>(xs[t]), fs, q, sbp1, slp1), fs, q, sbp2, slp2);
+        for (int i = 0; i < Sides; ++i) {
+            const Vec<W> b =
+                svfStage<W>(svfStage<W>(splat<W>(xa[i][t]), fa, q, bp1[i], lp1[i]), fa, q, bp2[i], lp2[i]);
+            env[i] = keep * env[i] + take * magnitude<W>(b);
+            at<W>(prod[i][t], g) = y * env[i];
+            if constexpr (High) hp[i][t] = high[i](xa[i][t]);
+        }
+    }
+    at<W>(sy.bp1, g) = sbp1, at<W>(sy.lp1, g) = slp1, at<W>(sy.bp2, g) = sbp2, at<W>(sy.lp2, g) = slp2;
+    for (int i = 0; i < Sides; ++i) {
+        at<W>(an[i]->bp1, g) = bp1[i], at<W>(an[i]->lp1, g) = lp1[i], at<W>(an[i]->bp2, g) = bp2[i];
+        at<W>(an[i]->lp2, g) = lp2[i], at<W>(fo[i]->env, g) = env[i];
+        if constexpr (High) high[i].store(s.consonant.high[i]);
+    }
+}
+
+template <int W, int Sides>
+inline void articulateGroups(State& s, const float* xs, const float (*xa)[kMaxChunk],
+                             float (*prod)[kMaxChunk][kBands], float (*hp)[kMaxChunk], bool high, int32_t n) {
+    if (high)
+        articulateGroup<W, Sides, true>(s, 0, xs, xa, prod, hp, n);
+    else
+        articulateGroup<W, Sides, false>(s, 0, xs, xa, prod, hp, n);
+    for (int g = 1; g < kBands / W; ++g) articulateGroup<W, Sides, false>(s, g, xs, xa, prod, hp, n);
+}
+
+// The articulate bank over up to 32 frames. Both stages of a band share its damping and
+// carry their gain (1/q each); the follower smooths the rectified band (env = keep·env +
+// take·|b|, take undoing that gain), and its envelope weights the synthesis band directly,
+// frame by frame, without a control-rate ramp. The anti-denormal offset enters once, with the
+// inputs: the engine runs the bank with denormals flushed to zero, so the offset keeps the
+// states alive, not fast.
+template <int W>
+void runArticulateChunk(State& s, const float* syn, const float* anaL, const float* anaR, float offset,
+                        float* outL, float* outR, int32_t n, bool mono) {
+    const ArticulateCoefficients& c = s.articulate;
+    ConsonantState& cs = s.consonant;
+    alignas(64) float xs[kMaxChunk], xa[2][kMaxChunk], hp[2][kMaxChunk];
+    alignas(64) float prod[2][kMaxChunk][kBands];
+
+    // The carrier pre-emphasised, so that a bright carrier's bands reach the top of the bank
+    // at comparable levels, plus white noise at the level the consonant gate sets: like the
+    // pre-emphasised carrier it is flat, so the bands give it the voice's hiss spectrum.
+    // While the gate stays shut no noise is drawn.
+    float previous = cs.carrierPrev, energy = cs.carrierEnergy, gate = cs.gate, o = offset;
+    if (gate == 0.0f && cs.gateStep == 0.0f) {
+        for (int32_t t = 0; t < n; ++t, o = -o) {
+            const float carrier = syn[t] - c.emphasis * previous;
+            energy = energy + carrier * carrier;
+            xs[t] = carrier + o;
+            previous = syn[t];
+            xa[0][t] = anaL[t] + o;
+        }
+    } else {
+        uint32_t seed = cs.seed;
+        for (int32_t t = 0; t < n; ++t, o = -o) {
+            const float carrier = syn[t] - c.emphasis * previous;
+            energy = energy + carrier * carrier;
+            seed = seed * 1664525u + 1013904223u;
+            gate = gate + cs.gateStep;
+            xs[t] = (carrier + static_cast<float>(static_cast<int32_t>(seed)) * gate) + o;
+            previous = syn[t];
+            xa[0][t] = anaL[t] + o;
+        }
+        cs.seed = seed, cs.gate = gate;
+    }
+    cs.carrierPrev = previous, cs.carrierEnergy = energy;
+    if (!mono)
+        for (int32_t t = 0; t < n; ++t, offset = -offset) xa[1][t] = anaR[t] + offset;
+
+    // The band sums, and the voice's own band above the bank for the consonants it carries.
+    const bool high = c.highGain != 0.0f;
+    if (mono) {
+        articulateGroups<W, 1>(s, xs, xa, prod, hp, high, n);
+        for (int32_t t = 0; t < n; ++t) {
+            const float sum = sumTree<W>(&at<W>(prod[0][t], 0));
+            outL[t] = outR[t] = high ? sum + c.highGain * hp[0][t] : sum;
+        }
+        mirrorRightArticulate<W>(s);
+        return;
+    }
+    articulateGroups<W, 2>(s, xs, xa, prod, hp, high, n);
+    for (int32_t t = 0; t < n; ++t) {
+        const float l = sumTree<W>(&at<W>(prod[0][t], 0)), r = sumTree<W>(&at<W>(prod[1][t], 0));
+        outL[t] = high ? l + c.highGain * hp[0][t] : l;
+        outR[t] = high ? r + c.highGain * hp[1][t] : r;
     }
 }
 
@@ -174,14 +328,26 @@ void gainSteps(State& s, float rampFactor) {
     followerSteps<W>(s.left, rampFactor);
 }
 
-template <int W>
+template <int W, auto Chunk>
 void runFrames(State& s, const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
-               float* outR, int32_t n) {
+               float* outR, int32_t n, bool mono) {
     for (int32_t done = 0; done < n; done += kMaxChunk) {
         const int32_t m = n - done < kMaxChunk ? n - done : kMaxChunk;
-        runChunk<W>(s, syn + done, anaL + done, anaR + done, offset, outL + done, outR + done, m);
+        Chunk(s, syn + done, anaL + done, anaR + done, offset, outL + done, outR + done, m, mono);
         if (m & 1) offset = -offset;
     }
+}
+
+template <int W>
+void runClassic(State& s, const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
+                float* outR, int32_t n, bool mono) {
+    runFrames<W, runChunk<W>>(s, syn, anaL, anaR, offset, outL, outR, n, mono);
+}
+
+template <int W>
+void runArticulate(State& s, const float* syn, const float* anaL, const float* anaR, float offset,
+                   float* outL, float* outR, int32_t n, bool mono) {
+    runFrames<W, runArticulateChunk<W>>(s, syn, anaL, anaR, offset, outL, outR, n, mono);
 }
 
 }  // namespace

@@ -65,16 +65,17 @@ void EditorLink::setParameter(int32_t tag, float value) {
     instance_.setParameter(tag, value);
 }
 
+// The editor names parameters by tag; the host knows them by host index.
 void EditorLink::setParameterAutomated(int32_t tag, float value) {
-    instance_.setParameterAutomated(tag, value);
+    instance_.setParameterAutomated(hostIndexOfTag(tag), value);
 }
 
 void EditorLink::beginEdit(int32_t tag) {
-    instance_.beginEdit(tag);
+    instance_.beginEdit(hostIndexOfTag(tag));
 }
 
 void EditorLink::endEdit(int32_t tag) {
-    instance_.endEdit(tag);
+    instance_.endEdit(hostIndexOfTag(tag));
 }
 
 float EditorLink::meter(int32_t index) const {

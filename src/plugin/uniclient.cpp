@@ -203,8 +203,10 @@ bool TMUniClient::getParameterProperties(int32_t index, vst::VstParameterPropert
     return true;
 }
 
+// The host's indices and the internal tags share this call: a host index of an added
+// parameter names its tag, every other number is a tag as it always was.
 void TMUniClient::setParameter(int32_t index, float v) {
-    model_.set(index, v);
+    model_.set(tagOfHostIndex(index), v);
 }
 
 // ---- engine host -------------------------------------------------------------------

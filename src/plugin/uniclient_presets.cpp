@@ -144,6 +144,15 @@ bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
     for (const ParsedState::Value& v : parsed.values) setParameter(v.tag, v.value);
+    // A state from before a parameter existed sounds as it did then: the parameter takes its
+    // initial value instead of keeping whatever the instance had (an older preset loaded
+    // into an articulate instance must bring back the classic bank).
+    for (const ParameterRow& row : kParameterRows) {
+        if (row.chunkId < kFirstAddedChunkId) continue;
+        const bool stored = std::any_of(parsed.values.begin(), parsed.values.end(),
+                                        [&](const ParsedState::Value& v) { return v.tag == row.tag; });
+        if (!stored) setParameter(row.tag, row.initial);
+    }
     if (parsed.sampleRecordIndex >= 0 && chunk.setIndex(parsed.sampleRecordIndex))
         sample_.readChunk(chunk, false);  // a missing file keeps its reference, silently
 

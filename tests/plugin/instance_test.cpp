@@ -88,7 +88,8 @@ TEST(HostStrings, ParameterProperties) {
     vst::VstParameterProperties p{};
     for (int32_t i = 0; i < kNumHostParameters; ++i) {
         EXPECT_EQ(dispatch(*c, vst::effGetParameterProperties, i, 0, &p), 1);
-        EXPECT_EQ(p.flags, i == tag::loop ? vst::kVstParameterIsSwitch : 0) << p.label;
+        const bool isSwitch = i == tag::loop || tagOfHostIndex(i) == tag::articulate;
+        EXPECT_EQ(p.flags, isSwitch ? vst::kVstParameterIsSwitch : 0) << p.label;
     }
     p.flags = 77;
     EXPECT_EQ(dispatch(*c, vst::effGetParameterProperties, kNumHostParameters, 0, &p), 0);
@@ -107,11 +108,20 @@ TEST(HostStrings, AutomationEditsAndResume) {
     vst::AEffect* e = c->getAeffect();
     c->setParameterAutomated(23, 0.75f);
     c->setParameterAutomated(55, 0.75f);
-    EXPECT_EQ(host.automated, (std::vector<std::pair<int32_t, float>>{{23, 0.75f}}));
+    // Host index 45 is the parameter added with tag 127; tag 55 stays an internal tag.
+    c->setParameterAutomated(45, 0.5f);
+    EXPECT_EQ(host.automated, (std::vector<std::pair<int32_t, float>>{{23, 0.75f}, {45, 0.5f}}));
     EXPECT_EQ(e->getParameter(e, 23), 0.75f);
+    EXPECT_EQ(e->getParameter(e, 45), 0.5f);
+    EXPECT_EQ(c->parameters().value(tag::consonants), 0.5f);
+    char name[64];
+    dispatch(*c, vst::effGetParamName, 44, 0, name);
+    EXPECT_STREQ(name, "articulate");
+    e->setParameter(e, 55, 0.41f);
+    EXPECT_EQ(c->parameters().value(tag::effects_choice), 0.41f);
     EXPECT_TRUE(c->beginEdit(3));
     EXPECT_TRUE(c->endEdit(3));
-    EXPECT_FALSE(c->beginEdit(44));
+    EXPECT_FALSE(c->beginEdit(kNumHostParameters));
     EXPECT_FALSE(c->endEdit(100));
     EXPECT_EQ(host.beginEdits, std::vector<int32_t>{3});
     EXPECT_EQ(host.endEdits, std::vector<int32_t>{3});

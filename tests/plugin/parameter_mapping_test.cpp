@@ -115,7 +115,7 @@ TEST_F(Mapping, NonFiniteHugeAndUnknownValuesChangeNothingOrStayDefined) {
         for (int32_t t = 0; t <= kMaxTag; ++t) c->setParameter(t, v);
     EXPECT_EQ(rec(tag::octave).integer, INT32_MAX);
     EXPECT_EQ(c->synth().filterType(), 2);
-    c->setParameter(126, 0.7f);
+    c->setParameter(kMaxTag + 1, 0.7f);
     c->setParameter(-5, 0.7f);
     for (int32_t t : {44, 78, 119, 120, 122}) {  // no row, the sample, the editor's page buttons
         c->setParameter(t, 0.7f);
@@ -163,6 +163,11 @@ TEST_F(Mapping, LearnedControllersSetTheSameValuesAsTheHost) {
     EXPECT_TRUE(c->assignController(tag::cutoff, 75, 0));
     EXPECT_TRUE(c->midi().map(74).empty());
     EXPECT_EQ(c->midi().map(75).size(), 1u);
+    // The parameters added after the internal tags are learnable too.
+    c->armLearn(tag::consonants);
+    sendMidi(*c, {{0xB0, 21, 127}});
+    render(*c, silence, silence, 64);
+    EXPECT_EQ(c->parameters().value(tag::consonants), 1.0f);
 }
 
 }  // namespace
