@@ -98,69 +98,74 @@ inline void mirrorRightArticulate(State& s) {
     for (int i = 0; i < 4; ++i) s.consonant.high[1][i] = s.consonant.high[0][i];
 }
 
-// The frames are processed group by group (W bands at a time through all frames), so that a
-// group's states stay in registers for the whole run; each band still sees exactly the
-// per-frame operations in order. The band products are kept per frame and summed at the end.
+// One group of the classic bank through all frames: the synthesis bands, the `Sides`
+// analysis bands with their followers and ramped gains, and their products. Each band still
+// sees exactly the per-frame operations in order; running the synthesis and the analysis
+// bands side by side gives the processor independent recursions to overlap, where one group
+// at a time through all frames left it waiting on each band's serial chain.
+template <int W, int Sides>
+inline void classicGroup(State& s, int g, const float* xs, const float (*xa)[kMaxChunk], const float* off,
+                         float (*prod)[kMaxChunk][kBands], int32_t n) {
+    const Coefficients& c = s.coef;
+    FilterState& sy = s.synthesis;
+    FilterState* an[2] = {&s.analysisLeft, &s.analysisRight};
+    FollowerState* fo[2] = {&s.left, &s.right};
+    const Vec<W> fs = at<W>(c.fs, g), fa = at<W>(c.fa, g), q1 = at<W>(c.q1, g), q2 = at<W>(c.q2, g);
+    const Vec<W> release = at<W>(c.release, g), zero = splat<W>(0.0f);
+    Vec<W> sbp1 = at<W>(sy.bp1, g), slp1 = at<W>(sy.lp1, g), sbp2 = at<W>(sy.bp2, g), slp2 = at<W>(sy.lp2, g);
+    Vec<W> bp1[Sides], lp1[Sides], bp2[Sides], lp2[Sides], env[Sides], decay[Sides], gain[Sides], step[Sides];
+    for (int i = 0; i < Sides; ++i) {
+        bp1[i] = at<W>(an[i]->bp1, g), lp1[i] = at<W>(an[i]->lp1, g), bp2[i] = at<W>(an[i]->bp2, g);
+        lp2[i] = at<W>(an[i]->lp2, g), env[i] = at<W>(fo[i]->env, g), decay[i] = at<W>(fo[i]->decay, g);
+        gain[i] = at<W>(fo[i]->gain, g), step[i] = at<W>(fo[i]->step, g);
+    }
+#pragma GCC unroll 2
+    for (int32_t t = 0; t < n; ++t) {
+        const Vec<W> o = splat<W>(off[t]);
+        const Vec<W> y =
+            svfStage<W>(svfStage<W>(splat<W>(xs[t]), fs, q1, sbp1, slp1) + o, fs, q2, sbp2, slp2);
+        for (int i = 0; i < Sides; ++i) {
+            const Vec<W> b = svfStage<W>(svfStage<W>(splat<W>(xa[i][t]), fa, q1, bp1[i], lp1[i]) + o, fa, q2,
+                                         bp2[i], lp2[i]);
+            // Follower: linear fall, reset by a higher (signed) band peak, floored at 0.
+            Vec<W> e = env[i] - decay[i];
+            const auto rising = b > e;
+            decay[i] = rising ? b * release : decay[i];
+            e = rising ? b : e;
+            env[i] = e > zero ? e : zero;
+            gain[i] = gain[i] + step[i];
+            at<W>(prod[i][t], g) = y * gain[i];
+        }
+    }
+    at<W>(sy.bp1, g) = sbp1, at<W>(sy.lp1, g) = slp1, at<W>(sy.bp2, g) = sbp2, at<W>(sy.lp2, g) = slp2;
+    for (int i = 0; i < Sides; ++i) {
+        at<W>(an[i]->bp1, g) = bp1[i], at<W>(an[i]->lp1, g) = lp1[i], at<W>(an[i]->bp2, g) = bp2[i];
+        at<W>(an[i]->lp2, g) = lp2[i], at<W>(fo[i]->env, g) = env[i], at<W>(fo[i]->decay, g) = decay[i];
+        at<W>(fo[i]->gain, g) = gain[i];
+    }
+}
+
+// The classic bank over up to 32 frames, group by group; the band products are kept per
+// frame and summed at the end.
 template <int W>
 void runChunk(State& s, const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
               float* outR, int32_t n, bool mono) {
-    constexpr int kGroups = kBands / W;
     alignas(64) float off[kMaxChunk];
-    alignas(64) float xs[kMaxChunk], xl[kMaxChunk], xr[kMaxChunk];
-    alignas(64) float synOut[kMaxChunk][kBands];
+    alignas(64) float xs[kMaxChunk], xa[2][kMaxChunk];
     alignas(64) float prod[2][kMaxChunk][kBands];
     for (int32_t t = 0; t < n; ++t) {
         off[t] = offset;
         xs[t] = syn[t] + offset;
-        xl[t] = anaL[t] + offset;
-        xr[t] = anaR[t] + offset;
+        xa[0][t] = anaL[t] + offset;
+        xa[1][t] = anaR[t] + offset;
         offset = -offset;
     }
-
-    const Coefficients& c = s.coef;
-    for (int g = 0; g < kGroups; ++g) {
-        FilterState& fs = s.synthesis;
-        const Vec<W> f = at<W>(c.fs, g), q1 = at<W>(c.q1, g), q2 = at<W>(c.q2, g);
-        Vec<W> bp1 = at<W>(fs.bp1, g), lp1 = at<W>(fs.lp1, g), bp2 = at<W>(fs.bp2, g), lp2 = at<W>(fs.lp2, g);
-#pragma GCC unroll 4
-        for (int32_t t = 0; t < n; ++t) {
-            const Vec<W> o = splat<W>(off[t]);
-            const Vec<W> y1 = svfStage<W>(splat<W>(xs[t]), f, q1, bp1, lp1);
-            at<W>(synOut[t], g) = svfStage<W>(y1 + o, f, q2, bp2, lp2);
-        }
-        at<W>(fs.bp1, g) = bp1, at<W>(fs.lp1, g) = lp1, at<W>(fs.bp2, g) = bp2, at<W>(fs.lp2, g) = lp2;
+    for (int g = 0; g < kBands / W; ++g) {
+        if (mono)
+            classicGroup<W, 1>(s, g, xs, xa, off, prod, n);
+        else
+            classicGroup<W, 2>(s, g, xs, xa, off, prod, n);
     }
-
-    for (int side = 0; side < (mono ? 1 : 2); ++side) {
-        FilterState& fs = side == 0 ? s.analysisLeft : s.analysisRight;
-        FollowerState& fo = side == 0 ? s.left : s.right;
-        const float* x = side == 0 ? xl : xr;
-        const Vec<W> zero = splat<W>(0.0f);
-        for (int g = 0; g < kGroups; ++g) {
-            const Vec<W> f = at<W>(c.fa, g), q1 = at<W>(c.q1, g), q2 = at<W>(c.q2, g);
-            const Vec<W> release = at<W>(c.release, g), step = at<W>(fo.step, g);
-            Vec<W> bp1 = at<W>(fs.bp1, g), lp1 = at<W>(fs.lp1, g), bp2 = at<W>(fs.bp2, g),
-                   lp2 = at<W>(fs.lp2, g);
-            Vec<W> env = at<W>(fo.env, g), decay = at<W>(fo.decay, g), gain = at<W>(fo.gain, g);
-#pragma GCC unroll 4
-            for (int32_t t = 0; t < n; ++t) {
-                const Vec<W> o = splat<W>(off[t]);
-                const Vec<W> y1 = svfStage<W>(splat<W>(x[t]), f, q1, bp1, lp1);
-                const Vec<W> b = svfStage<W>(y1 + o, f, q2, bp2, lp2);
-                // Follower: linear fall, reset by a higher (signed) band peak, floored at 0.
-                Vec<W> e = env - decay;
-                const auto rising = b > e;
-                decay = rising ? b * release : decay;
-                e = rising ? b : e;
-                env = e > zero ? e : zero;
-                gain = gain + step;
-                at<W>(prod[side][t], g) = at<W>(synOut[t], g) * gain;
-            }
-            at<W>(fs.bp1, g) = bp1, at<W>(fs.lp1, g) = lp1, at<W>(fs.bp2, g) = bp2, at<W>(fs.lp2, g) = lp2;
-            at<W>(fo.env, g) = env, at<W>(fo.decay, g) = decay, at<W>(fo.gain, g) = gain;
-        }
-    }
-
     for (int32_t t = 0; t < n; ++t) {
         outL[t] = sumTree<W>(&at<W>(prod[0][t], 0)) * kOutputScale;
         outR[t] = mono ? outL[t] : sumTree<W>(&at<W>(prod[1][t], 0)) * kOutputScale;
@@ -175,32 +180,27 @@ inline Vec<W> magnitude(Vec<W> v) {
     return reinterpret_cast<Vec<W>>(reinterpret_cast<Bits>(v) & 0x7FFFFFFF);
 }
 
-// The consonant high band over n frames: two high-pass stages (hp = x - q·bp - lp,
-// bp += f·hp, lp += f·bp), the second fed by the first's high-pass output; writes the second
-// stage's high-pass output.
-struct HighBand {
-    float f, q;
-    float bp1, lp1, bp2, lp2;
-    HighBand(const ArticulateCoefficients& c, const float* h)
-        : f(c.highF), q(c.highQ), bp1(h[0]), lp1(h[1]), bp2(h[2]), lp2(h[3]) {}
+// One high-pass stage of the consonant high band (hp = x - q·bp - lp, bp += f·hp, lp += f·bp);
+// the band is two of them, the second fed by the first's high-pass output.
+struct HighPass {
+    float f, q, bp, lp;
+    HighPass(const ArticulateCoefficients& c, const float* h) : f(c.highF), q(c.highQ), bp(h[0]), lp(h[1]) {}
     float operator()(float x) {
-        const float hp1 = (x - q * bp1) - lp1;
-        bp1 = bp1 + f * hp1;
-        lp1 = lp1 + f * bp1;
-        const float hp2 = (hp1 - q * bp2) - lp2;
-        bp2 = bp2 + f * hp2;
-        lp2 = lp2 + f * bp2;
-        return hp2;
+        const float hp = (x - q * bp) - lp;
+        bp = bp + f * hp;
+        lp = lp + f * bp;
+        return hp;
     }
-    void store(float* h) const { h[0] = bp1, h[1] = lp1, h[2] = bp2, h[3] = lp2; }
+    void store(float* h) const { h[0] = bp, h[1] = lp; }
 };
 
-// One group of the articulate bank through all frames: the synthesis bands, the `sides`
+// One group of the articulate bank through all frames: the synthesis bands, the `Sides`
 // analysis bands with their followers, and their products. The bank's recursions are
 // serial from frame to frame, so running the synthesis and the analysis bands side by side
-// gives the processor independent chains to overlap; for the same reason the first group
-// also carries the consonant high band's scalar recursion (`high`).
-template <int W, int Sides, bool High>
+// gives the processor independent chains to overlap; for the same reason the first two
+// groups each carry one stage of the consonant high band's scalar recursion (`Stage` 1 or
+// 2, in place in `hp`; 0: none).
+template <int W, int Sides, int Stage>
 inline void articulateGroup(State& s, int g, const float* xs, const float (*xa)[kMaxChunk],
                             float (*prod)[kMaxChunk][kBands], float (*hp)[kMaxChunk], int32_t n) {
     const ArticulateCoefficients& c = s.articulate;
@@ -215,7 +215,8 @@ inline void articulateGroup(State& s, int g, const float* xs, const float (*xa)[
         bp1[i] = at<W>(an[i]->bp1, g), lp1[i] = at<W>(an[i]->lp1, g), bp2[i] = at<W>(an[i]->bp2, g);
         lp2[i] = at<W>(an[i]->lp2, g), env[i] = at<W>(fo[i]->env, g);
     }
-    HighBand high[2] = {HighBand(c, s.consonant.high[0]), HighBand(c, s.consonant.high[1])};
+    constexpr int kState = Stage == 2 ? 2 : 0;  // where the stage keeps its bp and lp
+    HighPass high[2] = {HighPass(c, s.consonant.high[0] + kState), HighPass(c, s.consonant.high[1] + kState)};
 #pragma GCC unroll 2
     for (int32_t t = 0; t < n; ++t) {
         const Vec<W> y = svfStage<W>(svfStage<W>(splat<W>(xs[t]), fs, q, sbp1, slp1), fs, q, sbp2, slp2);
@@ -224,25 +225,30 @@ inline void articulateGroup(State& s, int g, const float* xs, const float (*xa)[
                 svfStage<W>(svfStage<W>(splat<W>(xa[i][t]), fa, q, bp1[i], lp1[i]), fa, q, bp2[i], lp2[i]);
             env[i] = keep * env[i] + take * magnitude<W>(b);
             at<W>(prod[i][t], g) = y * env[i];
-            if constexpr (High) hp[i][t] = high[i](xa[i][t]);
+            if constexpr (Stage == 1) hp[i][t] = high[i](xa[i][t]);
+            if constexpr (Stage == 2) hp[i][t] = high[i](hp[i][t]);
         }
     }
     at<W>(sy.bp1, g) = sbp1, at<W>(sy.lp1, g) = slp1, at<W>(sy.bp2, g) = sbp2, at<W>(sy.lp2, g) = slp2;
     for (int i = 0; i < Sides; ++i) {
         at<W>(an[i]->bp1, g) = bp1[i], at<W>(an[i]->lp1, g) = lp1[i], at<W>(an[i]->bp2, g) = bp2[i];
         at<W>(an[i]->lp2, g) = lp2[i], at<W>(fo[i]->env, g) = env[i];
-        if constexpr (High) high[i].store(s.consonant.high[i]);
+        if constexpr (Stage != 0) high[i].store(s.consonant.high[i] + kState);
     }
 }
 
 template <int W, int Sides>
 inline void articulateGroups(State& s, const float* xs, const float (*xa)[kMaxChunk],
                              float (*prod)[kMaxChunk][kBands], float (*hp)[kMaxChunk], bool high, int32_t n) {
-    if (high)
-        articulateGroup<W, Sides, true>(s, 0, xs, xa, prod, hp, n);
-    else
-        articulateGroup<W, Sides, false>(s, 0, xs, xa, prod, hp, n);
-    for (int g = 1; g < kBands / W; ++g) articulateGroup<W, Sides, false>(s, g, xs, xa, prod, hp, n);
+    static_assert(kBands / W >= 2, "the high band's two stages ride on the first two groups");
+    if (high) {
+        articulateGroup<W, Sides, 1>(s, 0, xs, xa, prod, hp, n);
+        articulateGroup<W, Sides, 2>(s, 1, xs, xa, prod, hp, n);
+    } else {
+        articulateGroup<W, Sides, 0>(s, 0, xs, xa, prod, hp, n);
+        articulateGroup<W, Sides, 0>(s, 1, xs, xa, prod, hp, n);
+    }
+    for (int g = 2; g < kBands / W; ++g) articulateGroup<W, Sides, 0>(s, g, xs, xa, prod, hp, n);
 }
 
 // The articulate bank over up to 32 frames. Both stages of a band share its damping and
