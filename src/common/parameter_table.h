@@ -81,7 +81,6 @@ enum : int32_t {
 };
 }  // namespace tag
 
-constexpr int32_t kNumHostParameters = 46;
 constexpr int32_t kNumParameters = 61;
 constexpr int32_t kNumStoredParameters = 52;
 constexpr int32_t kMaxTag = 127;
@@ -90,6 +89,7 @@ constexpr int32_t kMaxTag = 127;
 // 44-125 keep their numbers.
 constexpr int32_t kFirstAddedHostIndex = 44;
 constexpr int32_t kFirstAddedTag = 126;
+constexpr int32_t kNumHostParameters = kFirstAddedHostIndex + (kMaxTag - kFirstAddedTag + 1);
 // Stored parameters from this identifier on were added after states and presets existed:
 // one that a state lacks is loaded as its initial value, the value that sounds as before.
 constexpr int32_t kFirstAddedChunkId = 51;

@@ -55,9 +55,9 @@ constexpr double kArticulateLowHz = 130.0, kArticulateHighHz = 4500.0;
 // a low voice and a low carrier, a narrow low band too often holds no harmonic at all.
 constexpr float kNarrowDamping = 0.08f, kLowDamping = 0.4f;
 constexpr int kWideningBands = 12;
-// The follower's time constant: 2 ms follows the syllables' attacks as a listener hears them;
-// longer smoothing lagged the formants measurably (8 ms lost 0.04 of the figure). The low
-// bands take half a period of their centre, so their envelope carries little ripple.
+// The follower's time constant: 2 ms. Longer smoothing lags the formants measurably (8 ms
+// lost 0.04 of the speech-following figure); the low bands take half a period of their
+// centre instead, so their envelope carries little ripple.
 constexpr double kFollowerSeconds = 0.002, kFollowerPeriods = 0.5;
 // Pre-emphasis of the carrier (x - 0.95·x[n-1]): a sawtooth's harmonics fall by 6 dB per
 // octave, and without it the strong low ones leak through the skirts of the upper bands.
@@ -73,6 +73,9 @@ constexpr float kHighBandDamping = 1.4142135f;
 // Below about 28 kHz the high band's stages cannot be tuned that high and stay stable (see
 // stableBandCoefficient); tuned lower they would pass the formants, so the band stays off.
 constexpr double kLowestHighBandHz = 4000.0;
+// At consonants 1: the high band at a quarter of the voice's own level there (louder, it
+// beats against the top bands and blurs them), and the noise at twice the carrier's RMS
+// with the gate fully open, so a hiss still stands out against a loud carrier.
 constexpr float kHighBandLevel = 0.25f, kNoiseLevel = 2.0f;
 constexpr double kVoicedBelowHz = 1000.0, kHissAboveHz = 3000.0;
 constexpr float kGateOpensAt = 0.6f, kGateOpenAt = 2.5f;  // ratio of the top's to the bottom's mean level
