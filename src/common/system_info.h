@@ -29,6 +29,13 @@ class StateRegistry {
         std::erase_if(regions_, [start](const Region& r) { return r.start == start; });
     }
 
+    // Points the records of one region at its replacement, in place: unlike remove and add,
+    // this cannot fail, so a set-up that has made the replacement can no longer be stopped.
+    void replace(const void* old, void* start, uint32_t bytes) {
+        for (Region& r : regions_)
+            if (r.start == old) r = {start, bytes};
+    }
+
     void zeroAll() {
         for (const Region& r : regions_) std::memset(r.start, 0, r.bytes);
     }
