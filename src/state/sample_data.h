@@ -110,9 +110,9 @@ class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
     void* progressContext_ = nullptr;
 };
 
-// The file types an open-file dialog offers for an extension: for "wav" the audio types
-// (WAV, and AIFF under both of its extensions), for anything else one "Preset file" type
-// with that extension.
+// The file types an open-file dialog offers for an extension: for "wav" one audio type (WAV,
+// and AIFF under both of its extensions), for anything else one "Preset file" type with that
+// extension.
 std::vector<platform::FileType> fileTypesForExtension(std::string_view extension);
 
 }  // namespace kf
