@@ -7,6 +7,7 @@
 
 #include "artwork/artwork.h"
 #include "common/numeric.h"
+#include "common/parameter_table.h"
 #include "gui/frame.h"
 #include "gui/popup_menu.h"
 
@@ -57,17 +58,17 @@ const char* menuEntry(int32_t tag, int index) {
         return index >= 0 && index < static_cast<int>(std::size(list)) ? list[index] : "";
     };
     switch (tag) {
-        case 91:
+        case tag::carrier_mode:
             return pick(kCarrier);
-        case 95:
+        case tag::modulator_mode:
             return pick(kModulator);
-        case 55:
+        case tag::effects_choice:
             return pick(kEffects);
-        case 87:
+        case tag::in_a:
             return pick(kStage1);
-        case 99:
+        case tag::in_b:
             return pick(kStage2);
-        case 102:
+        case tag::synthoff:
             return pick(kSynth);
         default:
             return "";

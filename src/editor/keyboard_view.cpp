@@ -12,12 +12,11 @@ namespace keys {
 
 namespace {
 
-// White-key pictures by the side(s) a black key cuts away: C and F on the right, D, G and A
-// on both, E and B on the left.
-constexpr int kWhiteCut = 1045, kWhiteCutBoth = 1046, kWhiteCutLeft = 1047;
-constexpr std::array<int, 7> kWhiteBitmap = {kWhiteCut,     kWhiteCutBoth, kWhiteCutLeft, kWhiteCut,
-                                             kWhiteCutBoth, kWhiteCutBoth, kWhiteCutLeft};
-constexpr int kBlackBitmap = 1003;
+// White-key pictures by the side(s) a black key cuts away.
+constexpr std::array<int, 7> kWhiteBitmap = {artwork::white_key_cut_right, artwork::white_key_cut_both,
+                                             artwork::white_key_cut_left,  artwork::white_key_cut_right,
+                                             artwork::white_key_cut_both,  artwork::white_key_cut_both,
+                                             artwork::white_key_cut_left};
 constexpr int kHighestNote = 127;
 constexpr int kKeys = kOctaves * 12;
 
@@ -165,7 +164,7 @@ void KeyboardView::draw(gui::DrawContext& context, const gui::Rect&) {
             const gui::Rect key = keys::blackKeyRect(octave, k);
             const int note = lowest + octave * 12 + keys::kBlackSemitone[static_cast<std::size_t>(k)];
             context.drawBitmapFrame(
-                keys::kBlackBitmap, drawnDown(note) ? 1 : 0, keys::kBlackHeight,
+                artwork::black_key, drawnDown(note) ? 1 : 0, keys::kBlackHeight,
                 {r.left + key.left, r.top + key.top, r.left + key.right, r.top + key.bottom});
         }
     }

@@ -87,7 +87,7 @@ TEST(Artwork, RegeneratedPicturesEqualTheEmbeddedOnes) {
 // The pointer is the only near-white part of a knob's body; the angle of its pixels' centroid about
 // the frame centre, clockwise from 12 o'clock, must be the frame's angle.
 TEST(Artwork, KnobFramesShowThePointerAtTheirAngle) {
-    for (int id : {1039, 1040, 1041}) {
+    for (int id : {kf::artwork::unipolar_knob, kf::artwork::bipolar_knob, kf::artwork::wave_knob}) {
         const kf::artwork::BitmapInfo* b = kf::artwork::info(id);
         Surface s = decode(kf::artwork::png(id));
         ASSERT_TRUE(s);

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "artwork/artwork.h"
 #include "gui/draw_context.h"
 #include "support/editor_fixture.h"
 
@@ -122,7 +123,7 @@ TEST_F(Controls, HostValuesDrawTheirStripFrameClampedToTheStrip) {
         {
             gui::DrawContext context(expected, &TMUniClientEditor::sharedBitmaps());
             context.drawBitmap(editor::kBackgroundBitmap, {0, 0});
-            context.drawBitmapFrame(1039, frame, 38, r);
+            context.drawBitmapFrame(artwork::unipolar_knob, frame, 38, r);
         }
         int differing = 0;
         for (int y = r.top; y < r.bottom; ++y)

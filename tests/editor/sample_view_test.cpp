@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 
+#include "artwork/artwork.h"
 #include "editor/controls.h"
 #include "gui/draw_context.h"
 #include "state/audio_file.h"
@@ -102,7 +103,7 @@ TEST_F(SampleViewTest, ALongNameEndsClearOfThePlatesArrow) {
     editor().idle();
     const gui::Rect plate = editor().viewOf(81)->rect();
     gui::Surface bare(editor::kWidth, editor::kHeight);
-    gui::DrawContext(bare, &editor::TMUniClientEditor::sharedBitmaps()).drawBitmap(1031, plate.topLeft());
+    gui::DrawContext(bare, &editor::TMUniClientEditor::sharedBitmaps()).drawBitmap(artwork::drop_down_plate, plate.topLeft());
     int text = 0, overArrow = 0;
     for (int y = plate.top; y < plate.bottom; ++y)
         for (int x = plate.left; x < plate.right; ++x)
