@@ -94,7 +94,7 @@ gui::Rect dropDownTextArea(const gui::Rect& plate);
 // Text on the readout plate; set by the editor, redrawn only when it changes.
 class Readout : public gui::View {
   public:
-    explicit Readout(const LayoutRow& row) : View(row.rect), bitmap_(row.bitmap) {}
+    Readout(const gui::Rect& rect, int bitmap) : View(rect), bitmap_(bitmap) {}
     void setText(const char* text);
     const char* text() const { return text_.data(); }
     void draw(gui::DrawContext& context, const gui::Rect& dirty) override;

@@ -19,11 +19,12 @@ inline constexpr int kWidth = 503, kHeight = 404;
 inline constexpr int kBackgroundBitmap = artwork::background;
 
 enum class ControlKind : uint8_t {
-    Image,    // a still picture
-    Knob,     // a value 0..1 dragged up and down, drawn as a frame of a bitmap strip
+    Image,  // a still picture
+    // A value 0..1 dragged up and down, drawn as a frame of a bitmap strip, and the plate
+    // where its value reads, as the parameter table's readout column says (when it has one).
+    Knob,
     Button,   // clicks step through `count` states (count 1: pressed while held)
     Menu,     // a pop-up list of `count` entries
-    Readout,  // the text of parameter `source`'s working value
     Led,      // meter `source` (0..3), or kLearnLed: lit while a knob waits for a controller
     Presets,  // the preset menu, its face naming the current program
     // The sampler's sample (waveform, markers, loading), and its name on a readout plate.
@@ -49,23 +50,23 @@ struct LayoutRow {
     // Knob: when a != b the strip shows (working value − b) / (a − b) instead of the value,
     // so a stepped working value (octave) lands on its own frame.
     float a, b;
+    gui::Rect readout{};  // Knob: where its value reads; empty for none
 };
 
 namespace row {
 constexpr LayoutRow image(int32_t tag, gui::Rect r, int group, int bitmap) {
     return {tag, ControlKind::Image, r, group, bitmap, -1, 0, 0.0f, 0.0f, 0.0f};
 }
-constexpr LayoutRow knob(int32_t tag, gui::Rect r, int group, int bitmap, float a = 0.0f, float b = 0.0f) {
-    return {tag, ControlKind::Knob, r, group, bitmap, tag, 0, 0.0f, a, b};
+inline constexpr gui::Rect kNoReadout{};
+constexpr LayoutRow knob(int32_t tag, gui::Rect r, int group, int bitmap, gui::Rect readout = kNoReadout,
+                         float a = 0.0f, float b = 0.0f) {
+    return {tag, ControlKind::Knob, r, group, bitmap, tag, 0, 0.0f, a, b, readout};
 }
 constexpr LayoutRow button(int32_t tag, gui::Rect r, int group, int bitmap, int count, float step) {
     return {tag, ControlKind::Button, r, group, bitmap, tag, count, step, 0.0f, 0.0f};
 }
 constexpr LayoutRow menu(int32_t tag, gui::Rect r, int group, int bitmap, int count, float step) {
     return {tag, ControlKind::Menu, r, group, bitmap, tag, count, step, 0.0f, 0.0f};
-}
-constexpr LayoutRow readout(int32_t tag, gui::Rect r, int group, int32_t parameter) {
-    return {tag, ControlKind::Readout, r, group, artwork::readout_plate, parameter, 0, 0.0f, 0.0f, 0.0f};
 }
 constexpr LayoutRow led(int32_t tag, gui::Rect r, int bitmap, int32_t source) {
     return {tag, ControlKind::Led, r, 0, bitmap, source, 0, 0.0f, 0.0f, 0.0f};
@@ -102,8 +103,8 @@ using ViewGroupMask = std::bitset<16>;
 
 // Groups: 0 top bar, 1 input stage 1, 2 sampler, 3 synthesizer, 4 input stage 2, 5 main
 // controls, 6 and 7 the overlay's sub-pages, 9 the overlay header, 10–14 the effect slot
-// (none, reverb, delay, phaser, lo-fi). Each readout shares its knob's group, so the panels
-// that replace one another never draw two texts in one place.
+// (none, reverb, delay, phaser, lo-fi). A knob's readout is shown with it, so the panels that
+// replace one another never draw two texts in one place.
 inline constexpr auto kLayout = std::to_array<LayoutRow>({
     // The panel pictures. Several rects are taller or narrower than their bitmap: the bitmap
     // sits at the rect's top-left and is clipped to it, the background shows in the rest.
@@ -136,28 +137,22 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
 
     // Main controls.
     row::menu(tag::carrier_mode, {124, 43, 214, 55}, 5, artwork::carrier_menu, 4, 0.25f),
-    row::knob(tag::focus, {339, 86, 377, 124}, 5, artwork::unipolar_knob, 2.0f, 0.1f),
-    row::knob(tag::shift, {393, 86, 431, 124}, 5, artwork::bipolar_knob),
-    row::knob(tag::response, {447, 86, 485, 124}, 5, artwork::unipolar_knob, 10.0f, 120.0f),
-    row::readout(45, row::below(332, 125), 5, tag::focus),
-    row::readout(47, row::below(386, 125), 5, tag::shift),
-    row::readout(44, row::below(441, 125), 5, tag::response),
+    row::knob(tag::focus, {339, 86, 377, 124}, 5, artwork::unipolar_knob, row::below(332, 125), 2.0f, 0.1f),
+    row::knob(tag::shift, {393, 86, 431, 124}, 5, artwork::bipolar_knob, row::below(386, 125)),
+    row::knob(tag::response, {447, 86, 485, 124}, 5, artwork::unipolar_knob, row::below(441, 125), 10.0f,
+              120.0f),
     row::menu(tag::modulator_mode, {124, 142, 214, 154}, 5, artwork::modulator_menu, 3, 0.33333334f),
-    row::knob(tag::master_level, {447, 185, 485, 223}, 5, artwork::unipolar_knob),
-    row::readout(94, row::below(442, 224), 5, tag::master_level),
+    row::knob(tag::master_level, {447, 185, 485, 223}, 5, artwork::unipolar_knob, row::below(442, 224)),
     row::menu(tag::effects_choice, {401, 241, 491, 253}, 5, artwork::effect_menu, 5, 0.2f),
-    row::knob(tag::mix, {15, 284, 53, 322}, 5, artwork::unipolar_knob),
-    row::readout(46, {14, 322, 54, 336}, 5, tag::mix),
-    row::knob(tag::eq_low, {69, 284, 107, 322}, 5, artwork::bipolar_knob, 12.0f, -12.0f),
-    row::knob(tag::eq_mid, {123, 284, 161, 322}, 5, artwork::bipolar_knob, 12.0f, -12.0f),
-    row::knob(tag::eq_high, {177, 284, 215, 322}, 5, artwork::bipolar_knob, 12.0f, -12.0f),
-    row::readout(74, row::below(63, 322), 5, tag::eq_low),
-    row::readout(75, row::below(117, 322), 5, tag::eq_mid),
-    row::readout(76, row::below(171, 322), 5, tag::eq_high),
-    row::knob(tag::mastercomp, {232, 284, 270, 322}, 5, artwork::unipolar_knob),
-    row::knob(tag::compspeed, {286, 284, 324, 322}, 5, artwork::unipolar_knob, 30.0f, 200.0f),
-    row::readout(92, row::below(227, 322), 5, tag::mastercomp),
-    row::readout(93, row::below(281, 322), 5, tag::compspeed),
+    row::knob(tag::mix, {15, 284, 53, 322}, 5, artwork::unipolar_knob, {14, 322, 54, 336}),
+    row::knob(tag::eq_low, {69, 284, 107, 322}, 5, artwork::bipolar_knob, row::below(63, 322), 12.0f, -12.0f),
+    row::knob(tag::eq_mid, {123, 284, 161, 322}, 5, artwork::bipolar_knob, row::below(117, 322), 12.0f,
+              -12.0f),
+    row::knob(tag::eq_high, {177, 284, 215, 322}, 5, artwork::bipolar_knob, row::below(171, 322), 12.0f,
+              -12.0f),
+    row::knob(tag::mastercomp, {232, 284, 270, 322}, 5, artwork::unipolar_knob, row::below(227, 322)),
+    row::knob(tag::compspeed, {286, 284, 324, 322}, 5, artwork::unipolar_knob, row::below(281, 322), 30.0f,
+              200.0f),
     row::knob(tag::pitchbend, {14, 336, 30, 398}, 5, artwork::wheel),
     row::knob(tag::modwheel, {47, 336, 63, 398}, 5, artwork::wheel),
     // One pixel below its place in the artwork, clear of the low-EQ readout above it.
@@ -167,86 +162,67 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::keys(101, {128, 338, 492, 403}, 5),
 
     // Input stage 1.
-    row::knob(tag::in1_gate, {15, 86, 53, 124}, 1, artwork::unipolar_knob),
-    row::knob(tag::in1_comp_ratio, {69, 86, 107, 124}, 1, artwork::unipolar_knob),
-    row::knob(tag::in1_comp_speed, {123, 86, 161, 124}, 1, artwork::unipolar_knob, 20.0f, 180.0f),
-    row::knob(tag::in1_gain, {177, 86, 215, 124}, 1, artwork::unipolar_knob),
-    row::readout(83, row::below(9, 125), 1, tag::in1_gate),
-    row::readout(84, row::below(63, 125), 1, tag::in1_comp_ratio),
-    row::readout(85, row::below(117, 125), 1, tag::in1_comp_speed),
-    row::readout(88, row::below(171, 125), 1, tag::in1_gain),
+    row::knob(tag::in1_gate, {15, 86, 53, 124}, 1, artwork::unipolar_knob, row::below(9, 125)),
+    row::knob(tag::in1_comp_ratio, {69, 86, 107, 124}, 1, artwork::unipolar_knob, row::below(63, 125)),
+    row::knob(tag::in1_comp_speed, {123, 86, 161, 124}, 1, artwork::unipolar_knob, row::below(117, 125),
+              20.0f, 180.0f),
+    row::knob(tag::in1_gain, {177, 86, 215, 124}, 1, artwork::unipolar_knob, row::below(171, 125)),
     row::menu(tag::in_a, {12, 59, 102, 71}, 1, 0, 2, 0.5f),  // clear of the panel title
 
     // Sampler.
     row::button(tag::loop, {13, 77, 56, 91}, 2, artwork::loop_mode, 2, 0.5f),
     row::button(tag::retrigger, {66, 77, 109, 91}, 2, artwork::retrigger_mode, 4, 0.25f),
-    row::knob(tag::sampler_pitch, {124, 86, 162, 124}, 2, artwork::bipolar_knob),
-    row::knob(tag::sampler_level, {178, 86, 216, 124}, 2, artwork::unipolar_knob),
-    row::readout(80, row::below(117, 125), 2, tag::sampler_pitch),
-    row::readout(79, row::below(171, 125), 2, tag::sampler_level),
+    row::knob(tag::sampler_pitch, {124, 86, 162, 124}, 2, artwork::bipolar_knob, row::below(117, 125)),
+    row::knob(tag::sampler_level, {178, 86, 216, 124}, 2, artwork::unipolar_knob, row::below(171, 125)),
     row::sampleView(tag::sampler, {12, 95, 111, 124}, 2),
     row::sampleName(81, {10, 128, 113, 142}, 2, artwork::drop_down_plate),
 
     // Synthesizer.
     row::button(tag::filtertype, {279, 142, 330, 154}, 3, artwork::filter_type, 3, 0.33333334f),
-    row::knob(tag::waveform, {11, 181, 57, 221}, 3, artwork::wave_knob),
-    row::knob(tag::noise, {69, 185, 107, 223}, 3, artwork::bipolar_knob),
-    row::knob(tag::octave, {123, 179, 153, 189}, 3, artwork::octave_text, 24.0f, -24.0f),
+    // The readout centred under the wide waveform knob, clear of the noise readout beside it.
+    row::knob(tag::waveform, {11, 181, 57, 221}, 3, artwork::wave_knob, row::below(9, 224)),
+    row::knob(tag::noise, {69, 185, 107, 223}, 3, artwork::bipolar_knob, row::below(63, 223)),
+    row::knob(tag::octave, {123, 179, 153, 189}, 3, artwork::octave_text, row::kNoReadout, 24.0f, -24.0f),
     row::knob(tag::pitchbend_range, {124, 215, 154, 225}, 3, artwork::bend_range_text),
-    row::knob(tag::pulswidth, {177, 185, 215, 223}, 3, artwork::bipolar_knob),
-    row::knob(tag::cutoff, {231, 185, 269, 223}, 3, artwork::unipolar_knob),
-    row::knob(tag::resonance, {285, 185, 323, 223}, 3, artwork::unipolar_knob),
-    row::knob(tag::synth_level, {339, 185, 377, 223}, 3, artwork::unipolar_knob),
-    // Centred under the wide waveform knob, clear of the noise readout beside it.
-    row::readout(54, row::below(9, 224), 3, tag::waveform),
-    row::readout(52, row::below(63, 223), 3, tag::noise),
-    row::readout(50, row::below(171, 224), 3, tag::pulswidth),
-    row::readout(53, row::below(226, 224), 3, tag::cutoff),
-    row::readout(49, row::below(280, 224), 3, tag::resonance),
-    row::readout(51, row::below(334, 224), 3, tag::synth_level),
+    row::knob(tag::pulswidth, {177, 185, 215, 223}, 3, artwork::bipolar_knob, row::below(171, 224)),
+    row::knob(tag::cutoff, {231, 185, 269, 223}, 3, artwork::unipolar_knob, row::below(226, 224)),
+    row::knob(tag::resonance, {285, 185, 323, 223}, 3, artwork::unipolar_knob, row::below(280, 224)),
+    row::knob(tag::synth_level, {339, 185, 377, 223}, 3, artwork::unipolar_knob, row::below(334, 224)),
     row::menu(tag::synthoff, {121, 156, 221, 168}, 3, 0, 2, 0.5f),
 
     // Input stage 2.
-    row::knob(tag::in2_gate, {15, 185, 53, 223}, 4, artwork::unipolar_knob),
-    row::knob(tag::in2_comp_ratio, {69, 185, 107, 223}, 4, artwork::unipolar_knob),
-    row::knob(tag::in2_comp_speed, {123, 185, 161, 223}, 4, artwork::unipolar_knob, 20.0f, 180.0f),
-    row::knob(tag::in2_gain, {177, 185, 215, 223}, 4, artwork::unipolar_knob),
-    row::readout(96, row::below(10, 223), 4, tag::in2_gate),
-    row::readout(97, row::below(63, 223), 4, tag::in2_comp_ratio),
-    row::readout(98, row::below(118, 224), 4, tag::in2_comp_speed),
-    row::readout(100, row::below(171, 224), 4, tag::in2_gain),
+    row::knob(tag::in2_gate, {15, 185, 53, 223}, 4, artwork::unipolar_knob, row::below(10, 223)),
+    row::knob(tag::in2_comp_ratio, {69, 185, 107, 223}, 4, artwork::unipolar_knob, row::below(63, 223)),
+    row::knob(tag::in2_comp_speed, {123, 185, 161, 223}, 4, artwork::unipolar_knob, row::below(118, 224),
+              20.0f, 180.0f),
+    row::knob(tag::in2_gain, {177, 185, 215, 223}, 4, artwork::unipolar_knob, row::below(171, 224)),
     row::menu(tag::in_b, {121, 156, 221, 168}, 4, 0, 2, 0.5f),
 
     // The effect slot: reverb, delay, phaser, lo-fi.
-    row::knob(tag::reverb_room, {339, 284, 377, 322}, 11, artwork::unipolar_knob),
-    row::knob(tag::reverb_damp, {393, 284, 431, 322}, 11, artwork::unipolar_knob),
-    row::knob(tag::reverb_drywet, {447, 284, 485, 322}, 11, artwork::unipolar_knob),
-    row::readout(61, row::below(335, 322), 11, tag::reverb_room),
-    row::readout(62, row::below(388, 322), 11, tag::reverb_damp),
-    row::readout(63, row::below(441, 322), 11, tag::reverb_drywet),
-    row::knob(tag::delaytime, {339, 284, 377, 322}, 12, artwork::unipolar_knob),
-    row::knob(tag::delay_feedback, {393, 284, 431, 322}, 12, artwork::unipolar_knob),
-    row::knob(tag::delay_drywet, {447, 284, 485, 322}, 12, artwork::unipolar_knob),
-    row::readout(66, row::below(335, 322), 12, tag::delaytime),
-    row::readout(67, row::below(389, 322), 12, tag::delay_feedback),
-    row::readout(65, row::below(443, 322), 12, tag::delay_drywet),
-    row::knob(tag::phaser_rate, {339, 284, 377, 322}, 13, artwork::unipolar_knob),
-    row::knob(tag::phaser_feedback, {393, 284, 431, 322}, 13, artwork::unipolar_knob),
-    row::knob(tag::phaser_stages, {447, 284, 485, 322}, 13, artwork::unipolar_knob),
-    row::readout(58, row::below(335, 322), 13, tag::phaser_rate),
-    row::readout(59, row::below(389, 322), 13, tag::phaser_feedback),
-    row::readout(57, row::below(443, 322), 13, tag::phaser_stages),
-    row::knob(tag::lofi_bitrate, {339, 284, 377, 322}, 14, artwork::unipolar_knob),
-    row::knob(tag::lofi_samplerate, {393, 284, 431, 322}, 14, artwork::unipolar_knob),
-    row::knob(tag::lofi_distortion, {447, 284, 485, 322}, 14, artwork::unipolar_knob),
-    row::readout(70, row::below(334, 322), 14, tag::lofi_bitrate),
-    row::readout(71, row::below(388, 322), 14, tag::lofi_samplerate),
-    row::readout(69, row::below(442, 322), 14, tag::lofi_distortion),
+    row::knob(tag::reverb_room, {339, 284, 377, 322}, 11, artwork::unipolar_knob, row::below(335, 322)),
+    row::knob(tag::reverb_damp, {393, 284, 431, 322}, 11, artwork::unipolar_knob, row::below(388, 322)),
+    row::knob(tag::reverb_drywet, {447, 284, 485, 322}, 11, artwork::unipolar_knob, row::below(441, 322)),
+    row::knob(tag::delaytime, {339, 284, 377, 322}, 12, artwork::unipolar_knob, row::below(335, 322)),
+    row::knob(tag::delay_feedback, {393, 284, 431, 322}, 12, artwork::unipolar_knob, row::below(389, 322)),
+    row::knob(tag::delay_drywet, {447, 284, 485, 322}, 12, artwork::unipolar_knob, row::below(443, 322)),
+    row::knob(tag::phaser_rate, {339, 284, 377, 322}, 13, artwork::unipolar_knob, row::below(335, 322)),
+    row::knob(tag::phaser_feedback, {393, 284, 431, 322}, 13, artwork::unipolar_knob, row::below(389, 322)),
+    row::knob(tag::phaser_stages, {447, 284, 485, 322}, 13, artwork::unipolar_knob, row::below(443, 322)),
+    row::knob(tag::lofi_bitrate, {339, 284, 377, 322}, 14, artwork::unipolar_knob, row::below(334, 322)),
+    row::knob(tag::lofi_samplerate, {393, 284, 431, 322}, 14, artwork::unipolar_knob, row::below(388, 322)),
+    row::knob(tag::lofi_distortion, {447, 284, 485, 322}, 14, artwork::unipolar_knob, row::below(442, 322)),
 });
 
 static_assert(std::ranges::all_of(kLayout, [](const LayoutRow& r) {
     return r.group >= 0 && r.group < static_cast<int>(ViewGroupMask().size());
 }));
+static_assert(std::ranges::all_of(kLayout,
+                                  [](const LayoutRow& r) {
+                                      const ParameterRow* p = parameterRow(r.source);
+                                      const bool reads = p && p->readout != display::none;
+                                      return r.kind != ControlKind::Knob || r.readout.empty() != reads;
+                                  }),
+              "a knob has a readout plate exactly when its parameter says how it reads");
 
 // The groups shown for these choices: the top bar always; with the overlay, its header and
 // the chosen sub-page; otherwise the main controls, the analysis input's panel (input

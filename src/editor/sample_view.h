@@ -101,7 +101,7 @@ std::vector<std::string> sampleFilesIn(const std::string& folder);
 // later), so both show one sample.
 class SampleNamePlate : public Readout {
   public:
-    SampleNamePlate(const LayoutRow& row, SampleView* view) : Readout(row), view_(view) {}
+    SampleNamePlate(const LayoutRow& row, SampleView* view) : Readout(row.rect, row.bitmap), view_(view) {}
     void poll() {
         setText(view_ && !view_->sampleName().empty() ? view_->sampleName().c_str() : "no sample");
     }

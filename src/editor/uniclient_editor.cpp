@@ -109,9 +109,6 @@ void TMUniClientEditor::build() {
                 view = std::move(menu);
                 break;
             }
-            case ControlKind::Readout:
-                view = std::make_unique<Readout>(row);
-                break;
             case ControlKind::Led:
                 view = std::make_unique<Led>(row, artwork::frameCount(row.bitmap));
                 break;
@@ -132,9 +129,15 @@ void TMUniClientEditor::build() {
                 view = std::make_unique<KeyboardBaseReadout>(row.rect, row.bitmap, host_);
                 break;
         }
+        auto shown = [this, group = row.group] { return groups_[static_cast<std::size_t>(group)]; };
         gui::View& added = frame_->addView(std::move(view));
-        added.setVisibility([this, group = row.group] { return groups_[static_cast<std::size_t>(group)]; });
-        placed_.push_back({&row, &added});
+        added.setVisibility(shown);
+        Readout* readout = nullptr;
+        if (!row.readout.empty()) {
+            readout = &frame_->add(std::make_unique<Readout>(row.readout, artwork::readout_plate));
+            readout->setVisibility(shown);
+        }
+        placed_.push_back({&row, &added, readout});
     }
     // Last, so it lies over everything it may have to cover.
     notice_ = &frame_->add(std::make_unique<NoticeView>());
@@ -144,6 +147,12 @@ void TMUniClientEditor::build() {
 gui::View* TMUniClientEditor::viewOf(int32_t tag) const {
     for (const Placed& p : placed_)
         if (p.row->tag == tag) return p.view;
+    return nullptr;
+}
+
+const Readout* TMUniClientEditor::readoutOf(int32_t parameter) const {
+    for (const Placed& p : placed_)
+        if (p.readout && p.row->source == parameter) return p.readout;
     return nullptr;
 }
 
@@ -201,17 +210,19 @@ void TMUniClientEditor::pollValues() {
     for (const Placed& p : placed_) {
         const LayoutRow& row = *p.row;
         switch (row.kind) {
-            case ControlKind::Knob:
-                static_cast<Knob*>(p.view)->setValueSilently(host_.parameterValue(row.source));
+            case ControlKind::Knob: {
+                const float value = host_.parameterValue(row.source);
+                static_cast<Knob*>(p.view)->setValueSilently(value);
+                if (p.readout) {
+                    readoutText(row.source, value, host_, text, sizeof text);
+                    p.readout->setText(text);
+                }
                 break;
+            }
             case ControlKind::Button:
             case ControlKind::Menu:
                 static_cast<gui::Control*>(p.view)->setValueSilently(
                     static_cast<float>(host_.choice(row.source)));
-                break;
-            case ControlKind::Readout:
-                readoutText(row.tag, row.source, host_.parameterValue(row.source), host_, text, sizeof text);
-                static_cast<Readout*>(p.view)->setText(text);
                 break;
             case ControlKind::Led:
                 if (row.source == kLearnLed)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "editor/controls.h"
 #include "editor/editor_host.h"
 #include "editor/layout.h"
 #include "editor/learn_menu.h"
@@ -50,11 +51,14 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
 
     // The open view of a layout row's tag (null when closed or not on the page).
     gui::View* viewOf(int32_t tag) const;
+    // The open plate that reads a parameter's value (null when closed or it has none).
+    const Readout* readoutOf(int32_t parameter) const;
 
   private:
     struct Placed {
         const LayoutRow* row;
         gui::View* view;
+        Readout* readout;  // a knob's plate, or null
     };
 
     void build();

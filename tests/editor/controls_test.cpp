@@ -289,45 +289,46 @@ TEST_F(Controls, AMenuLearnSectionAssignsAControllerWhileAudioRuns) {
 // Each readout in its own unit, from what the value does; a wrong law or scale changes these.
 TEST_F(Controls, ReadoutsShowTheirValuesInAMusiciansUnits) {
     const struct {
-        int32_t readout, parameter;
+        int32_t parameter;
         float v;
         const char* text;
     } cases[] = {
-        {45, tag::focus, 1.0f, "100%"},
-        {45, tag::focus, 0.0f, "5%"},
-        {45, tag::focus, 1.5f, "100%"},  // a host's value out of range reads as the engine takes it
-        {47, tag::shift, 1.0f, "+877 Hz"},
-        {47, tag::shift, 0.5f, "0 Hz"},
-        {44, tag::response, 0.5f, "55"},
-        {94, tag::master_level, 0.25f, "0.0 db"},
-        {83, tag::in1_gate, 0.5f, "-24.1 db"},
-        {88, tag::in1_gain, 0.125f, "0.0 db"},
-        {74, tag::eq_low, 0.75f, "6.0 db"},
-        {93, tag::compspeed, 1.0f, "30 ms"},
-        {85, tag::in1_comp_speed, 0.5f, "100 ms"},
-        {80, tag::sampler_pitch, 0.75f, "+12.0 st"},
-        {53, tag::cutoff, 1.0f, "21.2 kHz"},
-        {50, tag::pulswidth, 0.0f, "-100%"},
-        {49, tag::resonance, 1.0f, "90%"},
-        {63, tag::reverb_drywet, 0.5f, "50%"},
-        {66, tag::delaytime, 0.5f, "2.0 beats"},
-        {71, tag::lofi_samplerate, 0.5f, "4.41 kHz"},
-        {71, tag::lofi_samplerate, 0.0f, "44.1 kHz"},
-        {58, tag::phaser_rate, 0.6f, "1/4"},
-        {58, tag::phaser_rate, 0.4f, "3/4 bar"},
-        {58, tag::phaser_rate, 11.0f / 15.0f, "1/8"},
+        {tag::focus, 1.0f, "100%"},
+        {tag::focus, 0.0f, "5%"},
+        {tag::focus, 1.5f, "100%"},  // a host's value out of range reads as the engine takes it
+        {tag::shift, 1.0f, "+877 Hz"},
+        {tag::shift, 0.5f, "0 Hz"},
+        {tag::response, 0.5f, "55"},
+        {tag::master_level, 0.25f, "0.0 db"},
+        {tag::in1_gate, 0.5f, "-24.1 db"},
+        {tag::in1_gain, 0.125f, "0.0 db"},
+        {tag::in2_comp_ratio, 0.5f, "6.0 db"},
+        {tag::waveform, 0.5f, "2.00"},
+        {tag::lofi_bitrate, 0.5f, "16"},
+        {tag::eq_low, 0.75f, "6.0 db"},
+        {tag::compspeed, 1.0f, "30 ms"},
+        {tag::in1_comp_speed, 0.5f, "100 ms"},
+        {tag::sampler_pitch, 0.75f, "+12.0 st"},
+        {tag::cutoff, 1.0f, "21.2 kHz"},
+        {tag::pulswidth, 0.0f, "-100%"},
+        {tag::resonance, 1.0f, "90%"},
+        {tag::reverb_drywet, 0.5f, "50%"},
+        {tag::delaytime, 0.5f, "2.0 beats"},
+        {tag::lofi_samplerate, 0.5f, "4.41 kHz"},
+        {tag::lofi_samplerate, 0.0f, "44.1 kHz"},
+        {tag::phaser_rate, 0.6f, "1/4"},
+        {tag::phaser_rate, 0.4f, "3/4 bar"},
+        {tag::phaser_rate, 11.0f / 15.0f, "1/8"},
     };
-    auto text = [&](int32_t readout) {
-        return std::string(dynamic_cast<editor::Readout*>(editor().viewOf(readout))->text());
-    };
+    auto text = [&](int32_t parameter) { return std::string(editor().readoutOf(parameter)->text()); };
     for (const auto& k : cases) {
         c->setParameter(k.parameter, k.v);
         editor().idle();
-        EXPECT_EQ(text(k.readout), k.text) << "readout " << k.readout << " at " << k.v;
+        EXPECT_EQ(text(k.parameter), k.text) << "parameter " << k.parameter << " at " << k.v;
     }
     c->setSampleRate(48000.0f);
     editor().idle();
-    EXPECT_EQ(text(53), "23.1 kHz") << "the cutoff follows the sample rate";
+    EXPECT_EQ(text(tag::cutoff), "23.1 kHz") << "the cutoff follows the sample rate";
 }
 
 }  // namespace
