@@ -64,7 +64,7 @@ std::string dialogRefusal(platform::DialogStart outcome) {
     return {};
 }
 
-void DialogRunner::run(const EditorHost::DialogRequest& request, platform::AsyncFileDialogs::Result done) {
+void DialogRunner::run(const DialogRequest& request, platform::AsyncFileDialogs::Result done) {
     const platform::DialogStart outcome =
         dialogs_.request(request.kind, request.title, request.start, request.types, std::move(done));
     if (notice_) notice_->show(dialogRefusal(outcome));

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "editor/editor_host.h"
+#include "editor/ports.h"
 #include "gui/view.h"
 #include "platform/async_file_dialogs.h"
 
@@ -36,7 +36,7 @@ class DialogRunner {
   public:
     explicit DialogRunner(platform::AsyncFileDialogs& dialogs) : dialogs_(dialogs) {}
     void setNotice(NoticeView* notice) { notice_ = notice; }
-    void run(const EditorHost::DialogRequest& request, platform::AsyncFileDialogs::Result done);
+    void run(const DialogRequest& request, platform::AsyncFileDialogs::Result done);
 
   private:
     platform::AsyncFileDialogs& dialogs_;

@@ -17,7 +17,7 @@ struct Shown {
     float v;
     float working;
     int32_t parameter;
-    const EditorHost& host;
+    const ParameterPort& parameters;
     char* text;
     std::size_t size;
 
@@ -93,7 +93,7 @@ void semitones(const Shown& s) {
 // The filter coefficient c acts as c⁴ × half the sample rate.
 void cutoffKilohertz(const Shown& s) {
     const double c = s.working;
-    formatKilohertz(c * c * c * c * 0.5 * s.host.sampleRate(), s.text, s.size);
+    formatKilohertz(c * c * c * c * 0.5 * s.parameters.sampleRate(), s.text, s.size);
 }
 
 // The morph position between the five waves, 0..4.
@@ -111,7 +111,7 @@ void bitDepth(const Shown& s) {
 // "3//4 bar"); a musician reads "1/4" and "3/4 bar".
 void effectText(const Shown& s) {
     char own[32];
-    if (!s.host.effectText(s.parameter, s.working, own)) return valuePercent(s);
+    if (!s.parameters.effectText(s.parameter, s.working, own)) return valuePercent(s);
     std::size_t out = 0;
     for (const char* p = own; *p != '\0' && out + 1 < s.size; ++p) {
         const char c = *p == '\\' ? '/' : *p;
@@ -161,13 +161,13 @@ void show(display::Kind kind, const Shown& s) {
 
 }  // namespace
 
-void readoutText(int32_t parameter, float v, const EditorHost& host, char* text, std::size_t size) {
+void readoutText(int32_t parameter, float v, const ParameterPort& parameters, char* text, std::size_t size) {
     if (size == 0) return;
     text[0] = '\0';
     const ParameterRow* row = parameterRow(parameter);
     if (!row) return;
     const float clamped = clampUnit(v);
-    show(row->readout, {clamped, row->law(clamped), parameter, host, text, size});
+    show(row->readout, {clamped, row->law(clamped), parameter, parameters, text, size});
 }
 
 }  // namespace kf::editor

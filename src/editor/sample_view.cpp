@@ -51,8 +51,8 @@ std::vector<std::string> sampleFilesIn(const std::string& folder) {
     return names;
 }
 
-SampleView::SampleView(const gui::Rect& rect, EditorHost& host, DialogRunner& dialogs)
-    : View(rect), host_(host), dialogs_(dialogs) {}
+SampleView::SampleView(const gui::Rect& rect, SamplePort& sample, DialogRunner& dialogs)
+    : View(rect), sample_(sample), dialogs_(dialogs) {}
 
 gui::Rect SampleView::waveArea() const {
     const gui::Rect& r = rect();
@@ -118,24 +118,24 @@ int SampleView::columnOf(double frame) const {
 }
 
 void SampleView::poll() {
-    const uint32_t generation = host_.sampleGeneration();
+    const uint32_t generation = sample_.sampleGeneration();
     if (!known_ || generation != generation_) {
         known_ = true;
         generation_ = generation;
-        frames_ = std::max(host_.sampleFrames(), 0);
-        stereo_ = host_.sampleIsStereo();
-        name_ = host_.sampleName();
+        frames_ = std::max(sample_.sampleFrames(), 0);
+        stereo_ = sample_.sampleIsStereo();
+        name_ = sample_.sampleName();
         scroll_ = zoom_ = 0.0f;
         cache_.first = -1;
         setDirty();
     }
-    const int32_t start = host_.sampleStartMarker(), end = host_.sampleEndMarker();
+    const int32_t start = sample_.sampleStartMarker(), end = sample_.sampleEndMarker();
     if (start != start_ || end != end_) {
         start_ = start;
         end_ = end;
         setDirty();
     }
-    const int play = columnOf(static_cast<double>(host_.samplePlayPosition()));
+    const int play = columnOf(static_cast<double>(sample_.samplePlayPosition()));
     if (play != playColumn_) {
         playColumn_ = play;
         setDirty();
@@ -166,8 +166,8 @@ bool SampleView::mouseDown(const gui::Event& e) {
         return true;
     }
     if ((e.modifiers & (gui::kAlt | gui::kControl)) != 0) {
-        // The sample may have changed since the last idle; the host keeps the marker inside it.
-        if (host_.snapSampleMarker((e.modifiers & gui::kAlt) != 0, frameAt(e.pos.x))) poll();
+        // The sample may have changed since the last idle; the instance keeps the marker inside it.
+        if (sample_.snapSampleMarker((e.modifiers & gui::kAlt) != 0, frameAt(e.pos.x))) poll();
         return true;
     }
     openFileDialog();
@@ -221,16 +221,16 @@ bool SampleView::wheel(const gui::Event& e) {
 // ---- files ---------------------------------------------------------------------------
 
 void SampleView::openFileDialog() {
-    dialogs_.run(host_.sampleFileDialog(), [this](std::optional<std::string> path) {
-        if (path && host_.loadSampleFile(*path)) poll();
+    dialogs_.run(sample_.sampleFileDialog(), [this](std::optional<std::string> path) {
+        if (path && sample_.loadSampleFile(*path)) poll();
     });
 }
 
 void SampleView::openFolderMenu() {
     if (!frame()) return;
-    const std::string folder = host_.sampleFolder();
+    const std::string folder = sample_.sampleFolder();
     std::vector<std::string> files = folder.empty() ? std::vector<std::string>{} : sampleFilesIn(folder);
-    const std::filesystem::path loaded = std::filesystem::path(host_.samplePath()).lexically_normal();
+    const std::filesystem::path loaded = std::filesystem::path(sample_.samplePath()).lexically_normal();
     gui::Menu menu;
     menu.addEntry(kChooseFolderEntry);
     for (const std::string& name : files)
@@ -243,13 +243,13 @@ void SampleView::openFolderMenu() {
                            if (entry > static_cast<int>(files.size())) return;
                            const auto path =
                                std::filesystem::path(folder) / files[static_cast<std::size_t>(entry - 1)];
-                           if (host_.loadSampleFile(path.string())) poll();
+                           if (sample_.loadSampleFile(path.string())) poll();
                        });
 }
 
 void SampleView::chooseFolder() {
-    dialogs_.run(host_.sampleFolderDialog(), [this](std::optional<std::string> folder) {
-        if (folder && !folder->empty()) host_.setSampleFolder(*folder);
+    dialogs_.run(sample_.sampleFolderDialog(), [this](std::optional<std::string> folder) {
+        if (folder && !folder->empty()) sample_.setSampleFolder(*folder);
     });
 }
 
@@ -296,8 +296,8 @@ void SampleView::drawWave(gui::DrawContext& context, const gui::Rect& area) {
         cache_.first = first;
         cache_.count = count;
         for (int ch = 0; ch < 2; ++ch)
-            cache_.channels[ch] = ch == 0 || stereo_ ? host_.sampleOverview(ch, first, count, area.width())
-                                                     : std::vector<EditorHost::SampleExtent>{};
+            cache_.channels[ch] = ch == 0 || stereo_ ? sample_.sampleOverview(ch, first, count, area.width())
+                                                     : std::vector<SampleExtent>{};
     }
     // Stereo: the left channel in the upper half, the right in the lower.
     const int lanes = stereo_ ? 2 : 1;

@@ -3,7 +3,7 @@
 // file, Alt-click and Control-click move the start and end markers, a right-click opens the
 // sample-folder menu.
 //
-// The view never touches the sample's buffers: it asks the host for a min/max overview of
+// The view never touches the sample's buffers: it asks the instance for a min/max overview of
 // the frames it shows, again only when the sample was replaced or the view moved.
 #pragma once
 
@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "editor/controls.h"
-#include "editor/editor_host.h"
 #include "editor/notice.h"
+#include "editor/ports.h"
 #include "gui/view.h"
 
 namespace kf::editor {
@@ -25,7 +25,7 @@ class SampleView : public gui::View {
     static constexpr float kWheelZoom = 0.8f;     // visible part kept per wheel notch
     static constexpr float kWheelScroll = 0.25f;  // visible parts moved per Shift+wheel notch
 
-    SampleView(const gui::Rect& rect, EditorHost& host, DialogRunner& dialogs);
+    SampleView(const gui::Rect& rect, SamplePort& sample, DialogRunner& dialogs);
 
     // Picks up a replaced sample, moved markers and the play position; call at each idle.
     void poll();
@@ -71,7 +71,7 @@ class SampleView : public gui::View {
     int columnOf(double frame) const;
     void drawWave(gui::DrawContext& context, const gui::Rect& area);
 
-    EditorHost& host_;
+    SamplePort& sample_;
     DialogRunner& dialogs_;
     uint32_t generation_ = 0;
     bool known_ = false;  // generation_ holds a polled value
@@ -88,7 +88,7 @@ class SampleView : public gui::View {
     struct Cache {
         uint32_t generation = 0;
         int32_t first = -1, count = 0;
-        std::vector<EditorHost::SampleExtent> channels[2];
+        std::vector<SampleExtent> channels[2];
     } cache_;
 };
 

@@ -14,12 +14,8 @@
 
 namespace kf::editor {
 
-TMUniClientEditor::TMUniClientEditor(EditorHost& host, std::unique_ptr<platform::AsyncFileDialogs> dialogs)
-    : host_(host),
-      dialogs_(std::move(dialogs)),
-      runner_(*dialogs_),
-      rect_{0, 0, kHeight, kWidth},
-      learn_(host) {}
+TMUniClientEditor::TMUniClientEditor(EditorPorts ports, std::unique_ptr<platform::AsyncFileDialogs> dialogs)
+    : ports_(ports), dialogs_(std::move(dialogs)), runner_(*dialogs_), learn_(ports.learn) {}
 
 TMUniClientEditor::~TMUniClientEditor() {
     close();
@@ -29,11 +25,6 @@ gui::BitmapCache& TMUniClientEditor::sharedBitmaps() {
     static gui::BitmapCache cache([](int id) { return artwork::png(id); }, artwork::kFirstId,
                                   artwork::kLastId);
     return cache;
-}
-
-bool TMUniClientEditor::getRect(vst::ERect** rect) {
-    *rect = &rect_;
-    return true;
 }
 
 bool TMUniClientEditor::open(void* parentWindow) {
@@ -58,7 +49,7 @@ bool TMUniClientEditor::openOn(std::unique_ptr<gui::PlatformWindow> window) {
     frame_->setBackground(kBackgroundBitmap);
     build();
     frame_->setIdleHook([this] { onIdle(); });
-    host_.takeRefresh();
+    ports_.page.takeRefresh();
     pollValues();
     return true;
 }
@@ -91,7 +82,7 @@ void TMUniClientEditor::build() {
             case ControlKind::Knob: {
                 auto knob = std::make_unique<Knob>(row, artwork::frameCount(row.bitmap), listener,
                                                    boundPosition(row));
-                knob->setDefaultValue(host_.defaultValue(row.tag));
+                knob->setDefaultValue(ports_.parameters.defaultValue(row.tag));
                 if (row.tag == tag::waveform) knob->setSensitivity(0.25f);
                 if (row.tag == tag::pitchbend) knob->setSpringBack(true);
                 knob->setLearnMenus(&learn_);
@@ -113,20 +104,20 @@ void TMUniClientEditor::build() {
                 view = std::make_unique<Led>(row, artwork::frameCount(row.bitmap));
                 break;
             case ControlKind::Presets:
-                view = std::make_unique<PresetMenu>(row, host_, runner_);
+                view = std::make_unique<PresetMenu>(row, ports_.presets, runner_);
                 break;
             case ControlKind::SampleView:
-                view = std::make_unique<SampleView>(row.rect, host_, runner_);
+                view = std::make_unique<SampleView>(row.rect, ports_.sample, runner_);
                 break;
             case ControlKind::SampleName:
                 view =
                     std::make_unique<SampleNamePlate>(row, dynamic_cast<SampleView*>(viewOf(tag::sampler)));
                 break;
             case ControlKind::Keys:
-                view = std::make_unique<KeyboardView>(row.rect, host_);
+                view = std::make_unique<KeyboardView>(row.rect, ports_.keyboard);
                 break;
             case ControlKind::KeyName:
-                view = std::make_unique<KeyboardBaseReadout>(row.rect, row.bitmap, host_);
+                view = std::make_unique<KeyboardBaseReadout>(row.rect, row.bitmap, ports_.keyboard);
                 break;
         }
         auto shown = [this, group = row.group] { return groups_[static_cast<std::size_t>(group)]; };
@@ -168,40 +159,42 @@ void TMUniClientEditor::valueChanged(gui::Control& control) {
     const LayoutRow& row = *p->row;
     if (row.kind == ControlKind::Page) return turnPage(row.tag);
     if (row.kind == ControlKind::Link) {
-        if (control.value() != 0.0f) host_.openManual();
+        if (control.value() != 0.0f) ports_.page.openManual();
         return;
     }
     // Knobs send their value; buttons and menus their state scaled to the parameter's law.
     const float v = row.kind == ControlKind::Knob ? control.value() : control.value() * row.step;
     if (isHostParameter(row.tag))
-        host_.setParameterAutomated(row.tag, v);
+        ports_.parameters.setParameterAutomated(row.tag, v);
     else
-        host_.setParameter(row.tag, v);
+        ports_.parameters.setParameter(row.tag, v);
     // The transpose buttons also move the keyboard, an octave per press.
     if ((row.tag == tag::transpose_up || row.tag == tag::transpose_down) && control.value() != 0.0f)
-        host_.setKeyboardBase(keys::transposed(host_.keyboardBase(), row.tag == tag::transpose_up ? 1 : -1));
+        ports_.keyboard.setKeyboardBase(
+            keys::transposed(ports_.keyboard.keyboardBase(), row.tag == tag::transpose_up ? 1 : -1));
 }
 
 void TMUniClientEditor::turnPage(int32_t buttonTag) {
-    host_.setOverlay(overlayAfterClick(buttonTag, host_.overlay()));
+    ports_.page.setOverlay(overlayAfterClick(buttonTag, ports_.page.overlay()));
     // At once, not at the next idle: the clicked button shows the page's state, not its own
     // toggle (a click on the sub-page already shown leaves it on).
     pollValues();
 }
 
 void TMUniClientEditor::beginEdit(gui::Control& control) {
-    if (isHostParameter(control.tag())) host_.beginEdit(control.tag());
+    if (isHostParameter(control.tag())) ports_.parameters.beginEdit(control.tag());
 }
 
 void TMUniClientEditor::endEdit(gui::Control& control) {
-    if (isHostParameter(control.tag())) host_.endEdit(control.tag());
+    if (isHostParameter(control.tag())) ports_.parameters.endEdit(control.tag());
 }
 
 void TMUniClientEditor::pollValues() {
-    const Overlay overlay = host_.overlay();
+    const ParameterPort& parameters = ports_.parameters;
+    const Overlay overlay = ports_.page.overlay();
     const ViewGroupMask groups =
-        pageGroups(host_.choice(tag::effects_choice), host_.choice(tag::carrier_mode),
-                   host_.choice(tag::modulator_mode), overlay);
+        pageGroups(parameters.choice(tag::effects_choice), parameters.choice(tag::carrier_mode),
+                   parameters.choice(tag::modulator_mode), overlay);
     if (groups != groups_) {
         groups_ = groups;
         frame_->invalidateAll();
@@ -211,10 +204,10 @@ void TMUniClientEditor::pollValues() {
         const LayoutRow& row = *p.row;
         switch (row.kind) {
             case ControlKind::Knob: {
-                const float value = host_.parameterValue(row.source);
+                const float value = parameters.parameterValue(row.source);
                 static_cast<Knob*>(p.view)->setValueSilently(value);
                 if (p.readout) {
-                    readoutText(row.source, value, host_, text, sizeof text);
+                    readoutText(row.source, value, parameters, text, sizeof text);
                     p.readout->setText(text);
                 }
                 break;
@@ -222,16 +215,16 @@ void TMUniClientEditor::pollValues() {
             case ControlKind::Button:
             case ControlKind::Menu:
                 static_cast<gui::Control*>(p.view)->setValueSilently(
-                    static_cast<float>(host_.choice(row.source)));
+                    static_cast<float>(parameters.choice(row.source)));
                 break;
             case ControlKind::Led:
                 if (row.source == kLearnLed)
-                    static_cast<Led*>(p.view)->setLevel(host_.learnTarget() >= 0 ? 1.0f : 0.0f);
+                    static_cast<Led*>(p.view)->setLevel(ports_.learn.learnTarget() >= 0 ? 1.0f : 0.0f);
                 else
-                    static_cast<Led*>(p.view)->setPeak(host_.meter(row.source));
+                    static_cast<Led*>(p.view)->setPeak(ports_.page.meter(row.source));
                 break;
             case ControlKind::Presets:
-                static_cast<PresetMenu*>(p.view)->setProgramName(host_.currentProgramName());
+                static_cast<PresetMenu*>(p.view)->setProgramName(ports_.presets.currentProgramName());
                 break;
             case ControlKind::SampleView:
                 static_cast<SampleView*>(p.view)->poll();
@@ -279,7 +272,7 @@ void TMUniClientEditor::idle() {
 }
 
 void TMUniClientEditor::onIdle() {
-    if (host_.takeRefresh()) frame_->invalidateAll();
+    if (ports_.page.takeRefresh()) frame_->invalidateAll();
     pollValues();
 }
 

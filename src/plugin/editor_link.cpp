@@ -10,13 +10,14 @@
 
 namespace kf {
 
-std::unique_ptr<vst::AEffEditor> EditorLink::createEditor(platform::FileDialogs* dialogs) {
+std::unique_ptr<EditorAdapter> EditorLink::createEditor(platform::FileDialogs* dialogs) {
     std::unique_ptr<platform::AsyncFileDialogs> async;
     if (dialogs)
         async = std::make_unique<platform::PolledFileDialogs>(*dialogs);
     else
         async = std::make_unique<platform::SpawnedFileDialogs>();
-    return std::make_unique<editor::TMUniClientEditor>(*this, std::move(async));
+    return std::make_unique<EditorAdapter>(
+        std::make_unique<editor::TMUniClientEditor>(ports(), std::move(async)));
 }
 
 namespace {
@@ -28,14 +29,14 @@ bool validTag(int32_t tag) {
 // Whole listings stay small enough to build at every pop-up, however the folders nest.
 constexpr std::size_t kMaxListedPresets = 4000;
 
-std::vector<editor::EditorHost::PresetNode> listTree(const std::string& folder, int depth,
+std::vector<editor::PresetPort::PresetNode> listTree(const std::string& folder, int depth,
                                                      std::size_t& budget) {
-    std::vector<editor::EditorHost::PresetNode> nodes;
+    std::vector<editor::PresetPort::PresetNode> nodes;
     for (TMUniClient::PresetEntry& e : TMUniClient::listPresets(folder)) {
         if (budget == 0) break;
         if (e.isFolder && depth <= 0) continue;
         --budget;
-        editor::EditorHost::PresetNode node{std::move(e.name), std::move(e.path), e.isFolder, {}};
+        editor::PresetPort::PresetNode node{std::move(e.name), std::move(e.path), e.isFolder, {}};
         if (node.isFolder) node.children = listTree(node.path, depth - 1, budget);
         nodes.push_back(std::move(node));
     }
@@ -120,13 +121,13 @@ std::string EditorLink::presetFolder() const {
     return instance_.presetFolder();
 }
 
-std::vector<editor::EditorHost::PresetNode> EditorLink::listPresets(const std::string& folder,
+std::vector<editor::PresetPort::PresetNode> EditorLink::listPresets(const std::string& folder,
                                                                     int depth) const {
     std::size_t budget = kMaxListedPresets;
     return listTree(folder, depth, budget);
 }
 
-editor::EditorHost::DialogRequest EditorLink::presetDialog(PresetDialog which) const {
+editor::DialogRequest EditorLink::presetDialog(PresetDialog which) const {
     const auto types = fileTypesForExtension(TMUniClient::kPresetExtension);
     switch (which) {
         case PresetDialog::kChooseFolder:

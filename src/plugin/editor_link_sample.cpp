@@ -1,5 +1,5 @@
-// The sample view's side of the editor interface: the sample's display data and the file
-// and folder operations, all on the user-interface thread.
+// The sample port: the sample's display data and the file and folder operations, all on the
+// user-interface thread.
 #include <filesystem>
 
 #include "plugin/editor_link.h"
@@ -33,9 +33,8 @@ std::string EditorLink::sampleName() const {
     return name == TMSampleData::kEmpty ? std::string() : name;
 }
 
-std::vector<editor::EditorHost::SampleExtent> EditorLink::sampleOverview(int channel, int32_t first,
-                                                                         int32_t count,
-                                                                         int32_t columns) const {
+std::vector<SampleExtent> EditorLink::sampleOverview(int channel, int32_t first, int32_t count,
+                                                     int32_t columns) const {
     return instance_.sample().overview(channel, first, count, columns);
 }
 
@@ -65,14 +64,14 @@ bool EditorLink::loadSampleFile(const std::string& path) {
     return true;
 }
 
-editor::EditorHost::DialogRequest EditorLink::sampleFileDialog() const {
+editor::DialogRequest EditorLink::sampleFileDialog() const {
     DialogRequest request{
         platform::DialogKind::kOpen, TMFileChooser::kOpenTitle, {}, fileTypesForExtension("wav")};
     instance_.settings().readText(setting::kAudioFilePath, request.start);
     return request;
 }
 
-editor::EditorHost::DialogRequest EditorLink::sampleFolderDialog() const {
+editor::DialogRequest EditorLink::sampleFolderDialog() const {
     DialogRequest request{platform::DialogKind::kFolder, TMFileChooser::kSampleFolderTitle, {}, {}};
     instance_.settings().readText(setting::kSamplePath, request.start);
     return request;

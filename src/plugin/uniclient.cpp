@@ -52,7 +52,9 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
     readSettings();
     programName_ = "default";
     // Touches no display: the window is made at the first open.
-    setEditor(editorLink_.createEditor(services.dialogs).release());
+    std::unique_ptr<EditorAdapter> adapter = editorLink_.createEditor(services.dialogs);
+    editorAdapter_ = adapter.get();
+    setEditor(adapter.release());
 
     engine_.setSampleRate(sampleRate_);  // takes the rate over if valid, then runs the set-up
 
@@ -66,6 +68,7 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
 TMUniClient::~TMUniClient() {
     vst::AEffEditor* editor = getEditor();
     setEditor(nullptr);
+    editorAdapter_ = nullptr;
     delete editor;
 }
 

@@ -144,7 +144,9 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
 
     // What the editor and tests look at.
     const ParameterSet& parameters() const { return model_.parameters(); }
-    editor::EditorHost& editorHost() { return editorLink_; }
+    EditorLink& editorLink() { return editorLink_; }
+    // The editor made with the instance; its window opens when the host asks.
+    editor::TMUniClientEditor& editor() { return editorAdapter_->editor(); }
     const EditorRefresh& editorRefresh() const { return model_.refresh(); }
     EditorRefresh& editorRefresh() { return model_.refresh(); }
     const Engine& engine() const { return engine_; }
@@ -206,6 +208,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     std::string presetPath_;
     float ccMapRecallIsolate_ = 0.0f;
     EditorLink editorLink_{*this};
+    EditorAdapter* editorAdapter_ = nullptr;  // owned as the plug-in interface's editor
 
     bool hostIsMaker_ = false;
     bool hostIsAcid_ = false;

@@ -190,7 +190,7 @@ TEST_F(Controls, EveryPageShowsItsPanelsWithoutOverlaps) {
                     c->setParameter(tag::effects_choice, e * 0.2f);
                     c->setParameter(tag::carrier_mode, carrier * 0.25f);
                     c->setParameter(tag::modulator_mode, m * 0.33333334f);
-                    c->editorHost().setOverlay(overlay);
+                    c->editorLink().setOverlay(overlay);
                     editor().idle();
                     const std::string state = "state " + std::to_string(int(overlay)) + std::to_string(e) +
                                               std::to_string(carrier) + std::to_string(m);

@@ -148,7 +148,7 @@ class GoldenPages : public EditorFixture, public ::testing::WithParamInterface<G
 TEST_P(GoldenPages, MatchTheirGoldenPictures) {
     const GoldenPage& p = GetParam();
     if (p.tag >= 0) c->setParameter(p.tag, p.value);
-    c->editorHost().setOverlay(p.overlay);
+    c->editorLink().setOverlay(p.overlay);
     editor().idle();
     const std::string name = std::string(p.name) + "-page";
     const std::string golden = KF_SOURCE_DIR "/tests/editor/golden/" + name + ".png";

@@ -101,7 +101,7 @@ TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
     EXPECT_GT(loads.load(), 0);
     EXPECT_EQ(host.beginEdits.size(), host.endEdits.size());
     EXPECT_EQ(c.midi().sortedCount(), 0);
-    EXPECT_EQ(c.editorHost().overlay(), editor::Overlay::Off) << "an even number of info clicks";
+    EXPECT_EQ(c.editorLink().overlay(), editor::Overlay::Off) << "an even number of info clicks";
 }
 
 }  // namespace

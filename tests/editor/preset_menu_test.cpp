@@ -13,8 +13,8 @@
 namespace kf::test {
 namespace {
 
-using editor::EditorHost;
 using editor::PresetMenu;
+using editor::PresetPort;
 namespace fs = std::filesystem;
 
 class PresetMenuTest : public EditorFixture {
@@ -148,7 +148,7 @@ TEST_F(PresetMenuTest, CancelledOrRefusedChangesNothingAndSelectFolderRelists) {
     EXPECT_EQ(c->currentProgramName(), "Elsewhere");
 }
 
-int depthOf(const std::vector<EditorHost::PresetNode>& nodes) {
+int depthOf(const std::vector<PresetPort::PresetNode>& nodes) {
     int deepest = 0;
     for (const auto& n : nodes)
         if (n.isFolder) deepest = std::max(deepest, 1 + depthOf(n.children));

@@ -103,7 +103,8 @@ TEST_F(SampleViewTest, ALongNameEndsClearOfThePlatesArrow) {
     editor().idle();
     const gui::Rect plate = editor().viewOf(81)->rect();
     gui::Surface bare(editor::kWidth, editor::kHeight);
-    gui::DrawContext(bare, &editor::TMUniClientEditor::sharedBitmaps()).drawBitmap(artwork::drop_down_plate, plate.topLeft());
+    gui::DrawContext(bare, &editor::TMUniClientEditor::sharedBitmaps())
+        .drawBitmap(artwork::drop_down_plate, plate.topLeft());
     int text = 0, overArrow = 0;
     for (int y = plate.top; y < plate.bottom; ++y)
         for (int x = plate.left; x < plate.right; ++x)
