@@ -9,13 +9,37 @@ namespace kf::editor {
 
 namespace {
 
-// Across the middle of the page, clear of the top bar and the keyboard.
+// Across the middle of the page, clear of the top bar and the keyboard: two lines and the
+// hint below them, taller for more lines.
 constexpr gui::Rect kBox{41, 146, 462, 210};
 constexpr int kLineHeight = 15;
+constexpr int kMargin = 8;
+constexpr int kShortestLines = 2;
 const gui::Color kEdge = gui::Color::rgb(0xf0a020);
 const gui::Color kFill = gui::Color::rgb(0x1d1f23);
 const gui::Color kText = gui::Color::rgb(0xe6e6e6);
 const gui::Color kHint = gui::Color::rgb(0x9a9da3);
+
+// The words of `paragraph` in lines no wider than `width`, each line as full as it goes; a
+// word wider than the box has a line of its own (and is cut short when drawn).
+void breakLines(std::string_view paragraph, float width, gui::DrawContext& measure,
+                std::vector<std::string>& lines) {
+    std::string line;
+    std::size_t begin = 0;
+    while (begin <= paragraph.size()) {
+        const std::size_t end = std::min(paragraph.find(' ', begin), paragraph.size());
+        const std::string_view word = paragraph.substr(begin, end - begin);
+        begin = end + 1;
+        if (word.empty()) continue;
+        std::string longer = line.empty() ? std::string(word) : line + ' ' + std::string(word);
+        if (!line.empty() && measure.textWidth(longer) > width) {
+            lines.push_back(std::move(line));
+            longer = word;
+        }
+        line = std::move(longer);
+    }
+    lines.push_back(std::move(line));
+}
 
 }  // namespace
 
@@ -26,8 +50,25 @@ NoticeView::NoticeView() : View(kBox) {
 void NoticeView::show(std::string text) {
     if (text == text_) return;
     text_ = std::move(text);
-    // Drawn again where it was, so what lies under a closed notice comes back.
-    if (frame()) frame()->invalidate(rect());
+    lines_.clear();
+    if (!text_.empty()) {
+        gui::Surface scratch(1, 1);
+        gui::DrawContext measure(scratch, nullptr);
+        const auto width = static_cast<float>(kBox.width() - 2 * kMargin);
+        for (std::size_t begin = 0; begin <= text_.size();) {
+            const std::size_t end = std::min(text_.find('\n', begin), text_.size());
+            breakLines(std::string_view(text_).substr(begin, end - begin), width, measure, lines_);
+            begin = end + 1;
+        }
+    }
+    if (lines_.size() > static_cast<std::size_t>(kMaxLines)) {
+        lines_.resize(static_cast<std::size_t>(kMaxLines));
+        lines_.back() += "\u2026";
+    }
+    // Drawn again where it was too, so what lies under a closed notice comes back.
+    const int extra = std::max(static_cast<int>(lines_.size()) - kShortestLines, 0) * kLineHeight;
+    setRect({kBox.left, kBox.top, kBox.right, kBox.bottom + extra});
+    setDirty();
 }
 
 bool NoticeView::mouseDown(const gui::Event&) {
@@ -38,11 +79,12 @@ bool NoticeView::mouseDown(const gui::Event&) {
 void NoticeView::draw(gui::DrawContext& context, const gui::Rect&) {
     context.fillRect(rect(), kEdge);
     context.fillRect({rect().left + 1, rect().top + 1, rect().right - 1, rect().bottom - 1}, kFill);
-    gui::Rect line{rect().left + 8, rect().top + 5, rect().right - 8, rect().top + 5 + kLineHeight};
-    for (std::size_t begin = 0; begin <= text_.size(); line.top += kLineHeight, line.bottom += kLineHeight) {
-        const std::size_t end = std::min(text_.find('\n', begin), text_.size());
-        context.drawText(std::string_view(text_).substr(begin, end - begin), line, gui::Align::Center, kText);
-        begin = end + 1;
+    gui::Rect line{rect().left + kMargin, rect().top + 5, rect().right - kMargin,
+                   rect().top + 5 + kLineHeight};
+    for (const std::string& words : lines_) {
+        context.drawText(words, line, gui::Align::Center, kText);
+        line.top += kLineHeight;
+        line.bottom += kLineHeight;
     }
     context.drawText("click here to close",
                      {line.left, rect().bottom - 5 - kLineHeight, line.right, rect().bottom - 5},

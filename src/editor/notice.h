@@ -1,9 +1,11 @@
 // Why a file action did not happen, said on the page itself. A click on "click to load" or a
 // preset menu entry that opens no dialog must not pass in silence, and a message box cannot
-// carry the news: without zenity or kdialog there is no box either.
+// carry the news: without zenity or kdialog there is no box either. For the same reason the
+// instance's own messages come here while no box can show them.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "editor/ports.h"
 #include "gui/view.h"
@@ -15,16 +17,22 @@ namespace kf::editor {
 // click on it.
 class NoticeView : public gui::View {
   public:
+    static constexpr int kMaxLines = 10;
+
     NoticeView();
-    // Lines are separated by '\n'; "" hides the box.
+    // Lines are separated by '\n', and lines wider than the box are broken between words; the
+    // box grows down to hold them (up to kMaxLines). "" hides the box.
     void show(std::string text);
     const std::string& text() const { return text_; }
+    // The lines as drawn.
+    const std::vector<std::string>& lines() const { return lines_; }
 
     bool mouseDown(const gui::Event& e) override;
     void draw(gui::DrawContext& context, const gui::Rect& dirty) override;
 
   private:
     std::string text_;
+    std::vector<std::string> lines_;
 };
 
 // The text for a dialog that did not open ("" for one that did).

@@ -152,7 +152,8 @@ class KeyboardPort {
     virtual void setKeyboardBase(float note) = 0;
 };
 
-// The page as a whole: what to redraw, the level lamps, the overlay and the manual.
+// The page as a whole: what to redraw, the level lamps, the overlay, the manual and what the
+// instance has to tell the user.
 class PagePort {
   public:
     virtual ~PagePort() = default;
@@ -166,6 +167,11 @@ class PagePort {
     virtual void setOverlay(Overlay state) = 0;
     // Shows the user manual in the desktop's viewer.
     virtual void openManual() = 0;
+    // While the page is shown, a message for the user that the desktop cannot show (no
+    // dialog program) waits for the page instead of going where nobody reads it.
+    virtual void setPageShown(bool shown) = 0;
+    // The latest such message, once; "" when there is none.
+    virtual std::string takeMessage() = 0;
 };
 
 // The ports of one instance, handed to its editor.

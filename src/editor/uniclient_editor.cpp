@@ -50,6 +50,7 @@ bool TMUniClientEditor::openOn(std::unique_ptr<gui::PlatformWindow> window) {
     build();
     frame_->setIdleHook([this] { onIdle(); });
     ports_.page.takeRefresh();
+    ports_.page.setPageShown(true);
     pollValues();
     return true;
 }
@@ -257,6 +258,7 @@ void TMUniClientEditor::close() {
     for (const Placed& p : placed_)
         if (auto* control = dynamic_cast<gui::Control*>(p.view); control && control->isEditing())
             control->endEdit();
+    ports_.page.setPageShown(false);
     runner_.setNotice(nullptr);
     notice_ = nullptr;
     frame_.reset();
@@ -273,6 +275,7 @@ void TMUniClientEditor::idle() {
 
 void TMUniClientEditor::onIdle() {
     if (ports_.page.takeRefresh()) frame_->invalidateAll();
+    if (std::string message = ports_.page.takeMessage(); !message.empty()) notice_->show(std::move(message));
     pollValues();
 }
 

@@ -93,6 +93,14 @@ bool EditorLink::takeRefresh() {
     return instance_.editorRefresh().consume();
 }
 
+void EditorLink::setPageShown(bool shown) {
+    instance_.userMessages().setPageShown(shown);
+}
+
+std::string EditorLink::takeMessage() {
+    return instance_.userMessages().takeForPage();
+}
+
 void EditorLink::armLearn(int32_t tag) {
     instance_.armLearn(tag);
 }

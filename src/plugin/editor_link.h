@@ -60,6 +60,8 @@ class EditorLink : public editor::ParameterPort,
     editor::Overlay overlay() const override { return overlay_.load(std::memory_order_relaxed); }
     void setOverlay(editor::Overlay state) override { overlay_.store(state, std::memory_order_relaxed); }
     void openManual() override;
+    void setPageShown(bool shown) override;
+    std::string takeMessage() override;
 
     // Presets.
     std::string presetFolder() const override;

@@ -32,7 +32,7 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
       midi_(engine_.systemInfo(), *this),
       ownMessages_(services.messages ? nullptr : std::make_unique<platform::DesktopMessageService>()),
       ownDialogs_(services.dialogs ? nullptr : std::make_unique<platform::DesktopFileDialogs>()),
-      messages_(services.messages ? services.messages : ownMessages_.get()),
+      messages_(services.messages ? *services.messages : *ownMessages_),
       dialogs_(services.dialogs ? services.dialogs : ownDialogs_.get()),
       builtInDefaultPreset_(services.builtInDefaultPreset) {
     // The parameters are registered and wired by the model, in the table's order, and the

@@ -22,6 +22,7 @@
 #include "plugin/midi_intake.h"
 #include "plugin/parameter_model.h"
 #include "plugin/state_chunk.h"
+#include "plugin/user_messages.h"
 #include "state/chunk.h"
 #include "state/sample_data.h"
 #include "vst/audioeffect.h"
@@ -145,6 +146,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     // What the editor and tests look at.
     const ParameterSet& parameters() const { return model_.parameters(); }
     EditorLink& editorLink() { return editorLink_; }
+    UserMessages& userMessages() { return messages_; }
     // The editor made with the instance; its window opens when the host asks.
     editor::TMUniClientEditor& editor() { return editorAdapter_->editor(); }
     const EditorRefresh& editorRefresh() const { return model_.refresh(); }
@@ -200,7 +202,8 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
 
     std::unique_ptr<platform::MessageService> ownMessages_;
     std::unique_ptr<platform::FileDialogs> ownDialogs_;
-    platform::MessageService* messages_;
+    // Every message for the user passes here, to the desktop or to the editor's page.
+    UserMessages messages_;
     platform::FileDialogs* dialogs_;
     platform::SettingsStore settings_;
     std::span<const uint8_t> builtInDefaultPreset_;

@@ -44,7 +44,7 @@ int64_t readFileStart(const std::string& path, std::vector<char>& out, std::size
 }  // namespace
 
 void TMUniClient::showMessage(const char* format) {
-    messages_->showFormattedMessage(format, kProductName);
+    messages_.showFormattedMessage(format, kProductName);
 }
 
 // ---- settings --------------------------------------------------------------------------
@@ -219,7 +219,7 @@ bool TMUniClient::savePresetAs(const std::string& answered) {
     const std::string path = withExtension(answered, kPresetExtension);
     std::error_code ec;
     if (path != answered && std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
-        messages_->showFormattedMessage(
+        messages_.showFormattedMessage(
             "%s kept the preset \"%s\" that is already there. To replace it, choose that file in the "
             "save dialog; to keep both, give the new preset another name.",
             kProductName, pathTitle(path).c_str());
@@ -246,7 +246,7 @@ bool TMUniClient::savePresetFile(std::string path) {
     std::string error;
     if (!platform::replaceFile(
             path, {static_cast<const uint8_t*>(chunk.data()), static_cast<std::size_t>(words) * 4}, error)) {
-        messages_->showFormattedMessage("%s could not save the preset: %s.", kProductName, error.c_str());
+        messages_.showFormattedMessage("%s could not save the preset: %s.", kProductName, error.c_str());
         return false;
     }
     return true;

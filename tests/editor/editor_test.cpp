@@ -183,12 +183,12 @@ INSTANTIATE_TEST_SUITE_P(Editor, GoldenPages, ::testing::ValuesIn(kGoldenPages),
 });
 
 // A desktop without zenity or kdialog: nothing on PATH, so no dialog can open and no message
-// box either. Every file action says so on the page, naming what to install.
+// box either.
 class FileActionsWithoutADialogProgram : public EditorFixture {
   protected:
     void SetUp() override {
         FakeHost::current = &host;
-        c = std::make_unique<TMUniClient>(&FakeHost::callback, PluginServices{&host.messages, nullptr});
+        c = std::make_unique<TMUniClient>(&FakeHost::callback, PluginServices{});
         c->setParameter(tag::carrier_mode, 1.0f);  // the sampler panel
         EditorFixture::SetUp();
     }
@@ -197,6 +197,7 @@ class FileActionsWithoutADialogProgram : public EditorFixture {
     ScopedEnv display{"DISPLAY", ":0"};
 };
 
+// Every file action says so on the page, naming what to install.
 TEST_F(FileActionsWithoutADialogProgram, EachSaysOnThePageWhatToInstall) {
     using editor::PresetMenu;
     const std::pair<const char*, std::function<void()>> actions[] = {
@@ -214,7 +215,47 @@ TEST_F(FileActionsWithoutADialogProgram, EachSaysOnThePageWhatToInstall) {
         EXPECT_NE(editor().notice()->text().find("install zenity"), std::string::npos) << name;
         click(middleOf(editor().notice()->rect()));  // closes it
     }
-    EXPECT_TRUE(host.messages.messages().empty());
+}
+
+// What the instance itself has to say (a listed file that is no sample, a listed preset that
+// is none) says it on the page too, every word of it, while the editor is open; closed, it
+// goes to standard error as before.
+TEST_F(FileActionsWithoutADialogProgram, TheInstancesMessagesShowOnThePageWhole) {
+    using editor::PresetMenu;
+    TempDir folder;
+    writeBytes(folder.file("Broken.wav"), Bytes(64, 7));
+    writeBytes(folder.file("Short.kfn"), Bytes(4, 7));
+    c->settings().writeText("Samplepath", folder.path().string());
+    const std::string presets = c->presetFolder();
+    c->setPresetFolder(folder.path().string(), 0);
+    const std::pair<const char*, std::function<void()>> actions[] = {
+        {"could not load \"Broken\" as a sample", [&] { rightClick(centre(tag::sampler)), pick({1}); }},
+        {"too short to be a Kestrafone preset",
+         [&] { click(centre(115)), pick({PresetMenu::kFirstPreset}); }},
+    };
+    testing::internal::CaptureStderr();
+    for (const auto& [said, act] : actions) {
+        act();
+        editor().idle();
+        const editor::NoticeView& notice = *editor().notice();
+        ASSERT_NE(notice.text().find(said), std::string::npos) << notice.text();
+        std::string words;
+        gui::Surface scratch(1, 1);
+        gui::DrawContext measure(scratch, nullptr);
+        for (const std::string& line : notice.lines()) {
+            words += (words.empty() ? "" : " ") + line;
+            EXPECT_LE(measure.textWidth(line), notice.rect().width() - 16) << line;
+        }
+        EXPECT_EQ(words, notice.text()) << "no word is cut off";
+        EXPECT_GE(notice.rect().height(), 34 + 15 * int(notice.lines().size())) << "the box holds every line";
+        click(middleOf(notice.rect()));
+    }
+    editor().close();
+    c->loadPresetFile(folder.file("Short.kfn"));
+    c->setPresetFolder(presets, 0);
+    const std::string logged = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1) << logged;
+    EXPECT_NE(logged.find("too short"), std::string::npos) << logged;
 }
 
 // One dialog at a time: a second request meanwhile is refused, and the page says why.
