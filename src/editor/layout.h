@@ -241,7 +241,7 @@ inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulat
     groups.set(5);
     groups.set(carrier >= 3 ? 2 : 1);
     groups.set(modulator >= 2 ? 3 : 4);
-    groups.set(static_cast<std::size_t>(10 + std::clamp(effect, 0, 4)));
+    groups.set(10 + static_cast<std::size_t>(std::clamp(effect, 0, 4)));
     return groups;
 }
 

@@ -174,9 +174,10 @@ bool TMUniClient::loadPresetFile(std::string path) {
         if (!chooser.openFile(path, kPresetExtension) || path == "EMPTY") return false;
     }
     std::vector<char> bytes;
-    const int64_t headerBytes = readFileStart(path, bytes, TMChunk::kHeaderWords * 4);
+    constexpr std::size_t kHeaderBytes = std::size_t{TMChunk::kHeaderWords} * 4;
+    const int64_t headerBytes = readFileStart(path, bytes, kHeaderBytes);
     if (headerBytes < 0) return false;  // missing or unreadable: nothing to say
-    if (headerBytes < TMChunk::kHeaderWords * 4) {
+    if (static_cast<std::size_t>(headerBytes) < kHeaderBytes) {
         showMessage("This file is too short to be a %s preset; nothing was loaded.");
         return false;
     }

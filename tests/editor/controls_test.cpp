@@ -187,9 +187,9 @@ TEST_F(Controls, EveryPageShowsItsPanelsWithoutOverlaps) {
         for (int e = 0; e < 5; ++e)
             for (int carrier = 0; carrier < 4; ++carrier)
                 for (int m = 0; m < 3; ++m) {
-                    c->setParameter(tag::effects_choice, e * 0.2f);
-                    c->setParameter(tag::carrier_mode, carrier * 0.25f);
-                    c->setParameter(tag::modulator_mode, m * 0.33333334f);
+                    c->setParameter(tag::effects_choice, static_cast<float>(e) * 0.2f);
+                    c->setParameter(tag::carrier_mode, static_cast<float>(carrier) * 0.25f);
+                    c->setParameter(tag::modulator_mode, static_cast<float>(m) * 0.33333334f);
                     c->editorLink().setOverlay(overlay);
                     editor().idle();
                     const std::string state = "state " + std::to_string(int(overlay)) + std::to_string(e) +

@@ -137,7 +137,7 @@ TEST_F(PresetMenuTest, CancelledOrRefusedChangesNothingAndSelectFolderRelists) {
 
     TempDir other;
     savePreset(other.file("Elsewhere.kfn"), 0.9f);
-    for (auto answer : {std::optional<std::string>(), std::optional(other.path().string())}) {
+    for (const auto& answer : {std::optional<std::string>(), std::optional(other.path().string())}) {
         host.dialogs.pushAnswer(answer);
         choose({PresetMenu::kSelectFolder});
     }

@@ -33,8 +33,8 @@ class SampleViewTest : public EditorFixture {
     std::string sine(const std::string& file, int frames) {
         std::vector<float> v(static_cast<std::size_t>(frames));
         for (int i = 0; i < frames; ++i)
-            v[static_cast<std::size_t>(i)] = 0.5f * std::sin(0.1257f * (i + 0.5f));
-        const std::string path = dir.file(file);
+            v[static_cast<std::size_t>(i)] = 0.5f * std::sin(0.1257f * (static_cast<float>(i) + 0.5f));
+        std::string path = dir.file(file);
         TMAudioFile out;
         EXPECT_EQ(out.openWrite(path.c_str(), 44100), TMAudioFile::kOk);
         EXPECT_EQ(out.writeWav(v.data(), v.data(), frames), TMAudioFile::kOk);
@@ -75,7 +75,7 @@ TEST_F(SampleViewTest, AClickAnywhereOnTheEmptyViewLoadsTheChosenFileWholeAndThe
     ASSERT_TRUE(c->sample().snapLoopPoint(false, 1000));
     const int32_t end = c->sample().endMarker();
     writeBytes(dir.file("broken.wav"), Bytes{'R', 'I', 'F', 'F', 0, 0});
-    for (std::optional<std::string> answer :
+    for (const std::optional<std::string>& answer :
          {std::optional<std::string>{}, std::optional(dir.file("broken.wav"))}) {
         host.dialogs.pushAnswer(answer);
         click(inWave());
@@ -155,7 +155,8 @@ TEST_F(SampleViewTest, MarkerClicksLandOnCrossingsInsideTheSampleAtAnyZoomAndScr
     const int32_t pointed = v.frameAt(at.x);
     wheel(at, 5);
     EXPECT_GT(v.zoom(), 0.6f);
-    EXPECT_NEAR(v.frameAt(at.x), pointed, v.visibleFrames() / area.width() + 1);
+    const int32_t framesPerColumn = v.visibleFrames() / area.width();
+    EXPECT_NEAR(v.frameAt(at.x), pointed, framesPerColumn + 1);
     const float scroll = v.scroll();
     wheel(at, -1, gui::kShift);
     EXPECT_GT(v.scroll(), scroll);
