@@ -251,6 +251,8 @@ void Engine::applyPending() {
     stage1_.applyPending();
     stage2_.applyPending();
     master_.applyPending();
+    synth_.applyPending();
+    sampler_.applyPending();
     if (!dirty_.exchange(false, std::memory_order_acquire)) return;
     r_.carrier = carrier_.load(std::memory_order_relaxed);
     r_.modulator = modulator_.load(std::memory_order_relaxed);
