@@ -67,7 +67,7 @@ test-asan: deps
 # real window and off-screen beside the audio thread.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(SAN_ARGS) -DKF_TSAN=ON -DKF_WERROR=ON
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests midi_threads_tests \
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests plugin_threads_tests \
 	  gui_tests editor_tests editor_bench_test editor_threads_tests
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) \
 	  -R 'Thread|Handshake|Loading|Concurrent|Bitmaps|EditorInAWindow'
