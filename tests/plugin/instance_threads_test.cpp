@@ -58,7 +58,7 @@ void playAudio(TMUniClient& c, const std::atomic<bool>& running, std::atomic<int
     float* inputs[] = {in.data(), in.data()};
     float* outputs[] = {left.data(), right.data()};
     for (int block = 0; running.load(std::memory_order_relaxed); ++block) {
-        time.tempo = 90.0 + block / 16 % 60;
+        time.tempo = 90.0 + block % 60;
         const auto v = static_cast<uint8_t>(block % 128);
         sendMidi(c, {{0x90, static_cast<uint8_t>(48 + block % 24), 100},
                      {0x80, static_cast<uint8_t>(48 + (block + 19) % 24), 0},
