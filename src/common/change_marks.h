@@ -7,8 +7,12 @@
 // set wins and everything derived from it follows.
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+
+#include "common/relaxed_atomic.h"
 
 namespace kf {
 
@@ -27,6 +31,25 @@ class ChangeMarks {
 
   private:
     std::atomic<uint32_t> bits_{0};
+};
+
+// N normalised values handed over together: set on any thread, taken by the audio thread.
+template <std::size_t N>
+class HandedOverValues {
+    static_assert(N <= ChangeMarks::kCapacity);
+
+  public:
+    void set(int i, float v) {
+        relaxedStore(values_[static_cast<std::size_t>(i)], v);
+        marks_.mark(i);
+    }
+    float value(int i) const { return relaxedLoad(values_[static_cast<std::size_t>(i)]); }
+    // Audio thread: which values were set since the last call (see ChangeMarks::take).
+    uint32_t take() { return marks_.take(); }
+
+  private:
+    std::array<float, N> values_{};
+    ChangeMarks marks_;
 };
 
 }  // namespace kf

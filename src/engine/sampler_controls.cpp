@@ -10,7 +10,7 @@
 namespace kf {
 
 void SamplerControls::applyPending() {
-    const uint32_t marks = changes_.take();
+    const uint32_t marks = inputs_.take();
     if (marks == 0) return;
     auto changed = [marks](Input i) { return ChangeMarks::has(marks, i); };
     // The same working values as on any other thread: processing runs under truncation.

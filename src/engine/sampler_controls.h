@@ -6,12 +6,10 @@
 // transport change), so the gain always follows the chosen source and the latest level.
 #pragma once
 
-#include <array>
 #include <cstdint>
 
 #include "common/change_marks.h"
 #include "common/numeric.h"
-#include "common/relaxed_atomic.h"
 #include "common/system_info.h"
 
 namespace kf {
@@ -59,16 +57,12 @@ class SamplerControls {
 
   private:
     enum Input : int { kLoop, kTrigger, kPitch, kLevel, kInputs };
-    void hand(Input i, float v) {
-        relaxedStore(inputs_[static_cast<std::size_t>(i)], v);
-        changes_.mark(i);
-    }
-    float input(Input i) const { return relaxedLoad(inputs_[static_cast<std::size_t>(i)]); }
+    void hand(Input i, float v) { inputs_.set(i, v); }
+    float input(Input i) const { return inputs_.value(i); }
     float sourceValue() const;
 
     const TMSystemInfo& info_;
-    std::array<float, kInputs> inputs_{};  // as handed over
-    ChangeMarks changes_;
+    HandedOverValues<kInputs> inputs_;
     float loop_ = 0.0f;
     int32_t loopCount_ = 0;
     int32_t source_ = kLastVelocity;

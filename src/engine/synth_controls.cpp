@@ -19,7 +19,7 @@ void crossfade(float v, int32_t& low, int32_t& high, float& fraction) {
 }  // namespace
 
 void SynthControls::applyPending() {
-    const uint32_t marks = changes_.take();
+    const uint32_t marks = inputs_.take();
     if (marks == 0) return;
     auto changed = [marks](Input i) { return ChangeMarks::has(marks, i); };
     // The same working values as on any other thread: processing runs under truncation.

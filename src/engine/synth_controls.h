@@ -13,7 +13,6 @@
 
 #include "common/change_marks.h"
 #include "common/numeric.h"
-#include "common/relaxed_atomic.h"
 #include "common/system_info.h"
 
 namespace kf {
@@ -105,16 +104,12 @@ class SynthControls {
         kBend,
         kInputs
     };
-    void hand(Input i, float v) {
-        relaxedStore(inputs_[static_cast<std::size_t>(i)], v);
-        changes_.mark(i);
-    }
-    float input(Input i) const { return relaxedLoad(inputs_[static_cast<std::size_t>(i)]); }
+    void hand(Input i, float v) { inputs_.set(i, v); }
+    float input(Input i) const { return inputs_.value(i); }
     void updateWarp();
 
     const TMSystemInfo& info_;
-    std::array<float, kInputs> inputs_{};  // as handed over
-    ChangeMarks changes_;
+    HandedOverValues<kInputs> inputs_;
     std::array<SynthVoice, kVoices> voices_{};
     float waveform_ = 0.0f;
     int32_t waveLow_ = 0, waveHigh_ = 0;
