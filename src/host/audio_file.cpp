@@ -12,7 +12,27 @@
 
 namespace kf::host {
 
-bool readAudioFile(const std::string& path, AudioData& out, std::string& error, std::string* warning) {
+struct AudioFileReader::Impl {
+    SNDFILE* file = nullptr;
+    SF_INFO info{};
+    std::string path;
+    int64_t position = 0;
+    std::string warning;
+    std::vector<float> interleaved;
+
+    void noteEarlyEnd(int64_t framesThere) {
+        warning = "the audio file " + path + " ends early, before the end its header gives; " +
+                  std::to_string(framesThere) + " frames were read";
+    }
+};
+
+AudioFileReader::AudioFileReader() : impl_(std::make_unique<Impl>()) {}
+
+AudioFileReader::~AudioFileReader() {
+    if (impl_->file != nullptr) sf_close(impl_->file);
+}
+
+bool AudioFileReader::open(const std::string& path, std::string& error) {
     const int fd = platform::openRegularFile(path, std::numeric_limits<uint64_t>::max(), error);
     if (fd < 0) {
         error = "cannot read audio file: " + error;
@@ -33,35 +53,71 @@ bool readAudioFile(const std::string& path, AudioData& out, std::string& error, 
                 std::to_string(info.frames) + " frames)";
         return false;
     }
-    const auto channels = static_cast<std::size_t>(info.channels);
-    out.sampleRate = info.samplerate;
-    out.channels.assign(channels, std::vector<float>(static_cast<std::size_t>(info.frames)));
-
-    constexpr sf_count_t kChunk = 4096;
-    std::vector<float> interleaved(static_cast<std::size_t>(kChunk) * channels);
-    sf_count_t done = 0;
-    while (done < info.frames) {
-        const sf_count_t got = sf_readf_float(file, interleaved.data(), std::min(kChunk, info.frames - done));
-        if (got <= 0) break;
-        for (sf_count_t f = 0; f < got; ++f)
-            for (std::size_t c = 0; c < channels; ++c)
-                out.channels[c][static_cast<std::size_t>(done + f)] =
-                    interleaved[static_cast<std::size_t>(f) * channels + c];
-        done += got;
-    }
+    impl_->file = file;
+    impl_->info = info;
+    impl_->path = path;
     // libsndfile cuts a WAV or AIFF whose data chunk claims more than the file holds to what
     // is there before it reports the frame count, and says so only in its log.
     char log[4096] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-    const bool cutByHeader =
-        std::strstr(log, "(should be") != nullptr || std::strstr(log, "not equal to frame count") != nullptr;
-    sf_close(file);
-    if (done != info.frames || cutByHeader) {
-        for (auto& c : out.channels) c.resize(static_cast<std::size_t>(done));
-        if (warning)
-            *warning = "the audio file " + path + " ends early, before the end its header gives; " +
-                       std::to_string(done) + " frames were read";
+    if (std::strstr(log, "(should be") != nullptr ||
+        std::strstr(log, "not equal to frame count") != nullptr) {
+        impl_->noteEarlyEnd(info.frames);
     }
+    return true;
+}
+
+int AudioFileReader::sampleRate() const {
+    return impl_->info.samplerate;
+}
+
+int AudioFileReader::channels() const {
+    return impl_->info.channels;
+}
+
+int64_t AudioFileReader::frames() const {
+    return impl_->info.frames;
+}
+
+int64_t AudioFileReader::position() const {
+    return impl_->position;
+}
+
+const std::string& AudioFileReader::warning() const {
+    return impl_->warning;
+}
+
+int32_t AudioFileReader::read(std::span<float* const> channels, int32_t frames) {
+    Impl& m = *impl_;
+    const auto nc = static_cast<std::size_t>(m.info.channels);
+    const sf_count_t wanted = std::min<sf_count_t>(frames, m.info.frames - m.position);
+    if (m.file == nullptr || channels.size() < nc || wanted <= 0) return 0;
+    m.interleaved.resize(static_cast<std::size_t>(wanted) * nc);
+    const sf_count_t got = std::max<sf_count_t>(sf_readf_float(m.file, m.interleaved.data(), wanted), 0);
+    for (std::size_t f = 0; f < static_cast<std::size_t>(got); ++f)
+        for (std::size_t c = 0; c < nc; ++c) channels[c][f] = m.interleaved[f * nc + c];
+    m.position += got;
+    if (got < wanted) {
+        m.info.frames = m.position;
+        if (m.warning.empty()) m.noteEarlyEnd(m.position);
+    }
+    return static_cast<int32_t>(got);
+}
+
+bool readAudioFile(const std::string& path, AudioData& out, std::string& error, std::string* warning) {
+    AudioFileReader reader;
+    if (!reader.open(path, error)) return false;
+    out.sampleRate = reader.sampleRate();
+    out.channels.assign(static_cast<std::size_t>(reader.channels()),
+                        std::vector<float>(static_cast<std::size_t>(reader.frames())));
+    constexpr int32_t kBlock = 4096;
+    std::vector<float*> at(out.channels.size());
+    for (;;) {
+        for (std::size_t c = 0; c < at.size(); ++c) at[c] = out.channels[c].data() + reader.position();
+        if (reader.read(at, kBlock) == 0) break;
+    }
+    for (auto& c : out.channels) c.resize(static_cast<std::size_t>(reader.position()));
+    if (warning) *warning = reader.warning();
     return true;
 }
 

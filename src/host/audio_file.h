@@ -16,10 +16,37 @@ struct AudioData {
     int64_t frames() const { return channels.empty() ? 0 : static_cast<int64_t>(channels[0].size()); }
 };
 
-// Reads any format libsndfile knows (WAV, AIFF, FLAC, ...) as floats in -1..1. Only a
-// regular file is opened, so a pipe or a device can neither block nor stream for ever. A
-// file that ends before the frames its header claims is read as far as it goes; *warning
-// (when given) then says so.
+// Reads any format libsndfile knows (WAV, AIFF, FLAC, ...) block by block, as planar floats
+// in -1..1, so that a file of any length costs the memory of one block. Only a regular file
+// is opened, so a pipe or a device can neither block nor stream for ever.
+class AudioFileReader {
+  public:
+    AudioFileReader();
+    ~AudioFileReader();
+    AudioFileReader(const AudioFileReader&) = delete;
+    AudioFileReader& operator=(const AudioFileReader&) = delete;
+
+    bool open(const std::string& path, std::string& error);
+    int sampleRate() const;
+    int channels() const;
+    // The length the file declares, until a read finds that it ends sooner (a file cut
+    // short): from then on the frames it holds. warning() then says so.
+    int64_t frames() const;
+    // Reads the next frames into channels[c][0..frames) for each of the file's channels;
+    // returns how many were read (0 at the end).
+    int32_t read(std::span<float* const> channels, int32_t frames);
+    // Frames read so far.
+    int64_t position() const;
+    // Not empty once the file is known to hold fewer frames than its header gives.
+    const std::string& warning() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The whole file at once (through AudioFileReader). A file that ends before the frames its
+// header claims is read as far as it goes; *warning (when given) then says so.
 bool readAudioFile(const std::string& path, AudioData& out, std::string& error,
                    std::string* warning = nullptr);
 

@@ -13,20 +13,26 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "common/sample_rate_range.h"
 #include "host/audio_feed.h"
 #include "host/audio_file.h"
 #include "host/editor_script.h"
 #include "host/editor_window.h"
 #include "host/midi_file.h"
 #include "host/render.h"
+#include "host/render_inputs.h"
+#include "host/stop_signals.h"
 #include "host/vst_host.h"
 #include "host/window_script.h"
+#include "platform/file_identity.h"
 #include "platform/safe_files.h"
+#include "state/paths.h"
 
 namespace {
 
@@ -61,7 +67,8 @@ Inputs and output:
                        (a mono file feeds both)
   --input-a FILE       a mono file for input A (silence if omitted)
   --input-b FILE       a mono file for input B (silence if omitted); the shorter
-                       of A and B is padded with silence
+                       of A and B is padded with silence (a warning says when
+                       B ends first)
   --output FILE        the audio file to write (one channel per plug-in output);
                        its extension chooses the type: .wav, .aif or .aiff,
                        .flac (24-bit), .ogg or .oga (Vorbis). An existing file
@@ -79,8 +86,9 @@ Inputs and output:
                        plus 2 s. Required when there is neither input nor MIDI.
 
 Processing:
-  --sample-rate HZ     default: the input's rate, else 44100; inputs at another
-                       rate are refused (no resampling)
+  --sample-rate HZ     11050 to 196000, the rates Kestrafone runs at; default:
+                       the input's rate, else 44100. Inputs at another rate are
+                       refused (no resampling)
   --block-size N       frames per processing call, 1..8192 (default 512)
   --tempo BPM          host tempo reported to the plug-in (default: the MIDI
                        file's tempo map, else 120); with --midi it also replaces
@@ -91,8 +99,9 @@ Processing:
   --sample FILE        load a WAV or AIFF file into Kestrafone's sampler (through
                        its state chunk, as a host restoring a project would)
   --save-preset FILE   after --state and --set, write the plug-in's state (its
-                       chunk, byte for byte) to FILE; without --output nothing
-                       is rendered
+                       chunk, byte for byte) to FILE (.kfn is added to a name
+                       without an extension); without --output nothing is
+                       rendered
   --set NAME=VALUE     set a parameter before rendering; NAME is the name the
                        plug-in reports or its index, VALUE is normalised 0..1.
                        Repeatable.
@@ -115,13 +124,19 @@ Other:
   --quiet, -q          no progress bar or summary
   --help, -h           this text
 
-Every FILE must be a regular file (or, for files written, a new one).
+Every FILE must be a regular file (or, for files written, a new one), and no file
+written may be one that is read. An option with a value (--set aside) is given
+once at most.
+Ctrl-C, SIGTERM and SIGHUP stop a render after its current block: nothing is
+written, and an existing output stays as it was.
 
-Exit codes: 0 success, 1 usage error (bad option, value or parameter name),
-2 input/output file error (including a --sample the plug-in could not load, a
-bad editor script or a capture that could not be written), 3 plug-in load or
+Exit codes: 0 success, 1 usage error (bad option, value or parameter name, an
+output that is also an input), 2 input/output file error (including an input at
+a rate Kestrafone cannot run at, a --sample the plug-in could not load, a bad
+editor script or a capture that could not be written), 3 plug-in load or
 interface error (also: no editor, or it would not open), 4 an editor script
-step failed (an expectation not met), 5 no X display or no xdotool.
+step failed (an expectation not met), 5 no X display or no xdotool. A render
+stopped by a signal ends as that signal ends a program.
 )";
 
 struct Options {
@@ -166,6 +181,7 @@ std::optional<double> parseReal(std::string_view s) {
 // Parses argv into `o`; returns an error message for the first bad argument.
 std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
     std::vector<std::string> positional;
+    std::set<std::string> seen;
     bool optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -203,6 +219,11 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
         } else {
             return "option " + arg + " needs a value";
         }
+        // Only --set adds up; any other option given twice would leave one of its values
+        // unused without a word (a render written to one of two outputs).
+        const std::string once = name == "--preset" ? "--state" : name;
+        if (once != "--set" && !seen.insert(once).second)
+            return name == once ? name + " is given twice" : "--state and --preset are given together";
 
         if (name == "--plugin") {
             o.plugin = value;
@@ -237,8 +258,10 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
             o.lengthSeconds = *v;
         } else if (name == "--sample-rate") {
             const auto v = parseInteger(value);
-            if (!v || *v < 1000 || *v > 768000)
-                return "--sample-rate must be a whole number of Hz from 1000 to 768000, not '" + value + "'";
+            if (!v || *v < kf::kLowestSampleRate || *v > kf::kHighestSampleRate)
+                return "--sample-rate must be a whole number of Hz from " +
+                       std::to_string(kf::kLowestSampleRate) + " to " +
+                       std::to_string(kf::kHighestSampleRate) + ", not '" + value + "'";
             o.sampleRate = static_cast<int>(*v);
         } else if (name == "--block-size") {
             const auto v = parseInteger(value);
@@ -267,6 +290,7 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
         return "give exactly one plug-in (extra argument '" + positional.back() + "')";
     if (positional.size() == 1) o.plugin = positional[0];
     if (o.help) return std::nullopt;
+    if (!o.savePreset.empty()) o.savePreset = kf::withDefaultExtension(o.savePreset, kf::kPresetExtension);
     if (o.plugin.empty()) return "no plug-in given";
     if (!o.input.empty() && (!o.inputA.empty() || !o.inputB.empty()))
         return "--input cannot be combined with --input-a or --input-b";
@@ -302,10 +326,34 @@ std::optional<std::string> parseArguments(int argc, char** argv, Options& o) {
     return std::nullopt;
 }
 
-struct Inputs {
-    AudioData audio;  // channel 0 = A, channel 1 = B
-    bool present = false;
-};
+// A file the tool writes must not be one it reads: the render would replace its own
+// recording, a preset would be saved over a WAV file. Names are compared as files (device
+// and inode), so neither a link nor another spelling of the path gets past.
+std::optional<std::string> findOutputThatIsAnInput(const Options& o) {
+    using Named = std::pair<const char*, const std::string*>;
+    const Named outputs[] = {
+        {"--output", &o.output}, {"--save-preset", &o.savePreset}, {"--editor-shot", &o.editorShot}};
+    const Named inputs[] = {{"--input", &o.input},
+                            {"--input-a", &o.inputA},
+                            {"--input-b", &o.inputB},
+                            {"--midi", &o.midi},
+                            {"--state", &o.state},
+                            {"--sample", &o.sample},
+                            {"--editor-script", &o.editorScript},
+                            {"the plug-in", &o.plugin}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i) {
+        const auto& [option, path] = outputs[i];
+        for (const auto& [inputOption, input] : inputs)
+            if (kf::platform::sameFile(*path, *input))
+                return std::string(option) + " " + *path + " is the same file as " + inputOption + " " +
+                       *input + "; choose another file to write";
+        for (std::size_t j = 0; j < i; ++j)
+            if (kf::platform::sameFile(*path, *outputs[j].second) ||
+                (!path->empty() && *path == *outputs[j].second))
+                return std::string(outputs[j].first) + " and " + option + " name the same file " + *path;
+    }
+    return std::nullopt;
+}
 
 // Kestrafone keeps its sample by reference in its state chunk, under the parameter record
 // with identifier 33: magic, version, frame count, embedded flag, start and end markers,
@@ -420,47 +468,6 @@ std::optional<std::string> saveState(Plugin& plugin, const std::string& path) {
     if (chunk.empty()) return "the plug-in gave an empty state";
     std::string error;
     if (!kf::platform::replaceFile(path, chunk, error)) return error;
-    return std::nullopt;
-}
-
-// Reads the input files into two equally long channels. Returns an error message.
-std::optional<std::string> readInputs(const Options& o, Inputs& in) {
-    AudioData& a = in.audio;
-    std::string error;
-    std::string warning;
-    const auto warnIfShort = [&warning] {
-        if (!warning.empty()) std::fprintf(stderr, "kestrafone-render: warning: %s\n", warning.c_str());
-        warning.clear();
-    };
-    if (!o.input.empty()) {
-        if (!kf::host::readAudioFile(o.input, a, error, &warning)) return error;
-        warnIfShort();
-        if (a.channels.size() > 2)
-            return o.input + " has " + std::to_string(a.channels.size()) +
-                   " channels; --input takes a mono or stereo file";
-        if (a.channels.size() == 1) a.channels.push_back(a.channels[0]);
-        in.present = true;
-        return std::nullopt;
-    }
-    a.channels.assign(2, {});
-    for (int side = 0; side < 2; ++side) {
-        const std::string& path = side == 0 ? o.inputA : o.inputB;
-        if (path.empty()) continue;
-        AudioData file;
-        if (!kf::host::readAudioFile(path, file, error, &warning)) return error;
-        warnIfShort();
-        if (file.channels.size() != 1)
-            return path + " has " + std::to_string(file.channels.size()) + " channels; --input-" +
-                   (side == 0 ? "a" : "b") + " takes a mono file (use --input for a stereo file)";
-        if (in.present && file.sampleRate != a.sampleRate)
-            return o.inputA + " is at " + std::to_string(a.sampleRate) + " Hz but " + path + " is at " +
-                   std::to_string(file.sampleRate) + " Hz; resampling is not supported";
-        a.sampleRate = file.sampleRate;
-        a.channels[static_cast<std::size_t>(side)] = std::move(file.channels[0]);
-        in.present = true;
-    }
-    const std::size_t frames = std::max(a.channels[0].size(), a.channels[1].size());
-    for (auto& c : a.channels) c.resize(frames, 0.0f);
     return std::nullopt;
 }
 
@@ -580,18 +587,20 @@ class ProgressBar {
     int last_ = -1;
 };
 
-volatile std::sig_atomic_t gInterrupted = 0;
-
 // The three editor modes: the plug-in is loaded and set up; an audio thread feeds it
 // while the editor is shown, scripted or captured on this thread.
-int runEditor(const Options& o, Plugin& plugin, const Inputs& in, int sampleRate,
+int runEditor(const Options& o, Plugin& plugin, std::vector<std::vector<float>> inputs, int sampleRate,
               const kf::host::EditorScript& script) {
     kf::host::RenderSettings settings;
     settings.sampleRate = sampleRate;
     settings.blockSize = o.blockSize;
     settings.tempo = o.tempo.value_or(120.0);
-    kf::host::AudioFeed feed(plugin, in.present ? in.audio.channels : std::vector<std::vector<float>>{},
-                             settings);
+    kf::host::AudioFeed feed(plugin, std::move(inputs), settings);
+    // Only the shown editor looks for a stop request; a script or a capture ends at once.
+    if (!o.showEditor) {
+        kf::host::uncatchStopSignals();
+        if (kf::host::stopSignal() != 0) return kExitFile;
+    }
     feed.start();
 
     if (!o.editorScript.empty()) {
@@ -622,21 +631,25 @@ int runEditor(const Options& o, Plugin& plugin, const Inputs& in, int sampleRate
         return kExitOk;
     }
 
-    struct sigaction action {};
-    action.sa_handler = [](int) { gInterrupted = 1; };
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
     if (!o.quiet)
         std::fprintf(stderr,
                      "Showing the editor of %s (%d x %d); close its window or press Ctrl-C to quit.\n",
                      o.plugin.c_str(), window->width(), window->height());
-    while (!gInterrupted && !window->closeRequested()) {
+    while (kf::host::stopSignal() == 0 && !window->closeRequested()) {
         window->idle();
         std::this_thread::sleep_for(kf::host::kEditorIdlePeriod);
     }
     return kExitOk;
 }
+
+void printWarning(const std::string& text) {
+    std::fprintf(stderr, "kestrafone-render: warning: %s\n", text.c_str());
+}
+
+// Below this peak (-90 dBFS, the smallest step of a 16-bit file) a render holds nothing
+// anyone will hear, which is worth a word: a carrier that is missing or ends early, a MIDI
+// file on the wrong channel.
+constexpr float kSilentPeak = 3.1623e-5f;
 
 int run(int argc, char** argv) {
     Options o;
@@ -645,17 +658,25 @@ int run(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return kExitOk;
     }
+    if (const auto error = findOutputThatIsAnInput(o)) return fail(kExitUsage, *error);
 
     const bool editorMode = o.showEditor || !o.editorScript.empty() || !o.editorShot.empty();
-    Inputs in;
+    kf::host::RenderInputs in;
     if ((!o.info && !o.output.empty()) || editorMode) {
-        if (const auto error = readInputs(o, in)) return fail(kExitFile, *error);
+        if (const auto error = in.open(o.input, o.inputA, o.inputB)) return fail(kExitFile, *error);
     }
-    int sampleRate = o.sampleRate.value_or(in.present ? in.audio.sampleRate : 44100);
-    if (in.present && in.audio.sampleRate != sampleRate)
-        return fail(kExitFile, "the input is at " + std::to_string(in.audio.sampleRate) +
+    for (const std::string& warning : in.takeWarnings()) printWarning(warning);
+    int sampleRate = o.sampleRate.value_or(in.present() ? in.sampleRate() : 44100);
+    if (in.present() && in.sampleRate() != sampleRate)
+        return fail(kExitFile, "the input is at " + std::to_string(in.sampleRate()) +
                                    " Hz but --sample-rate is " + std::to_string(sampleRate) +
                                    " Hz; resampling is not supported");
+    if (sampleRate < kf::kLowestSampleRate || sampleRate > kf::kHighestSampleRate)
+        return fail(kExitFile, "the input is at " + std::to_string(sampleRate) + " Hz; Kestrafone runs at " +
+                                   std::to_string(kf::kLowestSampleRate) + " to " +
+                                   std::to_string(kf::kHighestSampleRate) +
+                                   " Hz and would play it off pitch. Resample it first (e.g. sox IN.wav -r "
+                                   "44100 OUT.wav)");
 
     std::string error;
     std::vector<uint8_t> state;
@@ -712,21 +733,25 @@ int run(int argc, char** argv) {
         printInfo(*plugin);
         return kExitOk;
     }
-    if (editorMode) return runEditor(o, *plugin, in, sampleRate, script);
+    if (editorMode) return runEditor(o, *plugin, in.readAll(), sampleRate, script);
 
-    int64_t frames = in.audio.frames();
-    if (o.lengthSeconds) {
-        frames = static_cast<int64_t>(std::llround(*o.lengthSeconds * sampleRate));
-    } else if (!o.midi.empty()) {
+    // Without --length the render ends with the longest input, or the MIDI file and its tail,
+    // whichever lasts longer; an input that turns out to be cut short ends it sooner.
+    int64_t midiFrames = 0;
+    if (!o.midi.empty()) {
         // Play the whole file, and long enough after its last event for releases and tails.
-        const int64_t midiFrames =
+        midiFrames =
             midi.lastEventFrame + 1 + static_cast<int64_t>(std::llround(kMidiTailSeconds * sampleRate));
-        if (static_cast<double>(midiFrames) > kMaxLengthSeconds * sampleRate)
+        if (!o.lengthSeconds && static_cast<double>(midiFrames) > kMaxLengthSeconds * sampleRate)
             return fail(kExitFile, "the MIDI file " + o.midi + " lasts " +
                                        std::to_string(static_cast<double>(midi.lastEventFrame) / sampleRate) +
                                        " s; give a --length of at most 86400 s to render part of it");
-        frames = std::max(frames, midiFrames);
     }
+    const int64_t frames = o.lengthSeconds ? static_cast<int64_t>(std::llround(*o.lengthSeconds * sampleRate))
+                                           : std::max(in.declaredFrames(), midiFrames);
+    const auto endOfRender = [&] {
+        return o.lengthSeconds ? frames : std::max(in.knownFrames(), midiFrames);
+    };
     if (!o.midi.empty() && midi.events.empty())
         std::fprintf(stderr, "kestrafone-render: warning: the MIDI file %s holds no channel messages\n",
                      o.midi.c_str());
@@ -741,52 +766,62 @@ int run(int argc, char** argv) {
     settings.tempo = o.tempo.value_or(120.0);
     settings.tempoMap = midi.tempoMap;
 
-    auto source = [&](int64_t pos, std::span<float* const> channels, int32_t n) {
-        for (std::size_t c = 0; c < channels.size() && c < in.audio.channels.size(); ++c) {
-            const auto& src = in.audio.channels[c];
-            if (pos < static_cast<int64_t>(src.size()))
-                std::copy_n(src.begin() + pos, std::min<int64_t>(n, static_cast<int64_t>(src.size()) - pos),
-                            channels[c]);
-        }
-    };
+    auto source = [&](int64_t, std::span<float* const> channels, int32_t n) { in.read(channels, n); };
     // Non-finite samples would turn into full-scale garbage in an integer file; they are
     // written as silence and reported.
-    int64_t nonFinite = 0;
+    int64_t nonFinite = 0, written = 0;
+    float peak = 0.0f;
+    bool endedWithInput = false;
     std::vector<std::vector<float>> scratch(static_cast<std::size_t>(outputs),
                                             std::vector<float>(static_cast<std::size_t>(o.blockSize)));
     std::vector<const float*> scratchPtr;
     for (const auto& c : scratch) scratchPtr.push_back(c.data());
     auto sink = [&](std::span<const float* const> channels, int32_t n, std::string& sinkError) {
+        if (kf::host::stopSignal() != 0) {
+            sinkError = std::string("stopped by ") + kf::host::stopSignalName();
+            return false;
+        }
+        const int64_t end = endOfRender();
+        const auto keep = static_cast<int32_t>(std::clamp<int64_t>(end - written, 0, n));
         for (std::size_t c = 0; c < channels.size(); ++c)
-            for (int32_t f = 0; f < n; ++f) {
+            for (int32_t f = 0; f < keep; ++f) {
                 const float v = channels[c][f];
                 const bool finite = std::isfinite(v);
                 nonFinite += finite ? 0 : 1;
                 scratch[c][static_cast<std::size_t>(f)] = finite ? v : 0.0f;
+                peak = std::max(peak, finite ? std::fabs(v) : 0.0f);
             }
-        return writer.write(scratchPtr, n, sinkError);
+        written += keep;
+        if (!writer.write(scratchPtr, keep, sinkError)) return false;
+        endedWithInput = written >= end && end < frames;
+        return !endedWithInput;
     };
     ProgressBar bar(!o.quiet && isatty(STDERR_FILENO));
     const bool ok = kf::host::renderStream(*plugin, frames, settings, midi.events, source, sink, error,
                                            [&](int64_t done, int64_t total) { bar.update(done, total); });
     bar.end();
+    for (const std::string& warning : in.takeWarnings()) printWarning(warning);
     // A failed render leaves whatever file was there before; a partial one would pass for a result.
-    if (!ok || !writer.close(error)) return fail(kExitFile, error);
+    if (kf::host::stopSignal() != 0)
+        return fail(kExitFile, std::string("stopped by ") + kf::host::stopSignalName() +
+                                   "; nothing was written to " + o.output);
+    if ((!ok && !endedWithInput) || !writer.close(error)) return fail(kExitFile, error);
     if (nonFinite > 0)
         std::fprintf(
             stderr,
             "kestrafone-render: warning: the plug-in produced %lld non-finite samples; written as 0\n",
             static_cast<long long>(nonFinite));
+    if (peak < kSilentPeak) printWarning("the output " + o.output + " is silent (no sample above -90 dBFS)");
     // Events at or after the end are not sent; say so when that cuts the file short.
     const auto sent = std::count_if(midi.events.begin(), midi.events.end(),
-                                    [&](const kf::host::TimedMidiEvent& e) { return e.frame < frames; });
+                                    [&](const kf::host::TimedMidiEvent& e) { return e.frame < written; });
     if (static_cast<std::size_t>(sent) < midi.events.size())
         std::fprintf(
             stderr, "kestrafone-render: warning: %zu MIDI events after the end of the render were not sent\n",
             midi.events.size() - static_cast<std::size_t>(sent));
     if (!o.quiet) {
         std::printf("Rendered %.3f s (%lld frames, %d channels, %d Hz) to %s\n",
-                    static_cast<double>(frames) / sampleRate, static_cast<long long>(frames), outputs,
+                    static_cast<double>(written) / sampleRate, static_cast<long long>(written), outputs,
                     sampleRate, o.output.c_str());
         if (!o.midi.empty())
             std::printf("Sent %lld MIDI events from %s\n", static_cast<long long>(sent), o.midi.c_str());
@@ -797,5 +832,10 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    return run(argc, argv);
+    kf::host::catchStopSignals();
+    const int code = run(argc, argv);
+    // Asked to stop, the tool has left every file as it was (everything it owned is gone by
+    // now); it ends as the signal would have ended it.
+    if (code != kExitOk && kf::host::stopSignal() != 0) kf::host::endAsStopSignalAsked();
+    return code;
 }
