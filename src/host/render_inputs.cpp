@@ -18,7 +18,7 @@ std::string seconds(int64_t frames, int rate) {
 
 std::optional<std::string> RenderInputs::add(const std::string& option, const std::string& path,
                                              std::vector<int> sources) {
-    File file{path, std::make_unique<AudioFileReader>(), {}, 0, false};
+    File file{path, std::make_unique<SoundFileReader>(), {}, 0, false};
     std::string error;
     if (!file.reader->open(path, error)) return error;
     const int channels = file.reader->channels();

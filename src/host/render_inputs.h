@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "host/audio_file.h"
+#include "host/sound_file.h"
 
 namespace kf::host {
 
@@ -42,7 +42,7 @@ class RenderInputs {
   private:
     struct File {
         std::string path;
-        std::unique_ptr<AudioFileReader> reader;
+        std::unique_ptr<SoundFileReader> reader;
         std::vector<int> sources;  // sources[i]: the file channel plug-in input i takes, or -1
         int64_t declared = 0;      // frames, as the file declares them
         bool warned = false;

@@ -20,7 +20,7 @@
 #include <thread>
 #include <tuple>
 
-#include "host/audio_file.h"
+#include "host/sound_file.h"
 #include "smf_builder.h"
 #include "test_support.h"
 
@@ -38,19 +38,19 @@ CommandResult runTool(const std::string& arguments) {
 // A file of constant channels, so every output frame can be checked exactly.
 std::string writeConstant(const test::TempDir& dir, const std::string& name, std::vector<float> levels,
                           int frames, int rate = 48000, SampleFormat format = SampleFormat::Float32) {
-    AudioData data;
+    SoundData data;
     data.sampleRate = rate;
     for (const float level : levels) data.channels.emplace_back(static_cast<std::size_t>(frames), level);
     std::string error;
     const std::string path = dir.file(name);
-    EXPECT_TRUE(writeAudioFile(path, data, Container::Wav, format, error)) << error;
+    EXPECT_TRUE(writeSoundFile(path, data, Container::Wav, format, error)) << error;
     return path;
 }
 
-AudioData readBack(const std::string& path) {
-    AudioData data;
+SoundData readBack(const std::string& path) {
+    SoundData data;
     std::string error;
-    EXPECT_TRUE(readAudioFile(path, data, error)) << error;
+    EXPECT_TRUE(readSoundFile(path, data, error)) << error;
     return data;
 }
 
@@ -362,7 +362,7 @@ TEST(RenderTool, OutputTypeFollowsTheExtension) {
 
 TEST(RenderTool, AnInputCutShortRendersWhatItHolds) {
     test::TempDir dir;
-    AudioData data;
+    SoundData data;
     data.sampleRate = 48000;
     data.channels.assign(1, std::vector<float>(20000));
     for (std::size_t i = 0; i < 20000; ++i)
@@ -372,7 +372,7 @@ TEST(RenderTool, AnInputCutShortRendersWhatItHolds) {
          {std::tuple{"cut.aif", Container::Aiff, 1500}, std::tuple{"cut.flac", Container::Flac, 2000}}) {
         const std::string input = dir.file(name), output = dir.file("out.wav");
         std::string error;
-        ASSERT_TRUE(writeAudioFile(input, data, container, SampleFormat::Pcm24, error)) << error;
+        ASSERT_TRUE(writeSoundFile(input, data, container, SampleFormat::Pcm24, error)) << error;
         std::filesystem::resize_file(input, std::filesystem::file_size(input) - static_cast<uintmax_t>(cut));
         const CommandResult r =
             runTool("--input " + shellQuote(input) + " --output " + shellQuote(output) + " " + kFake);
@@ -471,7 +471,7 @@ TEST(RenderTool, RendersInputsThroughThePlugin) {
             runTool("--quiet " + c.args + " --output " + shellQuote(output) + " " + kFake);
         ASSERT_EQ(r.exitCode, 0) << c.args << "\n" << r.output;
         EXPECT_EQ(r.output, c.warning.empty() ? "" : "kestrafone-render: warning: " + c.warning + "\n");
-        const AudioData out = readBack(output);
+        const SoundData out = readBack(output);
         EXPECT_EQ(out.sampleRate, 48000);
         ASSERT_EQ(out.channels.size(), 2u);
         ASSERT_EQ(out.frames(), c.frames) << c.args;

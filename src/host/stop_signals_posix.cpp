@@ -1,9 +1,9 @@
-#include "host/stop_signals.h"
-
 #include <signal.h>
 #include <unistd.h>
 
 #include <csignal>
+
+#include "host/stop_signals.h"
 
 namespace kf::host {
 namespace {

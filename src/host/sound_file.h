@@ -1,4 +1,7 @@
-// Reading and writing the render tool's audio files through libsndfile, as planar float.
+// The render tool's sound files (inputs and renders), read and written as planar float.
+// SoundFileReader and SoundFileWriter are the whole of what the tool asks of a file format:
+// sound_file_sndfile.cpp gives them through libsndfile, and a build without that library
+// gives its own pair; everything else here is built on them.
 #pragma once
 
 #include <cstdint>
@@ -10,21 +13,21 @@
 
 namespace kf::host {
 
-struct AudioData {
+struct SoundData {
     int sampleRate = 0;                        // Hz
     std::vector<std::vector<float>> channels;  // planar, all the same length
     int64_t frames() const { return channels.empty() ? 0 : static_cast<int64_t>(channels[0].size()); }
 };
 
-// Reads any format libsndfile knows (WAV, AIFF, FLAC, ...) block by block, as planar floats
+// Reads a sound file (WAV, AIFF, FLAC, Ogg, ...) block by block, as planar floats
 // in -1..1, so that a file of any length costs the memory of one block. Only a regular file
 // is opened, so a pipe or a device can neither block nor stream for ever.
-class AudioFileReader {
+class SoundFileReader {
   public:
-    AudioFileReader();
-    ~AudioFileReader();
-    AudioFileReader(const AudioFileReader&) = delete;
-    AudioFileReader& operator=(const AudioFileReader&) = delete;
+    SoundFileReader();
+    ~SoundFileReader();
+    SoundFileReader(const SoundFileReader&) = delete;
+    SoundFileReader& operator=(const SoundFileReader&) = delete;
 
     bool open(const std::string& path, std::string& error);
     int sampleRate() const;
@@ -45,9 +48,9 @@ class AudioFileReader {
     std::unique_ptr<Impl> impl_;
 };
 
-// The whole file at once (through AudioFileReader). A file that ends before the frames its
+// The whole file at once (through SoundFileReader). A file that ends before the frames its
 // header claims is read as far as it goes; *warning (when given) then says so.
-bool readAudioFile(const std::string& path, AudioData& out, std::string& error,
+bool readSoundFile(const std::string& path, SoundData& out, std::string& error,
                    std::string* warning = nullptr);
 
 // The file types the writer knows, told by the file name's extension (any case): .wav,
@@ -64,10 +67,10 @@ enum class SampleFormat { Float32, Pcm24 };
 // writer closed without success (or destroyed) leaves it as it was. Only a regular file
 // (or a new one) is replaced; a symbolic link is followed. Samples beyond full scale are
 // clipped in integer formats instead of wrapping around.
-class AudioFileWriter {
+class SoundFileWriter {
   public:
-    AudioFileWriter();
-    ~AudioFileWriter();
+    SoundFileWriter();
+    ~SoundFileWriter();
     bool open(const std::string& path, int sampleRate, int channels, Container container, SampleFormat format,
               std::string& error);
     bool write(std::span<const float* const> channels, int32_t frames, std::string& error);
@@ -79,7 +82,7 @@ class AudioFileWriter {
     std::unique_ptr<Impl> impl_;
 };
 
-bool writeAudioFile(const std::string& path, const AudioData& data, Container container, SampleFormat format,
+bool writeSoundFile(const std::string& path, const SoundData& data, Container container, SampleFormat format,
                     std::string& error);
 
 }  // namespace kf::host

@@ -1,5 +1,4 @@
-#include "host/audio_file.h"
-
+// The sound files of the render tool through libsndfile, which reads every common format.
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -8,11 +7,12 @@
 #include <cstring>
 #include <limits>
 
+#include "host/sound_file.h"
 #include "platform/safe_files.h"
 
 namespace kf::host {
 
-struct AudioFileReader::Impl {
+struct SoundFileReader::Impl {
     SNDFILE* file = nullptr;
     SF_INFO info{};
     std::string path;
@@ -26,13 +26,13 @@ struct AudioFileReader::Impl {
     }
 };
 
-AudioFileReader::AudioFileReader() : impl_(std::make_unique<Impl>()) {}
+SoundFileReader::SoundFileReader() : impl_(std::make_unique<Impl>()) {}
 
-AudioFileReader::~AudioFileReader() {
+SoundFileReader::~SoundFileReader() {
     if (impl_->file != nullptr) sf_close(impl_->file);
 }
 
-bool AudioFileReader::open(const std::string& path, std::string& error) {
+bool SoundFileReader::open(const std::string& path, std::string& error) {
     const int fd = platform::openRegularFile(path, std::numeric_limits<uint64_t>::max(), error);
     if (fd < 0) {
         error = "cannot read audio file: " + error;
@@ -67,27 +67,27 @@ bool AudioFileReader::open(const std::string& path, std::string& error) {
     return true;
 }
 
-int AudioFileReader::sampleRate() const {
+int SoundFileReader::sampleRate() const {
     return impl_->info.samplerate;
 }
 
-int AudioFileReader::channels() const {
+int SoundFileReader::channels() const {
     return impl_->info.channels;
 }
 
-int64_t AudioFileReader::frames() const {
+int64_t SoundFileReader::frames() const {
     return impl_->info.frames;
 }
 
-int64_t AudioFileReader::position() const {
+int64_t SoundFileReader::position() const {
     return impl_->position;
 }
 
-const std::string& AudioFileReader::warning() const {
+const std::string& SoundFileReader::warning() const {
     return impl_->warning;
 }
 
-int32_t AudioFileReader::read(std::span<float* const> channels, int32_t frames) {
+int32_t SoundFileReader::read(std::span<float* const> channels, int32_t frames) {
     Impl& m = *impl_;
     const auto nc = static_cast<std::size_t>(m.info.channels);
     const sf_count_t wanted = std::min<sf_count_t>(frames, m.info.frames - m.position);
@@ -102,35 +102,6 @@ int32_t AudioFileReader::read(std::span<float* const> channels, int32_t frames) 
         if (m.warning.empty()) m.noteEarlyEnd(m.position);
     }
     return static_cast<int32_t>(got);
-}
-
-bool readAudioFile(const std::string& path, AudioData& out, std::string& error, std::string* warning) {
-    AudioFileReader reader;
-    if (!reader.open(path, error)) return false;
-    out.sampleRate = reader.sampleRate();
-    out.channels.assign(static_cast<std::size_t>(reader.channels()),
-                        std::vector<float>(static_cast<std::size_t>(reader.frames())));
-    constexpr int32_t kBlock = 4096;
-    std::vector<float*> at(out.channels.size());
-    for (;;) {
-        for (std::size_t c = 0; c < at.size(); ++c) at[c] = out.channels[c].data() + reader.position();
-        if (reader.read(at, kBlock) == 0) break;
-    }
-    for (auto& c : out.channels) c.resize(static_cast<std::size_t>(reader.position()));
-    if (warning) *warning = reader.warning();
-    return true;
-}
-
-std::optional<Container> containerForPath(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::nullopt;
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext == "wav") return Container::Wav;
-    if (ext == "aif" || ext == "aiff") return Container::Aiff;
-    if (ext == "flac") return Container::Flac;
-    if (ext == "ogg" || ext == "oga") return Container::Ogg;
-    return std::nullopt;
 }
 
 namespace {
@@ -152,7 +123,7 @@ int sndfileFormat(Container container, SampleFormat format) {
 
 }  // namespace
 
-struct AudioFileWriter::Impl {
+struct SoundFileWriter::Impl {
     SNDFILE* file = nullptr;
     platform::FileReplacement replacement;
     std::string path;
@@ -160,13 +131,13 @@ struct AudioFileWriter::Impl {
     std::vector<float> interleaved;
 };
 
-AudioFileWriter::AudioFileWriter() : impl_(std::make_unique<Impl>()) {}
+SoundFileWriter::SoundFileWriter() : impl_(std::make_unique<Impl>()) {}
 
-AudioFileWriter::~AudioFileWriter() {
+SoundFileWriter::~SoundFileWriter() {
     if (impl_->file != nullptr) sf_close(impl_->file);
 }
 
-bool AudioFileWriter::open(const std::string& path, int sampleRate, int channels, Container container,
+bool SoundFileWriter::open(const std::string& path, int sampleRate, int channels, Container container,
                            SampleFormat format, std::string& error) {
     SF_INFO info{};
     info.samplerate = sampleRate;
@@ -193,7 +164,7 @@ bool AudioFileWriter::open(const std::string& path, int sampleRate, int channels
     return true;
 }
 
-bool AudioFileWriter::write(std::span<const float* const> channels, int32_t frames, std::string& error) {
+bool SoundFileWriter::write(std::span<const float* const> channels, int32_t frames, std::string& error) {
     const auto nc = static_cast<std::size_t>(impl_->channels);
     if (impl_->file == nullptr || channels.size() != nc || frames < 0) {
         error = "internal error: audio writer used with the wrong channel count or while closed";
@@ -209,7 +180,7 @@ bool AudioFileWriter::write(std::span<const float* const> channels, int32_t fram
     return true;
 }
 
-bool AudioFileWriter::close(std::string& error) {
+bool SoundFileWriter::close(std::string& error) {
     if (impl_->file == nullptr) return false;
     sf_write_sync(impl_->file);
     const int status = sf_close(impl_->file);
@@ -220,21 +191,6 @@ bool AudioFileWriter::close(std::string& error) {
         return false;
     }
     return impl_->replacement.commit(error);
-}
-
-bool writeAudioFile(const std::string& path, const AudioData& data, Container container, SampleFormat format,
-                    std::string& error) {
-    AudioFileWriter writer;
-    if (!writer.open(path, data.sampleRate, static_cast<int>(data.channels.size()), container, format, error))
-        return false;
-    constexpr int64_t kChunk = 65536;
-    std::vector<const float*> pointers(data.channels.size());
-    for (int64_t pos = 0; pos < data.frames(); pos += kChunk) {
-        for (std::size_t c = 0; c < pointers.size(); ++c) pointers[c] = data.channels[c].data() + pos;
-        if (!writer.write(pointers, static_cast<int32_t>(std::min(kChunk, data.frames() - pos)), error))
-            return false;
-    }
-    return writer.close(error);
 }
 
 }  // namespace kf::host
