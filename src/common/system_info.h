@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/relaxed_atomic.h"
+#include "common/sample_rate_range.h"
 
 namespace kf {
 
@@ -112,7 +113,9 @@ struct TMSystemInfo {
         samplesPerBeat = static_cast<float>(static_cast<double>(sampleRate) / (tempo / 60.0));
     }
 
-    static bool acceptsSampleRate(float sr) { return sr >= 11050.0f && sr <= 196000.0f; }
+    static bool acceptsSampleRate(float sr) {
+        return sr >= static_cast<float>(kLowestSampleRate) && sr <= static_cast<float>(kHighestSampleRate);
+    }
 
     // Linear interpolation in the note frequency table at a (fractional) MIDI note.
     float frequencyOfNote(float note) const {
