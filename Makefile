@@ -9,11 +9,11 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=ON -DKF_BUILD_BENCH=ON
 # The plug-in and the render tool alone: what the demo and an install need.
 CORE_ARGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=OFF -DKF_BUILD_BENCH=OFF
-# make install: per user by default (bundle in ~/.vst/Kestrafone, the tool in ~/.local/bin);
+# make install: per user by default (bundle in ~/.vst/Kestrafone, the tools in ~/.local/bin);
 # PREFIX=/usr/local installs system-wide (bundle in $(PREFIX)/lib/lxvst/Kestrafone).
 PREFIX     ?= $(HOME)/.local
 
-.PHONY: all deps deps-core core build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install uninstall format-check clean
+.PHONY: all deps deps-core core build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install uninstall format format-check tidy clean
 
 all: build
 
@@ -74,7 +74,7 @@ test-tsan: deps
 	  -R 'Thread|Handshake|Loading|Concurrent|Bitmaps|EditorInAWindow'
 
 test-fuzz: deps
-	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} tests/fuzz/run-fuzzers
+	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} scripts/run-fuzzers
 
 demo: core
 	@scripts/render-demo $(BUILD)
@@ -85,11 +85,23 @@ bench: build
 install: core
 	@scripts/install $(BUILD) "$(PREFIX)"
 
+# Needs no build: the installed bundle lists what was installed.
 uninstall:
-	@scripts/install --uninstall $(BUILD) "$(PREFIX)"
+	@scripts/install --uninstall "$(PREFIX)"
+
+# The C++ sources only: clang-format reads any other file as C++ and mangles it.
+FORMAT_FILES = $$(git ls-files '*.cpp' '*.h')
+
+format:
+	clang-format -i $(FORMAT_FILES)
 
 format-check: deps
-	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+	clang-format --dry-run --Werror $(FORMAT_FILES)
+
+# Opt-in static analysis (.clang-tidy) of the C++ files changed since the branch left main.
+tidy: deps
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	JOBS=$(JOBS) scripts/tidy-changed $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

@@ -95,7 +95,7 @@ void BM_VocoderBank(benchmark::State& state) {
 }
 BENCHMARK(BM_VocoderBank)->ArgName("isa")->Arg(0)->Arg(1)->Arg(2);
 
-// A fixed amount of work for bench/instruction-counts (run under callgrind): exactly
+// A fixed amount of work for scripts/instruction-counts (run under callgrind): exactly
 // kCountIterations blocks through Engine::process.
 constexpr int kCountIterations = 200;
 void BM_InstructionCountEngine(benchmark::State& state) {

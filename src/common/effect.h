@@ -6,9 +6,10 @@
 // processWet, controlTick, bpmChanged and updateTiming (at an unchanged sample rate) run on the
 // audio thread and never allocate, lock or throw; the first three start by taking the values
 // handed over, so only the audio thread touches the working state. Allocation happens only in
-// constructors and when updateTiming sees a new sample rate (the engine set-up run from
-// setSampleRate). The configuration calls (setParameterMode, setSyncTable, setStateRegistry)
-// belong to construction and set-up.
+// constructors and in prepareSampleRate (the host's sample-rate call, before the engine
+// set-up); updateTiming at a new rate then takes over what was prepared without allocating.
+// The configuration calls (setParameterMode, setSyncTable, setStateRegistry) belong to
+// construction and set-up.
 #pragma once
 
 #include <algorithm>
@@ -120,6 +121,10 @@ class TMEffect {
     virtual void reset() {}
     // Once per 32-sample control block, before that block is processed.
     virtual void controlTick() noexcept {}
+    // Makes ahead what running at sampleRate needs, while everything in use stays as it is;
+    // throws std::bad_alloc, having changed nothing that runs, when memory runs out. The
+    // updateTiming that follows the change of rate then cannot fail.
+    virtual void prepareSampleRate(float /*sampleRate*/) {}
     // The sample rate or the tempo in TMSystemInfo has changed.
     virtual void updateTiming(bool /*keepContent*/) {}
     // Prepares to run after a reset.
@@ -194,9 +199,11 @@ class TMEffect {
         ownRegions_.push_back({start, bytes});
         if (registry_) registry_->add(start, bytes);
     }
-    void unregisterRegion(const void* start) {
-        std::erase_if(ownRegions_, [start](const StateRegistry::Region& r) { return r.start == start; });
-        if (registry_) registry_->remove(start);
+    // Moves a region's records to its replacement without allocating.
+    void replaceRegion(const void* old, void* start, uint32_t bytes) {
+        for (StateRegistry::Region& r : ownRegions_)
+            if (r.start == old) r = {start, bytes};
+        if (registry_) registry_->replace(old, start, bytes);
     }
     // Derived destructors call this before their members free the memory.
     void unregisterAllRegions() {

@@ -82,7 +82,8 @@ class EditorHost {
     // Loads a preset file; the program name changes only when the state was accepted. The
     // user is told why a file was refused.
     virtual bool loadPresetFile(const std::string& path) = 0;
-    // Saves the state as a preset file (the preset extension added when missing).
+    // Saves the state under the name the save dialog answered (the preset extension added when
+    // missing); the user is told why an existing file was not replaced.
     virtual bool savePresetFile(const std::string& path) = 0;
     virtual void setPresetFolder(const std::string& folder) = 0;
     virtual std::string currentProgramName() const = 0;
@@ -96,8 +97,9 @@ class EditorHost {
     virtual uint32_t sampleGeneration() const = 0;
     virtual int32_t sampleFrames() const = 0;
     virtual bool sampleIsStereo() const = 0;
-    // The sample's display name, or "" without a sample.
+    // The sample's display name, and the file it was loaded from; "" without a sample.
     virtual std::string sampleName() const = 0;
+    virtual std::string samplePath() const = 0;
     // Lowest and highest value of channel 0 or 1 in each of `columns` equal slices of
     // frames [first, first + count); empty when the range is not inside the sample.
     virtual std::vector<SampleExtent> sampleOverview(int channel, int32_t first, int32_t count,
@@ -109,7 +111,8 @@ class EditorHost {
     // Moves the start or end marker to the first rising zero crossing at or after frame
     // (start below end); false when there is none.
     virtual bool snapSampleMarker(bool start, int32_t frame) = 0;
-    // Loads a file as the sample, spanning all of it; tells the user when it cannot.
+    // Loads a file as the sample, spanning all of it, and makes its folder the one the sample
+    // dialog starts in; tells the user when it cannot.
     virtual bool loadSampleFile(const std::string& path) = 0;
     // The open-file dialog for samples, and the folder dialog of the sample-folder menu.
     virtual DialogRequest sampleFileDialog() const = 0;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <utility>
 
+#include "editor/controls.h"
 #include "gui/frame.h"
 
 namespace kf::editor {
@@ -10,33 +11,32 @@ namespace kf::editor {
 namespace {
 
 const gui::Color kText = gui::Color::rgb(0xe6e6e6);
-constexpr int kArrowWidth = 12;
 
-void addNodes(gui::Menu& menu, const std::vector<EditorHost::PresetNode>& nodes) {
+void addNodes(gui::Menu& menu, const std::vector<EditorHost::PresetNode>& nodes, const std::string& current) {
     for (const EditorHost::PresetNode& node : nodes) {
         if (!node.isFolder) {
-            menu.addEntry(node.name);
+            menu.addEntry(node.name, true, node.name == current);
             continue;
         }
         gui::Menu& sub = menu.addSubmenu(node.name);
         if (node.children.empty()) sub.addEntry("(no presets)", false);
-        addNodes(sub, node.children);
+        addNodes(sub, node.children, current);
     }
 }
 
 }  // namespace
 
-gui::Menu buildPresetMenu(const std::vector<EditorHost::PresetNode>& listing) {
+gui::Menu buildPresetMenu(const std::vector<EditorHost::PresetNode>& listing, const std::string& current) {
     gui::Menu menu;
     menu.addEntry("Select Folder");
     menu.addEntry("Save Preset");
     menu.addEntry("Load Preset");
     menu.addTitle("--Presets--");
-    addNodes(menu, listing);
+    addNodes(menu, listing, current);
     return menu;
 }
 
-PresetMenu::PresetMenu(const LayoutRow& row, EditorHost& host, platform::AsyncFileDialogs& dialogs)
+PresetMenu::PresetMenu(const LayoutRow& row, EditorHost& host, DialogRunner& dialogs)
     : View(row.rect), host_(host), dialogs_(dialogs), bitmap_(row.bitmap) {}
 
 void PresetMenu::setProgramName(const std::string& name) {
@@ -49,7 +49,7 @@ bool PresetMenu::mouseDown(const gui::Event& e) {
     if (e.button != gui::MouseButton::Left || !frame()) return false;
     // Listed at every pop-up: files saved or folders changed since show up at once.
     listing_ = host_.listPresets(host_.presetFolder(), kMaxDepth);
-    frame()->popupMenu(buildPresetMenu(listing_), {rect().left, rect().bottom},
+    frame()->popupMenu(buildPresetMenu(listing_, host_.currentProgramName()), {rect().left, rect().bottom},
                        [this](const gui::MenuPath& chosen) { choose(chosen); });
     return true;
 }
@@ -79,31 +79,26 @@ void PresetMenu::choose(const gui::MenuPath& chosen) {
 }
 
 void PresetMenu::runDialog(EditorHost::PresetDialog which) {
-    const EditorHost::DialogRequest request = host_.presetDialog(which);
     // The answer may come after this editor closed and reopened; it needs only the host.
-    dialogs_.request(request.kind, request.title, request.start, request.types,
-                     [&host = host_, which](std::optional<std::string> chosen) {
-                         if (!chosen || chosen->empty()) return;  // cancelled: nothing changes
-                         switch (which) {
-                             case EditorHost::PresetDialog::kChooseFolder:
-                                 host.setPresetFolder(*chosen);
-                                 break;
-                             case EditorHost::PresetDialog::kSave:
-                                 host.savePresetFile(*chosen);
-                                 break;
-                             case EditorHost::PresetDialog::kLoad:
-                                 host.loadPresetFile(*chosen);
-                                 break;
-                         }
-                     });
+    dialogs_.run(host_.presetDialog(which), [&host = host_, which](std::optional<std::string> chosen) {
+        if (!chosen || chosen->empty()) return;  // cancelled: nothing changes
+        switch (which) {
+            case EditorHost::PresetDialog::kChooseFolder:
+                host.setPresetFolder(*chosen);
+                break;
+            case EditorHost::PresetDialog::kSave:
+                host.savePresetFile(*chosen);
+                break;
+            case EditorHost::PresetDialog::kLoad:
+                host.loadPresetFile(*chosen);
+                break;
+        }
+    });
 }
 
 void PresetMenu::draw(gui::DrawContext& context, const gui::Rect&) {
     if (bitmap_ > 0) context.drawBitmap(bitmap_, rect().topLeft());
-    // Clear of the face's drop-down arrow at its right end.
-    gui::Rect text = rect();
-    text.right -= kArrowWidth;
-    context.drawText(name_, text, gui::Align::Center, kText);
+    context.drawText(name_, dropDownTextArea(rect()), gui::Align::Center, kText);
 }
 
 }  // namespace kf::editor

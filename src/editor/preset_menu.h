@@ -9,9 +9,9 @@
 
 #include "editor/editor_host.h"
 #include "editor/layout.h"
+#include "editor/notice.h"
 #include "gui/popup_menu.h"
 #include "gui/view.h"
-#include "platform/async_file_dialogs.h"
 
 namespace kf::editor {
 
@@ -22,7 +22,7 @@ class PresetMenu : public gui::View {
     // Items before the listed presets.
     enum Entry : int { kSelectFolder, kSavePreset, kLoadPreset, kPresetsTitle, kFirstPreset };
 
-    PresetMenu(const LayoutRow& row, EditorHost& host, platform::AsyncFileDialogs& dialogs);
+    PresetMenu(const LayoutRow& row, EditorHost& host, DialogRunner& dialogs);
 
     // Shows `name` on the face; redrawn only when it changed.
     void setProgramName(const std::string& name);
@@ -36,7 +36,7 @@ class PresetMenu : public gui::View {
     void runDialog(EditorHost::PresetDialog which);
 
     EditorHost& host_;
-    platform::AsyncFileDialogs& dialogs_;
+    DialogRunner& dialogs_;
     int bitmap_;
     std::string name_;
     // The listing the open menu was built from, so a choice names the file it showed.
@@ -44,7 +44,7 @@ class PresetMenu : public gui::View {
 };
 
 // The menu for a listing: the fixed entries, the title, then the nodes (folders as
-// submenus; an empty folder shows one disabled line).
-gui::Menu buildPresetMenu(const std::vector<EditorHost::PresetNode>& listing);
+// submenus; an empty folder shows one disabled line). Presets named `current` are ticked.
+gui::Menu buildPresetMenu(const std::vector<EditorHost::PresetNode>& listing, const std::string& current);
 
 }  // namespace kf::editor

@@ -107,13 +107,19 @@ void bitDepth(const Shown& s) {
     s.print("%.0f", 64.0 * (0.5 - 0.5 * s.v));
 }
 
-// The effect's own words for the value (a note length, a fraction of a bar, a rate).
+// The effect's own words for the value (a note length, a fraction of a bar, a rate). The
+// note-length table writes its fractions with a backslash or a doubled slash ("1\4",
+// "3//4 bar"); a musician reads "1/4" and "3/4 bar".
 void effectText(const Shown& s) {
     char own[32];
-    if (s.host.effectText(s.source, s.working, own))
-        std::snprintf(s.text, s.size, "%s", own);
-    else
-        valuePercent(s);
+    if (!s.host.effectText(s.source, s.working, own)) return valuePercent(s);
+    std::size_t out = 0;
+    for (const char* p = own; *p != '\0' && out + 1 < s.size; ++p) {
+        const char c = *p == '\\' ? '/' : *p;
+        if (c == '/' && out > 0 && s.text[out - 1] == '/') continue;
+        s.text[out++] = c;
+    }
+    s.text[out] = '\0';
 }
 
 struct ReadoutRow {

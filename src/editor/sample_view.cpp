@@ -51,7 +51,7 @@ std::vector<std::string> sampleFilesIn(const std::string& folder) {
     return names;
 }
 
-SampleView::SampleView(const gui::Rect& rect, EditorHost& host, platform::AsyncFileDialogs& dialogs)
+SampleView::SampleView(const gui::Rect& rect, EditorHost& host, DialogRunner& dialogs)
     : View(rect), host_(host), dialogs_(dialogs) {}
 
 gui::Rect SampleView::waveArea() const {
@@ -150,6 +150,11 @@ bool SampleView::mouseDown(const gui::Event& e) {
         return true;
     }
     if (e.button != gui::MouseButton::Left) return false;
+    // Without a sample there is nothing to scroll or zoom: the whole view is "click to load".
+    if (frames_ <= 0) {
+        openFileDialog();
+        return true;
+    }
     if (corner().contains(e.pos))
         drag_ = Drag::Both;
     else if (scrollBar().contains(e.pos))
@@ -160,8 +165,7 @@ bool SampleView::mouseDown(const gui::Event& e) {
         dragTo(e.pos);
         return true;
     }
-    const bool marker = (e.modifiers & (gui::kAlt | gui::kControl)) != 0;
-    if (frames_ > 0 && marker) {
+    if ((e.modifiers & (gui::kAlt | gui::kControl)) != 0) {
         // The sample may have changed since the last idle; the host keeps the marker inside it.
         if (host_.snapSampleMarker((e.modifiers & gui::kAlt) != 0, frameAt(e.pos.x))) poll();
         return true;
@@ -217,8 +221,7 @@ bool SampleView::wheel(const gui::Event& e) {
 // ---- files ---------------------------------------------------------------------------
 
 void SampleView::openFileDialog() {
-    const EditorHost::DialogRequest d = host_.sampleFileDialog();
-    dialogs_.request(d.kind, d.title, d.start, d.types, [this](std::optional<std::string> path) {
+    dialogs_.run(host_.sampleFileDialog(), [this](std::optional<std::string> path) {
         if (path && host_.loadSampleFile(*path)) poll();
     });
 }
@@ -227,9 +230,11 @@ void SampleView::openFolderMenu() {
     if (!frame()) return;
     const std::string folder = host_.sampleFolder();
     std::vector<std::string> files = folder.empty() ? std::vector<std::string>{} : sampleFilesIn(folder);
+    const std::filesystem::path loaded = std::filesystem::path(host_.samplePath()).lexically_normal();
     gui::Menu menu;
     menu.addEntry(kChooseFolderEntry);
-    for (const std::string& name : files) menu.addEntry(name);
+    for (const std::string& name : files)
+        menu.addEntry(name, true, (std::filesystem::path(folder) / name).lexically_normal() == loaded);
     frame()->popupMenu(std::move(menu), {rect().left, rect().bottom},
                        [this, folder, files = std::move(files)](const gui::MenuPath& chosen) {
                            if (chosen.empty()) return;
@@ -243,8 +248,7 @@ void SampleView::openFolderMenu() {
 }
 
 void SampleView::chooseFolder() {
-    const EditorHost::DialogRequest d = host_.sampleFolderDialog();
-    dialogs_.request(d.kind, d.title, d.start, d.types, [this](std::optional<std::string> folder) {
+    dialogs_.run(host_.sampleFolderDialog(), [this](std::optional<std::string> folder) {
         if (folder && !folder->empty()) host_.setSampleFolder(*folder);
     });
 }

@@ -13,8 +13,8 @@
 
 #include "editor/controls.h"
 #include "editor/editor_host.h"
+#include "editor/notice.h"
 #include "gui/view.h"
-#include "platform/async_file_dialogs.h"
 
 namespace kf::editor {
 
@@ -25,7 +25,7 @@ class SampleView : public gui::View {
     static constexpr float kWheelZoom = 0.8f;     // visible part kept per wheel notch
     static constexpr float kWheelScroll = 0.25f;  // visible parts moved per Shift+wheel notch
 
-    SampleView(const gui::Rect& rect, EditorHost& host, platform::AsyncFileDialogs& dialogs);
+    SampleView(const gui::Rect& rect, EditorHost& host, DialogRunner& dialogs);
 
     // Picks up a replaced sample, moved markers and the play position; call at each idle.
     void poll();
@@ -57,9 +57,8 @@ class SampleView : public gui::View {
     bool wheel(const gui::Event& e) override;
     void draw(gui::DrawContext& context, const gui::Rect& dirty) override;
 
-    // The sample-folder menu: the folder's audio files and "Choose Sample Directory".
-
-    // The sample-folder menu: the folder's audio files and "Choose Sample Directory".
+    // The sample-folder menu: "Choose Sample Directory", then the folder's audio files with
+    // the loaded one ticked.
     void openFolderMenu();
 
   private:
@@ -73,7 +72,7 @@ class SampleView : public gui::View {
     void drawWave(gui::DrawContext& context, const gui::Rect& area);
 
     EditorHost& host_;
-    platform::AsyncFileDialogs& dialogs_;
+    DialogRunner& dialogs_;
     uint32_t generation_ = 0;
     bool known_ = false;  // generation_ holds a polled value
     int32_t frames_ = 0;
@@ -110,6 +109,9 @@ class SampleNamePlate : public Readout {
         if (!view_) return false;
         view_->openFolderMenu();
         return true;
+    }
+    void draw(gui::DrawContext& context, const gui::Rect&) override {
+        drawPlate(context, dropDownTextArea(rect()));
     }
 
   private:

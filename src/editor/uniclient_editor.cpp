@@ -6,6 +6,7 @@
 #include "common/parameter_table.h"
 #include "editor/controls.h"
 #include "editor/keyboard_view.h"
+#include "editor/notice.h"
 #include "editor/preset_menu.h"
 #include "editor/readouts.h"
 #include "editor/sample_view.h"
@@ -14,7 +15,11 @@
 namespace kf::editor {
 
 TMUniClientEditor::TMUniClientEditor(EditorHost& host, std::unique_ptr<platform::AsyncFileDialogs> dialogs)
-    : host_(host), dialogs_(std::move(dialogs)), rect_{0, 0, kHeight, kWidth}, learn_(host) {}
+    : host_(host),
+      dialogs_(std::move(dialogs)),
+      runner_(*dialogs_),
+      rect_{0, 0, kHeight, kWidth},
+      learn_(host) {}
 
 TMUniClientEditor::~TMUniClientEditor() {
     close();
@@ -111,10 +116,10 @@ void TMUniClientEditor::build() {
                 view = std::make_unique<Led>(row, artwork::frameCount(row.bitmap));
                 break;
             case ControlKind::Presets:
-                view = std::make_unique<PresetMenu>(row, host_, *dialogs_);
+                view = std::make_unique<PresetMenu>(row, host_, runner_);
                 break;
             case ControlKind::SampleView:
-                view = std::make_unique<SampleView>(row.rect, host_, *dialogs_);
+                view = std::make_unique<SampleView>(row.rect, host_, runner_);
                 break;
             case ControlKind::SampleName:
                 view =
@@ -131,6 +136,9 @@ void TMUniClientEditor::build() {
         added.setVisibility([this, group = row.group] { return groups_[static_cast<std::size_t>(group)]; });
         placed_.push_back({&row, &added});
     }
+    // Last, so it lies over everything it may have to cover.
+    notice_ = &frame_->add(std::make_unique<NoticeView>());
+    runner_.setNotice(notice_);
 }
 
 gui::View* TMUniClientEditor::viewOf(int32_t tag) const {
@@ -206,9 +214,10 @@ void TMUniClientEditor::pollValues() {
                 static_cast<Readout*>(p.view)->setText(text);
                 break;
             case ControlKind::Led:
-                static_cast<Led*>(p.view)->setLevel(row.source == kLearnLed
-                                                        ? (host_.learnTarget() >= 0 ? 1.0f : 0.0f)
-                                                        : host_.meter(row.source));
+                if (row.source == kLearnLed)
+                    static_cast<Led*>(p.view)->setLevel(host_.learnTarget() >= 0 ? 1.0f : 0.0f);
+                else
+                    static_cast<Led*>(p.view)->setPeak(host_.meter(row.source));
                 break;
             case ControlKind::Presets:
                 static_cast<PresetMenu*>(p.view)->setProgramName(host_.currentProgramName());
@@ -244,6 +253,8 @@ void TMUniClientEditor::close() {
     for (const Placed& p : placed_)
         if (auto* control = dynamic_cast<gui::Control*>(p.view); control && control->isEditing())
             control->endEdit();
+    runner_.setNotice(nullptr);
+    notice_ = nullptr;
     frame_.reset();
     placed_.clear();
     parent_ = 0;

@@ -11,6 +11,7 @@
 #include "editor/editor_host.h"
 #include "editor/layout.h"
 #include "editor/learn_menu.h"
+#include "editor/notice.h"
 #include "gui/frame.h"
 #include "gui/platform_window.h"
 #include "platform/async_file_dialogs.h"
@@ -41,6 +42,8 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     // The open frame (null while closed).
     gui::Frame* frame() { return frame_.get(); }
     platform::AsyncFileDialogs& dialogs() { return *dialogs_; }
+    // What the page says about a file action that did not happen (null while closed).
+    const NoticeView* notice() const { return notice_; }
 
     // The process-wide bitmaps every editor draws with; decoded while some editor is open.
     static gui::BitmapCache& sharedBitmaps();
@@ -69,6 +72,7 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
 
     EditorHost& host_;
     std::unique_ptr<platform::AsyncFileDialogs> dialogs_;
+    DialogRunner runner_;
     vst::ERect rect_;
     // Before the frame: the knobs and menus it owns hold on to it.
     LearnMenus learn_;
@@ -78,6 +82,7 @@ class TMUniClientEditor : public vst::AEffEditor, private gui::ControlListener {
     ViewGroupMask groups_;
     std::unique_ptr<gui::Frame> frame_;
     std::vector<Placed> placed_;
+    NoticeView* notice_ = nullptr;
     uint32_t parent_ = 0;  // the host's window the editor is open in (0: off-screen or closed)
 };
 

@@ -4,7 +4,8 @@
 //
 // Memory: the lines are sized, when the sample rate is set, for the longest bar any
 // accepted tempo can ask for (45 beats per minute), so tempo changes on the audio thread
-// only change how much of them is used and never allocate.
+// only change how much of them is used and never allocate. The lines for a new rate are
+// made beside the old ones, which stay in use until the new ones are whole.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +48,7 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     DelayTimeMode timeMode() const { return static_cast<DelayTimeMode>(delayTimeMode_); }
     void reset() override;
     void controlTick() noexcept override;
+    void prepareSampleRate(float sampleRate) override;
     void updateTiming(bool keepContent) override;
     bool start() override;
     bool usesControlTick() const override { return true; }
@@ -68,7 +70,9 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     void applyParameter(int32_t index, float value) override;
 
   private:
-    void allocateLines(float sampleRate);
+    static uint32_t capacityFor(float sampleRate);
+    // Swaps in the lines prepared for sampleRate (preparing them first if need be).
+    void useLinesFor(float sampleRate);
     uint32_t barLengthFor(float samplesPerBeat) const;
     int32_t delayLengthFor(float value) const;
     void wrapPositions();
@@ -92,6 +96,10 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     float readIncrement_ = 1.0f;
     fx::AlignedBuffer lineL_;
     fx::AlignedBuffer lineR_;
+    // Made by prepareSampleRate for preparedRate_ (0: none), not yet in use.
+    fx::AlignedBuffer preparedL_;
+    fx::AlignedBuffer preparedR_;
+    float preparedRate_ = 0.0f;
     fx::StateVariableFilter filterL_{static_cast<double>(0.89f)};
     fx::StateVariableFilter filterR_{static_cast<double>(0.89f)};
     uint32_t capacity_ = 0;

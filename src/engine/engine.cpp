@@ -212,6 +212,11 @@ void Engine::setHeldNotes(const float* notes, const float* weights, int32_t coun
 }
 
 void Engine::setSampleRate(float sr) {
+    // Everything the new rate needs is made before anything changes: when memory runs out
+    // the throw leaves the engine whole, at its old rate. The set-up itself cannot fail.
+    if (TMSystemInfo::acceptsSampleRate(sr) && sr != info_.sampleRate)
+        for (TMEffect* fx : effects_)
+            if (fx) fx->prepareSampleRate(sr);
     requestedRate_ = sr;
     setup();
 }

@@ -116,7 +116,8 @@ class Engine {
     float mix() const { return mix_.load(std::memory_order_relaxed); }
 
     // Stores the host's sample rate and runs the set-up (a rate outside 11050..196000 is not
-    // taken over).
+    // taken over). Throws std::bad_alloc, changing nothing, when the memory the new rate
+    // needs cannot be had.
     void setSampleRate(float sr);
     // Rate-derived values, effect reset and timing, parameter re-send, voice refresh.
     void setup();

@@ -6,7 +6,6 @@
 #include "platform/async_file_dialogs.h"
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
-#include "state/paths.h"
 #include "state/sample_data.h"
 
 namespace kf {
@@ -136,7 +135,7 @@ editor::EditorHost::DialogRequest EditorLink::presetDialog(PresetDialog which) c
                     instance_.presetFolder(),
                     {}};
         case PresetDialog::kSave:
-            return {platform::DialogKind::kSave, TMFileChooser::kSaveTitle, instance_.presetSaveFolder(),
+            return {platform::DialogKind::kSave, TMFileChooser::kSaveTitle, instance_.presetSaveSuggestion(),
                     types};
         case PresetDialog::kLoad:
             break;
@@ -150,7 +149,7 @@ bool EditorLink::loadPresetFile(const std::string& path) {
 }
 
 bool EditorLink::savePresetFile(const std::string& path) {
-    return !path.empty() && instance_.savePresetFile(withExtension(path, TMUniClient::kPresetExtension));
+    return instance_.savePresetAs(path);
 }
 
 void EditorLink::setPresetFolder(const std::string& folder) {

@@ -60,6 +60,7 @@ class EditorLink : public editor::EditorHost {
     int32_t sampleFrames() const override;
     bool sampleIsStereo() const override;
     std::string sampleName() const override;
+    std::string samplePath() const override;
     std::vector<SampleExtent> sampleOverview(int channel, int32_t first, int32_t count,
                                              int32_t columns) const override;
     int32_t sampleStartMarker() const override;

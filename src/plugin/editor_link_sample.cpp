@@ -1,8 +1,11 @@
 // The sample view's side of the editor interface: the sample's display data and the file
 // and folder operations, all on the user-interface thread.
+#include <filesystem>
+
 #include "plugin/editor_link.h"
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
+#include "state/paths.h"
 #include "state/settings_startup.h"
 
 namespace kf {
@@ -17,6 +20,10 @@ int32_t EditorLink::sampleFrames() const {
 
 bool EditorLink::sampleIsStereo() const {
     return instance_.sample().right() != nullptr;
+}
+
+std::string EditorLink::samplePath() const {
+    return sampleFrames() > 0 ? instance_.sample().path() : std::string();
 }
 
 std::string EditorLink::sampleName() const {
@@ -49,7 +56,13 @@ bool EditorLink::snapSampleMarker(bool start, int32_t frame) {
 }
 
 bool EditorLink::loadSampleFile(const std::string& path) {
-    return instance_.loadSampleFile(path);
+    if (!instance_.loadSampleFile(path)) return false;
+    // The next file dialog starts where this file came from: samples of a project tend to
+    // live together.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (!folder.empty())
+        instance_.settings().writeText(setting::kAudioFilePath, withTrailingSeparator(folder));
+    return true;
 }
 
 editor::EditorHost::DialogRequest EditorLink::sampleFileDialog() const {

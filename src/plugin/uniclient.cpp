@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "common/effect.h"
@@ -90,8 +91,17 @@ void TMUniClient::resume() {
 }
 
 void TMUniClient::setSampleRate(float sampleRate) {
+    // The host's call has no failure answer, so a rate whose memory cannot be had is refused
+    // as a whole: the instance plays on at its rate, the next call may succeed, and the
+    // host's log says why.
+    try {
+        engine_.setSampleRate(sampleRate);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "Kestrafone: not enough memory to run at %g Hz; going on at %g Hz\n",
+                     static_cast<double>(sampleRate), static_cast<double>(engine_.systemInfo().sampleRate));
+        return;
+    }
     sampleRate_ = sampleRate;
-    engine_.setSampleRate(sampleRate);
 }
 
 void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t frames) noexcept {

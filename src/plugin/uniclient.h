@@ -23,6 +23,7 @@
 #include "plugin/parameter_model.h"
 #include "plugin/state_chunk.h"
 #include "state/chunk.h"
+#include "state/paths.h"
 #include "state/sample_data.h"
 #include "vst/audioeffect.h"
 
@@ -52,7 +53,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     static constexpr const char* kVendorName = "Tallow Mill";
     static constexpr const char* kAcidHostProduct = "Sony ACID Pro";
     static constexpr int32_t kVendorVersion = 1300;
-    static constexpr const char* kPresetExtension = "kfn";
+    static constexpr const char* kPresetExtension = kf::kPresetExtension;
 
     explicit TMUniClient(vst::AudioMasterCallback master, PluginServices services = {});
     ~TMUniClient() override;
@@ -92,8 +93,13 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     bool loadState(TMChunk& chunk, bool fullRecall);
     // Loads a preset file; an empty path asks the user for one.
     bool loadPresetFile(std::string path);
-    // Saves the current state as a preset file; an empty path asks the user for one.
+    // Saves the current state as a preset file, replacing one that is there; an empty path
+    // asks the user for one (as savePresetAs).
     bool savePresetFile(std::string path);
+    // Saves under the name a save dialog answered, adding the preset extension when the user
+    // left it out. The dialog asked before the user chose an existing file; a file that only
+    // the added extension names was never shown, so it is not replaced, and the user is told.
+    bool savePresetAs(const std::string& answered);
     bool choosePresetFolder(std::string& folder, int slot);
     // Makes `folder` the preset folder of `slot` (0: the one presets are listed and loaded
     // from), stored in the settings with a trailing separator.
@@ -112,6 +118,9 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     std::string presetFolder() const;
     // Where a save dialog starts: the remembered save folder, else the preset folder.
     std::string presetSaveFolder() const;
+    // What a save dialog suggests: the current program's name as a preset file in the save
+    // folder, extension included, so the dialog checks the name that will be written.
+    std::string presetSaveSuggestion() const;
     float ccMapRecallIsolate() const { return ccMapRecallIsolate_; }
     const TMSampleData& sample() const { return sample_; }
     TMSampleData& sample() { return sample_; }

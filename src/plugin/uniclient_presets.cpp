@@ -214,11 +214,25 @@ bool TMUniClient::loadPresetFile(std::string path) {
     return true;
 }
 
+bool TMUniClient::savePresetAs(const std::string& answered) {
+    if (answered.empty()) return false;
+    const std::string path = withExtension(answered, kPresetExtension);
+    std::error_code ec;
+    if (path != answered && std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        messages_->showFormattedMessage(
+            "%s kept the preset \"%s\" that is already there. To replace it, choose that file in the "
+            "save dialog; to keep both, give the new preset another name.",
+            kProductName, pathTitle(path).c_str());
+        return false;
+    }
+    return savePresetFile(path);
+}
+
 bool TMUniClient::savePresetFile(std::string path) {
     if (path.empty()) {
         TMFileChooser chooser(*dialogs_, settings_);
-        path = presetSaveFolder();
-        if (!chooser.saveFile(path, kPresetExtension)) return false;
+        path = presetSaveSuggestion();
+        return chooser.saveFile(path, kPresetExtension) && savePresetAs(path);
     }
     // A chunk of its own: the host's buffer from getChunk stays valid while it reads it.
     TMChunk chunk;
@@ -268,6 +282,15 @@ std::string TMUniClient::presetSaveFolder() const {
     std::string start;
     settings_.readText(setting::kPresetSavePath0, start);
     return start.empty() ? presetFolder() : start;
+}
+
+std::string TMUniClient::presetSaveSuggestion() const {
+    // A program name may come from a host and hold anything; the file name holds no
+    // separator and is never empty.
+    std::string name = currentProgramName();
+    std::replace(name.begin(), name.end(), '/', '-');
+    if (name.empty() || name == "." || name == "..") name = "preset";
+    return withTrailingSeparator(presetSaveFolder()) + name + "." + kPresetExtension;
 }
 
 std::vector<TMUniClient::PresetEntry> TMUniClient::listPresets(const std::string& folder) {

@@ -312,6 +312,9 @@ TEST_F(Controls, ReadoutsShowTheirValuesInAMusiciansUnits) {
         {66, tag::delaytime, 0.5f, "2.0 beats"},
         {71, tag::lofi_samplerate, 0.5f, "4.41 kHz"},
         {71, tag::lofi_samplerate, 0.0f, "44.1 kHz"},
+        {58, tag::phaser_rate, 0.6f, "1/4"},
+        {58, tag::phaser_rate, 0.4f, "3/4 bar"},
+        {58, tag::phaser_rate, 11.0f / 15.0f, "1/8"},
     };
     auto text = [&](int32_t readout) {
         return std::string(dynamic_cast<editor::Readout*>(editor().viewOf(readout))->text());
@@ -324,6 +327,48 @@ TEST_F(Controls, ReadoutsShowTheirValuesInAMusiciansUnits) {
     c->setSampleRate(48000.0f);
     editor().idle();
     EXPECT_EQ(text(53), "23.1 kHz") << "the cutoff follows the sample rate";
+}
+
+}  // namespace
+}  // namespace kf::test
+
+namespace kf::test {
+namespace {
+
+// The lamps light in decibels: the lowest at about -48 dBFS, one more every 8 dB, the last
+// at full scale, so a voice at ordinary levels lights the middle ones.
+class LevelLamps : public EditorFixture {
+  protected:
+    void SetUp() override {
+        c = makeNeutralInstance(host);
+        // Input A analysed, and the output all dry: the analysed input again.
+        setAll(*c, {Value(tag::carrier_mode, 0.0f), Value(tag::in_a, 0.0f), Value(tag::mix, 0.0f)});
+        EditorFixture::SetUp();
+    }
+    // A 441 Hz sine of this peak on input A for half a second; then the lamps of the analysed
+    // input and of the left output.
+    std::pair<int, int> lampsFor(float peak) {
+        std::vector<float> a(22050), b(a.size());
+        for (std::size_t i = 0; i < a.size(); ++i) a[i] = peak * std::sin(0.0628318f * static_cast<float>(i));
+        render(*c, a, b, 512);
+        editor().idle();
+        const auto lamp = [&](int32_t t) {
+            return dynamic_cast<editor::Led*>(editor().viewOf(t))->frameIndex();
+        };
+        return {lamp(90), lamp(89)};
+    }
+};
+
+TEST_F(LevelLamps, LightInDecibelsFromMinus48ToFullScale) {
+    const struct {
+        float db;
+        int lamp;
+    } cases[] = {{-54.0f, 0}, {-47.0f, 1}, {-20.0f, 4}, {-6.0f, 6}, {-0.1f, 6}};
+    for (const auto& k : cases) {
+        const auto [analysed, out] = lampsFor(std::pow(10.0f, k.db / 20.0f));
+        EXPECT_EQ(analysed, k.lamp) << k.db << " dBFS";
+        EXPECT_EQ(out, k.lamp) << k.db << " dBFS";
+    }
 }
 
 }  // namespace

@@ -8,8 +8,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
+#include "editor/notice.h"
+#include "editor/preset_menu.h"
 #include "gui/bitmap_cache.h"
 #include "gui/draw_context.h"
 #include "support/editor_fixture.h"
@@ -178,6 +181,60 @@ INSTANTIATE_TEST_SUITE_P(Editor, GoldenPages, ::testing::ValuesIn(kGoldenPages),
     std::replace(name.begin(), name.end(), '-', '_');
     return name;
 });
+
+// A desktop without zenity or kdialog: nothing on PATH, so no dialog can open and no message
+// box either. Every file action says so on the page, naming what to install.
+class FileActionsWithoutADialogProgram : public EditorFixture {
+  protected:
+    void SetUp() override {
+        FakeHost::current = &host;
+        c = std::make_unique<TMUniClient>(&FakeHost::callback, PluginServices{&host.messages, nullptr});
+        c->setParameter(tag::carrier_mode, 1.0f);  // the sampler panel
+        EditorFixture::SetUp();
+    }
+    TempDir emptyBin;
+    ScopedEnv path{"PATH", emptyBin.path().c_str()};
+    ScopedEnv display{"DISPLAY", ":0"};
+};
+
+TEST_F(FileActionsWithoutADialogProgram, EachSaysOnThePageWhatToInstall) {
+    using editor::PresetMenu;
+    const std::pair<const char*, std::function<void()>> actions[] = {
+        {"click to load", [&] { click(centre(tag::sampler)); }},
+        {"Choose Sample Directory", [&] { rightClick(centre(tag::sampler)), pick({0}); }},
+        {"Load Preset", [&] { click(centre(115)), pick({PresetMenu::kLoadPreset}); }},
+        {"Save Preset", [&] { click(centre(115)), pick({PresetMenu::kSavePreset}); }},
+        {"Select Folder", [&] { click(centre(115)), pick({PresetMenu::kSelectFolder}); }},
+    };
+    for (const auto& [name, act] : actions) {
+        ASSERT_FALSE(editor().notice()->isVisible());
+        act();
+        editor().idle();
+        EXPECT_TRUE(editor().notice()->isVisible()) << name;
+        EXPECT_NE(editor().notice()->text().find("install zenity"), std::string::npos) << name;
+        click(middleOf(editor().notice()->rect()));  // closes it
+    }
+    EXPECT_TRUE(host.messages.messages().empty());
+}
+
+// One dialog at a time: a second request meanwhile is refused, and the page says why.
+using FileActions = EditorFixture;
+
+TEST_F(FileActions, ASecondDialogWhileOneIsOpenSaysWhyNothingOpened) {
+    using editor::PresetMenu;
+    c->setParameter(tag::carrier_mode, 1.0f);
+    editor().idle();
+    click(centre(tag::sampler));  // its dialog is open until the next idle
+    click(centre(115));
+    pick({PresetMenu::kSavePreset});
+    EXPECT_NE(editor().notice()->text().find("already"), std::string::npos);
+    editor().idle();
+    ASSERT_EQ(host.dialogs.requests().size(), 1u);
+    EXPECT_EQ(host.dialogs.requests()[0].title, "Choose a file to load");
+    click(centre(115));
+    pick({PresetMenu::kSavePreset});
+    EXPECT_FALSE(editor().notice()->isVisible()) << "a dialog that opens takes the notice away";
+}
 
 using EditorScript = EditorFixture;
 
