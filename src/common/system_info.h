@@ -72,7 +72,7 @@ constexpr int kPitchTableSize = 257;  // -128 to +128 semitones
 constexpr int kControlInterval = 32;
 
 struct TMSystemInfo {
-    double tempo = 120.0;  // beats per minute, kept within [45, 500)
+    double tempo = 120.0;  // beats per minute, kept within [45, 500); a state save polls it
     float samplesPerBeat = 22050.0f;
     float controlInterval = 32.0f;
     int32_t controlIntervalInt = kControlInterval;
