@@ -63,11 +63,12 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE realpeer
 
-# The loading hand-shakes between the audio thread and loaders, and the editor idling in a
-# real window and off-screen beside the audio thread.
+# The loading hand-shakes between the audio thread and loaders, whole instances under host
+# automation, notes, learned controllers and state loads, and the editor idling in a real
+# window and off-screen beside the audio thread.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(SAN_ARGS) -DKF_TSAN=ON -DKF_WERROR=ON
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests midi_threads_tests \
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests plugin_threads_tests \
 	  gui_tests editor_tests editor_bench_test editor_threads_tests
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) \
 	  -R 'Thread|Handshake|Loading|Concurrent|Bitmaps|EditorInAWindow'

@@ -18,16 +18,16 @@
 #include <string>
 #include <vector>
 
-#include "host/audio_file.h"
 #include "host/midi_file.h"
 #include "host/render.h"
+#include "host/sound_file.h"
 #include "host/vst_host.h"
 #include "speech_following.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using kf::host::AudioData;
+using kf::host::SoundData;
 
 constexpr int kBlock = 512;
 constexpr double kSpeechLowHz = 500.0, kSpeechHighHz = 4000.0;
@@ -51,7 +51,7 @@ struct Figures {
 };
 
 struct Material {
-    AudioData voice, carrier;
+    SoundData voice, carrier;
     kf::host::MidiFileContents midi;
 };
 
@@ -202,8 +202,8 @@ int main(int argc, char** argv) {
     const fs::path demo = fs::path(KF_SOURCE_DIR) / "resources/demo";
     Material m;
     std::string error;
-    if (!kf::host::readAudioFile(demo / "kestrafone-voice.wav", m.voice, error) ||
-        !kf::host::readAudioFile(demo / "kestrafone-carrier.wav", m.carrier, error) ||
+    if (!kf::host::readSoundFile(demo / "kestrafone-voice.wav", m.voice, error) ||
+        !kf::host::readSoundFile(demo / "kestrafone-carrier.wav", m.carrier, error) ||
         !kf::host::readMidiFile(demo / "kestrafone-chords.mid", m.voice.sampleRate, std::nullopt, m.midi,
                                 error)) {
         std::fprintf(stderr, "preset-figures: %s\n", error.c_str());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/relaxed_atomic.h"
+#include "common/sample_rate_range.h"
 
 namespace kf {
 
@@ -71,7 +72,7 @@ constexpr int kPitchTableSize = 257;  // -128 to +128 semitones
 constexpr int kControlInterval = 32;
 
 struct TMSystemInfo {
-    double tempo = 120.0;  // beats per minute, kept within [45, 500)
+    double tempo = 120.0;  // beats per minute, kept within [45, 500); a state save polls it
     float samplesPerBeat = 22050.0f;
     float controlInterval = 32.0f;
     int32_t controlIntervalInt = kControlInterval;
@@ -112,7 +113,9 @@ struct TMSystemInfo {
         samplesPerBeat = static_cast<float>(static_cast<double>(sampleRate) / (tempo / 60.0));
     }
 
-    static bool acceptsSampleRate(float sr) { return sr >= 11050.0f && sr <= 196000.0f; }
+    static bool acceptsSampleRate(float sr) {
+        return sr >= static_cast<float>(kLowestSampleRate) && sr <= static_cast<float>(kHighestSampleRate);
+    }
 
     // Linear interpolation in the note frequency table at a (fractional) MIDI note.
     float frequencyOfNote(float note) const {

@@ -121,8 +121,7 @@ int32_t TMDelay::delayLengthFor(float value) const {
     return std::max(kMinDelay, static_cast<int32_t>(samples));
 }
 
-bool TMDelay::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return false;
+void TMDelay::applyParameter(int32_t index, float value) {
     const float v = clampUnit(value);
     switch (static_cast<Param>(index)) {
         case Param::kTime: {
@@ -159,7 +158,6 @@ bool TMDelay::setParameter(int32_t index, float value) {
             break;
         }
     }
-    return true;
 }
 
 int32_t TMDelay::setParameterMode(int32_t index, int32_t mode) {
@@ -195,6 +193,7 @@ bool TMDelay::start() {
 }
 
 void TMDelay::controlTick() noexcept {
+    takeParameters();
     const int64_t n = barLength_;
     int64_t d = static_cast<int64_t>(static_cast<double>(writeIndex_) - readPosition_);
     while (d < 0) d += n;
@@ -223,7 +222,7 @@ void TMDelay::updateTiming(bool keepContent) {
                 std::memset(lineR_.data() + old, 0, (bar - old) * sizeof(float));
             }
             wrapPositions();
-            set(Param::kTime, values_[0]);
+            applyParameter(static_cast<int32_t>(Param::kTime), parameterValue(0));
         } else {
             reset();
         }
@@ -283,10 +282,12 @@ int32_t TMDelay::run(float* left, float* right, int32_t count) {
 }
 
 int32_t TMDelay::process(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     return run<false>(left, right, count);
 }
 
 int32_t TMDelay::processWet(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     return run<true>(left, right, count);
 }
 

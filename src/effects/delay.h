@@ -42,7 +42,6 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
 
     int32_t process(float* left, float* right, int32_t count) noexcept override;
     int32_t processWet(float* left, float* right, int32_t count) noexcept override;
-    bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     // Index 0: delay-time mode (DelayTimeMode); index -1: glide on (1) or off (0).
     int32_t setParameterMode(int32_t index, int32_t mode) override;
@@ -66,6 +65,9 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     float feedback() const { return feedback_; }
     float width() const { return width_; }
     const float* lineData(int channel) const { return channel == 0 ? lineL_.data() : lineR_.data(); }
+
+  protected:
+    void applyParameter(int32_t index, float value) override;
 
   private:
     static uint32_t capacityFor(float sampleRate);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/relaxed_atomic.h"
 #include "common/sample_buffer.h"
 #include "common/system_info.h"
 #include "engine/carrier_synth.h"
@@ -137,8 +138,9 @@ class Engine {
         return meterDisplay_[static_cast<size_t>(std::clamp(meter, 0, 3))];
     }
 
+    // The tempo the engine runs at (any thread).
+    double tempo() const { return relaxedLoad(info_.tempo); }
     // Introspection for tests.
-    double tempo() const { return info_.tempo; }
     int32_t controlCounter() const { return info_.controlCounter; }
     int32_t setupCount() const { return setupCount_; }
 

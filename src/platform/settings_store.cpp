@@ -1,7 +1,6 @@
 #include "platform/settings_store.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +15,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "platform/user_data.h"
 
 namespace kf::platform {
 
@@ -335,22 +336,8 @@ std::optional<SettingsValues> SettingsValues::parse(std::string_view text, std::
 std::string SettingsStore::defaultFolder() {
     const char* override = std::getenv(kFolderEnvironment);
     if (override && *override) return override;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    // The XDG rules say a relative value is to be ignored.
-    if (config && config[0] == '/') {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home && *home) {
-            base = std::string(home) + "/.config";
-        } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir) {
-            base = std::string(pw->pw_dir) + "/.config";
-        } else {
-            return {};
-        }
-    }
-    return base + "/Tallow Mill/Kestrafone";
+    const std::string base = userConfigFolder();
+    return base.empty() ? std::string() : base + "/Tallow Mill/Kestrafone";
 }
 
 std::string SettingsStore::filePath() const {

@@ -1,5 +1,5 @@
 // The per-user settings: named values of two types (number, text) kept in one small file,
-// by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset).
+// by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset or relative).
 //
 // Several plug-in instances, in one host or several, share the file. Every change is a
 // read-modify-write under an exclusive lock on a companion lock file: the current file is
@@ -86,9 +86,9 @@ class SettingsStore {
     // Names the folder instead of the XDG location (tests, portable set-ups).
     static constexpr const char* kFolderEnvironment = "KESTRAFONE_SETTINGS_DIR";
 
-    // The folder from the environment: $KESTRAFONE_SETTINGS_DIR, else
-    // $XDG_CONFIG_HOME/Tallow Mill/Kestrafone, else $HOME/.config/Tallow Mill/Kestrafone.
-    // Empty when none of these can be found.
+    // The folder from the environment: $KESTRAFONE_SETTINGS_DIR, else "Tallow Mill/Kestrafone"
+    // in the user's settings folder (platform/user_data.h). Empty when there is none; the
+    // store then saves nothing.
     static std::string defaultFolder();
 
     SettingsStore() : SettingsStore(defaultFolder()) {}

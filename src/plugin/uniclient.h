@@ -24,6 +24,7 @@
 #include "plugin/state_chunk.h"
 #include "plugin/user_messages.h"
 #include "state/chunk.h"
+#include "state/paths.h"
 #include "state/sample_data.h"
 #include "vst/audioeffect.h"
 
@@ -53,7 +54,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     static constexpr const char* kVendorName = "Tallow Mill";
     static constexpr const char* kAcidHostProduct = "Sony ACID Pro";
     static constexpr int32_t kVendorVersion = 1300;
-    static constexpr const char* kPresetExtension = "kfn";
+    static constexpr const char* kPresetExtension = kf::kPresetExtension;
 
     explicit TMUniClient(vst::AudioMasterCallback master, PluginServices services = {});
     ~TMUniClient() override;

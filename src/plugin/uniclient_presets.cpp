@@ -85,8 +85,8 @@ int32_t TMUniClient::writeChunk(TMChunk& chunk) {
     const LearnMaps maps = snapshotMaps();
     const StateSnapshot state{&model_.parameters(), &maps, programName_};
     chunk.reset();
-    chunk.setTempo(static_cast<float>(engine_.systemInfo().tempo));
-    chunk.setSampleRate(engine_.systemInfo().sampleRate);
+    chunk.setTempo(static_cast<float>(engine_.tempo()));
+    chunk.setSampleRate(relaxedLoad(engine_.systemInfo().sampleRate));
     chunk.setCountOnly(true);
     chunk.setIndex(0);
     writeState(chunk, state);

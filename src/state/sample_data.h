@@ -18,15 +18,16 @@
 #include "platform/file_dialogs.h"
 #include "state/audio_file.h"
 #include "state/chunk.h"
+#include "state/sample_record.h"
 
 namespace kf {
 
 class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
   public:
-    static constexpr uint32_t kRecordMagic = 0xE6D0324Au;
-    static constexpr int32_t kRecordVersion = 1;
+    static constexpr uint32_t kRecordMagic = samplerecord::kMagic;
+    static constexpr int32_t kRecordVersion = samplerecord::kVersion;
     // Path and name of "no sample".
-    static constexpr const char* kEmpty = "empty";
+    static constexpr const char* kEmpty = samplerecord::kNoSamplePath;
 
     TMSampleData() = default;
     TMSampleData(const TMSampleData&) = delete;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "platform/settings_store.h"
+#include "platform/user_data.h"
 #include "state/settings_startup.h"
 #include "support/environment.h"
 #include "support/temp_files.h"
@@ -186,20 +188,30 @@ TEST(SettingsStore, ConcurrentWritersLoseNothing) {
     }
 }
 
-// The environment is put back as it was at the end.
+// The environment is put back as it was at the end. Relative folders, HOME included, would
+// put the user's files under whatever folder the host runs in: the account's home stands in.
 TEST(SettingsStore, DefaultFolderFollowsTheEnvironment) {
+    const passwd* pw = ::getpwuid(::getuid());
+    ASSERT_TRUE(pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] == '/');
+    const std::string account = pw->pw_dir;
     const struct {
-        const char *xdg, *over, *expected;
+        const char *home, *xdg, *over;
+        std::string expected;
     } cases[] = {
-        {nullptr, nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
-        {"relative/cfg", nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
-        {"/cfg", nullptr, "/cfg/Tallow Mill/Kestrafone"},
-        {"/cfg", "/tmp/kf-settings", "/tmp/kf-settings"},
+        {"/home/someone", nullptr, nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
+        {"/home/someone", "relative/cfg", nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
+        {"/home/someone", "/cfg", nullptr, "/cfg/Tallow Mill/Kestrafone"},
+        {"/home/someone", "/cfg", "/tmp/kf-settings", "/tmp/kf-settings"},
+        {"relative/home", "relative/cfg", nullptr, account + "/.config/Tallow Mill/Kestrafone"},
+        {nullptr, nullptr, nullptr, account + "/.config/Tallow Mill/Kestrafone"},
     };
-    const test::ScopedEnv home("HOME", "/home/someone");
     for (const auto& k : cases) {
-        const test::ScopedEnv xdg("XDG_CONFIG_HOME", k.xdg), over(SettingsStore::kFolderEnvironment, k.over);
-        EXPECT_EQ(SettingsStore::defaultFolder(), k.expected) << (k.xdg ? k.xdg : "no XDG_CONFIG_HOME");
+        const test::ScopedEnv home("HOME", k.home), xdg("XDG_CONFIG_HOME", k.xdg),
+            over(SettingsStore::kFolderEnvironment, k.over), data("XDG_DATA_HOME", "relative/data");
+        EXPECT_EQ(SettingsStore::defaultFolder(), k.expected)
+            << (k.home ? k.home : "no HOME") << ", " << (k.xdg ? k.xdg : "no XDG_CONFIG_HOME");
+        const std::string user = platform::userDataFolder();
+        EXPECT_EQ(user, (k.home && k.home[0] == '/' ? k.home : account) + "/.local/share/Kestrafone/");
     }
 }
 
