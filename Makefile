@@ -9,11 +9,11 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=ON -DKF_BUILD_BENCH=ON
 # The plug-in and the render tool alone: what the demo and an install need.
 CORE_ARGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=OFF -DKF_BUILD_BENCH=OFF
-# make install: per user by default (bundle in ~/.vst/Kestrafone, the tool in ~/.local/bin);
+# make install: per user by default (bundle in ~/.vst/Kestrafone, the tools in ~/.local/bin);
 # PREFIX=/usr/local installs system-wide (bundle in $(PREFIX)/lib/lxvst/Kestrafone).
 PREFIX     ?= $(HOME)/.local
 
-.PHONY: all deps deps-core core build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install uninstall format-check clean
+.PHONY: all deps deps-core core build test test-fast test-release test-clang test-asan test-tsan test-fuzz demo bench install uninstall format format-check tidy clean
 
 all: build
 
@@ -63,17 +63,18 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE realpeer
 
-# The loading hand-shakes between the audio thread and loaders, and the editor idling in a
-# real window and off-screen beside the audio thread.
+# The loading hand-shakes between the audio thread and loaders, whole instances under host
+# automation, notes, learned controllers and state loads, and the editor idling in a real
+# window and off-screen beside the audio thread.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(SAN_ARGS) -DKF_TSAN=ON -DKF_WERROR=ON
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests midi_threads_tests \
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests plugin_threads_tests \
 	  gui_tests editor_tests editor_bench_test editor_threads_tests
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) \
 	  -R 'Thread|Handshake|Loading|Concurrent|Bitmaps|EditorInAWindow'
 
 test-fuzz: deps
-	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} tests/fuzz/run-fuzzers
+	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} scripts/run-fuzzers
 
 demo: core
 	@scripts/render-demo $(BUILD)
@@ -84,11 +85,23 @@ bench: build
 install: core
 	@scripts/install $(BUILD) "$(PREFIX)"
 
+# Needs no build: the installed bundle lists what was installed.
 uninstall:
-	@scripts/install --uninstall $(BUILD) "$(PREFIX)"
+	@scripts/install --uninstall "$(PREFIX)"
+
+# The C++ sources only: clang-format reads any other file as C++ and mangles it.
+FORMAT_FILES = $$(git ls-files '*.cpp' '*.h')
+
+format:
+	clang-format -i $(FORMAT_FILES)
 
 format-check: deps
-	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+	clang-format --dry-run --Werror $(FORMAT_FILES)
+
+# Opt-in static analysis (.clang-tidy) of the C++ files changed since the branch left main.
+tidy: deps
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	JOBS=$(JOBS) scripts/tidy-changed $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz

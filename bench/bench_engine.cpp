@@ -124,7 +124,7 @@ void BM_VocoderBank(benchmark::State& state) {
 }
 BENCHMARK(BM_VocoderBank)->ArgNames({"isa", "articulate"})->ArgsProduct({{0, 1, 2}, {0, 1}});
 
-// A fixed amount of work for bench/instruction-counts (run under callgrind): exactly
+// A fixed amount of work for scripts/instruction-counts (run under callgrind): exactly
 // kCountIterations blocks through Engine::process, fully wet. Arguments: the carrier (0 input
 // B, 1 the synthesizer playing a chord) and the bank (0 classic, 1 articulate).
 constexpr int kCountIterations = 200;

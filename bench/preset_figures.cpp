@@ -25,16 +25,16 @@
 #include <string>
 #include <vector>
 
-#include "host/audio_file.h"
 #include "host/midi_file.h"
 #include "host/render.h"
+#include "host/sound_file.h"
 #include "host/vst_host.h"
 #include "speech_following.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using kf::host::AudioData;
+using kf::host::SoundData;
 
 constexpr int kBlock = 512;
 constexpr double kSpeechLowHz = 500.0, kSpeechHighHz = 4000.0;
@@ -73,7 +73,7 @@ struct Figures {
 
 struct Voice {
     std::string name, role = "tuning", source;
-    AudioData audio;
+    SoundData audio;
     double shareDb = 0;
     std::vector<float> carrier;                    // the sawtooth chord, as long as the voice
     std::vector<kf::host::TimedMidiEvent> chords;  // the demo progression covering the voice
@@ -160,9 +160,9 @@ bool renderPreset(const std::string& pluginPath, const std::vector<uint8_t>& sta
 // The voice file, a carrier cut to its length and the chord progression.
 bool loadVoice(Voice& v, const fs::path& voice, const fs::path& carrier, const fs::path& chords,
                std::string& error) {
-    AudioData saw;
+    SoundData saw;
     kf::host::MidiFileContents midi;
-    if (!kf::host::readAudioFile(voice, v.audio, error) || !kf::host::readAudioFile(carrier, saw, error) ||
+    if (!kf::host::readSoundFile(voice, v.audio, error) || !kf::host::readSoundFile(carrier, saw, error) ||
         !kf::host::readMidiFile(chords, v.audio.sampleRate, std::nullopt, midi, error))
         return false;
     v.carrier = saw.channels[0];
@@ -190,9 +190,9 @@ bool loadVoiceSet(const fs::path& dir, std::vector<Voice>& voices, std::string& 
         if (!loadVoice(v, dir / (v.name + ".wav"), dir / "carrier.wav", dir / "chords.mid", error))
             return false;
         for (const Peer& peer : kPeers) {
-            AudioData out;
+            SoundData out;
             std::string ignored;
-            if (!kf::host::readAudioFile(dir / (std::string(peer.id) + "-" + v.name + ".wav"), out,
+            if (!kf::host::readSoundFile(dir / (std::string(peer.id) + "-" + v.name + ".wav"), out,
                                          ignored) ||
                 out.channels.size() < 2)
                 continue;

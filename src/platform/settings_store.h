@@ -1,5 +1,5 @@
 // The per-user settings: named values of two types (number, text) kept in one small file,
-// by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset).
+// by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset or relative).
 //
 // Several plug-in instances, in one host or several, share the file. Every change is a
 // read-modify-write under an exclusive lock on a companion lock file: the current file is
@@ -20,12 +20,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kf::platform {
 
 // The values of the store, in the order they were first written. Names compare without
-// regard to ASCII case, as the names of a registry key do.
+// regard to ASCII case, as the names of a registry key do. A file may have grown large
+// (every instance reads it whole when it starts), so each name is found through an index
+// and reading a file takes time in proportion to its length.
 class SettingsValues {
   public:
     // Texts longer than this many bytes count as missing when read...
@@ -43,6 +46,9 @@ class SettingsValues {
     void erase(std::string_view name);
     bool contains(std::string_view name) const;
     std::size_t size() const { return entries_.size(); }
+    // Counts the calls above that changed something, so a caller can tell whether there is
+    // anything to write without keeping a copy to compare with.
+    std::size_t edits() const { return edits_; }
 
     // The file form: a first line naming the format, then one "type<TAB>name<TAB>value"
     // line per value with backslash escapes for backslash, tab, CR and LF.
@@ -52,7 +58,8 @@ class SettingsValues {
     // in *tolerated (when given), which stays empty for a file exactly in our own form.
     static std::optional<SettingsValues> parse(std::string_view text, std::string* tolerated = nullptr);
 
-    bool operator==(const SettingsValues&) const = default;
+    // The values and their order; the index follows from them.
+    bool operator==(const SettingsValues& other) const { return entries_ == other.entries_; }
 
   private:
     struct Entry {
@@ -62,10 +69,14 @@ class SettingsValues {
         std::string text;
         bool operator==(const Entry&) const = default;
     };
+    static std::string folded(std::string_view name);
     const Entry* find(std::string_view name) const;
     Entry& slot(std::string_view name);
 
     std::vector<Entry> entries_;
+    // Position in entries_ of each name, folded to lower case.
+    std::unordered_map<std::string, std::size_t> index_;
+    std::size_t edits_ = 0;
 };
 
 class SettingsStore {
@@ -75,9 +86,9 @@ class SettingsStore {
     // Names the folder instead of the XDG location (tests, portable set-ups).
     static constexpr const char* kFolderEnvironment = "KESTRAFONE_SETTINGS_DIR";
 
-    // The folder from the environment: $KESTRAFONE_SETTINGS_DIR, else
-    // $XDG_CONFIG_HOME/Tallow Mill/Kestrafone, else $HOME/.config/Tallow Mill/Kestrafone.
-    // Empty when none of these can be found.
+    // The folder from the environment: $KESTRAFONE_SETTINGS_DIR, else "Tallow Mill/Kestrafone"
+    // in the user's settings folder (platform/user_data.h). Empty when there is none; the
+    // store then saves nothing.
     static std::string defaultFolder();
 
     SettingsStore() : SettingsStore(defaultFolder()) {}

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "common/effect.h"
@@ -31,7 +32,7 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
       midi_(engine_.systemInfo(), *this),
       ownMessages_(services.messages ? nullptr : std::make_unique<platform::DesktopMessageService>()),
       ownDialogs_(services.dialogs ? nullptr : std::make_unique<platform::DesktopFileDialogs>()),
-      messages_(services.messages ? services.messages : ownMessages_.get()),
+      messages_(services.messages ? *services.messages : *ownMessages_),
       dialogs_(services.dialogs ? services.dialogs : ownDialogs_.get()),
       builtInDefaultPreset_(services.builtInDefaultPreset) {
     // The parameters are registered and wired by the model, in the table's order, and the
@@ -51,7 +52,9 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
     readSettings();
     programName_ = "default";
     // Touches no display: the window is made at the first open.
-    setEditor(editorLink_.createEditor(services.dialogs).release());
+    std::unique_ptr<EditorAdapter> adapter = editorLink_.createEditor(services.dialogs);
+    editorAdapter_ = adapter.get();
+    setEditor(adapter.release());
 
     engine_.setSampleRate(sampleRate_);  // takes the rate over if valid, then runs the set-up
 
@@ -65,6 +68,7 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
 TMUniClient::~TMUniClient() {
     vst::AEffEditor* editor = getEditor();
     setEditor(nullptr);
+    editorAdapter_ = nullptr;
     delete editor;
 }
 
@@ -90,8 +94,17 @@ void TMUniClient::resume() {
 }
 
 void TMUniClient::setSampleRate(float sampleRate) {
+    // The host's call has no failure answer, so a rate whose memory cannot be had is refused
+    // as a whole: the instance plays on at its rate, the next call may succeed, and the
+    // host's log says why.
+    try {
+        engine_.setSampleRate(sampleRate);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "Kestrafone: not enough memory to run at %g Hz; going on at %g Hz\n",
+                     static_cast<double>(sampleRate), static_cast<double>(engine_.systemInfo().sampleRate));
+        return;
+    }
     sampleRate_ = sampleRate;
-    engine_.setSampleRate(sampleRate);
 }
 
 void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t frames) noexcept {

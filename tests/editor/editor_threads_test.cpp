@@ -66,7 +66,8 @@ TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
     for (int round = 0; round < 40; ++round) {
         ASSERT_TRUE(editor.openOn(std::make_unique<gui::OffscreenWindow>(editor::kWidth, editor::kHeight)));
         editor.idle();
-        c.setParameter(tag::carrier_mode, (round % 4) * 0.25f);  // host automation of a learned mode
+        c.setParameter(tag::carrier_mode,
+                       static_cast<float>(round % 4) * 0.25f);  // host automation of a learned mode
         if (round % 2 == 0) {  // the main page is up: drag the focus knob, glide over the keys
             const gui::Point knob = middleOf(editor.viewOf(tag::focus)->rect());
             send(editor, gui::Event::Kind::MouseDown, knob);
@@ -101,7 +102,7 @@ TEST(EditorThreads, LearnedControllersTempoAndLoadsRunAgainstTheEditor) {
     EXPECT_GT(loads.load(), 0);
     EXPECT_EQ(host.beginEdits.size(), host.endEdits.size());
     EXPECT_EQ(c.midi().sortedCount(), 0);
-    EXPECT_EQ(c.editorHost().overlay(), editor::Overlay::Off) << "an even number of info clicks";
+    EXPECT_EQ(c.editorLink().overlay(), editor::Overlay::Off) << "an even number of info clicks";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "allocation_counter.h"
 #include "fake_host.h"
 
 namespace kf::test {
@@ -53,6 +54,52 @@ TEST(Instance, SampleRatesOutsideTheRangeAreNotTakenOver) {
     }
     // The band tables follow the rate through the set-up's parameter re-send.
     EXPECT_FLOAT_EQ(c->engine().vocoder().fa(0), c->engine().vocoder().u(0) * (44100.0f / 11050.0f));
+}
+
+// A host's rate change whose memory runs out at any allocation is refused as a whole: the
+// instance plays on at the old rate exactly as one never asked, the delay included, and the
+// next change succeeds.
+TEST(Instance, RateChangeThatRunsOutOfMemoryKeepsTheOldRate) {
+    FakeHost host;
+    const auto rateChange = [](TMUniClient& c) {
+        dispatch(c, vst::effSetSampleRate, 0, 0, nullptr, 96000.0f);
+    };
+    long allocations = 0;
+    {
+        auto c = makeNeutralInstance(host);
+        AllocationCounter counter;
+        rateChange(*c);
+        allocations = counter.count();
+    }
+    ASSERT_GT(allocations, 0);
+    std::vector<float> input(6000, 0.0f);
+    input[200] = 0.5f;
+    const auto chooseDelayAndPlay = [&](TMUniClient& c) {
+        // Input A through the dry path into the delay.
+        setAll(c, {Value(tag::modulator_mode, 0.0f), Value(tag::carrier_mode, 0.0f), Value(tag::mix, 0.0f),
+                   Value(tag::effects_choice, 0.4f), Value(tag::delaytime, 0.01f),
+                   Value(tag::delay_feedback, 0.5f), Value(tag::delay_drywet, 1.0f)});
+        return render(c, input, input, 256);
+    };
+    for (long n = 1; n <= allocations; ++n) {
+        SCOPED_TRACE(n);
+        auto asked = makeNeutralInstance(host), never = makeNeutralInstance(host);
+        testing::internal::CaptureStderr();
+        failNthAllocation(n);
+        rateChange(*asked);
+        failNthAllocation(0);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("going on at 44100 Hz"), std::string::npos);
+        EXPECT_EQ(asked->engine().systemInfo().sampleRate, 44100.0f);
+        EXPECT_EQ(asked->getSampleRate(), 44100.0f);
+        const std::vector<float> played = chooseDelayAndPlay(*asked);
+        EXPECT_EQ(played, chooseDelayAndPlay(*never));
+        EXPECT_GT(energy(played, 300), 0.01);  // the echoes
+
+        rateChange(*asked);
+        EXPECT_EQ(asked->engine().systemInfo().sampleRate, 96000.0f);
+        EXPECT_EQ(asked->effects().delay.capacity(), 512000u);  // a bar at 45 beats per minute
+        EXPECT_GT(energy(chooseDelayAndPlay(*asked), 300), 0.01);
+    }
 }
 
 // Every string answer stays within the host's bound, and indices without a parameter read
