@@ -126,7 +126,8 @@ void runTracks(bool loadStates) {
     std::thread loader;
     if (loadStates)
         loader = std::thread([&] {
-            for (int i = 0; running.load(std::memory_order_relaxed); ++i) {
+            // A few rounds even when the other threads finish before this one is scheduled.
+            for (int i = 0; i < 4 || running.load(std::memory_order_relaxed); ++i) {
                 for (auto& c : tracks.instances) {
                     loads += loadChunk(*c, tracks.states[static_cast<std::size_t>(i % 2)]);
                     (void)chunkOf(*c);  // a host saving its project
