@@ -165,14 +165,13 @@ TEST(RenderTool, OnlyRegularFilesAreRead) {
     const std::string out = " --output " + shellQuote(dir.file("out.wav")) + " ";
     for (const char* option : {"--preset", "--midi", "--input", "--sample"})
         for (const std::string& path : {folder, std::string("/dev/zero"), fifo}) {
-            const auto start = std::chrono::steady_clock::now();
+            // A tool that blocked on the pipe or streamed the device would be stopped by the
+            // timeout (exit 124), not answer 2; no clock, so a busy machine cannot fail it.
             const CommandResult r =
-                test::runCommand("timeout 10 " + shellQuote(KF_RENDER_PATH) + " " + option + " " +
+                test::runCommand("timeout 30 " + shellQuote(KF_RENDER_PATH) + " " + option + " " +
                                  shellQuote(path) + out + "--length 1 " + kFake);
-            const auto took = std::chrono::steady_clock::now() - start;
             EXPECT_EQ(r.exitCode, 2) << option << " " << path << "\n" << r.output;
             EXPECT_TRUE(contains(r.output, path)) << r.output;
-            EXPECT_LT(took, std::chrono::seconds(2)) << option << " " << path;
         }
 }
 
@@ -297,7 +296,9 @@ TEST(RenderTool, AnInterruptedRenderLeavesNothingBehind) {
         const auto sent = std::chrono::steady_clock::now();
         ::kill(pid, signal);
         const Ended ended = waitForTool(pid);
-        EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1));
+        // Generous, so a loaded machine cannot fail it; a tool that ignored the signal fails
+        // the checks below (it would end normally, with the output replaced).
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(15));
         EXPECT_TRUE(WIFSIGNALED(ended.status) && WTERMSIG(ended.status) == signal) << ended.status;
         EXPECT_EQ(entries(dir), (std::vector<std::string>{"log.txt", "out.wav"}));
         EXPECT_EQ(test::readBytes(output), before);
