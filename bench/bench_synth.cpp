@@ -117,4 +117,11 @@ void BM_FigureEqRateDeviation(benchmark::State& state) {
     for (auto _ : state) deviation = kf::figures::eqRateDeviationDb(static_cast<float>(state.range(0)));
     state.counters["largest_dB"] = deviation;
 }
-BENCHMARK(BM_FigureEqRateDeviation)->ArgName("rate")->Arg(48000)->Arg(96000)->Arg(192000)->Iterations(1);
+BENCHMARK(BM_FigureEqRateDeviation)
+    ->ArgName("rate")
+    ->Arg(22050)
+    ->Arg(32000)
+    ->Arg(48000)
+    ->Arg(96000)
+    ->Arg(192000)
+    ->Iterations(1);

@@ -252,7 +252,9 @@ std::vector<std::complex<double>> eqResponse(float rate, std::array<float, 3> se
 
 double eqRateDeviationDb(float sampleRate) {
     std::vector<double> hz;
-    for (int i = 0; i <= 60; ++i) hz.push_back(20.0 * std::pow(800.0, i / 60.0));  // 20 Hz .. 16 kHz
+    // 20 Hz .. 16 kHz, or as much of it as lies well below half a lower rate.
+    const double top = std::min(16000.0, 0.3628 * sampleRate);
+    for (int i = 0; i <= 60; ++i) hz.push_back(20.0 * std::pow(top / 20.0, i / 60.0));
     constexpr std::array<std::array<float, 3>, 11> kSettings = {{{0.5f, 0.5f, 0.5f},
                                                                  {0.0f, 0.5f, 0.5f},
                                                                  {1.0f, 0.5f, 0.5f},

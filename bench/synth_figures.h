@@ -35,7 +35,8 @@ AliasFigures sawAlias(float note, float sampleRate);
 double sawHarmonicChangeDb(float note, float sampleRate, double upToHz);
 
 // The largest difference, in dB, between the master EQ's response at `sampleRate` and at 44100 Hz
-// from 20 Hz to 16 kHz, over flat, each band alone at +-12 dB, and mixed settings.
+// from 20 Hz to 16 kHz (to 0.36 x the rate below 44.1 kHz), over flat, each band alone at
+// +-12 dB, and mixed settings.
 double eqRateDeviationDb(float sampleRate);
 
 }  // namespace kf::figures
