@@ -1,9 +1,10 @@
 #include "engine/eq_model.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <complex>
 #include <numbers>
-#include <vector>
 
 namespace kf {
 namespace {
@@ -12,6 +13,12 @@ using Complex = std::complex<double>;
 constexpr double kReferenceRate = 44100.0;
 constexpr int kPoints = 200;
 constexpr int kIterations = 10;
+constexpr std::size_t kMaxOrder = 3;
+constexpr std::size_t kMaxUnknowns = kMaxOrder + 2 * (kMaxOrder + 1);
+// Everything on the stack: the fit runs inside the engine's set-up, which must not allocate
+// once a new rate is taken over.
+using Matrix = std::array<std::array<double, kMaxUnknowns>, kMaxUnknowns>;
+using Vector = std::array<double, kMaxUnknowns>;
 
 // The split's middle and low band at 44.1 kHz (damping 2): with u = 1 / (1 - z^-1) the high
 // band is 1 / (1 + 2 F z^-1 u + F^2 z^-1 u^2), the middle 2 F z^-1 u times it, the low
@@ -23,9 +30,9 @@ std::array<Complex, 2> referenceBands(double split, double hz) {
     return {2.0 * split * z1 * u * high, split * split * z1 * u * u * high};
 }
 
-// Solves the n x n system in place by elimination with partial pivoting; false when singular.
-bool solve(std::vector<std::vector<double>>& m, std::vector<double>& x) {
-    const std::size_t n = x.size();
+// Solves the first n x n of the system in place by elimination with partial pivoting; false
+// when singular.
+bool solve(Matrix& m, Vector& x, std::size_t n) {
     for (std::size_t c = 0; c < n; ++c) {
         std::size_t pivot = c;
         for (std::size_t r = c + 1; r < n; ++r)
@@ -46,12 +53,11 @@ bool solve(std::vector<std::vector<double>>& m, std::vector<double>& x) {
 
 // All roots of 1 + a1 z^-1 + ... inside the unit circle (the step-down recursion: every
 // reflection coefficient below 1 in size).
-bool stable(std::vector<double> a) {
-    while (!a.empty()) {
-        const double k = a.back();
+bool stable(std::array<double, kMaxOrder> a, std::size_t n) {
+    for (; n > 0; --n) {
+        const double k = a[n - 1];
         if (!(std::fabs(k) < 1.0)) return false;
-        const std::size_t n = a.size();
-        std::vector<double> lower(n - 1);
+        std::array<double, kMaxOrder> lower{};
         for (std::size_t i = 0; i + 1 < n; ++i) lower[i] = (a[i] - k * a[n - 2 - i]) / (1.0 - k * k);
         a = lower;
     }
@@ -63,20 +69,21 @@ bool stable(std::vector<double> a) {
 // denominator of `order` and numerators of the same order.
 bool fit(double rate, double split, int order, EqBandModel& model) {
     const double top = std::min(16000.0, 0.3628 * rate);
-    std::vector<double> hz(kPoints);
-    std::vector<std::array<Complex, 2>> target(kPoints);
+    std::array<double, kPoints> hz{};
+    std::array<std::array<Complex, 2>, kPoints> target{};
     for (int i = 0; i < kPoints; ++i) {
         hz[static_cast<std::size_t>(i)] = 20.0 * std::pow(top / 20.0, i / (kPoints - 1.0));
         target[static_cast<std::size_t>(i)] = referenceBands(split, hz[static_cast<std::size_t>(i)]);
     }
     const auto n = static_cast<std::size_t>(order);
     const std::size_t unknowns = n + 2 * (n + 1);
-    std::vector<Complex> lastDenominator(kPoints, 1.0);
-    std::vector<double> x;
+    std::array<Complex, kPoints> lastDenominator;
+    lastDenominator.fill(1.0);
+    Vector x{};
     for (int iteration = 0; iteration < kIterations; ++iteration) {
-        std::vector<std::vector<double>> normal(unknowns, std::vector<double>(unknowns, 0.0));
-        std::vector<double> right(unknowns, 0.0);
-        std::vector<Complex> row(unknowns);
+        Matrix normal{};
+        Vector right{};
+        std::array<Complex, kMaxUnknowns> row{};
         for (std::size_t i = 0; i < hz.size(); ++i) {
             const Complex z1 = std::polar(1.0, -2.0 * std::numbers::pi * hz[i] / rate);
             for (std::size_t band = 0; band < 2; ++band) {
@@ -97,7 +104,7 @@ bool fit(double rate, double split, int order, EqBandModel& model) {
             }
         }
         x = right;
-        if (!solve(normal, x)) return false;
+        if (!solve(normal, x, unknowns)) return false;
         for (std::size_t i = 0; i < hz.size(); ++i) {
             const Complex z1 = std::polar(1.0, -2.0 * std::numbers::pi * hz[i] / rate);
             Complex d = 1.0, zk = 1.0;
@@ -105,10 +112,11 @@ bool fit(double rate, double split, int order, EqBandModel& model) {
             lastDenominator[i] = d;
         }
     }
-    std::vector<double> a(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(n));
+    std::array<double, kMaxOrder> a{};
+    std::copy_n(x.begin(), n, a.begin());
     for (double v : x)
         if (!std::isfinite(v)) return false;
-    if (!stable(a)) return false;
+    if (!stable(a, n)) return false;
     model = EqBandModel{};
     for (std::size_t k = 0; k < n; ++k) model.a[k] = a[k];
     for (std::size_t k = 0; k <= n; ++k) {
