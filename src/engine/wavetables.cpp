@@ -204,20 +204,22 @@ struct Series {
         return sine[static_cast<std::size_t>((h * i) & kWaveTableMask)];
     }
 
-    // The wave with the harmonics above `harmonics` removed and the rest kept as they are.
-    Wavetable upTo(int32_t harmonics) const {
-        Wavetable table{};
-        for (int32_t i = 0; i < kWaveTableSize; ++i) {
-            double v = 0.0;
-            for (int32_t h = 0; h <= harmonics; ++h)
-                v += cosWeight[static_cast<std::size_t>(h)] * turnCos(h, i) +
-                     sinWeight[static_cast<std::size_t>(h)] * turnSin(h, i);
-            table.point[static_cast<std::size_t>(i)].value = static_cast<float>(v);
-        }
-        fillSlopes(table);
-        return table;
+    // Adds harmonics first..last to the running sum v (the wave's points in double).
+    void add(std::array<double, kWaveTableSize>& v, int32_t first, int32_t last) const {
+        for (int32_t h = first; h <= last; ++h)
+            for (int32_t i = 0; i < kWaveTableSize; ++i)
+                v[static_cast<std::size_t>(i)] += cosWeight[static_cast<std::size_t>(h)] * turnCos(h, i) +
+                                                  sinWeight[static_cast<std::size_t>(h)] * turnSin(h, i);
     }
 };
+
+Wavetable fromPoints(const std::array<double, kWaveTableSize>& v) {
+    Wavetable table{};
+    for (int32_t i = 0; i < kWaveTableSize; ++i)
+        table.point[static_cast<std::size_t>(i)].value = static_cast<float>(v[static_cast<std::size_t>(i)]);
+    fillSlopes(table);
+    return table;
+}
 
 struct Levels {
     std::vector<Wavetable> tables;  // the six full waves, then the levels of the five others
@@ -241,9 +243,15 @@ Levels buildAll() {
             table.fill(table[0]);
             continue;
         }
+        // From the fewest harmonics up, each level adding its own to the one above it.
         const Series series(*table[0]);
-        for (int32_t level = 1; level < kWaveLevels; ++level) {
-            levels.tables.push_back(series.upTo(waveLevelHarmonics(level)));
+        std::array<double, kWaveTableSize> points{};
+        int32_t kept = -1;
+        for (int32_t level = kWaveLevels - 1; level >= 1; --level) {
+            const int32_t harmonics = waveLevelHarmonics(level);
+            series.add(points, kept + 1, harmonics);
+            kept = harmonics;
+            levels.tables.push_back(fromPoints(points));
             table[static_cast<std::size_t>(level)] = &levels.tables.back();
         }
     }
