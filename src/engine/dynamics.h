@@ -3,10 +3,12 @@
 // compressor and level) after the dry/wet blend.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
 #include "common/system_info.h"
+#include "engine/eq_model.h"
 
 namespace kf {
 
@@ -121,8 +123,9 @@ class MasterSection {
     void setCompSpeed(float v);   // s = 200 - 170v ms (30..200)
     void setLevel(float v);       // L = 4v
 
-    // Recomputes the rate-dependent values from the last speed set (after a rate change).
-    void updateRate() { setCompSpeed(get(speedValue_)); }
+    // Recomputes the rate-dependent values: the compressor's from the last speed set, and the
+    // EQ's bands for this rate (fitted at rates other than 44.1 kHz, which takes milliseconds).
+    void updateRate();
 
     // Records the EQ states as audio history (the detector and gain are not sound).
     void registerHistory(StateRegistry& registry) {
@@ -153,8 +156,10 @@ class MasterSection {
     float level() const { return get(level_); }  // 4v
     float levelDb() const { return get(levelDb_); }
 
-    // The EQ split coefficient, fixed at its 44.1 kHz value whatever the rate.
+    // The EQ split coefficient the bands are made with at 44.1 kHz.
     static float eqCoefficient();
+    // Whether the EQ runs its fitted bands (the rate is not 44.1 kHz) and what they are.
+    bool eqFitted() const { return eqFitted_.load(std::memory_order_relaxed); }
 
     float currentGain() const { return ramp_.value; }
     const PeakEnvelope& detector() const { return det_; }
@@ -162,7 +167,10 @@ class MasterSection {
   private:
     struct EqState {
         float bp = 0, lp = 0;
+        double w1 = 0, w2 = 0, w3 = 0;  // the fitted bands' shared recursion, newest first
     };
+    template <bool kFitted>
+    void run(float* left, float* right, float offset, int32_t n);
     static float get(const std::atomic<float>& a) { return a.load(std::memory_order_relaxed); }
     static void put(std::atomic<float>& a, float v) { a.store(v, std::memory_order_relaxed); }
     void touch() { dirty_.store(true, std::memory_order_release); }
@@ -172,10 +180,20 @@ class MasterSection {
     std::atomic<float> gL_{0}, gM_{0}, gH_{0}, dL_{0}, dM_{0}, dH_{0}, c_{0}, cDb_{0}, speed_{0}, corner_{0},
         k_{0}, a_{0}, b_{0}, level_{0}, levelDb_{0};
     std::atomic<float> speedValue_{0.5f};  // last normalised compressor speed
+    std::atomic<bool> eqFitted_{false};
+    EqBandModel eqModel_;  // fields written whole (relaxedStore) at set-up
+    float eqModelRate_ = 44100.0f;
     std::atomic<bool> dirty_{true};
 
     struct Working {
         float gL = 0, gM = 0, gH = 0, c = 0, k = 0, a = 0, b = 0, level = 0;
+        bool fitted = false;
+        // Fitted EQ: denominator and the output's weights: gH on the input, and on the
+        // recursion's last four values the middle and low numerators weighted by gM - gH and
+        // gL - gH.
+        std::array<double, 3> a3{};
+        std::array<double, 4> taps{};
+        double high = 1;
     } w_;
     EqState eqL_, eqR_;
     PeakEnvelope det_;

@@ -27,7 +27,7 @@ struct SynthVoice {
     float slopeBelow = 1.0f;  // 0.5 / h
     float slopeAbove = 1.0f;  // 0.5 / (1 - h)
     std::array<float, 4> slotOffset{};
-    float gain = 0.0f;
+    float gain = 0.0f;  // the voice's gain to be; the synthesizer ramps to it
 };
 
 class SynthControls {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/fp_safety.h"
+#include "synth_figures.h"
 
 namespace kf {
 namespace {
@@ -103,17 +104,21 @@ TEST(CarrierSynth, OutputDecaysToZeroOnceNoNoteIsHeld) {
     }
 }
 
-// Per frame, the filter input must equal the table read at the voices' phases.
+// Per frame, the filter input must equal the table read at the voices' phases, once the gains
+// have reached their values.
 template <typename Expected>
 void expectLookup(Rig& r, Expected expected) {
+    r.run(kControlInterval);
     for (int i = 0; i < 2000; ++i) {
         r.synth.renderSample(kEngineAntiDenormal);
         ASSERT_EQ(r.synth.lastFilterInput(), expected()) << i;
     }
 }
 
+// The table of the level the voice's pitch plays.
 float tableAt(Wave w, const Rig& r, int v) {
-    return wavetable(w).at(r.controls.voice(v).phase * kWaveTableSize);
+    const SynthVoice& voice = r.controls.voice(v);
+    return wavetable(w, waveLevelFor(voice.increment * r.info.inverseRate)).at(voice.phase * kWaveTableSize);
 }
 
 TEST(CarrierSynth, UnwarpedVoicesAreThePlainTableLookup) {
@@ -168,6 +173,7 @@ TEST(CarrierSynth, PulseWidthWarpsTheCycleAndAddsNoDcOnAnyWave) {
     r.controls.applyPending();
     EXPECT_NEAR(r.controls.voice(0).split, 0.01f, 1e-6f);
     r.hold({{45, 1.0f}});
+    r.run(kControlInterval);
     const float offset = r.controls.voice(0).slotOffset[0];
     int misplaced = 0;
     for (int i = 0; i < 44100; ++i) {
@@ -257,6 +263,35 @@ TEST(CarrierSynth, FullNoiseReplacesTheOscillatorsAndFollowsTheLastVelocity) {
     r.controls.applyPending();
     r.synth.renderSample(kEngineAntiDenormal);
     EXPECT_EQ(r.synth.lastFilterInput(), 0.0f);
+}
+
+// A note starting, stopping or moving to another voice is no rougher than the note itself
+// (a gain step there would be about 22 dB rougher), and the moved note plays on at its phase.
+TEST(CarrierSynth, NoteChangesRampTheGainsAndMovedNotesKeepTheirPhase) {
+    const figures::NoteChangeSteps steps = figures::noteChangeSteps();
+    EXPECT_LT(steps.noteOn, 6.0);
+    EXPECT_LT(steps.noteOff, 6.0);
+    EXPECT_LT(steps.voiceChange, 6.0);
+
+    Rig moved, kept;
+    for (Rig* r : {&moved, &kept}) {
+        r->hold({{57, 1.0f}, {69, 1.0f}});
+        r->run(1000);
+    }
+    moved.hold({{69, 1.0f}});
+    moved.run(3 * kControlInterval);
+    kept.run(3 * kControlInterval);
+    EXPECT_EQ(moved.controls.voice(0).phase, kept.controls.voice(1).phase);
+    EXPECT_EQ(moved.controls.voice(0).gain, kept.controls.voice(1).gain);
+}
+
+// A saw at C7 folds nothing back (about -13 dB of aliasing when read without band limits), and
+// low notes keep every harmonic below 16 kHz as the stored table has it.
+TEST(CarrierSynth, TablesPlayBandLimited) {
+    for (float rate : {44100.0f, 96000.0f})
+        EXPECT_LT(figures::sawAlias(96.0f, rate).relativeToTotalDb, -60.0) << rate;
+    for (float note : {36.0f, 53.0f, 60.0f})
+        EXPECT_LT(figures::sawHarmonicChangeDb(note, 44100.0f, 16000.0), 0.5) << note;
 }
 
 TEST(CarrierSynth, ChunkedRenderMatchesPerSampleRenderBitForBit) {
