@@ -236,8 +236,12 @@ static_assert(std::ranges::all_of(kLayout, [](const LayoutRow& r) {
 }));
 static_assert(std::ranges::all_of(kLayout,
                                   [](const LayoutRow& r) {
-                                      const ParameterRow* p = parameterRow(r.source);
-                                      const bool reads = p && p->readout != display::none;
+                                      // A loop, not parameterRow: the undefined-behaviour
+                                      // sanitizer's pointer checks make a looked-up pointer
+                                      // non-constant.
+                                      bool reads = false;
+                                      for (const ParameterRow& p : kParameterRows)
+                                          if (p.tag == r.source) reads = p.readout != display::none;
                                       return r.kind != ControlKind::Knob || r.readout.empty() != reads;
                                   }),
               "a knob has a readout plate exactly when its parameter says how it reads");
