@@ -108,8 +108,8 @@ using ViewGroupMask = std::bitset<16>;
 // Groups: 0 top bar, 1 input stage 1, 2 sampler, 3 synthesizer, 4 input stage 2, 5 main
 // controls, 6 and 7 the overlay's sub-pages, 8 the classic bank's own knob, 9 the overlay
 // header, 10–14 the effect slot (none, reverb, delay, phaser, lo-fi), 15 the articulate
-// bank's own knob. A knob's readout is shown with it, so the panels that
-// replace one another never draw two texts in one place.
+// bank's own knob. A knob's readout is shown with it, so the panels that replace one another
+// never draw two texts in one place.
 inline constexpr auto kLayout = std::to_array<LayoutRow>({
     // The panel pictures. Several rects are taller or narrower than their bitmap: the bitmap
     // sits at the rect's top-left and is clipped to it, the background shows in the rest.
@@ -249,9 +249,9 @@ static_assert(std::ranges::all_of(kLayout,
 // The groups shown for these choices: the top bar always; with the overlay, its header and
 // the chosen sub-page; otherwise the main controls, the analysis input's panel (input
 // stage 1, or the sampler for carrier 3), the synthesis input's panel (input stage 2, or
-// the synthesizer for modulator 2), the chosen bank's own knob and the effect's slot. Derived on the editor's
-// thread from the choices alone, so no other thread writes what the editor shows and a page never depends on
-// the order in which choices were set.
+// the synthesizer for modulator 2), the chosen bank's own knob and the effect's slot.
+// Derived on the editor's thread from the choices alone, so no other thread writes what the
+// editor shows and a page never depends on the order in which choices were set.
 inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulator, int32_t articulate,
                                 Overlay overlay) {
     ViewGroupMask groups;
