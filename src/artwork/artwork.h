@@ -40,7 +40,7 @@ enum Bitmap : int {
     retrigger_mode = 1026,
     lofi_panel = 1027,
     reverb_panel = 1028,
-    spare_1029 = 1029,
+    band_display = 1029,  // see namespace bands
     sampler_panel = 1030,
     drop_down_plate = 1031,  // the preset field and the sample's name
     info_button = 1032,
@@ -106,7 +106,7 @@ inline constexpr std::array<BitmapInfo, kCount> kBitmaps{{
     {retrigger_mode, 43, 56, 4},
     {lofi_panel, 161, 69, 1},
     {reverb_panel, 161, 69, 1},
-    {spare_1029, 168, 238, 1},
+    {band_display, 168, 238, 2},
     {sampler_panel, 215, 71, 1},
     {drop_down_plate, 103, 14, 1},
     {info_button, 100, 20, 2},
@@ -127,6 +127,19 @@ inline constexpr std::array<BitmapInfo, kCount> kBitmaps{{
     {white_key_cut_left, 13, 130, 2},
     {overlay_header, 495, 96, 1},
 }};
+
+// The live band display in the emblem's well, in window pixels. Bitmap band_display holds in
+// each of its two frames the well at (0, kWellInFrame): frame 0 with every bar unlit, frame 1
+// with every bar lit to full height. Above the well, frame 0 also carries the caption of the
+// articulate bank's knob (kCaption wide, kWellInFrame tall), drawn over the classic caption.
+namespace bands {
+inline constexpr int kWellLeft = 236, kWellTop = 47, kWellWidth = 87, kWellHeight = 58;
+inline constexpr int kWellInFrame = 14, kCaptionWidth = 50;
+// Bar k spans x from kFirstBarX + k·kBarPitch, kBarWidth wide, standing on kBarsBottom and
+// at most kBarsHeight tall.
+inline constexpr double kFirstBarX = 239.5, kBarPitch = 2.6, kBarWidth = 1.8;
+inline constexpr int kBarsBottom = 102, kBarsHeight = 46;
+}  // namespace bands
 
 // The size and layout of bitmap `id`; nullptr outside kFirstId..kLastId.
 const BitmapInfo* info(int id);

@@ -311,7 +311,7 @@ inline constexpr std::array<ParameterRow, kNumParameters> kParameterRows = {{
     {49, tag::synthoff, "synthoff", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 5},
     {50, tag::modwheel, "modwheel", false, 0.12f, law::unit, kNoSink, 7},
     {51, tag::articulate, "articulate", true, 0.0f, law::choice(2), kToEngine, 53},
-    {52, tag::consonants, "consonants", false, 0.0f, law::unit, kToEngine, 54},
+    {52, tag::consonants, "consonants", false, 0.0f, law::unit, kToEngine, 54, display::percent},
     {kNotStored, tag::in_a, "in_a", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 1},
     {kNotStored, tag::pitchbend, "pitchbend", false, 0.5f, law::bend, kToEngine, 8},
     {kNotStored, tag::watisndit, "watisndit", false, 0.0f, law::choice(2, 0.001f), kToModes, 6},

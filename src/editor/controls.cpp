@@ -54,6 +54,7 @@ const char* menuEntry(int32_t tag, int index) {
     static constexpr const char* kStage1[] = {"stage 1 active", "stage 1 hold"};
     static constexpr const char* kStage2[] = {"stage 2 active", "stage 2 hold"};
     static constexpr const char* kSynth[] = {"synth off", "synth on"};
+    static constexpr const char* kBank[] = {"classic", "articulate"};
     auto pick = [index](const auto& list) -> const char* {
         return index >= 0 && index < static_cast<int>(std::size(list)) ? list[index] : "";
     };
@@ -70,6 +71,8 @@ const char* menuEntry(int32_t tag, int index) {
             return pick(kStage2);
         case tag::synthoff:
             return pick(kSynth);
+        case tag::articulate:
+            return pick(kBank);
         default:
             return "";
     }

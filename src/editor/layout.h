@@ -34,6 +34,7 @@ enum class ControlKind : uint8_t {
     Link,     // pressed: opens the user manual
     Keys,     // the on-screen keyboard
     KeyName,  // the name of the keyboard's lowest key, a frame of a bitmap strip
+    Bands,    // the analysis bands' live levels in the emblem's well (the picture while no audio runs)
 };
 
 inline constexpr int32_t kLearnLed = -2;
@@ -92,6 +93,9 @@ constexpr LayoutRow keys(int32_t tag, gui::Rect r, int group) {
 constexpr LayoutRow keyName(int32_t tag, gui::Rect r, int group, int bitmap) {
     return {tag, ControlKind::KeyName, r, group, bitmap, -1, 0, 0.0f, 0.0f, 0.0f};
 }
+constexpr LayoutRow bands(int32_t tag, gui::Rect r, int group, int bitmap) {
+    return {tag, ControlKind::Bands, r, group, bitmap, -1, 0, 0.0f, 0.0f, 0.0f};
+}
 // The 50 × 14 readout under a knob whose left edge is x.
 constexpr gui::Rect below(int x, int y) {
     return {x, y, x + 50, y + 14};
@@ -102,9 +106,10 @@ constexpr gui::Rect below(int x, int y) {
 using ViewGroupMask = std::bitset<16>;
 
 // Groups: 0 top bar, 1 input stage 1, 2 sampler, 3 synthesizer, 4 input stage 2, 5 main
-// controls, 6 and 7 the overlay's sub-pages, 9 the overlay header, 10–14 the effect slot
-// (none, reverb, delay, phaser, lo-fi). A knob's readout is shown with it, so the panels that
-// replace one another never draw two texts in one place.
+// controls, 6 and 7 the overlay's sub-pages, 8 the classic bank's own knob, 9 the overlay
+// header, 10–14 the effect slot (none, reverb, delay, phaser, lo-fi), 15 the articulate
+// bank's own knob. A knob's readout is shown with it, so the panels that replace one another
+// never draw two texts in one place.
 inline constexpr auto kLayout = std::to_array<LayoutRow>({
     // The panel pictures. Several rects are taller or narrower than their bitmap: the bitmap
     // sits at the rect's top-left and is clipped to it, the background shows in the rest.
@@ -139,8 +144,21 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
     row::menu(tag::carrier_mode, {124, 43, 214, 55}, 5, artwork::carrier_menu, 4, 0.25f),
     row::knob(tag::focus, {339, 86, 377, 124}, 5, artwork::unipolar_knob, row::below(332, 125), 2.0f, 0.1f),
     row::knob(tag::shift, {393, 86, 431, 124}, 5, artwork::bipolar_knob, row::below(386, 125)),
-    row::knob(tag::response, {447, 86, 485, 124}, 5, artwork::unipolar_knob, row::below(441, 125), 10.0f,
+    // The third knob shapes the bank chosen: the classic bank's release and resonance, or the
+    // articulate bank's consonants (with its caption over the classic one).
+    row::menu(tag::articulate, {411, 43, 491, 55}, 5, 0, 2, 1.0f),
+    row::knob(tag::response, {447, 86, 485, 124}, 8, artwork::unipolar_knob, row::below(441, 125), 10.0f,
               120.0f),
+    row::image(108,
+               {466 - artwork::bands::kCaptionWidth / 2, 72, 466 + artwork::bands::kCaptionWidth / 2,
+                72 + artwork::bands::kWellInFrame},
+               15, artwork::band_display),
+    row::knob(tag::consonants, {447, 86, 485, 124}, 15, artwork::unipolar_knob, row::below(441, 125)),
+    row::bands(107,
+               {artwork::bands::kWellLeft, artwork::bands::kWellTop,
+                artwork::bands::kWellLeft + artwork::bands::kWellWidth,
+                artwork::bands::kWellTop + artwork::bands::kWellHeight},
+               5, artwork::band_display),
     row::menu(tag::modulator_mode, {124, 142, 214, 154}, 5, artwork::modulator_menu, 3, 0.33333334f),
     row::knob(tag::master_level, {447, 185, 485, 223}, 5, artwork::unipolar_knob, row::below(442, 224)),
     row::menu(tag::effects_choice, {401, 241, 491, 253}, 5, artwork::effect_menu, 5, 0.2f),
@@ -231,10 +249,11 @@ static_assert(std::ranges::all_of(kLayout,
 // The groups shown for these choices: the top bar always; with the overlay, its header and
 // the chosen sub-page; otherwise the main controls, the analysis input's panel (input
 // stage 1, or the sampler for carrier 3), the synthesis input's panel (input stage 2, or
-// the synthesizer for modulator 2) and the effect's slot. Derived on the editor's thread
-// from the choices alone, so no other thread writes what the editor shows and a page never
-// depends on the order in which choices were set.
-inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulator, Overlay overlay) {
+// the synthesizer for modulator 2), the chosen bank's own knob and the effect's slot.
+// Derived on the editor's thread from the choices alone, so no other thread writes what the
+// editor shows and a page never depends on the order in which choices were set.
+inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulator, int32_t articulate,
+                                Overlay overlay) {
     ViewGroupMask groups;
     groups.set(0);
     if (overlay != Overlay::Off) {
@@ -245,6 +264,7 @@ inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulat
     groups.set(5);
     groups.set(carrier >= 3 ? 2 : 1);
     groups.set(modulator >= 2 ? 3 : 4);
+    groups.set(articulate != 0 ? 15 : 8);
     groups.set(10 + static_cast<std::size_t>(std::clamp(effect, 0, 4)));
     return groups;
 }

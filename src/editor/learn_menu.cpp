@@ -54,7 +54,8 @@ void LearnMenus::sectionChosen(int32_t tag, const gui::MenuPath& chosen) {
 }
 
 bool LearnMenus::hasSection(int32_t t) {
-    return t == tag::effects_choice || t == tag::carrier_mode || t == tag::modulator_mode;
+    return t == tag::effects_choice || t == tag::carrier_mode || t == tag::modulator_mode ||
+           t == tag::articulate;
 }
 
 }  // namespace kf::editor

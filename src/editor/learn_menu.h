@@ -29,8 +29,8 @@ class LearnMenus {
     // that controller to the tag alone, {the "clear" entry} clears the tag's controllers.
     void sectionChosen(int32_t tag, const gui::MenuPath& chosen);
 
-    // Whether a menu control carries the section: the parameter menus that choose the modes
-    // and the effect, whose values a controller can usefully drive.
+    // Whether a menu control carries the section: the parameter menus that choose the modes,
+    // the vocoder's bank and the effect, whose values a controller can usefully drive.
     static bool hasSection(int32_t tag);
 
   private:

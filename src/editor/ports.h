@@ -6,6 +6,7 @@
 // values: the editor polls them at each idle, on its own thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,9 @@
 #include "platform/file_dialogs.h"
 
 namespace kf::editor {
+
+// The level of each of the vocoder's 32 analysis bands, linear (1 about full scale).
+using BandLevels = std::array<float, 32>;
 
 // The keyboard's lowest note when an instance starts: keys 36 … 83.
 inline constexpr float kInitialKeyboardBase = 36.0f;
@@ -162,6 +166,9 @@ class PagePort {
     virtual bool takeRefresh() = 0;
     // Level meter 0..3 (output left, analysis input, synthesis input, output right), 0..1.
     virtual float meter(int32_t index) const = 0;
+    // The band levels the audio thread published since the last call (true); false, with
+    // `levels` untouched, when it published none (no audio runs). One reader only: the editor.
+    virtual bool takeBandLevels(BandLevels& levels) = 0;
     // The overlay page's state, kept by the instance so it outlives the window.
     virtual Overlay overlay() const = 0;
     virtual void setOverlay(Overlay state) = 0;

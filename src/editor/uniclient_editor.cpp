@@ -4,6 +4,7 @@
 
 #include "artwork/artwork.h"
 #include "common/parameter_table.h"
+#include "editor/band_display.h"
 #include "editor/controls.h"
 #include "editor/keyboard_view.h"
 #include "editor/notice.h"
@@ -120,6 +121,9 @@ void TMUniClientEditor::build() {
             case ControlKind::KeyName:
                 view = std::make_unique<KeyboardBaseReadout>(row.rect, row.bitmap, ports_.keyboard);
                 break;
+            case ControlKind::Bands:
+                view = std::make_unique<BandDisplay>(row.rect, row.bitmap, ports_.page);
+                break;
         }
         auto shown = [this, group = row.group] { return groups_[static_cast<std::size_t>(group)]; };
         gui::View& added = frame_->addView(std::move(view));
@@ -195,7 +199,7 @@ void TMUniClientEditor::pollValues() {
     const Overlay overlay = ports_.page.overlay();
     const ViewGroupMask groups =
         pageGroups(parameters.choice(tag::effects_choice), parameters.choice(tag::carrier_mode),
-                   parameters.choice(tag::modulator_mode), overlay);
+                   parameters.choice(tag::modulator_mode), parameters.choice(tag::articulate), overlay);
     if (groups != groups_) {
         groups_ = groups;
         frame_->invalidateAll();
@@ -242,6 +246,9 @@ void TMUniClientEditor::pollValues() {
                 break;
             case ControlKind::KeyName:
                 static_cast<KeyboardBaseReadout*>(p.view)->poll();
+                break;
+            case ControlKind::Bands:
+                static_cast<BandDisplay*>(p.view)->poll();
                 break;
             case ControlKind::Image:
             case ControlKind::Link:

@@ -57,6 +57,7 @@ Engine::Engine(EngineHost* host, TMSampleBuffer* sample)
     registry_.add(effectL_, sizeof effectL_);
     registry_.add(effectR_, sizeof effectR_);
     meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
+    bandLevels_.setRate(info_.sampleRate);
     fillNoiseTable();  // the synthesizer reads it from its first sample on
     synth_.updatePitches();
     synth_.updateGains();
@@ -230,6 +231,7 @@ void Engine::setup() {
     if (TMSystemInfo::acceptsSampleRate(requestedRate_) && requestedRate_ != info_.sampleRate)
         info_.setSampleRate(requestedRate_);
     meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
+    bandLevels_.setRate(info_.sampleRate);
 
     // Rate-dependent tables from the values last set, so the engine is right at the new rate
     // even before (or without) an owner re-sending its parameters.
@@ -322,6 +324,7 @@ void Engine::controlBlock() {
                          samplerL_, samplerR_);
     stage2_.controlBlock();
     vocoder_.controlBlock();
+    bandLevels_.follow(vocoder_.state());
     master_.controlBlock();
     if (r_.effect >= kReverb && r_.effect <= kPhaser) {
         if (TMEffect* fx = effects_[static_cast<size_t>(r_.effect)]) fx->controlTick();
@@ -476,6 +479,7 @@ void Engine::process(const float* const* in, float* const* out, int32_t frames) 
         flush(outL, outR, frames);
         dcBlock(outL, frames, 0);
         dcBlock(outR, frames, 1);
+        bandLevels_.publish();
     }
     processing_.store(0, std::memory_order_release);
 }

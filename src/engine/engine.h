@@ -12,6 +12,7 @@
 #include "common/relaxed_atomic.h"
 #include "common/sample_buffer.h"
 #include "common/system_info.h"
+#include "engine/band_level_tap.h"
 #include "engine/carrier_synth.h"
 #include "engine/dynamics.h"
 #include "engine/sample_reader.h"
@@ -138,6 +139,9 @@ class Engine {
         return meterDisplay_[static_cast<size_t>(std::clamp(meter, 0, 3))];
     }
 
+    // The analysis bands' levels for the editor's display; the editor's thread takes them.
+    BandLevelTap& bandLevels() { return bandLevels_; }
+
     // The tempo the engine runs at (any thread).
     double tempo() const { return relaxedLoad(info_.tempo); }
     // Introspection for tests.
@@ -203,6 +207,7 @@ class Engine {
     alignas(16) float meterPeak_[4] = {};  // held peak per meter (see Meter)
     alignas(16) float meterStep_[4] = {};  // its fall per frame
     std::array<std::atomic<float>, 4> meterDisplay_{};
+    BandLevelTap bandLevels_;
     float dcPrevIn_[2] = {0.0f, 0.0f};
     float dcPrevOut_[2] = {0.0f, 0.0f};
 

@@ -256,6 +256,23 @@ void DrawContext::drawBitmapFrame(const Bitmap& bitmap, int frame, int frameHeig
     cairo_restore(cr_);
 }
 
+void DrawContext::drawBitmapFrameIn(int id, int frame, int frameHeight, Point at,
+                                    std::span<const Rect> areas) {
+    const Bitmap* b = bitmap(id);
+    if (!b || frameHeight <= 0 || areas.empty()) return;
+    frame = std::clamp(frame, 0, std::max(b->height() / frameHeight, 1) - 1);
+    const Rect inFrame{at.x, at.y, at.x + b->width(), at.y + frameHeight};
+    cairo_save(cr_);
+    cairo_set_source_surface(cr_, b->native(), at.x, at.y - frame * frameHeight);
+    cairo_pattern_set_filter(cairo_get_source(cr_), CAIRO_FILTER_NEAREST);
+    for (const Rect& area : areas) {
+        const Rect r = area.intersection(inFrame);
+        if (!r.empty()) cairo_rectangle(cr_, r.left, r.top, r.width(), r.height());
+    }
+    cairo_fill(cr_);
+    cairo_restore(cr_);
+}
+
 const Bitmap* DrawContext::bitmap(int id) const {
     return bitmaps_ ? bitmaps_->get(id) : nullptr;
 }

@@ -91,6 +91,10 @@ class DrawContext {
     void drawBitmap(int id, Point at);
     void drawBitmapFrame(int id, int frame, int frameHeight, const Rect& dest);
     const Bitmap* bitmap(int id) const;
+    // Frame k of a vertical strip with its top-left at `at`, drawn only inside `areas` (parts
+    // outside the frame are left alone), all in one pass: the way to draw many small pieces of
+    // one picture, such as the bars of a meter.
+    void drawBitmapFrameIn(int id, int frame, int frameHeight, Point at, std::span<const Rect> areas);
 
     // UTF-8 text in the toolkit's font, vertically centred in r and aligned horizontally;
     // text wider than r ends in an ellipsis when `ellipsis` is set, else it is clipped.

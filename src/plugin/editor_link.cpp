@@ -1,6 +1,7 @@
 #include "plugin/editor_link.h"
 
 #include <atomic>
+#include <type_traits>
 
 #include "editor/uniclient_editor.h"
 #include "platform/async_file_dialogs.h"
@@ -80,6 +81,12 @@ void EditorLink::endEdit(int32_t tag) {
 
 float EditorLink::meter(int32_t index) const {
     return instance_.engine().meterValue(index).load(std::memory_order_relaxed);
+}
+
+static_assert(std::is_same_v<editor::BandLevels, BandLevelTap::Levels>);
+
+bool EditorLink::takeBandLevels(editor::BandLevels& levels) {
+    return instance_.engine().bandLevels().take(levels);
 }
 
 int32_t EditorLink::learnTarget() const {

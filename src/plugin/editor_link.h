@@ -57,6 +57,7 @@ class EditorLink : public editor::ParameterPort,
     // The page.
     bool takeRefresh() override;
     float meter(int32_t index) const override;
+    bool takeBandLevels(editor::BandLevels& levels) override;
     editor::Overlay overlay() const override { return overlay_.load(std::memory_order_relaxed); }
     void setOverlay(editor::Overlay state) override { overlay_.store(state, std::memory_order_relaxed); }
     void openManual() override;

@@ -13,8 +13,10 @@
 #include <thread>
 
 #include "artwork/artwork.h"
+#include "editor/band_display.h"
 #include "gui/draw_context.h"
 #include "support/editor_fixture.h"
+#include "support/signals.h"
 
 namespace kf::test {
 namespace {
@@ -111,6 +113,65 @@ TEST_F(Controls, AMenuChoiceReachesItsParameterAndShowsItsPanel) {
     editor().idle();
     EXPECT_TRUE(editor().viewOf(tag::delaytime)->isVisible());
     EXPECT_FALSE(editor().viewOf(tag::reverb_room)->isVisible());
+
+    // The bank menu, a host parameter: the host records the change, and the third knob
+    // becomes the articulate bank's own.
+    const bool articulate = c->parameters().at(tag::articulate).integer != 0;
+    click(centre(tag::articulate));
+    pick({articulate ? 0 : 1});
+    editor().idle();
+    EXPECT_EQ(c->parameters().at(tag::articulate).integer, articulate ? 0 : 1);
+    EXPECT_EQ(host.automated.back().first, hostIndexOfTag(tag::articulate));
+    EXPECT_EQ(editor().viewOf(tag::consonants)->isVisible(), !articulate);
+    EXPECT_EQ(editor().viewOf(tag::response)->isVisible(), articulate);
+}
+
+// The emblem's well shows the analysis bands while audio runs, and the emblem's picture
+// again once the host stops processing or the input falls silent.
+TEST_F(Controls, TheBandDisplayFollowsTheAudioAndShowsThePictureWithoutIt) {
+    using editor::BandDisplay;
+    auto& bands = dynamic_cast<BandDisplay&>(*editor().viewOf(107));
+    const gui::Rect well = bands.rect();
+    auto wellPixels = [&] {
+        std::vector<uint32_t> p;
+        for (int y = well.top; y < well.bottom; ++y)
+            for (int x = well.left; x < well.right; ++x) p.push_back(window().surface().pixel(x, y));
+        return p;
+    };
+    const std::vector<uint32_t> picture = wellPixels();
+    c->resume();
+    // Each idle a tenth of a second of audio: the held levels fall well within the quiet idles.
+    const std::vector<float> noise = test::noise(4410, 0.3f, 5), silence(4410);
+    auto play = [&](const std::vector<float>& in, int idles) {
+        for (int i = 0; i < idles; ++i) {
+            render(*c, in, in, 441);
+            editor().idle();
+        }
+    };
+    auto idleWithoutAudio = [&](int idles) {
+        for (int i = 0; i < idles; ++i) editor().idle();
+    };
+
+    play(noise, 3);
+    ASSERT_TRUE(bands.isLive());
+    int lit = 0;
+    for (int k = 0; k < BandDisplay::kBands; ++k) lit += bands.barHeight(k) > 0;
+    EXPECT_EQ(lit, BandDisplay::kBands) << "noise sounds in every band";
+    EXPECT_NE(wellPixels(), picture);
+
+    idleWithoutAudio(BandDisplay::kStaleIdles - 1);
+    EXPECT_TRUE(bands.isLive()) << "a host's long blocks keep the display";
+    idleWithoutAudio(1);
+    EXPECT_FALSE(bands.isLive()) << "no audio: the picture";
+    EXPECT_EQ(wellPixels(), picture);
+
+    play(noise, 1);
+    EXPECT_TRUE(bands.isLive());
+    play(silence, 10);  // the bars fall from the top to nothing in a second
+    EXPECT_TRUE(bands.isLive()) << "a pause between words keeps the display";
+    play(silence, BandDisplay::kQuietIdles);
+    EXPECT_FALSE(bands.isLive()) << "silence: the picture";
+    EXPECT_EQ(wellPixels(), picture);
 }
 
 // Host values, in range or not, draw the strip frame they stand for (and never one past it).

@@ -239,6 +239,43 @@ TEST_F(EditorInAWindow, ASampleChosenInTheViewShowsItsWaveform) {
     EXPECT_GT(waveIn(112, 117), 60) << "the right channel";
 }
 
+// The emblem shows the voice's bands live in the real window: two captures a fifth of a second
+// apart, with the demo voice running, differ from the page's picture and from each other in
+// the emblem's well, and nowhere else beyond the level lamps.
+TEST_F(EditorInAWindow, TheBandDisplayMovesWithARunningVoice) {
+    SoundData voice;
+    std::string error;
+    ASSERT_TRUE(readSoundFile(KF_SOURCE_DIR "/resources/demo/kestrafone-voice.wav", voice, error)) << error;
+    feed_.reset();
+    feed_ = std::make_unique<AudioFeed>(*plugin_, std::vector<std::vector<float>>{voice.channels[0]},
+                                        RenderSettings{});
+    feed_->start();
+    auto window = openWindow();
+    ASSERT_NE(window, nullptr);
+    window->idleFor(std::chrono::milliseconds(300));
+    ASSERT_TRUE(window->capture(dir_.file("first.png"), error)) << error;
+    window->idleFor(std::chrono::milliseconds(200));
+    ASSERT_TRUE(window->capture(dir_.file("second.png"), error)) << error;
+    const test::Picture first = test::readPicture(dir_.file("first.png")),
+                        second = test::readPicture(dir_.file("second.png")),
+                        page = test::readPicture(kGoldenPage);
+    ASSERT_EQ(first.pixels.size(), page.pixels.size());
+    ASSERT_EQ(second.pixels.size(), page.pixels.size());
+    auto changed = [&](const test::Picture& a, const test::Picture& b, bool inWell) {
+        std::size_t n = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const bool well = x >= 236 && x < 323 && y >= 47 && y < 105, lamps = y < 37;
+                const auto i = static_cast<std::size_t>(y * kWidth + x);
+                if (well == inWell && !lamps) n += test::pixelsDiffer(a.pixels[i], b.pixels[i], 2);
+            }
+        return n;
+    };
+    EXPECT_GT(changed(first, page, true), 200u) << "the emblem shows its picture, not the bands";
+    EXPECT_GT(changed(first, second, true), 50u) << "the bars stand still";
+    EXPECT_LE(changed(first, page, false), first.pixels.size() / 1000) << "more than the emblem changed";
+}
+
 // A click on a key of the real window plays the synthesizer at the key's pitch through the
 // vocoder (noise on input A); the release silences it.
 TEST_F(EditorInAWindow, AClickedKeySoundsAtItsPitchUntilReleased) {

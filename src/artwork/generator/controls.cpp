@@ -212,6 +212,7 @@ void drawDelayPanel(cairo_t* cr, const Frame& f);
 void drawReverbPanel(cairo_t* cr, const Frame& f);
 void drawPhaserPanel(cairo_t* cr, const Frame& f);
 void drawRetroPanel(cairo_t* cr, const Frame& f);
+void drawBandDisplay(cairo_t* cr, const Frame& f);
 void drawNoEffectPanel(cairo_t* cr, const Frame& f);
 void drawOverlayHeader(cairo_t* cr, const Frame& f);
 void drawSignalFlowPage(cairo_t* cr, const Frame& f);
@@ -273,6 +274,8 @@ DrawFn pictureFor(artwork::Bitmap id) {
             return drawRetroPanel;
         case artwork::reverb_panel:
             return drawReverbPanel;
+        case artwork::band_display:
+            return drawBandDisplay;
         case artwork::sampler_panel:
             return drawSamplerPanel;
         case artwork::drop_down_plate:
