@@ -52,7 +52,7 @@ TEST_F(Controls, KnobsMoveByTheirDragAndWheelAmountsAndReportEachGestureToTheHos
         {"100 px up is the whole range", tag::focus, 0.0f, -100, 0, 0, 1.0f},
         {"down lowers", tag::focus, 0.5f, 30, 0, 0, -0.3f},
         {"clamped at the top", tag::focus, 0.9f, -50, 0, 0, 0.1f},
-        {"Shift is fine", tag::response, 0.5f, -100, 0, gui::kShift, 0.05f},
+        {"Shift is fine", tag::consonants, 0.5f, -100, 0, gui::kShift, 0.05f},  // the articulate bank's
         {"waveform turns at a quarter", tag::waveform, 0.2f, -40, 0, 0, 0.1f},
         {"two wheel notches up", tag::mix, 0.5f, 0, 2, 0, 0.035f},
         {"one notch down", tag::mix, 0.5f, 0, -1, 0, -0.0175f},
@@ -68,10 +68,11 @@ TEST_F(Controls, KnobsMoveByTheirDragAndWheelAmountsAndReportEachGestureToTheHos
         else
             drag(k.tag, k.dy, k.modifiers);
         EXPECT_NEAR(value(k.tag), k.start + k.change, 1e-4f) << k.what;
-        EXPECT_EQ(host.beginEdits, std::vector<int32_t>{k.tag}) << k.what;
-        EXPECT_EQ(host.endEdits, std::vector<int32_t>{k.tag}) << k.what;
+        const int32_t index = hostIndexOfTag(k.tag);  // the host knows parameters by index
+        EXPECT_EQ(host.beginEdits, std::vector<int32_t>{index}) << k.what;
+        EXPECT_EQ(host.endEdits, std::vector<int32_t>{index}) << k.what;
         ASSERT_FALSE(host.automated.empty()) << k.what;
-        EXPECT_EQ(host.automated.back().first, k.tag) << k.what;
+        EXPECT_EQ(host.automated.back().first, index) << k.what;
         EXPECT_NEAR(host.automated.back().second, k.start + k.change, 1e-4f) << k.what;
     }
 }
@@ -245,10 +246,12 @@ TEST_F(Controls, EveryPageShowsItsPanelsWithoutOverlaps) {
     const gui::Rect window{0, 0, editor::kWidth, editor::kHeight};
     constexpr int32_t kEffectPicture[] = {72, 60, 64, 56, 68};
     for (Overlay overlay : {Overlay::Off, Overlay::Basics, Overlay::Tips})
-        for (int e = 0; e < 5; ++e)
+        for (int e = 0; e < 10; ++e)  // the five effects with each bank
             for (int carrier = 0; carrier < 4; ++carrier)
                 for (int m = 0; m < 3; ++m) {
-                    c->setParameter(tag::effects_choice, static_cast<float>(e) * 0.2f);
+                    const bool articulate = e >= 5;
+                    c->setParameter(tag::articulate, articulate ? 1.0f : 0.0f);
+                    c->setParameter(tag::effects_choice, static_cast<float>(e % 5) * 0.2f);
                     c->setParameter(tag::carrier_mode, static_cast<float>(carrier) * 0.25f);
                     c->setParameter(tag::modulator_mode, static_cast<float>(m) * 0.33333334f);
                     c->editorLink().setOverlay(overlay);
@@ -257,7 +260,8 @@ TEST_F(Controls, EveryPageShowsItsPanelsWithoutOverlaps) {
                                               std::to_string(carrier) + std::to_string(m);
                     std::set<int32_t> pictures;
                     if (overlay == Overlay::Off)
-                        pictures = {kEffectPicture[e], carrier <= 2 ? 86 : 77, m <= 1 ? 103 : -1};
+                        pictures = {kEffectPicture[e % 5], carrier <= 2 ? 86 : 77, m <= 1 ? 103 : -1,
+                                    articulate ? 108 : -1};  // the consonants caption
                     else
                         pictures = {111, overlay == Overlay::Basics ? 118 : 121};
                     std::vector<const editor::LayoutRow*> shown;
