@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/async_file_dialogs.h"
+#include "support/scripted_file_dialogs.h"
 #include "support/temp_files.h"
 
 namespace kf::test {

@@ -10,6 +10,7 @@
 #include "platform/file_dialogs.h"
 #include "state/file_chooser.h"
 #include "state/sample_data.h"
+#include "support/scripted_file_dialogs.h"
 #include "support/temp_files.h"
 
 namespace kf {
