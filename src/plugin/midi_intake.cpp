@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "common/parameter_table.h"
-#include "engine/carrier_synth.h"
+#include "engine/held_notes.h"
 
 namespace kf {
 

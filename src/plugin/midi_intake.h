@@ -10,6 +10,7 @@
 
 #include "common/parameter_table.h"
 #include "common/system_info.h"
+#include "engine/held_notes.h"
 #include "plugin/keyboard_notes.h"
 #include "plugin/midi_queue.h"
 #include "vst/aeffect.h"
@@ -38,7 +39,7 @@ class MidiTarget {
 
 class MidiIntake {
   public:
-    static constexpr int kSlots = 32;
+    static constexpr int kSlots = kHeldNoteSlots;
     static constexpr int kControllers = 128;
     static constexpr int kPressureMap = 128;  // index of the channel-pressure map
     static constexpr int kMaps = 129;
