@@ -85,6 +85,10 @@ enum : int32_t {
 constexpr int32_t kNumParameters = 61;
 constexpr int32_t kNumStoredParameters = 52;
 constexpr int32_t kMaxTag = 127;
+// Whether a number is in the range of tags (not every tag in it is a parameter).
+constexpr bool isTag(int32_t t) {
+    return t >= 0 && t <= kMaxTag;
+}
 // The first 44 host parameters have their host index as tag. Those added later take host
 // indices from 44 on and tags from 126 on, in the same order, so that the internal tags
 // 44-125 keep their numbers.

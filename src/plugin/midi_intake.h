@@ -46,7 +46,6 @@ class MidiIntake {
     // Each map's room, reserved up front so learning on the audio thread never allocates.
     static constexpr std::size_t kMapCapacity = 64;
     static constexpr int32_t kNoLearn = -1;
-    static constexpr int32_t kMaxLearnTag = kMaxTag;  // the highest parameter tag
 
     MidiIntake(TMSystemInfo& info, MidiTarget& target);
 
