@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 
@@ -29,6 +30,31 @@ struct MeterLanes {
         peak = _mm_or_ps(_mm_and_ps(higher, v), _mm_andnot_ps(higher, peak));
         step = _mm_or_ps(_mm_and_ps(higher, _mm_mul_ps(v, k)), _mm_andnot_ps(higher, step));
     }
+};
+
+#ifdef NDEBUG
+constexpr bool kCheckHandshake = false;
+#else
+constexpr bool kCheckHandshake = true;
+#endif
+
+// Debug builds: counts a thread into a section that at most one thread may be in at a time.
+class SoleOccupant {
+  public:
+    explicit SoleOccupant(std::atomic<int32_t>& count) : count_(count) {
+        if constexpr (kCheckHandshake) {
+            [[maybe_unused]] const int32_t before = count_.fetch_add(1, std::memory_order_seq_cst);
+            assert(before == 0 && "two threads inside the engine's processing at once");
+        }
+    }
+    ~SoleOccupant() {
+        if constexpr (kCheckHandshake) count_.fetch_sub(1, std::memory_order_seq_cst);
+    }
+    SoleOccupant(const SoleOccupant&) = delete;
+    SoleOccupant& operator=(const SoleOccupant&) = delete;
+
+  private:
+    std::atomic<int32_t>& count_;
 };
 
 }  // namespace
@@ -433,7 +459,14 @@ void Engine::dcBlock(float* out, int32_t frames, int channel) {
     dcPrevOut_[channel] = py;
 }
 
+void Engine::assertAudioHeldOut() const {
+    if constexpr (kCheckHandshake)
+        assert(callsWorking_.load(std::memory_order_seq_cst) == 0 &&
+               "the state changed while a processing call was working on it");
+}
+
 void Engine::process(const float* const* in, float* const* out, int32_t frames) noexcept {
+    const SoleOccupant caller(callsInside_);
     // Announce processing before looking at the loading flag (both sequentially consistent):
     // a loader that sets its flag and then sees no processing can rely on it, because this
     // call will then see the loading flag and touch nothing.
@@ -446,7 +479,15 @@ void Engine::process(const float* const* in, float* const* out, int32_t frames) 
         processing_.store(0, std::memory_order_release);
         return;
     }
+    {
+        // Left before `processing` clears, so a loader that sees it clear sees this too.
+        const SoleOccupant worker(callsWorking_);
+        processBlock(in, out, frames);
+    }
+    processing_.store(0, std::memory_order_release);
+}
 
+void Engine::processBlock(const float* const* in, float* const* out, int32_t frames) noexcept {
     // The noise runs on by one step per processed call, so repeated blocks never align.
     carrierSynth_.advanceNoiseIndex();
     readHostTime();
@@ -477,7 +518,6 @@ void Engine::process(const float* const* in, float* const* out, int32_t frames) 
         dcBlock(outL, frames, 0);
         dcBlock(outR, frames, 1);
     }
-    processing_.store(0, std::memory_order_release);
 }
 
 }  // namespace kf

@@ -129,9 +129,16 @@ class Engine {
     // Clears the output stage (the DC blocker's states); called on resume.
     void clearOutputStage();
 
-    // Load hand-shake: a loader sets `loading`, then waits while `processing` is set.
+    // Load hand-shake: a loader sets `loading`, then waits while `processing` is set; a
+    // processing call that finds `loading` set writes silence and touches nothing else.
     std::atomic<uint8_t>& loadingFlag() { return loading_; }
     std::atomic<uint8_t>& processingFlag() { return processing_; }
+    // Debug builds check what the hand-shake relies on: process aborts when a second thread
+    // enters it while one is inside (the single `processing` flag could then read clear while
+    // a call still works), and a loader calls this once it holds the audio thread out, and
+    // again before it lets it back in, to abort if a processing call works on the state
+    // meanwhile. Release builds check nothing.
+    void assertAudioHeldOut() const;
 
     // Meter values for the editor, each 0..1, refreshed every control block.
     const std::atomic<float>& meterValue(int32_t meter) const {
@@ -152,6 +159,8 @@ class Engine {
         bool synthOn = false;
     };
 
+    // process() once the audio thread may work on the state.
+    void processBlock(const float* const* in, float* const* out, int32_t frames) noexcept;
     void applyPending();
     void controlBlock();
     void flush(float* outL, float* outR, int32_t end);
@@ -208,6 +217,9 @@ class Engine {
 
     std::atomic<uint8_t> loading_{0};
     std::atomic<uint8_t> processing_{0};
+    // Debug builds only: threads inside process, and those of them past the loading check.
+    std::atomic<int32_t> callsInside_{0};
+    std::atomic<int32_t> callsWorking_{0};
 };
 
 }  // namespace kf
