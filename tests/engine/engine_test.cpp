@@ -293,6 +293,7 @@ TEST(Engine, LoadHandshakeExcludesProcessing) {
         e.loadingFlag().store(1);
         while (e.processingFlag().load()) std::this_thread::yield();
         loaderInside.store(1);
+        e.assertAudioHeldOut();
         e.vocoder().setFocus(static_cast<float>(i % 10) / 10.0f);
         std::this_thread::yield();
         const int bodies = host.bodies.load();
