@@ -217,10 +217,14 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
 static_assert(std::ranges::all_of(kLayout, [](const LayoutRow& r) {
     return r.group >= 0 && r.group < static_cast<int>(ViewGroupMask().size());
 }));
+// Rows compared by value, not through parameterRow's pointer: with the undefined-behaviour
+// sanitizer GCC cannot evaluate a null-pointer check at compile time.
 static_assert(std::ranges::all_of(kLayout,
                                   [](const LayoutRow& r) {
-                                      const ParameterRow* p = parameterRow(r.source);
-                                      const bool reads = p && p->readout != display::none;
+                                      const bool reads =
+                                          std::ranges::any_of(kParameterRows, [&](const ParameterRow& p) {
+                                              return p.tag == r.source && p.readout != display::none;
+                                          });
                                       return r.kind != ControlKind::Knob || r.readout.empty() != reads;
                                   }),
               "a knob has a readout plate exactly when its parameter says how it reads");
