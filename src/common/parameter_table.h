@@ -82,9 +82,23 @@ enum : int32_t {
 };
 }  // namespace tag
 
+// The insert effect the effects_choice parameter picks; the engine indexes its effects by it.
+enum EffectChoice : int32_t {
+    kNoEffectChoice = 0,
+    kReverbChoice = 1,
+    kDelayChoice = 2,
+    kPhaserChoice = 3,
+    kLofiChoice = 4,
+    kEffectChoices = 5
+};
+
 constexpr int32_t kNumParameters = 61;
 constexpr int32_t kNumStoredParameters = 52;
 constexpr int32_t kMaxTag = 127;
+// Whether a number is in the range of tags (not every tag in it is a parameter).
+constexpr bool isTag(int32_t t) {
+    return t >= 0 && t <= kMaxTag;
+}
 // The first 44 host parameters have their host index as tag. Those added later take host
 // indices from 44 on and tags from 126 on, in the same order, so that the internal tags
 // 44-125 keep their numbers.
@@ -259,8 +273,8 @@ inline constexpr std::array<ParameterRow, kNumParameters> kParameterRows = {{
      display::scaledPercent},
     {12, tag::waveform, "waveform", false, row::kNone, law::waveform, kToEngine, 19, display::wavePosition},
     {13, tag::filtertype, "filtertype", false, row::kNone, law::filterType, kToEngine, 32},
-    {14, tag::effects_choice, "effects_choice", false, 0.08f, law::choice(5, 0.001f), row::kEngineAndModes,
-     0},
+    {14, tag::effects_choice, "effects_choice", false, 0.08f, law::choice(kEffectChoices, 0.001f),
+     row::kEngineAndModes, 0},
     {15, tag::phaser_rate, "Rate", false, row::kNone, law::phaserRate, kToEffects, 47, display::effectText},
     {16, tag::phaser_feedback, "Feedback", false, row::kNone, law::linear(0.0f, 0.9f), kToEffects, 48,
      display::scaledPercent},

@@ -161,7 +161,8 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
                5, artwork::band_display),
     row::menu(tag::modulator_mode, {124, 142, 214, 154}, 5, artwork::modulator_menu, 3, 0.33333334f),
     row::knob(tag::master_level, {447, 185, 485, 223}, 5, artwork::unipolar_knob, row::below(442, 224)),
-    row::menu(tag::effects_choice, {401, 241, 491, 253}, 5, artwork::effect_menu, 5, 0.2f),
+    row::menu(tag::effects_choice, {401, 241, 491, 253}, 5, artwork::effect_menu, kEffectChoices,
+              1.0f / static_cast<float>(kEffectChoices)),
     row::knob(tag::mix, {15, 284, 53, 322}, 5, artwork::unipolar_knob, {14, 322, 54, 336}),
     row::knob(tag::eq_low, {69, 284, 107, 322}, 5, artwork::bipolar_knob, row::below(63, 322), 12.0f, -12.0f),
     row::knob(tag::eq_mid, {123, 284, 161, 322}, 5, artwork::bipolar_knob, row::below(117, 322), 12.0f,
@@ -234,14 +235,14 @@ inline constexpr auto kLayout = std::to_array<LayoutRow>({
 static_assert(std::ranges::all_of(kLayout, [](const LayoutRow& r) {
     return r.group >= 0 && r.group < static_cast<int>(ViewGroupMask().size());
 }));
+// Rows compared by value, not through parameterRow's pointer: with the undefined-behaviour
+// sanitizer GCC cannot evaluate a null-pointer check at compile time.
 static_assert(std::ranges::all_of(kLayout,
                                   [](const LayoutRow& r) {
-                                      // A loop, not parameterRow: the undefined-behaviour
-                                      // sanitizer's pointer checks make a looked-up pointer
-                                      // non-constant.
-                                      bool reads = false;
-                                      for (const ParameterRow& p : kParameterRows)
-                                          if (p.tag == r.source) reads = p.readout != display::none;
+                                      const bool reads =
+                                          std::ranges::any_of(kParameterRows, [&](const ParameterRow& p) {
+                                              return p.tag == r.source && p.readout != display::none;
+                                          });
                                       return r.kind != ControlKind::Knob || r.readout.empty() != reads;
                                   }),
               "a knob has a readout plate exactly when its parameter says how it reads");
@@ -265,7 +266,7 @@ inline ViewGroupMask pageGroups(int32_t effect, int32_t carrier, int32_t modulat
     groups.set(carrier >= 3 ? 2 : 1);
     groups.set(modulator >= 2 ? 3 : 4);
     groups.set(articulate != 0 ? 15 : 8);
-    groups.set(10 + static_cast<std::size_t>(std::clamp(effect, 0, 4)));
+    groups.set(10 + static_cast<std::size_t>(std::clamp(effect, 0, kEffectChoices - 1)));
     return groups;
 }
 

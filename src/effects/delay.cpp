@@ -18,8 +18,8 @@ constexpr int32_t kHighestNote = 126;
 TMDelay::TMDelay(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, info, kParameters) {
     setName("Delay");
 
-    registerRegion(filterL_.stateData(), fx::StateVariableFilter::stateBytes());
-    registerRegion(filterR_.stateData(), fx::StateVariableFilter::stateBytes());
+    for (int c = 0; c < 2; ++c)
+        registerRegion(cutoff_.channel(c).stateData(), fx::StateVariableFilter::stateBytes());
     capacity_ = capacityFor(info_->sampleRate);
     lineL_.resize(capacity_);
     lineR_.resize(capacity_);
@@ -151,12 +151,9 @@ void TMDelay::applyParameter(int32_t index, float value) {
             width_ = v;
             oneMinusWidth_ = 1.0f - v;
             break;
-        case Param::kCutoff: {
-            const float c = v * v * v * v;
-            filterL_.setCoefficient(static_cast<double>(c));
-            filterR_.setCoefficient(static_cast<double>(c));
+        case Param::kCutoff:
+            cutoff_.setCutoff(v);
             break;
-        }
     }
 }
 
@@ -176,8 +173,7 @@ void TMDelay::reset() {
     delayLength_ = 0;
     writeIndex_ = 0;
     placeHead_ = true;
-    filterL_.clearAll();
-    filterR_.clearAll();
+    cutoff_.clearAll();
     std::memset(lineL_.data(), 0, barLength_ * sizeof(float));
     std::memset(lineR_.data(), 0, barLength_ * sizeof(float));
 }
@@ -241,7 +237,7 @@ int32_t TMDelay::run(float* left, float* right, int32_t count) {
     const double inc = readIncrement_;
     const float fb = feedback_, width = width_, keep = oneMinusWidth_;
     const float wet = wetGain_, dry = dryGain_;
-    const bool filtered = !kWetOnly && filterL_.active();
+    const bool filtered = !kWetOnly && cutoff_.active();
     float* lineL = lineL_.data();
     float* lineR = lineR_.data();
 
@@ -258,14 +254,10 @@ int32_t TMDelay::run(float* left, float* right, int32_t count) {
             left[s] = keep * dl + width * dr;
             right[s] = keep * dr + width * dl;
         } else {
-            float el, er;
-            if (filtered) {
-                el = static_cast<float>(filterL_.highPass(dl)) * wet;
-                er = static_cast<float>(filterR_.highPass(dr)) * wet;
-            } else {
-                el = dl * wet;
-                er = dr * wet;
-            }
+            float el = dl, er = dr;
+            if (filtered) cutoff_.process(el, er);
+            el *= wet;
+            er *= wet;
             // The feedback path takes the unfiltered echo.
             lineL[w] = sanitize(inL) + kEffectAntiDenormal + fb * dl;
             lineR[w] = sanitize(inR) + kEffectAntiDenormal + fb * dr;

@@ -100,8 +100,7 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     fx::AlignedBuffer preparedL_;
     fx::AlignedBuffer preparedR_;
     float preparedRate_ = 0.0f;
-    fx::StateVariableFilter filterL_{static_cast<double>(0.89f)};
-    fx::StateVariableFilter filterR_{static_cast<double>(0.89f)};
+    fx::StereoHighPass cutoff_{static_cast<double>(0.89f)};
     uint32_t capacity_ = 0;
     float allocatedRate_ = 0.0f;
 };

@@ -44,7 +44,7 @@ TMPhaser::TMPhaser(int32_t ownerTag, TMSystemInfo* info, const NoteValueSet* not
     registerRegion(stateL_, sizeof stateL_);
     registerRegion(coeffR_, sizeof coeffR_);
     registerRegion(stateR_, sizeof stateR_);
-    registerRegion(memory_, sizeof memory_);
+    registerRegion(feedbackMemory_, sizeof feedbackMemory_);
     if (info_->tempoListeners) info_->tempoListeners->add(this);
 }
 
@@ -110,7 +110,7 @@ void TMPhaser::reset() {
     std::memset(stateL_, 0, sizeof stateL_);
     std::memset(coeffR_, 0, sizeof coeffR_);
     std::memset(stateR_, 0, sizeof stateR_);
-    memory_[0] = memory_[1] = 0.0f;
+    feedbackMemory_[0] = feedbackMemory_[1] = 0.0f;
 }
 
 void TMPhaser::updateTiming(bool /*keepContent*/) {
@@ -172,7 +172,7 @@ void TMPhaser::runChains(float* left, float* right, int32_t count) {
     float* __restrict zl = stateL_;
     float* __restrict zr = stateR_;
     float mix = mixNow_;
-    float yl = memory_[0], yr = memory_[1];
+    float yl = feedbackMemory_[0], yr = feedbackMemory_[1];
     for (int32_t n = 0; n < count; ++n) {
         const float inL = left[n], inR = right[n];
         float xl = sanitize(inL) + kEffectAntiDenormal + fb * yl;
@@ -195,8 +195,8 @@ void TMPhaser::runChains(float* left, float* right, int32_t count) {
             right[n] = mix * (0.75f * (inR + kEffectAntiDenormal) + depth * yr) + (1.0f - mix) * inR;
         }
     }
-    memory_[0] = yl;
-    memory_[1] = yr;
+    feedbackMemory_[0] = yl;
+    feedbackMemory_[1] = yr;
     if constexpr (!kWetOnly) mixNow_ = mix;
 }
 
@@ -207,7 +207,7 @@ int32_t TMPhaser::process(float* left, float* right, int32_t count) noexcept {
         // Fading in from zero: start from a clean chain rather than from old history.
         std::memset(stateL_, 0, sizeof stateL_);
         std::memset(stateR_, 0, sizeof stateR_);
-        memory_[0] = memory_[1] = 0.0f;
+        feedbackMemory_[0] = feedbackMemory_[1] = 0.0f;
         phase_ = 0.0f;
     }
     if (count < 1) return 0;

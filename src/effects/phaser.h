@@ -79,7 +79,7 @@ class TMPhaser : public TMEffect, public TMBPMChangeInterface {
     float depth_ = 0.0f;
     float widthOffset_ = 0.0f;
     // The two feedback memories sit together so one registry record covers both.
-    float memory_[2] = {};
+    float feedbackMemory_[2] = {};
     int32_t rateMode_ = kFreeRate;
     int32_t stages_ = 5;
     float mixNow_ = 0.0f;

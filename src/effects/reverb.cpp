@@ -39,13 +39,13 @@ TMReverb::TMReverb(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, in
         }
     }
     registerRegion(lines_.data(), lines_.bytes());
-    registerRegion(stores_, sizeof stores_);
-    registerRegion(filterL_.stateData(), fx::StateVariableFilter::stateBytes());
-    registerRegion(filterR_.stateData(), fx::StateVariableFilter::stateBytes());
+    registerRegion(combLowPass_, sizeof combLowPass_);
+    for (int c = 0; c < 2; ++c)
+        registerRegion(cutoff_.channel(c).stateData(), fx::StateVariableFilter::stateBytes());
 
     // Working values until the host's parameters arrive: a third of full strength, full
     // width, a room of 0.84 and no damping.
-    wet_ = 1.0f / 3.0f;
+    strength_ = 1.0f / 3.0f;
     width_ = 1.0f;
     roomSize_ = 0.84f;
     damp_ = 0.0f;
@@ -62,9 +62,9 @@ void TMReverb::controlTick() noexcept {
 }
 
 void TMReverb::updateWetGains() {
-    damp2_ = 1.0f - damp_;
-    wet1_ = wet_ * (0.5f * width_ + 0.5f);
-    wet2_ = wet_ * (1.0f - width_) * 0.5f;
+    undamped_ = 1.0f - damp_;
+    wetSame_ = strength_ * (0.5f * width_ + 0.5f);
+    wetCross_ = strength_ * (1.0f - width_) * 0.5f;
 }
 
 void TMReverb::applyParameter(int32_t index, float value) {
@@ -74,7 +74,7 @@ void TMReverb::applyParameter(int32_t index, float value) {
             roomSize_ = 0.28f * v + 0.7f;
             break;
         case Param::kStrength:
-            wet_ = 3.0f * v;
+            strength_ = 3.0f * v;
             updateWetGains();
             break;
         case Param::kDamp:
@@ -85,12 +85,9 @@ void TMReverb::applyParameter(int32_t index, float value) {
             width_ = v;
             updateWetGains();
             break;
-        case Param::kCutoff: {
-            const float c = v * v * v * v;
-            filterL_.setCoefficient(static_cast<double>(c));
-            filterR_.setCoefficient(static_cast<double>(c));
+        case Param::kCutoff:
+            cutoff_.setCutoff(v);
             break;
-        }
     }
 }
 
@@ -100,10 +97,9 @@ void TMReverb::applyDryWet(float mix) {
 }
 
 void TMReverb::reset() {
-    filterL_.clearAll();
-    filterR_.clearAll();
+    cutoff_.clearAll();
     lines_.clear();
-    std::fill(std::begin(stores_), std::end(stores_), 0.0f);
+    std::fill(std::begin(combLowPass_), std::end(combLowPass_), 0.0f);
     for (Channel& c : channels_) {
         std::fill(std::begin(c.combIndex), std::end(c.combIndex), 0);
         std::fill(std::begin(c.allPassIndex), std::end(c.allPassIndex), 0);
@@ -111,7 +107,7 @@ void TMReverb::reset() {
 }
 
 inline float TMReverb::runChannel(Channel& ch, float* stores, float x) {
-    const float damp = damp_, damp2 = damp2_, room = roomSize_;
+    const float damp = damp_, damp2 = undamped_, room = roomSize_;
     float sum = 0.0f;
     for (int c = 0; c < kCombs; ++c) {
         int32_t i = ch.combIndex[c] + 1;
@@ -135,23 +131,18 @@ inline float TMReverb::runChannel(Channel& ch, float* stores, float x) {
     return a;
 }
 
-inline void TMReverb::applyOutputFilters(float& left, float& right) {
-    left = static_cast<float>(filterL_.highPass(left));
-    right = static_cast<float>(filterR_.highPass(right));
-}
-
 template <bool kWetOnly>
 inline void TMReverb::run(float* left, float* right, int32_t count) {
-    const float wetGain = wetGain_, dryGain = dryGain_, wet1 = wet1_, wet2 = wet2_, gain = inputGain_;
-    const bool filtered = filterL_.active();
+    const float wetGain = wetGain_, dryGain = dryGain_, wet1 = wetSame_, wet2 = wetCross_, gain = inputGain_;
+    const bool filtered = cutoff_.active();
     for (int32_t n = 0; n < count; ++n) {
         const float inL = left[n], inR = right[n];
         const float x = (sanitize(inL) + sanitize(inR)) * gain + kEffectAntiDenormal;
-        const float rl = runChannel(channels_[0], stores_, x);
-        const float rr = runChannel(channels_[1], stores_ + kCombs, x);
+        const float rl = runChannel(channels_[0], combLowPass_, x);
+        const float rr = runChannel(channels_[1], combLowPass_ + kCombs, x);
         float yl = wet1 * rl + wet2 * rr;
         float yr = wet1 * rr + wet2 * rl;
-        if (filtered) applyOutputFilters(yl, yr);
+        if (filtered) cutoff_.process(yl, yr);
         if constexpr (kWetOnly) {
             left[n] = yl;
             right[n] = yr;
@@ -201,9 +192,8 @@ int32_t TMReverb::process(float* left, float* right, int32_t count) noexcept {
             // The comb stores and output filters are history too: clear them at once, so a
             // later fade-in starts from true silence.
             countdown_ = kClearLength;
-            std::fill(std::begin(stores_), std::end(stores_), 0.0f);
-            filterL_.clearState();
-            filterR_.clearState();
+            std::fill(std::begin(combLowPass_), std::end(combLowPass_), 0.0f);
+            cutoff_.clearState();
         }
         const int32_t n = std::min(count, countdown_);
         clearLines(n);

@@ -19,25 +19,11 @@
 #include <span>
 
 #include "common/system_info.h"
+#include "engine/held_notes.h"
 #include "engine/synth_controls.h"
 #include "engine/wavetables.h"
 
 namespace kf {
-
-// One held-note slot as the note handling keeps it: note number and velocity weight
-// (velocity byte / 128 plus a tiny offset); weight 0 marks a free slot.
-struct HeldNote {
-    float note = 0.0f;
-    float weight = 0.0f;
-};
-
-inline constexpr int32_t kHeldNoteSlots = 32;
-
-// Collects the occupied slots in slot order and sorts them by note, ascending; equal notes keep
-// their slot order. Entries from the returned count on are zero. The sampler's note view uses
-// the same ordering.
-int32_t sortHeldNotes(std::span<const HeldNote, kHeldNoteSlots> slots,
-                      std::span<HeldNote, kHeldNoteSlots> sorted);
 
 // Gives the four lowest held notes to voices 1-4 (note 0, weight 0 for voices left over) and
 // recomputes their pitches, increments and gains, and the noise level. Call after every note-on,

@@ -1,8 +1,7 @@
 // File and folder dialogs. On the desktop they are separate zenity (or kdialog) processes,
-// so the host's own toolkit is never touched; tests script the answers instead.
+// so the host's own toolkit is never touched; tests answer them from a script instead.
 #pragma once
 
-#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -90,34 +89,6 @@ class DesktopFileDialogs : public FileDialogs {
 
     std::string program_;
     DialogTool tool_ = DialogTool::kZenity;
-};
-
-// Answers dialogs from a queue given in advance and records what was asked; for tests.
-class ScriptedFileDialogs : public FileDialogs {
-  public:
-    struct Request {
-        enum Kind { kOpen, kSave, kFolder } kind;
-        std::string title;
-        std::string start;
-        std::vector<FileType> types;
-    };
-
-    // Queues the next answer; nothing means "cancelled". An empty queue also cancels.
-    void pushAnswer(std::optional<std::string> answer) { answers_.push_back(std::move(answer)); }
-    const std::vector<Request>& requests() const { return requests_; }
-
-    std::optional<std::string> openFile(const std::string& title, const std::string& startPath,
-                                        const std::vector<FileType>& types) override;
-    std::optional<std::string> saveFile(const std::string& title, const std::string& startPath,
-                                        const std::vector<FileType>& types) override;
-    std::optional<std::string> chooseFolder(const std::string& title,
-                                            const std::string& startFolder) override;
-
-  private:
-    std::optional<std::string> answer(Request request);
-
-    std::deque<std::optional<std::string>> answers_;
-    std::vector<Request> requests_;
 };
 
 }  // namespace kf::platform

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <vector>
 
 namespace kf::platform {
 
@@ -36,16 +34,5 @@ class StderrMessageService : public MessageService {
 
 // The process-wide standard-error service, used wherever a null service is passed.
 MessageService& defaultMessageService();
-
-// Keeps every message in order instead of showing it; for tests.
-class RecordingMessageService : public MessageService {
-  public:
-    void showMessage(const char* text) override { messages_.emplace_back(text); }
-    const std::vector<std::string>& messages() const { return messages_; }
-    void clear() { messages_.clear(); }
-
-  private:
-    std::vector<std::string> messages_;
-};
 
 }  // namespace kf::platform

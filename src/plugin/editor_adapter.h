@@ -14,6 +14,7 @@ class EditorAdapter : public vst::AEffEditor {
   public:
     explicit EditorAdapter(std::unique_ptr<editor::TMUniClientEditor> editor);
 
+    // All four come on the host's main (user-interface) thread, which the editor runs on.
     // The editor's page size, valid for the adapter's whole life, open or not.
     bool getRect(vst::ERect** rect) override;
     bool open(void* parentWindow) override { return editor_->open(parentWindow); }

@@ -23,10 +23,6 @@ std::unique_ptr<EditorAdapter> EditorLink::createEditor(platform::FileDialogs* d
 
 namespace {
 
-bool validTag(int32_t tag) {
-    return tag >= 0 && tag <= kMaxTag;
-}
-
 // Whole listings stay small enough to build at every pop-up, however the folders nest.
 constexpr std::size_t kMaxListedPresets = 4000;
 
@@ -51,15 +47,15 @@ void EditorLink::captureDefaults() {
 }
 
 float EditorLink::parameterValue(int32_t tag) const {
-    return validTag(tag) ? relaxedLoad(instance_.parameters().at(tag).value) : 0.0f;
+    return isTag(tag) ? relaxedLoad(instance_.parameters().at(tag).value) : 0.0f;
 }
 
 int32_t EditorLink::choice(int32_t tag) const {
-    return validTag(tag) ? relaxedLoad(instance_.parameters().at(tag).integer) : 0;
+    return isTag(tag) ? relaxedLoad(instance_.parameters().at(tag).integer) : 0;
 }
 
 float EditorLink::defaultValue(int32_t tag) const {
-    return validTag(tag) ? defaults_[static_cast<std::size_t>(tag)] : 0.0f;
+    return isTag(tag) ? defaults_[static_cast<std::size_t>(tag)] : 0.0f;
 }
 
 void EditorLink::setParameter(int32_t tag, float value) {

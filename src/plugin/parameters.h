@@ -49,7 +49,7 @@ class ParameterSet {
 
     // Record by tag (0-kMaxTag), or null.
     ParameterRecord* record(int32_t tag) {
-        return (tag >= 0 && tag <= kMaxTag) ? &records_[static_cast<std::size_t>(tag)] : nullptr;
+        return isTag(tag) ? &records_[static_cast<std::size_t>(tag)] : nullptr;
     }
     const ParameterRecord& at(int32_t tag) const { return records_[static_cast<std::size_t>(tag)]; }
     float value(int32_t tag) const { return relaxedLoad(at(tag).value); }

@@ -255,10 +255,12 @@ bool TMUniClient::holdAudioThread() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    engine_.assertAudioHeldOut();
     return true;
 }
 
 void TMUniClient::releaseAudioThread() {
+    engine_.assertAudioHeldOut();
     engine_.loadingFlag().store(0, std::memory_order_release);
 }
 

@@ -59,15 +59,25 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     explicit TMUniClient(vst::AudioMasterCallback master, PluginServices services = {});
     ~TMUniClient() override;
 
-    // Host interface.
+    // Host interface: the host's main thread, while no processing call runs (a host suspends
+    // before it changes the rate and resumes before it processes again).
     void suspend() override;
     void resume() override;
     void setSampleRate(float sampleRate) override;
+    // Host interface: the audio thread, one call at a time; never allocates, locks or waits.
     void processReplacing(float** inputs, float** outputs, int32_t frames) noexcept override;
+    int32_t processEvents(vst::VstEvents* events) noexcept override { return midi_.processEvents(events); }
+    // Editor's thread (the manual link).
     void openManual() override;
+    // Any thread at once: the host's automation, its main thread, the editor's (through
+    // setParameterAutomated) and the audio thread's learned controllers (through MidiTarget,
+    // which shares this override). Values are stored whole and handed to the audio thread
+    // through change marks, so the last value set wins.
     void setParameter(int32_t index, float value) override;
     float getParameter(int32_t index) override;
     void setParameterAutomated(int32_t index, float value) override;
+    // Host interface: the host's main thread (names, readouts, programs, capabilities). They
+    // read parameter records and constants only, so a processing call may run meanwhile.
     void setProgram(int32_t program) override;
     void getProgramName(char* name) override;
     // Names the current state (stored in the chunk), as loading a preset file does.
@@ -86,7 +96,8 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     bool getVendorString(char* text) override;
     int32_t getVendorVersion() override { return kVendorVersion; }
     int32_t canDo(const char* text) override;
-    int32_t processEvents(vst::VstEvents* events) noexcept override { return midi_.processEvents(events); }
+    // Host interface: the host's main thread (or whichever saves and loads projects), under
+    // stateMutex_; a load holds the audio thread out while it changes the state.
     int32_t getChunk(void** data, bool isPreset) override;
     int32_t setChunk(void* data, int32_t byteSize, bool isPreset) override;
 
@@ -167,13 +178,15 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     const InsertEffects& effects() const { return effects_; }
 
   private:
-    // EngineHost: the engine's calls back during processing and set-up.
+    // EngineHost, during processing: the audio thread.
     bool beginBlock(HostTimeInfo& time) override;
     void dispatchEvents() override { midi_.dispatch(kControlInterval); }
+    // EngineHost, during the set-up: the thread of the host's sample-rate call.
     void resendParameter(int32_t tag) override { model_.set(tag, model_.parameters().value(tag)); }
     void afterSetup() override;
 
-    // MidiTarget: what note and controller handling change.
+    // MidiTarget: what note and controller handling change, on the audio thread (and on the
+    // set-up's thread when it re-applies the held notes).
     void heldNotesChanged() override;
     // Waits (1 ms steps, at most 500) until no processing call runs, with the loading flag
     // set so none starts; false when it gave up, with the flag cleared again.

@@ -142,6 +142,7 @@ bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
     engine_.loadingFlag().store(1, std::memory_order_seq_cst);
     while (engine_.processingFlag().load(std::memory_order_seq_cst) != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    engine_.assertAudioHeldOut();
 
     for (const ParsedState::Value& v : parsed.values) setParameter(v.tag, v.value);
     // A state from before a parameter existed sounds as it did then: the parameter takes its
@@ -169,6 +170,7 @@ bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
     engine_.systemInfo().controlCounter = kControlInterval;
     if (hostIsMaker_) callHost(kMakerHostNotice, 0, 0, nullptr, parsed.tempo);
 
+    engine_.assertAudioHeldOut();
     engine_.loadingFlag().store(0, std::memory_order_release);
     model_.refresh().request();
     return true;

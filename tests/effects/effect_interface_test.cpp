@@ -101,7 +101,7 @@ TEST(InsertEffectsWiring, ValuesSetWaitForTheEffectsNextBlock) {
         int32_t index;
         std::function<float()> working;
     } cases[] = {
-        {&fx.reverb, 1, [&] { return fx.reverb.wet1(); }},
+        {&fx.reverb, 1, [&] { return fx.reverb.wetSame(); }},
         {&fx.delay, 0, [&] { return static_cast<float>(fx.delay.delayLength()); }},
         {&fx.phaser, 3, [&] { return static_cast<float>(fx.phaser.stages()); }},
         {&fx.lofi, 0, [&] { return fx.lofi.quantisationStep(); }},

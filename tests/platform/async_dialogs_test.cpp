@@ -7,8 +7,10 @@
 #include <chrono>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 #include "platform/async_file_dialogs.h"
+#include "support/scripted_file_dialogs.h"
 #include "support/temp_files.h"
 
 namespace kf::test {
@@ -20,7 +22,7 @@ using platform::DialogStart;
 // A stand-in dialog program: writes its pid and title (kdialog's second argument), waits for
 // a "go" file, then prints the answer file (exit 0) or exits 1 (cancel) when there is none.
 std::string makeSlowDialog(const TempDir& dir) {
-    const std::string script = dir.file("dialog");
+    std::string script = dir.file("dialog");
     std::ofstream(script) << "#!/bin/sh\necho $$ > '" << dir.file("pid") << "'\necho \"$2\" > '"
                           << dir.file("title") << "'\nwhile [ ! -f '" << dir.file("go")
                           << "' ]; do sleep 0.01; done\ncat '" << dir.file("answer") << "' 2>/dev/null\n";
@@ -53,9 +55,10 @@ TEST(AsyncFileDialogs, TheAnswerArrivesThroughPollWhileTheCallerRunsOn) {
         std::filesystem::remove(dir.file("go"));
         std::filesystem::remove(dir.file("answer"));
         if (confirmed) std::ofstream(dir.file("answer")) << "/music/take 1.wav\n";
-        ASSERT_EQ(dialogs.request(DialogKind::kOpen, "Choose a file to load", "/m", {{"Audio file", {"wav"}}},
-                                  [&](std::optional<std::string> a) { answer = a, called = true; }),
-                  DialogStart::kOpened);
+        ASSERT_EQ(
+            dialogs.request(DialogKind::kOpen, "Choose a file to load", "/m", {{"Audio file", {"wav"}}},
+                            [&](std::optional<std::string> a) { answer = std::move(a), called = true; }),
+            DialogStart::kOpened);
         EXPECT_EQ(dialogs.request(DialogKind::kSave, "second", "", {}, [](auto) {}), DialogStart::kBusy);
         ASSERT_GT(dialogPid(dir), 0);
         for (int i = 0; i < 5; ++i) dialogs.poll();
@@ -103,7 +106,7 @@ TEST(AsyncFileDialogs, ScriptedAnswersArriveAtTheNextPoll) {
     platform::PolledFileDialogs dialogs(scripted);
     std::optional<std::string> answer;
     ASSERT_EQ(dialogs.request(DialogKind::kSave, "Save Preset", "/p/", {{"Preset file", {"kfn"}}},
-                              [&](std::optional<std::string> a) { answer = a; }),
+                              [&](std::optional<std::string> a) { answer = std::move(a); }),
               DialogStart::kOpened);
     EXPECT_TRUE(scripted.requests().empty()) << "nothing is shown before the idle call";
     dialogs.poll();

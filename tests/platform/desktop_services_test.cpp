@@ -10,6 +10,7 @@
 #include "platform/file_dialogs.h"
 #include "state/file_chooser.h"
 #include "state/sample_data.h"
+#include "support/scripted_file_dialogs.h"
 #include "support/temp_files.h"
 
 namespace kf {
@@ -32,7 +33,7 @@ bool contains(const std::vector<std::string>& v, const std::string& s) {
 // A stand-in for zenity/kdialog: logs its arguments one per line and prints the answer
 // file's content (exit 0), or exits 1 (cancel) when there is none.
 std::string makeFakeDialog(const test::TempDir& dir) {
-    const std::string script = dir.file("fake-dialog");
+    std::string script = dir.file("fake-dialog");
     std::ofstream(script) << "#!/bin/sh\n"
                           << "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << dir.file("args")
                           << "'\n"
@@ -68,7 +69,7 @@ TEST(DesktopFileDialogs, ZenityOpenOffersTheTypesAndSaveAsksBeforeReplacing) {
 // A stand-in zenity that answers the first file its first filter shows in the start folder,
 // and lists all it shows, one per line, in "shown": what a user would see in the dialog.
 std::string makeFilteringDialog(const test::TempDir& dir) {
-    const std::string script = dir.file("filtering-dialog");
+    std::string script = dir.file("filtering-dialog");
     std::ofstream(script) << "#!/bin/sh\nset -f\nfor a in \"$@\"; do case \"$a\" in\n"
                           << "--filename=*) folder=\"${a#--filename=}\";;\n"
                           << "--file-filter=*) [ -n \"$patterns\" ] || patterns=\"${a#*| }\";;\nesac; done\n"
@@ -157,7 +158,7 @@ TEST(FileChooser, OpenAndSaveUseTheTypesOfTheExtension) {
 
 // A message box stand-in that logs each text and stays open until a release file exists.
 std::string makeFakeMessageBox(const test::TempDir& dir) {
-    const std::string script = dir.file("fake-box");
+    std::string script = dir.file("fake-box");
     std::ofstream(script) << "#!/bin/sh\n"
                           << "printf '%s|' \"$@\" >> '" << dir.file("shown") << "'\necho >> '"
                           << dir.file("shown") << "'\nwhile [ ! -f '" << dir.file("release")

@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_dialogs.h"
-#include "platform/message_service.h"
 #include "plugin/uniclient.h"
+#include "support/recording_message_service.h"
+#include "support/scripted_file_dialogs.h"
 
 namespace kf::test {
 
