@@ -1,13 +1,14 @@
 #include "host/vst_host.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+
+#include "platform/dynamic_library.h"
+#include "platform/file_system.h"
 
 namespace kf::host {
 namespace {
@@ -182,7 +183,7 @@ intptr_t HostContext::fillTimeInfo(intptr_t requestMask) {
 std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions& options,
                                      std::string& error) {
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
+    const auto status = std::filesystem::status(platform::fsPath(path), ec);
     if (!std::filesystem::exists(status)) {
         error = "plug-in file not found: " + path;
         return nullptr;
@@ -192,14 +193,10 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
         return nullptr;
     }
 
-    // A relative name without a slash would make dlopen search the library path
-    // instead of opening the file the user named.
-    const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
-    dlerror();
-    void* library = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    void* library = platform::loadLibrary(path, why);
     if (library == nullptr) {
-        const char* why = dlerror();
-        error = "cannot load " + path + ": " + (why ? why : "unknown dynamic loader error");
+        error = "cannot load " + path + ": " + why;
         return nullptr;
     }
 
@@ -210,14 +207,14 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
     using Entry = vst::AEffect* (*)(vst::AudioMasterCallback);
     void* symbol = nullptr;
     for (const char* name : {"VSTPluginMain", "main"}) {
-        symbol = dlsym(library, name);
+        symbol = platform::findSymbol(library, name);
         if (symbol != nullptr) {
             plugin->entryName_ = name;
             break;
         }
     }
     if (symbol == nullptr) {
-        dlclose(library);
+        platform::unloadLibrary(library);
         error = path + " is not a VST 2.4 plug-in: it exports neither VSTPluginMain nor main";
         return nullptr;
     }
@@ -228,7 +225,7 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
     tLoadingHost = outer;
 
     if (effect == nullptr) {
-        dlclose(library);
+        platform::unloadLibrary(library);
         error = path + ": the plug-in's entry point returned no effect (it refused to start)";
         return nullptr;
     }
@@ -238,7 +235,7 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
         std::snprintf(text, sizeof text,
                       ": bad magic number 0x%08x in the returned effect (expected 0x%08x, 'VstP')",
                       static_cast<uint32_t>(effect->magic), static_cast<uint32_t>(vst::kEffectMagic));
-        dlclose(library);
+        platform::unloadLibrary(library);
         error = path + text;
         return nullptr;
     }
@@ -255,7 +252,7 @@ Plugin::~Plugin() {
         dispatch(vst::effClose);  // the plug-in frees its instance here
         effect_ = nullptr;
     }
-    if (library_ != nullptr) dlclose(library_);
+    if (library_ != nullptr) platform::unloadLibrary(library_);
 }
 
 intptr_t Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {

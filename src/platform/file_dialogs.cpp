@@ -104,6 +104,10 @@ DialogProgram findDialogProgram() {
     return {findProgramOnPath("kdialog"), DialogTool::kKdialog};
 }
 
+std::unique_ptr<FileDialogs> makeDesktopFileDialogs() {
+    return std::make_unique<DesktopFileDialogs>();
+}
+
 DesktopFileDialogs::DesktopFileDialogs() {
     const DialogProgram found = findDialogProgram();
     program_ = found.path;
@@ -182,33 +186,6 @@ std::optional<std::string> DesktopFileDialogs::saveFile(const std::string& title
 std::optional<std::string> DesktopFileDialogs::chooseFolder(const std::string& title,
                                                             const std::string& startFolder) {
     return run(DialogKind::kFolder, title, startFolder, {});
-}
-
-// --- scripted dialogs ------------------------------------------------------------------------
-
-std::optional<std::string> ScriptedFileDialogs::answer(Request request) {
-    requests_.push_back(std::move(request));
-    if (answers_.empty()) return std::nullopt;
-    std::optional<std::string> next = std::move(answers_.front());
-    answers_.pop_front();
-    return next;
-}
-
-std::optional<std::string> ScriptedFileDialogs::openFile(const std::string& title,
-                                                         const std::string& startPath,
-                                                         const std::vector<FileType>& types) {
-    return answer({Request::kOpen, title, startPath, types});
-}
-
-std::optional<std::string> ScriptedFileDialogs::saveFile(const std::string& title,
-                                                         const std::string& startPath,
-                                                         const std::vector<FileType>& types) {
-    return answer({Request::kSave, title, startPath, types});
-}
-
-std::optional<std::string> ScriptedFileDialogs::chooseFolder(const std::string& title,
-                                                             const std::string& startFolder) {
-    return answer({Request::kFolder, title, startFolder, {}});
 }
 
 }  // namespace kf::platform

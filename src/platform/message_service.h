@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ class StderrMessageService : public MessageService {
 
 // The process-wide standard-error service, used wherever a null service is passed.
 MessageService& defaultMessageService();
+
+// The desktop's message boxes (the product name as title, one OK button), which never hold
+// up the caller: a box shown while another from the same service is open is dropped. One
+// implementation per platform, chosen by the build.
+std::unique_ptr<MessageService> makeDesktopMessageService();
 
 // Keeps every message in order instead of showing it; for tests.
 class RecordingMessageService : public MessageService {

@@ -2,23 +2,12 @@
 
 #include <atomic>
 
-#include "editor/uniclient_editor.h"
-#include "platform/async_file_dialogs.h"
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
 #include "state/paths.h"
 #include "state/sample_data.h"
 
 namespace kf {
-
-std::unique_ptr<vst::AEffEditor> EditorLink::createEditor(platform::FileDialogs* dialogs) {
-    std::unique_ptr<platform::AsyncFileDialogs> async;
-    if (dialogs)
-        async = std::make_unique<platform::PolledFileDialogs>(*dialogs);
-    else
-        async = std::make_unique<platform::SpawnedFileDialogs>();
-    return std::make_unique<editor::TMUniClientEditor>(*this, std::move(async));
-}
 
 namespace {
 

@@ -18,8 +18,8 @@ class EditorLink : public editor::EditorHost {
   public:
     explicit EditorLink(TMUniClient& instance) : instance_(instance) {}
 
-    // The editor the instance attaches at construction. Its file dialogs answer from
-    // `dialogs` when given (tests), else from the desktop's dialog program.
+    // The editor the instance attaches at construction; null in a build without one. Its
+    // file dialogs answer from `dialogs` when given (tests), else from the desktop's.
     std::unique_ptr<vst::AEffEditor> createEditor(platform::FileDialogs* dialogs);
 
     // Remembers every value as the reset value of its control; the instance calls it once,
