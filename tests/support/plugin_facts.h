@@ -4,11 +4,18 @@
 // state was saved for the other to load (linux.kfn, windows.kfn there).
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 #include "host/vst_host.h"
+#include "support/temp_files.h"
 
 namespace kf::test {
+
+// Where the committed description and states are (the test target defines KF_SOURCE_DIR).
+inline std::filesystem::path crossPlatformData() {
+    return std::filesystem::path(KF_SOURCE_DIR) / "tests/windows/data";
+}
 
 // The value the steps give host parameter `index`: a different one for each.
 inline float recipeValue(int32_t index) {
@@ -51,6 +58,20 @@ inline std::string describePlugin(host::Plugin& plugin) {
                      plugin.parameterDisplay(i));
     }
     return out;
+}
+
+// The plug-in's description and the committed one. The plug-in's is also written to the
+// working folder under `copy`, to compare by eye, or to commit when the plug-in changes on
+// purpose.
+struct Descriptions {
+    std::string actual, committed;
+};
+inline Descriptions describeBesideCommitted(host::Plugin& plugin, const std::string& copy) {
+    Descriptions d{describePlugin(plugin), {}};
+    writeBytes(copy, Bytes(d.actual.begin(), d.actual.end()));
+    const Bytes committed = readBytes(crossPlatformData() / "plugin-facts.txt");
+    d.committed.assign(committed.begin(), committed.end());
+    return d;
 }
 
 }  // namespace kf::test
