@@ -13,11 +13,11 @@ CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=ON -DKF_BUILD_B
 CORE_ARGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=OFF -DKF_BUILD_BENCH=OFF
 # The 64-bit Windows build, cross-compiled with MinGW-w64 (cmake/mingw-w64.cmake).
 WIN_ARGS   ?= -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DKF_BUILD_BENCH=OFF
-# make install: per user by default (bundle in ~/.vst/Kestrafone, the tool in ~/.local/bin);
+# make install: per user by default (bundle in ~/.vst/Kestrafone, the tools in ~/.local/bin);
 # PREFIX=/usr/local installs system-wide (bundle in $(PREFIX)/lib/lxvst/Kestrafone).
 PREFIX     ?= $(HOME)/.local
 
-.PHONY: all deps deps-core deps-windows core build windows test test-fast test-release test-clang test-asan test-tsan test-fuzz test-windows demo bench install uninstall format-check clean
+.PHONY: all deps deps-core deps-windows core build windows test test-fast test-release test-clang test-asan test-tsan test-fuzz test-windows demo bench install uninstall format format-check tidy clean
 
 all: build
 
@@ -46,10 +46,11 @@ windows: deps-windows
 
 # The whole suite, with warnings as errors: the code format, each fuzz target for a bounded
 # time, the thread hand-shake tests under ThreadSanitizer, every test under ASan + UBSan in a
-# lightly optimised build, a clang build of everything, and last every test in an -O3 release
+# lightly optimised build, a clang build of everything, the Windows build's tests under wine,
+# and last every test in an -O3 release
 # build, whose summary closes the output. Optimiser-only faults and one compiler's warnings
 # show up here, not in a user's build.
-test: format-check test-fuzz test-tsan test-asan test-clang test-release
+test: format-check test-fuzz test-tsan test-asan test-clang test-windows test-release
 
 # The suite in the developer build (the one `make build` makes).
 test-fast: build
@@ -75,11 +76,12 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	ctest --test-dir $(ASAN_BUILD) --output-on-failure -j$(JOBS) -LE realpeer
 
-# The loading hand-shakes between the audio thread and loaders, and the editor idling in a
-# real window and off-screen beside the audio thread.
+# The loading hand-shakes between the audio thread and loaders, whole instances under host
+# automation, notes, learned controllers and state loads, and the editor idling in a real
+# window and off-screen beside the audio thread.
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) $(SAN_ARGS) -DKF_TSAN=ON -DKF_WERROR=ON
-	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests midi_threads_tests \
+	cmake --build $(TSAN_BUILD) -j$(JOBS) --target engine_tests sampler_tests state_tests platform_tests plugin_threads_tests \
 	  gui_tests editor_tests editor_bench_test editor_threads_tests
 	ctest --test-dir $(TSAN_BUILD) --output-on-failure -j$(JOBS) \
 	  -R 'Thread|Handshake|Loading|Concurrent|Bitmaps|EditorInAWindow'
@@ -92,7 +94,7 @@ test-windows: deps
 	ctest --test-dir $(WIN_TEST_BUILD) --output-on-failure -j$(JOBS)
 
 test-fuzz: deps
-	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} tests/fuzz/run-fuzzers
+	FUZZ_SECONDS=$${FUZZ_SECONDS:-20} scripts/run-fuzzers
 
 demo: core
 	@scripts/render-demo $(BUILD)
@@ -103,11 +105,23 @@ bench: build
 install: core
 	@scripts/install $(BUILD) "$(PREFIX)"
 
+# Needs no build: the installed bundle lists what was installed.
 uninstall:
-	@scripts/install --uninstall $(BUILD) "$(PREFIX)"
+	@scripts/install --uninstall "$(PREFIX)"
+
+# The C++ sources only: clang-format reads any other file as C++ and mangles it.
+FORMAT_FILES = $$(git ls-files '*.cpp' '*.h')
+
+format:
+	clang-format -i $(FORMAT_FILES)
 
 format-check: deps
-	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
+	clang-format --dry-run --Werror $(FORMAT_FILES)
+
+# Opt-in static analysis (.clang-tidy) of the C++ files changed since the branch left main.
+tidy: deps
+	cmake -S . -B $(BUILD) $(CMAKE_ARGS) >/dev/null
+	JOBS=$(JOBS) scripts/tidy-changed $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(RELEASE_BUILD) $(CLANG_BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-fuzz $(WIN_BUILD) $(WIN_TEST_BUILD) dist

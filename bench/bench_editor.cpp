@@ -19,7 +19,7 @@ namespace {
 using kf::editor::TMUniClientEditor;
 
 TMUniClientEditor& editorOf(kf::TMUniClient& c) {
-    return *dynamic_cast<TMUniClientEditor*>(c.getEditor());
+    return c.editor();
 }
 
 bool openOffscreen(TMUniClientEditor& e) {

@@ -29,6 +29,7 @@ struct Played {
         controls.setOctave(0.5f);
         controls.setBendRange(0.2f);
         controls.setBend(0.5f);
+        controls.applyPending();
         info.lastVelocityWeight = 0.8f;
         std::array<kf::HeldNote, kf::kHeldNoteSlots> slots{};
         slots[0] = {48.0f, 0.8f};

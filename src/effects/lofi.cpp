@@ -87,8 +87,7 @@ void TMLofi::reset() {
     setFilterCoefficients();
 }
 
-bool TMLofi::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return false;
+void TMLofi::applyParameter(int32_t index, float value) {
     const float v = clampUnit(value);
     switch (static_cast<Param>(index)) {
         case Param::kBits:
@@ -107,7 +106,6 @@ bool TMLofi::setParameter(int32_t index, float value) {
             distortion_ = v;
             break;
     }
-    return true;
 }
 
 template <bool kWetOnly>
@@ -170,11 +168,13 @@ int32_t TMLofi::run(float* left, float* right, int32_t count) {
 }
 
 int32_t TMLofi::process(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (wetGain_ == 0.0f) return count;  // fully dry: the buffers already hold the output
     return run<false>(left, right, count);
 }
 
 int32_t TMLofi::processWet(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     return run<true>(left, right, count);
 }
 

@@ -29,7 +29,6 @@ class TMLofi : public TMEffect {
 
     int32_t process(float* left, float* right, int32_t count) noexcept override;
     int32_t processWet(float* left, float* right, int32_t count) noexcept override;
-    bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     void reset() override;
     void getParameterDisplay(int32_t index, float value, char* text) const override;
@@ -52,6 +51,9 @@ class TMLofi : public TMEffect {
     // The process-wide noise generator (minimal-standard Park-Miller); 0 <= r < 1.
     static float nextNoise();
     static void seedNoise(int32_t seed);
+
+  protected:
+    void applyParameter(int32_t index, float value) override;
 
   private:
     template <bool kWetOnly>

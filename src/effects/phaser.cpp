@@ -54,7 +54,7 @@ TMPhaser::~TMPhaser() {
 }
 
 const NoteValueList& TMPhaser::noteList() const {
-    return noteValues_->list(syncTableIndex_);
+    return noteValues_->list(syncTableIndex());
 }
 
 int32_t TMPhaser::noteIndexFor(float value) const {
@@ -63,8 +63,7 @@ int32_t TMPhaser::noteIndexFor(float value) const {
     return std::clamp(e, 0, list.count - 1);
 }
 
-bool TMPhaser::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return false;
+void TMPhaser::applyParameter(int32_t index, float value) {
     const float v = clampUnit(value);
     switch (static_cast<Param>(index)) {
         case Param::kRate:
@@ -99,7 +98,6 @@ bool TMPhaser::setParameter(int32_t index, float value) {
             widthOffset_ = 0.5f * v;
             break;
     }
-    return true;
 }
 
 int32_t TMPhaser::setParameterMode(int32_t index, int32_t mode) {
@@ -129,11 +127,6 @@ bool TMPhaser::start() {
     return true;
 }
 
-void TMPhaser::setDryWet(float mix) {
-    mix_ = clampUnit(mix);
-    wetGain_ = mix_;
-}
-
 void TMPhaser::computeSweep() {
     const float offset = widthOffset_ * kPi;
     float right = phase_ + offset;
@@ -148,6 +141,7 @@ void TMPhaser::computeSweep() {
 }
 
 void TMPhaser::controlTick() noexcept {
+    takeParameters();
     const float target = wetGain_;
     if (mixNow_ == 0.0f && target == 0.0f && mixStep_ == 0.0f) return;
 
@@ -207,6 +201,7 @@ void TMPhaser::runChains(float* left, float* right, int32_t count) {
 }
 
 int32_t TMPhaser::process(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (mixNow_ == 0.0f) {
         if (mixStep_ == 0.0f) return count;  // silent and idle: the input passes untouched
         // Fading in from zero: start from a clean chain rather than from old history.
@@ -221,6 +216,7 @@ int32_t TMPhaser::process(float* left, float* right, int32_t count) noexcept {
 }
 
 int32_t TMPhaser::processWet(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (count < 1) return 0;
     runChains<true>(left, right, count);
     return count;

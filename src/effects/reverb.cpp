@@ -49,7 +49,7 @@ TMReverb::TMReverb(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, in
     width_ = 1.0f;
     roomSize_ = 0.84f;
     damp_ = 0.0f;
-    controlTick();
+    updateWetGains();
 }
 
 TMReverb::~TMReverb() {
@@ -57,29 +57,33 @@ TMReverb::~TMReverb() {
 }
 
 void TMReverb::controlTick() noexcept {
+    takeParameters();
+    updateWetGains();
+}
+
+void TMReverb::updateWetGains() {
     damp2_ = 1.0f - damp_;
     wet1_ = wet_ * (0.5f * width_ + 0.5f);
     wet2_ = wet_ * (1.0f - width_) * 0.5f;
 }
 
-bool TMReverb::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return false;  // a caller's error: nothing changes
-    const float v = clampUnit(value);                 // out-of-range values must not make the combs unstable
+void TMReverb::applyParameter(int32_t index, float value) {
+    const float v = clampUnit(value);  // out-of-range values must not make the combs unstable
     switch (static_cast<Param>(index)) {
         case Param::kSize:
             roomSize_ = 0.28f * v + 0.7f;
             break;
         case Param::kStrength:
             wet_ = 3.0f * v;
-            controlTick();
+            updateWetGains();
             break;
         case Param::kDamp:
             damp_ = 0.4f * v;
-            controlTick();
+            updateWetGains();
             break;
         case Param::kWidth:
             width_ = v;
-            controlTick();
+            updateWetGains();
             break;
         case Param::kCutoff: {
             const float c = v * v * v * v;
@@ -88,13 +92,11 @@ bool TMReverb::setParameter(int32_t index, float value) {
             break;
         }
     }
-    return true;
 }
 
-void TMReverb::setDryWet(float mix) {
-    mix_ = clampUnit(mix);
-    wetGain_ = mix_;
-    dryGain_ = 1.0f - mix_;
+void TMReverb::applyDryWet(float mix) {
+    wetGain_ = mix;
+    dryGain_ = 1.0f - mix;
 }
 
 void TMReverb::reset() {
@@ -161,6 +163,7 @@ inline void TMReverb::run(float* left, float* right, int32_t count) {
 }
 
 int32_t TMReverb::processWet(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (count < 1) return 0;
     run<true>(left, right, count);
     return count;
@@ -188,6 +191,7 @@ void TMReverb::clearLines(int32_t count) {
 }
 
 int32_t TMReverb::process(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (count < 1) return 0;
     if (dryGain_ == 1.0f) {
         // Mix zero: the buffers already hold the output. Overwrite the lines with silence

@@ -37,13 +37,10 @@ class TMReverb : public TMEffect {
 
     int32_t process(float* left, float* right, int32_t count) noexcept override;
     int32_t processWet(float* left, float* right, int32_t count) noexcept override;
-    bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     void reset() override;
     void controlTick() noexcept override;
     bool usesControlTick() const override { return true; }
-    // Linear law: wet gain m, dry gain 1 - m; m = 0 makes the reverb clear itself and idle.
-    void setDryWet(float mix) override;
     void getParameterDisplay(int32_t index, float value, char* text) const override;
 
     float roomSize() const { return roomSize_; }
@@ -54,6 +51,11 @@ class TMReverb : public TMEffect {
     float damp() const { return damp_; }
     // True once the lines have been cleared after the mix reached zero.
     bool idle() const { return countdown_ < 0; }
+
+  protected:
+    void applyParameter(int32_t index, float value) override;
+    // Linear law: wet gain m, dry gain 1 - m; m = 0 makes the reverb clear itself and idle.
+    void applyDryWet(float mix) override;
 
   private:
     struct Channel {
@@ -71,6 +73,7 @@ class TMReverb : public TMEffect {
     void run(float* left, float* right, int32_t count);
     void clearLines(int32_t count);
     void applyOutputFilters(float& left, float& right);
+    void updateWetGains();
 
     float inputGain_ = 0.015f;
     float roomSize_ = 0.84f;

@@ -140,6 +140,10 @@ void Engine::applyParameter(int32_t t, float v, float working) {
             return vocoder_.setShift(v);
         case tag::response:
             return vocoder_.setResponse(v);
+        case tag::articulate:
+            return vocoder_.setArticulate(choice == 1);
+        case tag::consonants:
+            return vocoder_.setConsonants(v);
         case tag::mix:
             return setMix(v);
         case tag::eq_low:
@@ -212,6 +216,11 @@ void Engine::setHeldNotes(const float* notes, const float* weights, int32_t coun
 }
 
 void Engine::setSampleRate(float sr) {
+    // Everything the new rate needs is made before anything changes: when memory runs out
+    // the throw leaves the engine whole, at its old rate. The set-up itself cannot fail.
+    if (TMSystemInfo::acceptsSampleRate(sr) && sr != info_.sampleRate)
+        for (TMEffect* fx : effects_)
+            if (fx) fx->prepareSampleRate(sr);
     requestedRate_ = sr;
     setup();
 }
@@ -251,6 +260,8 @@ void Engine::applyPending() {
     stage1_.applyPending();
     stage2_.applyPending();
     master_.applyPending();
+    synth_.applyPending();
+    sampler_.applyPending();
     if (!dirty_.exchange(false, std::memory_order_acquire)) return;
     r_.carrier = carrier_.load(std::memory_order_relaxed);
     r_.modulator = modulator_.load(std::memory_order_relaxed);
@@ -285,8 +296,8 @@ void Engine::followTempo() {
     // phaser for them would only cost time. Comparing with the stored tempo, not the last
     // report, still lets a slow ramp through in 1e-3 steps.
     if (std::fabs(hostTempo_ - info_.tempo) < kTempoTolerance) return;
-    info_.tempo = hostTempo_;
-    info_.samplesPerBeat = static_cast<float>(static_cast<double>(info_.sampleRate) / (info_.tempo / 60.0));
+    relaxedStore(info_.tempo, hostTempo_);  // a state save on another thread reads it
+    info_.samplesPerBeat = static_cast<float>(static_cast<double>(info_.sampleRate) / (hostTempo_ / 60.0));
     // Only the tempo listeners depend on the tempo (the delay's bar and time, the phaser's
     // synced rate); they follow at once and keep their content, so automation and tempo maps
     // never cut a tail. The full set-up, with its reset, is for sample-rate changes. Their

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/relaxed_atomic.h"
 #include "common/sample_buffer.h"
 #include "common/system_info.h"
 #include "engine/carrier_synth.h"
@@ -115,7 +116,8 @@ class Engine {
     float mix() const { return mix_.load(std::memory_order_relaxed); }
 
     // Stores the host's sample rate and runs the set-up (a rate outside 11050..196000 is not
-    // taken over).
+    // taken over). Throws std::bad_alloc, changing nothing, when the memory the new rate
+    // needs cannot be had.
     void setSampleRate(float sr);
     // Rate-derived values, effect reset and timing, parameter re-send, voice refresh.
     void setup();
@@ -136,8 +138,9 @@ class Engine {
         return meterDisplay_[static_cast<size_t>(std::clamp(meter, 0, 3))];
     }
 
+    // The tempo the engine runs at (any thread).
+    double tempo() const { return relaxedLoad(info_.tempo); }
     // Introspection for tests.
-    double tempo() const { return info_.tempo; }
     int32_t controlCounter() const { return info_.controlCounter; }
     int32_t setupCount() const { return setupCount_; }
 

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/dynamic_library.h"
 #include "platform/file_system.h"
 
 namespace kf::host {
@@ -193,12 +192,8 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
         return nullptr;
     }
 
-    std::string why;
-    void* library = platform::loadLibrary(path, why);
-    if (library == nullptr) {
-        error = "cannot load " + path + ": " + why;
-        return nullptr;
-    }
+    std::unique_ptr<PluginLibrary> library = PluginLibrary::open(path, error);
+    if (!library) return nullptr;
 
     std::unique_ptr<Plugin> plugin(new Plugin);
     plugin->path_ = path;
@@ -207,14 +202,13 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
     using Entry = vst::AEffect* (*)(vst::AudioMasterCallback);
     void* symbol = nullptr;
     for (const char* name : {"VSTPluginMain", "main"}) {
-        symbol = platform::findSymbol(library, name);
+        symbol = library->symbol(name);
         if (symbol != nullptr) {
             plugin->entryName_ = name;
             break;
         }
     }
     if (symbol == nullptr) {
-        platform::unloadLibrary(library);
         error = path + " is not a VST 2.4 plug-in: it exports neither VSTPluginMain nor main";
         return nullptr;
     }
@@ -225,7 +219,6 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
     tLoadingHost = outer;
 
     if (effect == nullptr) {
-        platform::unloadLibrary(library);
         error = path + ": the plug-in's entry point returned no effect (it refused to start)";
         return nullptr;
     }
@@ -235,12 +228,11 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
         std::snprintf(text, sizeof text,
                       ": bad magic number 0x%08x in the returned effect (expected 0x%08x, 'VstP')",
                       static_cast<uint32_t>(effect->magic), static_cast<uint32_t>(vst::kEffectMagic));
-        platform::unloadLibrary(library);
         error = path + text;
         return nullptr;
     }
     effect->resvd1 = reinterpret_cast<intptr_t>(plugin->host_.get());
-    plugin->library_ = library;
+    plugin->library_ = std::move(library);
     plugin->effect_ = effect;
     if (options.open) plugin->open();
     return plugin;
@@ -252,7 +244,7 @@ Plugin::~Plugin() {
         dispatch(vst::effClose);  // the plug-in frees its instance here
         effect_ = nullptr;
     }
-    if (library_ != nullptr) platform::unloadLibrary(library_);
+    library_.reset();
 }
 
 intptr_t Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {

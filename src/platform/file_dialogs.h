@@ -11,11 +11,12 @@
 
 namespace kf::platform {
 
-// One entry of a dialog's type list: a name shown to the user and an extension without
-// the dot ("wav").
+// One entry of a dialog's type list: a name shown to the user and the extensions of its
+// files without the dot ("wav"). The dialog matches them in any case: "TAKE.WAV" is a WAV
+// file as much as "take.wav".
 struct FileType {
     std::string name;
-    std::string extension;
+    std::vector<std::string> extensions;
     bool operator==(const FileType&) const = default;
 };
 
@@ -61,7 +62,9 @@ DialogProgram findDialogProgram();
 // What a dialog asks for.
 enum class DialogKind { kOpen, kSave, kFolder };
 
-// The argument vector (argv[0] included) that asks tool for a dialog of this kind.
+// The argument vector (argv[0] included) that asks tool for a dialog of this kind. A save
+// dialog asks before it lets the user choose an existing file; start may name the file it
+// suggests, extension included, so that the name it checks is the name that gets written.
 std::vector<std::string> dialogArguments(DialogTool tool, DialogKind kind, const std::string& title,
                                          const std::string& start, const std::vector<FileType>& types);
 

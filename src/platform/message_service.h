@@ -19,6 +19,9 @@ class MessageService {
 
     // Shows text to the user; may block until the user dismisses it.
     virtual void showMessage(const char* text) = 0;
+    // Whether what this service shows reaches the user on its own (a box on the desktop);
+    // false for one that only writes where a musician never looks (standard error).
+    virtual bool reachesUser() const { return true; }
 
     // printf-style convenience: formats into a bounded buffer, then shows it.
     void showFormattedMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -29,6 +32,7 @@ class MessageService {
 class StderrMessageService : public MessageService {
   public:
     void showMessage(const char* text) override;
+    bool reachesUser() const override { return false; }
 };
 
 // The process-wide standard-error service, used wherever a null service is passed.

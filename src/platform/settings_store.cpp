@@ -1,11 +1,11 @@
 #include "platform/settings_store.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -13,6 +13,9 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
+
+#include "platform/user_data.h"
 
 namespace kf::platform {
 
@@ -105,22 +108,8 @@ class FolderLock {
 std::string SettingsStore::defaultFolder() {
     const char* override = std::getenv(kFolderEnvironment);
     if (override && *override) return override;
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string base;
-    // The XDG rules say a relative value is to be ignored.
-    if (config && config[0] == '/') {
-        base = config;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (home && *home) {
-            base = std::string(home) + "/.config";
-        } else if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && *pw->pw_dir) {
-            base = std::string(pw->pw_dir) + "/.config";
-        } else {
-            return {};
-        }
-    }
-    return base + "/Tallow Mill/Kestrafone";
+    const std::string base = userConfigFolder();
+    return base.empty() ? std::string() : base + "/Tallow Mill/Kestrafone";
 }
 
 std::string SettingsStore::filePath() const {
@@ -158,10 +147,10 @@ bool SettingsStore::update(const std::function<void(SettingsValues&)>& edit) {
     FolderLock lock(folder_ + "/" + kLockFileName);
     FileContents current = readFile();
     SettingsValues& values = current.values;
-    const SettingsValues before = values;
+    const std::size_t editsBefore = values.edits();
     edit(values);
     if (!lock.held()) return false;
-    if (values == before) return true;
+    if (values.edits() == editsBefore) return true;
     if (readOnly()) {
         if (!noticeShown_.exchange(true))
             std::fprintf(stderr, "Kestrafone: settings are not saved to %s in this session: %s\n",

@@ -1,7 +1,7 @@
 // The per-user settings: named values of two types (number, text). On Windows they live in
 // the registry key HKEY_CURRENT_USER\Software\Tallow Mill\Kestrafone; on Linux in one small
-// file, by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset).
-// One source file per platform implements SettingsStore; the rules below are the file's.
+// file, by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset or
+// relative). One source file per platform implements SettingsStore; the rules below are the file's.
 //
 // Several plug-in instances, in one host or several, share the file. Every change is a
 // read-modify-write under an exclusive lock on a companion lock file: the current file is
@@ -26,12 +26,15 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kf::platform {
 
 // The values of the store, in the order they were first written. Names compare without
-// regard to ASCII case, as the names of a registry key do.
+// regard to ASCII case, as the names of a registry key do. A file may have grown large
+// (every instance reads it whole when it starts), so each name is found through an index
+// and reading a file takes time in proportion to its length.
 class SettingsValues {
   public:
     // Texts longer than this many bytes count as missing when read...
@@ -63,6 +66,9 @@ class SettingsValues {
     void erase(std::string_view name);
     bool contains(std::string_view name) const;
     std::size_t size() const { return entries_.size(); }
+    // Counts the calls above that changed something, so a caller can tell whether there is
+    // anything to write without keeping a copy to compare with.
+    std::size_t edits() const { return edits_; }
 
     // The file form: a first line naming the format, then one "type<TAB>name<TAB>value"
     // line per value with backslash escapes for backslash, tab, CR and LF.
@@ -72,12 +78,17 @@ class SettingsValues {
     // in *tolerated (when given), which stays empty for a file exactly in our own form.
     static std::optional<SettingsValues> parse(std::string_view text, std::string* tolerated = nullptr);
 
-    bool operator==(const SettingsValues&) const = default;
+    // The values and their order; the index follows from them.
+    bool operator==(const SettingsValues& other) const { return entries_ == other.entries_; }
 
   private:
+    static std::string folded(std::string_view name);
     Entry& slot(std::string_view name);
 
     std::vector<Entry> entries_;
+    // Position in entries_ of each name, folded to lower case.
+    std::unordered_map<std::string, std::size_t> index_;
+    std::size_t edits_ = 0;
 };
 
 class SettingsStore {
@@ -88,9 +99,9 @@ class SettingsStore {
     // Linux, a key below HKEY_CURRENT_USER on Windows.
     static constexpr const char* kFolderEnvironment = "KESTRAFONE_SETTINGS_DIR";
 
-    // Linux: $KESTRAFONE_SETTINGS_DIR, else $XDG_CONFIG_HOME/Tallow Mill/Kestrafone, else
-    // $HOME/.config/Tallow Mill/Kestrafone; empty when none of these can be found.
-    // Windows: $KESTRAFONE_SETTINGS_DIR, else Software\Tallow Mill\Kestrafone (below
+    // Linux: $KESTRAFONE_SETTINGS_DIR, else "Tallow Mill/Kestrafone" in the user's settings
+    // folder (platform/user_data.h); empty when there is none, and the store then saves
+    // nothing. Windows: $KESTRAFONE_SETTINGS_DIR, else Software\Tallow Mill\Kestrafone (below
     // HKEY_CURRENT_USER). "Folder" below means this key on Windows.
     static std::string defaultFolder();
 

@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <charconv>
 #include <string>
+#include <vector>
 
 #include "platform/settings_store.h"
 
@@ -12,13 +14,6 @@ constexpr std::string_view kTextType = "text";
 
 char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    return true;
 }
 
 void appendEscaped(std::string& out, std::string_view text) {
@@ -71,24 +66,59 @@ std::optional<std::string> unescape(std::string_view text) {
     return out;
 }
 
+// A few line numbers say where to look; a file with thousands of bad lines gets a count.
+constexpr int kListedLines = 3;
+
+// What made a file readable only with tolerance; empty for a file in exactly our own form.
+std::string toleranceNotes(bool byteOrderMark, bool crlf, const std::vector<int>& unreadable,
+                           int unreadableCount) {
+    std::string notes;
+    const auto note = [&](const std::string& what) { notes += (notes.empty() ? "" : ", ") + what; };
+    if (byteOrderMark) note("it starts with a byte-order mark");
+    if (crlf) note("it has CRLF line ends");
+    if (unreadable.empty()) return notes;
+    std::string lines = unreadable.size() == 1 ? "line " : "lines ";
+    for (std::size_t i = 0; i < unreadable.size(); ++i) {
+        const bool last =
+            i + 1 == unreadable.size() && unreadableCount == static_cast<int>(unreadable.size());
+        lines += (i == 0 ? "" : last ? " and " : ", ") + std::to_string(unreadable[i]);
+    }
+    if (const int more = unreadableCount - static_cast<int>(unreadable.size()); more > 0)
+        lines += " and " + std::to_string(more) + " more";
+    note(lines + " cannot be read");
+    return notes;
+}
+
 }  // namespace
 
 // --- values ----------------------------------------------------------------------------------
 
+std::string SettingsValues::folded(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) c = lowerAscii(c);
+    return out;
+}
+
 const SettingsValues::Entry* SettingsValues::find(std::string_view name) const {
-    for (const Entry& e : entries_)
-        if (sameName(e.name, name)) return &e;
-    return nullptr;
+    const auto found = index_.find(folded(name));
+    return found == index_.end() ? nullptr : &entries_[found->second];
 }
 
 SettingsValues::Entry& SettingsValues::slot(std::string_view name) {
-    for (Entry& e : entries_)
-        if (sameName(e.name, name)) {
+    std::string key = folded(name);
+    if (const auto found = index_.find(key); found != index_.end()) {
+        Entry& e = entries_[found->second];
+        if (e.name != name) {
             e.name = std::string(name);
-            return e;
+            ++edits_;
         }
+        return e;
+    }
+    // The entry first: the index never names a position that does not exist.
     Entry& added = entries_.emplace_back();
     added.name = std::string(name);
+    index_.emplace(std::move(key), entries_.size() - 1);
+    ++edits_;
     return added;
 }
 
@@ -106,20 +136,31 @@ std::optional<std::string> SettingsValues::text(std::string_view name) const {
 
 void SettingsValues::setNumber(std::string_view name, int32_t value) {
     Entry& e = slot(name);
+    if (!e.isText && e.number == value) return;
     e.isText = false;
     e.number = value;
     e.text.clear();
+    ++edits_;
 }
 
 void SettingsValues::setText(std::string_view name, std::string_view value) {
     Entry& e = slot(name);
+    if (e.isText && e.text == value) return;
     e.isText = true;
     e.number = 0;
     e.text = std::string(value);
+    ++edits_;
 }
 
 void SettingsValues::erase(std::string_view name) {
-    std::erase_if(entries_, [&](const Entry& e) { return sameName(e.name, name); });
+    const auto found = index_.find(folded(name));
+    if (found == index_.end()) return;
+    const std::size_t position = found->second;
+    index_.erase(found);
+    entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(position));
+    for (auto& [key, at] : index_)
+        if (at > position) --at;
+    ++edits_;
 }
 
 bool SettingsValues::contains(std::string_view name) const {
@@ -144,15 +185,16 @@ std::string SettingsValues::serialize() const {
 }
 
 std::optional<SettingsValues> SettingsValues::parse(std::string_view text, std::string* tolerated) {
-    std::string notes;
-    const auto note = [&](const std::string& what) {
-        if (notes.find(what) == std::string::npos) notes += (notes.empty() ? "" : ", ") + what;
-    };
-    if (text.starts_with("\xEF\xBB\xBF")) {
-        text.remove_prefix(3);
-        note("it starts with a byte-order mark");
-    }
+    const bool byteOrderMark = text.starts_with("\xEF\xBB\xBF");
+    if (byteOrderMark) text.remove_prefix(3);
+    bool crlf = false;
+    std::vector<int> unreadable;  // line numbers, the first few only
+    int unreadableCount = 0;
     SettingsValues values;
+    // Sized once for the entries the text can hold, instead of rehashing as it grows; a
+    // value's line takes at least 8 bytes ("text\tx\t\n"), however many blank lines there are.
+    const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+    values.index_.reserve(std::min(lines, text.size() / 8));
     bool headerSeen = false;
     int lineNumber = 0;
     for (std::size_t pos = 0; pos < text.size();) {
@@ -163,7 +205,7 @@ std::optional<SettingsValues> SettingsValues::parse(std::string_view text, std::
         ++lineNumber;
         if (line.ends_with('\r')) {
             line.remove_suffix(1);
-            note("it has CRLF line ends");
+            crlf = true;
         }
         if (!headerSeen) {
             if (line != kFileHeader) return std::nullopt;
@@ -189,10 +231,10 @@ std::optional<SettingsValues> SettingsValues::parse(std::string_view text, std::
             read = value.has_value();
             if (read) values.setText(*name, *value);
         }
-        if (!read) note("line " + std::to_string(lineNumber) + " cannot be read");
+        if (!read && unreadableCount++ < kListedLines) unreadable.push_back(lineNumber);
     }
     if (!headerSeen) return std::nullopt;
-    if (tolerated) *tolerated = notes;
+    if (tolerated) *tolerated = toleranceNotes(byteOrderMark, crlf, unreadable, unreadableCount);
     return values;
 }
 

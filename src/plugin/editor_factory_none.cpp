@@ -4,7 +4,7 @@
 
 namespace kf {
 
-std::unique_ptr<vst::AEffEditor> EditorLink::createEditor(platform::FileDialogs*) {
+std::unique_ptr<EditorAdapter> EditorLink::createEditor(platform::FileDialogs*) {
     return nullptr;
 }
 

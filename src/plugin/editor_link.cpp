@@ -4,7 +4,6 @@
 
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
-#include "state/paths.h"
 #include "state/sample_data.h"
 
 namespace kf {
@@ -18,14 +17,14 @@ bool validTag(int32_t tag) {
 // Whole listings stay small enough to build at every pop-up, however the folders nest.
 constexpr std::size_t kMaxListedPresets = 4000;
 
-std::vector<editor::EditorHost::PresetNode> listTree(const std::string& folder, int depth,
+std::vector<editor::PresetPort::PresetNode> listTree(const std::string& folder, int depth,
                                                      std::size_t& budget) {
-    std::vector<editor::EditorHost::PresetNode> nodes;
+    std::vector<editor::PresetPort::PresetNode> nodes;
     for (TMUniClient::PresetEntry& e : TMUniClient::listPresets(folder)) {
         if (budget == 0) break;
         if (e.isFolder && depth <= 0) continue;
         --budget;
-        editor::EditorHost::PresetNode node{std::move(e.name), std::move(e.path), e.isFolder, {}};
+        editor::PresetPort::PresetNode node{std::move(e.name), std::move(e.path), e.isFolder, {}};
         if (node.isFolder) node.children = listTree(node.path, depth - 1, budget);
         nodes.push_back(std::move(node));
     }
@@ -54,16 +53,17 @@ void EditorLink::setParameter(int32_t tag, float value) {
     instance_.setParameter(tag, value);
 }
 
+// The editor names parameters by tag; the host knows them by host index.
 void EditorLink::setParameterAutomated(int32_t tag, float value) {
-    instance_.setParameterAutomated(tag, value);
+    instance_.setParameterAutomated(hostIndexOfTag(tag), value);
 }
 
 void EditorLink::beginEdit(int32_t tag) {
-    instance_.beginEdit(tag);
+    instance_.beginEdit(hostIndexOfTag(tag));
 }
 
 void EditorLink::endEdit(int32_t tag) {
-    instance_.endEdit(tag);
+    instance_.endEdit(hostIndexOfTag(tag));
 }
 
 float EditorLink::meter(int32_t index) const {
@@ -80,6 +80,14 @@ void EditorLink::openManual() {
 
 bool EditorLink::takeRefresh() {
     return instance_.editorRefresh().consume();
+}
+
+void EditorLink::setPageShown(bool shown) {
+    instance_.userMessages().setPageShown(shown);
+}
+
+std::string EditorLink::takeMessage() {
+    return instance_.userMessages().takeForPage();
 }
 
 void EditorLink::armLearn(int32_t tag) {
@@ -110,13 +118,13 @@ std::string EditorLink::presetFolder() const {
     return instance_.presetFolder();
 }
 
-std::vector<editor::EditorHost::PresetNode> EditorLink::listPresets(const std::string& folder,
+std::vector<editor::PresetPort::PresetNode> EditorLink::listPresets(const std::string& folder,
                                                                     int depth) const {
     std::size_t budget = kMaxListedPresets;
     return listTree(folder, depth, budget);
 }
 
-editor::EditorHost::DialogRequest EditorLink::presetDialog(PresetDialog which) const {
+editor::DialogRequest EditorLink::presetDialog(PresetDialog which) const {
     const auto types = fileTypesForExtension(TMUniClient::kPresetExtension);
     switch (which) {
         case PresetDialog::kChooseFolder:
@@ -125,7 +133,7 @@ editor::EditorHost::DialogRequest EditorLink::presetDialog(PresetDialog which) c
                     instance_.presetFolder(),
                     {}};
         case PresetDialog::kSave:
-            return {platform::DialogKind::kSave, TMFileChooser::kSaveTitle, instance_.presetSaveFolder(),
+            return {platform::DialogKind::kSave, TMFileChooser::kSaveTitle, instance_.presetSaveSuggestion(),
                     types};
         case PresetDialog::kLoad:
             break;
@@ -139,7 +147,7 @@ bool EditorLink::loadPresetFile(const std::string& path) {
 }
 
 bool EditorLink::savePresetFile(const std::string& path) {
-    return !path.empty() && instance_.savePresetFile(withExtension(path, TMUniClient::kPresetExtension));
+    return instance_.savePresetAs(path);
 }
 
 void EditorLink::setPresetFolder(const std::string& folder) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/parameter_table.h"
 #include "common/system_info.h"
 #include "plugin/keyboard_notes.h"
 #include "plugin/midi_queue.h"
@@ -44,7 +45,7 @@ class MidiIntake {
     // Each map's room, reserved up front so learning on the audio thread never allocates.
     static constexpr std::size_t kMapCapacity = 64;
     static constexpr int32_t kNoLearn = -1;
-    static constexpr int32_t kMaxLearnTag = 125;  // the highest parameter tag
+    static constexpr int32_t kMaxLearnTag = kMaxTag;  // the highest parameter tag
 
     MidiIntake(TMSystemInfo& info, MidiTarget& target);
 

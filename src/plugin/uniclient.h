@@ -22,7 +22,9 @@
 #include "plugin/midi_intake.h"
 #include "plugin/parameter_model.h"
 #include "plugin/state_chunk.h"
+#include "plugin/user_messages.h"
 #include "state/chunk.h"
+#include "state/paths.h"
 #include "state/sample_data.h"
 #include "vst/audioeffect.h"
 
@@ -52,7 +54,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     static constexpr const char* kVendorName = "Tallow Mill";
     static constexpr const char* kAcidHostProduct = "Sony ACID Pro";
     static constexpr int32_t kVendorVersion = 1300;
-    static constexpr const char* kPresetExtension = "kfn";
+    static constexpr const char* kPresetExtension = kf::kPresetExtension;
 
     explicit TMUniClient(vst::AudioMasterCallback master, PluginServices services = {});
     ~TMUniClient() override;
@@ -92,8 +94,13 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     bool loadState(TMChunk& chunk, bool fullRecall);
     // Loads a preset file; an empty path asks the user for one.
     bool loadPresetFile(std::string path);
-    // Saves the current state as a preset file; an empty path asks the user for one.
+    // Saves the current state as a preset file, replacing one that is there; an empty path
+    // asks the user for one (as savePresetAs).
     bool savePresetFile(std::string path);
+    // Saves under the name a save dialog answered, adding the preset extension when the user
+    // left it out. The dialog asked before the user chose an existing file; a file that only
+    // the added extension names was never shown, so it is not replaced, and the user is told.
+    bool savePresetAs(const std::string& answered);
     bool choosePresetFolder(std::string& folder, int slot);
     // Makes `folder` the preset folder of `slot` (0: the one presets are listed and loaded
     // from), stored in the settings with a trailing separator.
@@ -112,6 +119,9 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     std::string presetFolder() const;
     // Where a save dialog starts: the remembered save folder, else the preset folder.
     std::string presetSaveFolder() const;
+    // What a save dialog suggests: the current program's name as a preset file in the save
+    // folder, extension included, so the dialog checks the name that will be written.
+    std::string presetSaveSuggestion() const;
     float ccMapRecallIsolate() const { return ccMapRecallIsolate_; }
     const TMSampleData& sample() const { return sample_; }
     TMSampleData& sample() { return sample_; }
@@ -136,7 +146,10 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
 
     // What the editor and tests look at.
     const ParameterSet& parameters() const { return model_.parameters(); }
-    editor::EditorHost& editorHost() { return editorLink_; }
+    EditorLink& editorLink() { return editorLink_; }
+    UserMessages& userMessages() { return messages_; }
+    // The editor made with the instance; its window opens when the host asks.
+    editor::TMUniClientEditor& editor() { return editorAdapter_->editor(); }
     const EditorRefresh& editorRefresh() const { return model_.refresh(); }
     EditorRefresh& editorRefresh() { return model_.refresh(); }
     const Engine& engine() const { return engine_; }
@@ -190,7 +203,8 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
 
     std::unique_ptr<platform::MessageService> ownMessages_;
     std::unique_ptr<platform::FileDialogs> ownDialogs_;
-    platform::MessageService* messages_;
+    // Every message for the user passes here, to the desktop or to the editor's page.
+    UserMessages messages_;
     platform::FileDialogs* dialogs_;
     platform::SettingsStore settings_;
     std::span<const uint8_t> builtInDefaultPreset_;
@@ -198,6 +212,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     std::string presetPath_;
     float ccMapRecallIsolate_ = 0.0f;
     EditorLink editorLink_{*this};
+    EditorAdapter* editorAdapter_ = nullptr;  // owned as the plug-in interface's editor
 
     bool hostIsMaker_ = false;
     bool hostIsAcid_ = false;

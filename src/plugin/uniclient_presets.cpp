@@ -45,7 +45,7 @@ int64_t readFileStart(const std::string& path, std::vector<char>& out, std::size
 }  // namespace
 
 void TMUniClient::showMessage(const char* format) {
-    messages_->showFormattedMessage(format, kProductName);
+    messages_.showFormattedMessage(format, kProductName);
 }
 
 // ---- settings --------------------------------------------------------------------------
@@ -87,8 +87,8 @@ int32_t TMUniClient::writeChunk(TMChunk& chunk) {
     const LearnMaps maps = snapshotMaps();
     const StateSnapshot state{&model_.parameters(), &maps, programName_};
     chunk.reset();
-    chunk.setTempo(static_cast<float>(engine_.systemInfo().tempo));
-    chunk.setSampleRate(engine_.systemInfo().sampleRate);
+    chunk.setTempo(static_cast<float>(engine_.tempo()));
+    chunk.setSampleRate(relaxedLoad(engine_.systemInfo().sampleRate));
     chunk.setCountOnly(true);
     chunk.setIndex(0);
     writeState(chunk, state);
@@ -146,6 +146,15 @@ bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
     for (const ParsedState::Value& v : parsed.values) setParameter(v.tag, v.value);
+    // A state from before a parameter existed sounds as it did then: the parameter takes its
+    // initial value instead of keeping whatever the instance had (an older preset loaded
+    // into an articulate instance must bring back the classic bank).
+    for (const ParameterRow& row : kParameterRows) {
+        if (row.chunkId < kFirstAddedChunkId) continue;
+        const bool stored = std::any_of(parsed.values.begin(), parsed.values.end(),
+                                        [&](const ParsedState::Value& v) { return v.tag == row.tag; });
+        if (!stored) setParameter(row.tag, row.initial);
+    }
     if (parsed.sampleRecordIndex >= 0 && chunk.setIndex(parsed.sampleRecordIndex))
         sample_.readChunk(chunk, false);  // a missing file keeps its reference, silently
 
@@ -176,9 +185,10 @@ bool TMUniClient::loadPresetFile(std::string path) {
         if (!chooser.openFile(path, kPresetExtension) || path == "EMPTY") return false;
     }
     std::vector<char> bytes;
-    const int64_t headerBytes = readFileStart(path, bytes, TMChunk::kHeaderWords * 4);
+    constexpr std::size_t kHeaderBytes = std::size_t{TMChunk::kHeaderWords} * 4;
+    const int64_t headerBytes = readFileStart(path, bytes, kHeaderBytes);
     if (headerBytes < 0) return false;  // missing or unreadable: nothing to say
-    if (headerBytes < TMChunk::kHeaderWords * 4) {
+    if (static_cast<std::size_t>(headerBytes) < kHeaderBytes) {
         showMessage("This file is too short to be a %s preset; nothing was loaded.");
         return false;
     }
@@ -216,11 +226,25 @@ bool TMUniClient::loadPresetFile(std::string path) {
     return true;
 }
 
+bool TMUniClient::savePresetAs(const std::string& answered) {
+    if (answered.empty()) return false;
+    const std::string path = withExtension(answered, kPresetExtension);
+    std::error_code ec;
+    if (path != answered && std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        messages_.showFormattedMessage(
+            "%s kept the preset \"%s\" that is already there. To replace it, choose that file in the "
+            "save dialog; to keep both, give the new preset another name.",
+            kProductName, pathTitle(path).c_str());
+        return false;
+    }
+    return savePresetFile(path);
+}
+
 bool TMUniClient::savePresetFile(std::string path) {
     if (path.empty()) {
         TMFileChooser chooser(*dialogs_, settings_);
-        path = presetSaveFolder();
-        if (!chooser.saveFile(path, kPresetExtension)) return false;
+        path = presetSaveSuggestion();
+        return chooser.saveFile(path, kPresetExtension) && savePresetAs(path);
     }
     // A chunk of its own: the host's buffer from getChunk stays valid while it reads it.
     TMChunk chunk;
@@ -234,7 +258,7 @@ bool TMUniClient::savePresetFile(std::string path) {
     std::string error;
     if (!platform::replaceFile(
             path, {static_cast<const uint8_t*>(chunk.data()), static_cast<std::size_t>(words) * 4}, error)) {
-        messages_->showFormattedMessage("%s could not save the preset: %s.", kProductName, error.c_str());
+        messages_.showFormattedMessage("%s could not save the preset: %s.", kProductName, error.c_str());
         return false;
     }
     return true;
@@ -270,6 +294,15 @@ std::string TMUniClient::presetSaveFolder() const {
     std::string start;
     settings_.readText(setting::kPresetSavePath0, start);
     return start.empty() ? presetFolder() : start;
+}
+
+std::string TMUniClient::presetSaveSuggestion() const {
+    // A program name may come from a host and hold anything; the file name holds no
+    // separator and is never empty.
+    std::string name = currentProgramName();
+    std::replace(name.begin(), name.end(), '/', '-');
+    if (name.empty() || name == "." || name == "..") name = "preset";
+    return withTrailingSeparator(presetSaveFolder()) + name + "." + kPresetExtension;
 }
 
 std::vector<TMUniClient::PresetEntry> TMUniClient::listPresets(const std::string& folder) {

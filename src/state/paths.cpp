@@ -27,4 +27,13 @@ std::string withExtension(std::string_view path, std::string_view extension) {
     return out;
 }
 
+std::string withDefaultExtension(std::string_view path, std::string_view extension) {
+    const std::size_t slash = path.find_last_of("/\\");
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (name.empty() || extension.empty() || (dot != std::string_view::npos && dot > 0))
+        return std::string(path);
+    return std::string(path) + "." + std::string(extension);
+}
+
 }  // namespace kf

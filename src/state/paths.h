@@ -7,6 +7,9 @@
 
 namespace kf {
 
+// The extension of preset files (without its dot).
+inline constexpr const char* kPresetExtension = "kfn";
+
 // The file's title: what follows the last separator ('/' or '\'), without its last dot and
 // what follows it. "/a/x.y.kfn" and "C:\p\x.y/a.b.kfn" give "x.y" and "a.b".
 std::string pathTitle(std::string_view path);
@@ -18,5 +21,9 @@ std::string withTrailingSeparator(std::string_view path);
 // The path with "." + extension appended unless it already ends so (or extension is empty):
 // what a save dialog's answer becomes when the user typed a bare name.
 std::string withExtension(std::string_view path, std::string_view extension);
+
+// The path with "." + extension appended when its file name has no extension at all (a dot
+// after its first character): "My Choir" gives "My Choir.kfn", "take.bin" stays as it is.
+std::string withDefaultExtension(std::string_view path, std::string_view extension);
 
 }  // namespace kf

@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "artwork/artwork.h"
 #include "gui/draw_context.h"
 #include "support/editor_fixture.h"
 
@@ -122,7 +123,7 @@ TEST_F(Controls, HostValuesDrawTheirStripFrameClampedToTheStrip) {
         {
             gui::DrawContext context(expected, &TMUniClientEditor::sharedBitmaps());
             context.drawBitmap(editor::kBackgroundBitmap, {0, 0});
-            context.drawBitmapFrame(1039, frame, 38, r);
+            context.drawBitmapFrame(artwork::unipolar_knob, frame, 38, r);
         }
         int differing = 0;
         for (int y = r.top; y < r.bottom; ++y)
@@ -186,10 +187,10 @@ TEST_F(Controls, EveryPageShowsItsPanelsWithoutOverlaps) {
         for (int e = 0; e < 5; ++e)
             for (int carrier = 0; carrier < 4; ++carrier)
                 for (int m = 0; m < 3; ++m) {
-                    c->setParameter(tag::effects_choice, e * 0.2f);
-                    c->setParameter(tag::carrier_mode, carrier * 0.25f);
-                    c->setParameter(tag::modulator_mode, m * 0.33333334f);
-                    c->editorHost().setOverlay(overlay);
+                    c->setParameter(tag::effects_choice, static_cast<float>(e) * 0.2f);
+                    c->setParameter(tag::carrier_mode, static_cast<float>(carrier) * 0.25f);
+                    c->setParameter(tag::modulator_mode, static_cast<float>(m) * 0.33333334f);
+                    c->editorLink().setOverlay(overlay);
                     editor().idle();
                     const std::string state = "state " + std::to_string(int(overlay)) + std::to_string(e) +
                                               std::to_string(carrier) + std::to_string(m);
@@ -288,42 +289,88 @@ TEST_F(Controls, AMenuLearnSectionAssignsAControllerWhileAudioRuns) {
 // Each readout in its own unit, from what the value does; a wrong law or scale changes these.
 TEST_F(Controls, ReadoutsShowTheirValuesInAMusiciansUnits) {
     const struct {
-        int32_t readout, parameter;
+        int32_t parameter;
         float v;
         const char* text;
     } cases[] = {
-        {45, tag::focus, 1.0f, "100%"},
-        {45, tag::focus, 0.0f, "5%"},
-        {45, tag::focus, 1.5f, "100%"},  // a host's value out of range reads as the engine takes it
-        {47, tag::shift, 1.0f, "+877 Hz"},
-        {47, tag::shift, 0.5f, "0 Hz"},
-        {44, tag::response, 0.5f, "55"},
-        {94, tag::master_level, 0.25f, "0.0 db"},
-        {83, tag::in1_gate, 0.5f, "-24.1 db"},
-        {88, tag::in1_gain, 0.125f, "0.0 db"},
-        {74, tag::eq_low, 0.75f, "6.0 db"},
-        {93, tag::compspeed, 1.0f, "30 ms"},
-        {85, tag::in1_comp_speed, 0.5f, "100 ms"},
-        {80, tag::sampler_pitch, 0.75f, "+12.0 st"},
-        {53, tag::cutoff, 1.0f, "21.2 kHz"},
-        {50, tag::pulswidth, 0.0f, "-100%"},
-        {49, tag::resonance, 1.0f, "90%"},
-        {63, tag::reverb_drywet, 0.5f, "50%"},
-        {66, tag::delaytime, 0.5f, "2.0 beats"},
-        {71, tag::lofi_samplerate, 0.5f, "4.41 kHz"},
-        {71, tag::lofi_samplerate, 0.0f, "44.1 kHz"},
+        {tag::focus, 1.0f, "100%"},
+        {tag::focus, 0.0f, "5%"},
+        {tag::focus, 1.5f, "100%"},  // a host's value out of range reads as the engine takes it
+        {tag::shift, 1.0f, "+877 Hz"},
+        {tag::shift, 0.5f, "0 Hz"},
+        {tag::response, 0.5f, "55"},
+        {tag::master_level, 0.25f, "0.0 db"},
+        {tag::in1_gate, 0.5f, "-24.1 db"},
+        {tag::in1_gain, 0.125f, "0.0 db"},
+        {tag::in2_comp_ratio, 0.5f, "6.0 db"},
+        {tag::waveform, 0.5f, "2.00"},
+        {tag::lofi_bitrate, 0.5f, "16"},
+        {tag::eq_low, 0.75f, "6.0 db"},
+        {tag::compspeed, 1.0f, "30 ms"},
+        {tag::in1_comp_speed, 0.5f, "100 ms"},
+        {tag::sampler_pitch, 0.75f, "+12.0 st"},
+        {tag::cutoff, 1.0f, "21.2 kHz"},
+        {tag::pulswidth, 0.0f, "-100%"},
+        {tag::resonance, 1.0f, "90%"},
+        {tag::reverb_drywet, 0.5f, "50%"},
+        {tag::delaytime, 0.5f, "2.0 beats"},
+        {tag::lofi_samplerate, 0.5f, "4.41 kHz"},
+        {tag::lofi_samplerate, 0.0f, "44.1 kHz"},
+        {tag::phaser_rate, 0.6f, "1/4"},
+        {tag::phaser_rate, 0.4f, "3/4 bar"},
+        {tag::phaser_rate, 11.0f / 15.0f, "1/8"},
     };
-    auto text = [&](int32_t readout) {
-        return std::string(dynamic_cast<editor::Readout*>(editor().viewOf(readout))->text());
-    };
+    auto text = [&](int32_t parameter) { return std::string(editor().readoutOf(parameter)->text()); };
     for (const auto& k : cases) {
         c->setParameter(k.parameter, k.v);
         editor().idle();
-        EXPECT_EQ(text(k.readout), k.text) << "readout " << k.readout << " at " << k.v;
+        EXPECT_EQ(text(k.parameter), k.text) << "parameter " << k.parameter << " at " << k.v;
     }
     c->setSampleRate(48000.0f);
     editor().idle();
-    EXPECT_EQ(text(53), "23.1 kHz") << "the cutoff follows the sample rate";
+    EXPECT_EQ(text(tag::cutoff), "23.1 kHz") << "the cutoff follows the sample rate";
+}
+
+}  // namespace
+}  // namespace kf::test
+
+namespace kf::test {
+namespace {
+
+// The lamps light in decibels: the lowest at about -48 dBFS, one more every 8 dB, the last
+// at full scale, so a voice at ordinary levels lights the middle ones.
+class LevelLamps : public EditorFixture {
+  protected:
+    void SetUp() override {
+        c = makeNeutralInstance(host);
+        // Input A analysed, and the output all dry: the analysed input again.
+        setAll(*c, {Value(tag::carrier_mode, 0.0f), Value(tag::in_a, 0.0f), Value(tag::mix, 0.0f)});
+        EditorFixture::SetUp();
+    }
+    // A 441 Hz sine of this peak on input A for half a second; then the lamps of the analysed
+    // input and of the left output.
+    std::pair<int, int> lampsFor(float peak) {
+        std::vector<float> a(22050), b(a.size());
+        for (std::size_t i = 0; i < a.size(); ++i) a[i] = peak * std::sin(0.0628318f * static_cast<float>(i));
+        render(*c, a, b, 512);
+        editor().idle();
+        const auto lamp = [&](int32_t t) {
+            return dynamic_cast<editor::Led*>(editor().viewOf(t))->frameIndex();
+        };
+        return {lamp(90), lamp(89)};
+    }
+};
+
+TEST_F(LevelLamps, LightInDecibelsFromMinus48ToFullScale) {
+    const struct {
+        float db;
+        int lamp;
+    } cases[] = {{-54.0f, 0}, {-47.0f, 1}, {-20.0f, 4}, {-6.0f, 6}, {-0.1f, 6}};
+    for (const auto& k : cases) {
+        const auto [analysed, out] = lampsFor(std::pow(10.0f, k.db / 20.0f));
+        EXPECT_EQ(analysed, k.lamp) << k.db << " dBFS";
+        EXPECT_EQ(out, k.lamp) << k.db << " dBFS";
+    }
 }
 
 }  // namespace

@@ -33,10 +33,13 @@ struct Rig {
         controls.setOctave(0.5f);
         controls.setBendRange(0.0f);
         controls.setBend(0.5f);
+        controls.applyPending();
     }
 
-    // Fills the note slots in order with (note, weight) and rebuilds the voices.
+    // Fills the note slots in order with (note, weight) and rebuilds the voices, after taking
+    // the parameters set so far as the engine's next chunk does.
     void hold(std::initializer_list<std::pair<float, float>> notes) {
+        controls.applyPending();
         std::array<HeldNote, kHeldNoteSlots> slots{};
         std::size_t i = 0;
         for (auto [note, weight] : notes) slots[i++] = {note, weight};
@@ -120,14 +123,17 @@ TEST(CarrierSynth, UnwarpedVoicesAreThePlainTableLookup) {
     expectLookup(r, [&] { return g0 * tableAt(Wave::kSine, r, 0) + g1 * tableAt(Wave::kSine, r, 1); });
 
     r.controls.setWaveform(0.25f);  // position 1: the square slot (soft square on voice 1)
+    r.controls.applyPending();
     expectLookup(r,
                  [&] { return g0 * tableAt(Wave::kSoftSquare, r, 0) + g1 * tableAt(Wave::kSquare, r, 1); });
 
     r.controls.setWaveform(1.0f);  // position 4 wraps back to the sine
+    r.controls.applyPending();
     EXPECT_EQ(r.controls.waveLow(), 4);
     expectLookup(r, [&] { return g0 * tableAt(Wave::kSine, r, 0) + g1 * tableAt(Wave::kSine, r, 1); });
 
     r.controls.setWaveform(0.625f);  // halfway from saw to triangle
+    r.controls.applyPending();
     auto blend = [&](Wave a, Wave b, int v) {
         const float low = tableAt(a, r, v);
         return low + (tableAt(b, r, v) - low) * 0.5f;
@@ -159,6 +165,7 @@ TEST(CarrierSynth, PulseWidthWarpsTheCycleAndAddsNoDcOnAnyWave) {
     // One sine voice at full width: positive only in the first 1 % of each period.
     Rig r;
     r.controls.setPulseWidth(1.0f);
+    r.controls.applyPending();
     EXPECT_NEAR(r.controls.voice(0).split, 0.01f, 1e-6f);
     r.hold({{45, 1.0f}});
     const float offset = r.controls.voice(0).slotOffset[0];
@@ -197,6 +204,8 @@ TEST(CarrierSynth, FilterKeepsItsCutoffAcrossRatesAndStaysStableAtLowRates) {
     Rig r(48000.0f), base;
     r.controls.setCutoff(1.0f);  // the coefficient scales with the rate to keep the cutoff
     base.controls.setCutoff(1.0f);
+    r.controls.applyPending();
+    base.controls.applyPending();
     EXPECT_FLOAT_EQ(r.controls.filterCoefficient() * 48000.0f, base.controls.filterCoefficient() * 44100.0f);
     // At low rates the top cutoffs ask for coefficients the filter cannot run stably; the output
     // must stay bounded and not pin to the clip limits.
@@ -235,6 +244,7 @@ TEST(CarrierSynth, FullNoiseReplacesTheOscillatorsAndFollowsTheLastVelocity) {
     }
     // Halfway, the filter hears the midpoint of oscillators and noise.
     r.controls.setNoise(0.5f);
+    r.controls.applyPending();
     const float level = r.controls.noiseLevel(), gain = r.controls.voice(0).gain;
     for (int i = 0; i < 100; ++i) {
         const float n = r.noise[static_cast<std::size_t>(r.synth.noiseIndex())] * level;
@@ -244,6 +254,7 @@ TEST(CarrierSynth, FullNoiseReplacesTheOscillatorsAndFollowsTheLastVelocity) {
     }
     r.info.lastVelocityWeight = 0.0f;
     r.controls.setNoise(1.0f);
+    r.controls.applyPending();
     r.synth.renderSample(kEngineAntiDenormal);
     EXPECT_EQ(r.synth.lastFilterInput(), 0.0f);
 }
@@ -265,7 +276,10 @@ TEST(CarrierSynth, ChunkedRenderMatchesPerSampleRenderBitForBit) {
     float offset = kEngineAntiDenormal;
     for (int round = 0; round < 40; ++round) {
         if (round == 20)  // a change between chunks reaches both paths at the same frame
-            for (Rig* r : {&single, &chunked}) r->controls.setWaveform(0.81f);
+            for (Rig* r : {&single, &chunked}) {
+                r->controls.setWaveform(0.81f);
+                r->controls.applyPending();
+            }
         // Every few chunks a new processing call steps the noise.
         if (round % 3 == 0)
             for (Rig* r : {&single, &chunked}) r->synth.advanceNoiseIndex();

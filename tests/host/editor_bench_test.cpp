@@ -9,8 +9,8 @@
 #include <tuple>
 
 #include "host/audio_feed.h"
-#include "host/audio_file.h"
 #include "host/editor_window.h"
+#include "host/sound_file.h"
 #include "support/signals.h"
 #include "support/xvfb.h"
 #include "test_support.h"
@@ -203,13 +203,13 @@ TEST_F(EditorInAWindow, ARightClickOnAKnobOpensItsLearnMenu) {
 // negative, below its centre line in the lower half.
 TEST_F(EditorInAWindow, ASampleChosenInTheViewShowsItsWaveform) {
     const std::string sample = dir_.file("tone.wav"), bin = dir_.file("bin");
-    AudioData tone{44100, {std::vector<float>(44100), std::vector<float>(44100)}};
+    SoundData tone{44100, {std::vector<float>(44100), std::vector<float>(44100)}};
     for (std::size_t i = 0; i < 44100; ++i) {
         tone.channels[0][i] = 0.6f + 0.3f * std::sin(0.003f * static_cast<float>(i));
         tone.channels[1][i] = -tone.channels[0][i];
     }
     std::string error;
-    ASSERT_TRUE(writeAudioFile(sample, tone, Container::Wav, SampleFormat::Pcm24, error)) << error;
+    ASSERT_TRUE(writeSoundFile(sample, tone, Container::Wav, SampleFormat::Pcm24, error)) << error;
     std::filesystem::create_directory(bin);
     const std::string dialog = "#!/bin/sh\necho " + test::shellQuote(sample) + "\n";
     test::writeBytes(bin + "/zenity", test::Bytes(dialog.begin(), dialog.end()));

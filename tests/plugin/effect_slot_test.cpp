@@ -54,6 +54,19 @@ TEST_F(EffectSlot, SwitchingAwayAndBackContinuesTheEffect) {
     EXPECT_GT(tail[1], 1000.0 * tail[0]);
 }
 
+// A state set after the host's sample-rate set-up (a project being restored) echoes at its own
+// delay time from the first echo on, instead of gliding there from the time it replaced.
+TEST_F(EffectSlot, ARestoredDelayTimeHoldsFromTheFirstEcho) {
+    auto c = make(kDelay);
+    setAll(*c,
+           {Value(tag::delaytime, 0.25f), Value(tag::delay_feedback, 0.0f), Value(tag::delay_drywet, 1.0f)});
+    const std::vector<float> out = run(*c, 23000, true);
+    std::size_t loudest = 0;
+    for (std::size_t i = 0; i < out.size(); ++i)
+        if (std::fabs(out[i]) > std::fabs(out[loudest])) loudest = i;
+    EXPECT_EQ(loudest, 200u + 22049u) << "a quarter of the 88200-frame bar after the impulse";
+}
+
 // A played vocoder (a held chord shaped by noise on input A) through each effect at its
 // longest memory; then a suspend and a resume, and input A falls silent: from there on the
 // output is silent, though the chord is still held. Without the suspend the vocoder's band

@@ -10,6 +10,7 @@
 namespace kf::test {
 
 FakeHost* FakeHost::current = nullptr;
+thread_local vst::VstTimeInfo* FakeHost::threadTime = nullptr;
 
 intptr_t FakeHost::callback(vst::AEffect*, int32_t opcode, int32_t index, intptr_t, void* ptr, float opt) {
     FakeHost* h = current;
@@ -40,7 +41,7 @@ intptr_t FakeHost::callback(vst::AEffect*, int32_t opcode, int32_t index, intptr
             ++h->updateDisplayCalls;
             return 1;
         case vst::audioMasterGetTime:
-            return h->hasTime ? reinterpret_cast<intptr_t>(&h->time) : 0;
+            return h->hasTime ? reinterpret_cast<intptr_t>(threadTime ? threadTime : &h->time) : 0;
         default:
             return 0;
     }

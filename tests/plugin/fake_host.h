@@ -30,6 +30,9 @@ struct FakeHost {
                              float opt);
     // The host the next instance is created under; tests run one at a time.
     static FakeHost* current;
+    // When set, the time this thread is answered instead of `time` (one audio thread per
+    // instance, each with a tempo of its own).
+    static thread_local vst::VstTimeInfo* threadTime;
 };
 
 // Creates an instance under this host, with recorded messages and scripted dialogs.

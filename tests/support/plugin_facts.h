@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/parameter_table.h"
 #include "host/vst_host.h"
 #include "support/temp_files.h"
 
@@ -19,7 +20,7 @@ inline std::filesystem::path crossPlatformData() {
 
 // The value the steps give host parameter `index`: a different one for each.
 inline float recipeValue(int32_t index) {
-    return static_cast<float>((index * 7) % 44) / 43.0f;
+    return static_cast<float>((index * 7) % kNumHostParameters) / static_cast<float>(kNumHostParameters - 1);
 }
 
 inline void applyRecipe(host::Plugin& plugin) {

@@ -244,7 +244,7 @@ TEST(CommonDialogs, OpenSaveAndFolderAnswerAsTheUserChose) {
             L"Choose a file to load",
             [](const wchar_t* t) { typeAndConfirm(waitForWindow(t), "Stimme-ä.wav"); },
             [&] {
-                return dialogs->openFile("Choose a file to load", dir.file(""), {{"Audio file", "wav"}});
+                return dialogs->openFile("Choose a file to load", dir.file(""), {{"Audio file", {"wav"}}});
             }),
         existing);
 
@@ -259,14 +259,14 @@ TEST(CommonDialogs, OpenSaveAndFolderAnswerAsTheUserChose) {
                       press(ask, IDYES);
                   },
                   [&] {
-                      return dialogs->saveFile("Save Preset", dir.file(""), {{"Audio file", "wav"}});
+                      return dialogs->saveFile("Save Preset", dir.file(""), {{"Audio file", {"wav"}}});
                   }),
               existing);
     // A bare name gets the type's extension.
     EXPECT_EQ(answer(
                   L"Save Preset", [](const wchar_t* t) { typeAndConfirm(waitForWindow(t), "neu"); },
                   [&] {
-                      return dialogs->saveFile("Save Preset", dir.file(""), {{"Preset file", "kfn"}});
+                      return dialogs->saveFile("Save Preset", dir.file(""), {{"Preset file", {"kfn"}}});
                   }),
               dir.file("neu.kfn"));
 
@@ -287,9 +287,12 @@ TEST(CommonDialogs, TheNonBlockingFormAnswersThroughPollAndCancelClosesTheDialog
     writeBytes(platform::fsPath(dir.file("take.wav")), {0});
     auto dialogs = platform::makeDesktopAsyncFileDialogs();
     std::optional<std::optional<std::string>> got;
-    ASSERT_TRUE(dialogs->request(platform::DialogKind::kOpen, "Choose a file to load", dir.file(""), {},
-                                 [&](std::optional<std::string> a) { got = std::move(a); }));
-    EXPECT_FALSE(dialogs->request(platform::DialogKind::kOpen, "again", "", {}, [](auto) {}));
+    using platform::DialogStart;
+    ASSERT_EQ(dialogs->request(platform::DialogKind::kOpen, "Choose a file to load", dir.file(""), {},
+                               [&](std::optional<std::string> a) { got = std::move(a); }),
+              DialogStart::kOpened);
+    EXPECT_EQ(dialogs->request(platform::DialogKind::kOpen, "again", "", {}, [](auto) {}),
+              DialogStart::kBusy);
     const HWND dialog = waitForWindow(L"Choose a file to load");
     ASSERT_TRUE(dialog);
     dialogs->poll();
@@ -300,8 +303,9 @@ TEST(CommonDialogs, TheNonBlockingFormAnswersThroughPollAndCancelClosesTheDialog
     EXPECT_EQ(*got, dir.file("take.wav"));
 
     bool called = false;
-    ASSERT_TRUE(dialogs->request(platform::DialogKind::kFolder, "Choose Preset Directory", "", {},
-                                 [&](auto) { called = true; }));
+    ASSERT_EQ(dialogs->request(platform::DialogKind::kFolder, "Choose Preset Directory", "", {},
+                               [&](auto) { called = true; }),
+              DialogStart::kOpened);
     const HWND folder = waitForWindow(L"Choose Preset Directory");
     ASSERT_TRUE(folder);
     dialogs->cancel();

@@ -36,12 +36,14 @@ class ComScope {
     HRESULT result_;
 };
 
-// "Preset file (*.kfn)", "*.kfn", ... as the dialogs want them: pairs of zero-ended texts,
-// closed by one more zero.
+// "Audio file (*.wav;*.aif)", "*.wav;*.aif", ... as the dialogs want them: pairs of
+// zero-ended texts, closed by one more zero. The dialogs match patterns in any case.
 std::wstring filterOf(const std::vector<FileType>& types) {
     std::wstring filter;
     for (const FileType& type : types) {
-        const std::wstring pattern = L"*." + widen(type.extension);
+        std::wstring pattern;
+        for (const std::string& extension : type.extensions)
+            pattern += (pattern.empty() ? L"*." : L";*.") + widen(extension);
         filter += widen(type.name) + L" (" + pattern + L")";
         filter += L'\0';
         filter += pattern;
@@ -68,7 +70,9 @@ std::optional<std::string> fileDialog(DialogKind kind, const std::string& title,
     }
     const std::wstring wideTitle = widen(title);
     const std::wstring filter = filterOf(types);
-    const std::wstring extension = types.empty() ? std::wstring() : widen(types.front().extension);
+    const std::wstring extension = types.empty() || types.front().extensions.empty()
+                                       ? std::wstring()
+                                       : widen(types.front().extensions.front());
 
     OPENFILENAMEW dialog{};
     dialog.lStructSize = sizeof dialog;
@@ -151,9 +155,10 @@ class ThreadedFileDialogs : public AsyncFileDialogs {
   public:
     ~ThreadedFileDialogs() override { cancel(); }
 
-    bool request(DialogKind kind, const std::string& title, const std::string& start,
-                 const std::vector<FileType>& types, Result done) override {
-        if (busy() || !done) return false;
+    DialogStart request(DialogKind kind, const std::string& title, const std::string& start,
+                        const std::vector<FileType>& types, Result done) override {
+        if (busy()) return DialogStart::kBusy;
+        if (!done) return DialogStart::kCouldNotRun;
         finished_.store(false, std::memory_order_relaxed);
         answer_.reset();
         done_ = std::move(done);
@@ -162,7 +167,7 @@ class ThreadedFileDialogs : public AsyncFileDialogs {
             answer_ = runDialog(kind, title, start, types);
             finished_.store(true, std::memory_order_release);
         });
-        return true;
+        return DialogStart::kOpened;
     }
 
     void poll() override {
