@@ -11,6 +11,8 @@ JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=ON -DKF_BUILD_BENCH=ON
 # The plug-in and the render tool alone: what the demo and an install need.
 CORE_ARGS  ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKF_BUILD_TESTS=OFF -DKF_BUILD_BENCH=OFF
+# The -O3 release build (test-release); the Windows renders are compared with its plug-in.
+RELEASE_ARGS ?= -DCMAKE_BUILD_TYPE=Release -DKF_WERROR=ON -DKF_BUILD_BENCH=ON
 # The 64-bit Windows build, cross-compiled with MinGW-w64 (cmake/mingw-w64.cmake).
 WIN_ARGS   ?= -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release -DKF_BUILD_BENCH=OFF
 # make install: per user by default (bundle in ~/.vst/Kestrafone, the tools in ~/.local/bin);
@@ -57,7 +59,7 @@ test-fast: build
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
 
 test-release: deps
-	cmake -S . -B $(RELEASE_BUILD) -DCMAKE_BUILD_TYPE=Release -DKF_WERROR=ON -DKF_BUILD_BENCH=ON
+	cmake -S . -B $(RELEASE_BUILD) $(RELEASE_ARGS)
 	cmake --build $(RELEASE_BUILD) -j$(JOBS)
 	ctest --test-dir $(RELEASE_BUILD) --output-on-failure -j$(JOBS)
 
@@ -87,9 +89,13 @@ test-tsan: deps
 	  -R 'Thread|Handshake|Loading|Concurrent|Bitmaps|EditorInAWindow'
 
 # The Windows build with its tests, run under wine in a prefix inside the build folder
-# (made once, about 45 s), and the checks of its DLL and its zip.
+# (made once, about 45 s), and the checks of its DLL and its zip. Its renders are compared
+# with the release build's plug-in and tool, which are built first.
 test-windows: deps
-	cmake -S . -B $(WIN_TEST_BUILD) $(WIN_ARGS) -DKF_BUILD_TESTS=ON -DKF_WERROR=ON
+	cmake -S . -B $(RELEASE_BUILD) $(RELEASE_ARGS)
+	cmake --build $(RELEASE_BUILD) -j$(JOBS) --target kestrafone kestrafone-render
+	cmake -S . -B $(WIN_TEST_BUILD) $(WIN_ARGS) -DKF_BUILD_TESTS=ON -DKF_WERROR=ON \
+	  -DKF_LINUX_BUILD=$(CURDIR)/$(RELEASE_BUILD)
 	cmake --build $(WIN_TEST_BUILD) -j$(JOBS)
 	ctest --test-dir $(WIN_TEST_BUILD) --output-on-failure -j$(JOBS)
 
