@@ -89,7 +89,7 @@ test-tsan: deps
 	  -R 'Thread|Handshake|Loading|Concurrent|Bitmaps|EditorInAWindow'
 
 # The Windows build with its tests, run under wine in a prefix inside the build folder
-# (made once, about 45 s), and the checks of its DLL and its zip. Its renders are compared
+# (made once, 45 to 90 s), and the checks of its DLL and its zip. Its renders are compared
 # with the release build's plug-in and tool, which are built first.
 test-windows: deps
 	cmake -S . -B $(RELEASE_BUILD) $(RELEASE_ARGS)
