@@ -116,6 +116,12 @@ class Bench:
         code, err = self.win("--input", self.windows(self.scratch / "Stimme-ä-pcm16.wav"), "--output",
                              self.windows(self.scratch / "x.flac"))
         self.expect(code == 2 and "WAV files only" in err, f"refuses to write another format ({err.strip()})")
+        # A bare preset name in a folder whose name has a dot still gets the preset extension.
+        folder = self.scratch / "v1.2"
+        folder.mkdir()
+        code, err = self.win("--save-preset", self.windows(folder / "Choir"))
+        self.expect(code == 0 and (folder / "Choir.kfn").is_file(),
+                    f"a preset saved under a bare name gets its extension ({err.strip()})")
         # The output a hard link to the input, under another name: nothing is written.
         link = self.scratch / "link.wav"
         os.link(self.scratch / "Stimme-ä-pcm16.wav", link)
