@@ -4,29 +4,26 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "common/sample_rate_range.h"
-#include "host/audio_feed.h"
 #include "host/editor_script.h"
-#include "host/editor_window.h"
 #include "host/midi_file.h"
 #include "host/render.h"
 #include "host/render_inputs.h"
+#include "host/render_tool_editor.h"
 #include "host/render_tool_options.h"
 #include "host/render_tool_plugin.h"
 #include "host/sound_file.h"
 #include "host/stop_signals.h"
 #include "host/vst_host.h"
-#include "host/window_script.h"
+#include "platform/command_line.h"
 #include "platform/safe_files.h"
 
 namespace kf::host {
@@ -37,9 +34,6 @@ constexpr double kMidiTailSeconds = 2.0;  // rendered after the last MIDI event,
 // inside its state should need more.
 constexpr uint64_t kMaxStateBytes = 256u << 20;
 constexpr uint64_t kMaxScriptBytes = 1u << 20;
-// --editor-shot lets the editor idle this long before the capture, for plug-ins that
-// draw over several idles.
-constexpr std::chrono::milliseconds kShotDelay{300};
 // Below this peak (-90 dBFS, the smallest step of a 16-bit file) a render holds nothing
 // anyone will hear, which is worth a word: a carrier that is missing or ends early, a MIDI
 // file on the wrong channel.
@@ -176,56 +170,15 @@ class ProgressBar {
     int last_ = -1;
 };
 
-// The three editor modes: an audio thread feeds the plug-in while the editor is shown,
-// scripted or captured on this thread.
-int playEditorScript(Session& s, AudioFeed& feed) {
-    using Result = WindowScriptOutcome::Result;
-    const std::string& file = s.o.editorScript;
-    const auto outcome = playScriptInWindow(*s.plugin, feed, s.script);
-    for (const std::string& note : outcome.notes)
-        std::fprintf(stderr, "kestrafone-render: note: %s: %s\n", file.c_str(), note.c_str());
-    const int code = outcome.result == Result::NoDisplay      ? kExitNoDisplay
-                     : outcome.result == Result::EditorFailed ? kExitPlugin
-                                                              : kExitScript;
-    if (outcome.result != Result::Passed) return report({code, file + ": " + outcome.message});
-    if (!s.o.quiet) std::printf("Played %s: %d steps passed\n", file.c_str(), outcome.stepsRun);
-    return kExitOk;
-}
-
-int showEditor(Session& s) {
-    std::string error;
-    EditorWindow::OpenFailure why;
-    auto window = EditorWindow::open(*s.plugin, error, {}, &why);
-    if (!window)
-        return report({why == EditorWindow::OpenFailure::NoDisplay ? kExitNoDisplay : kExitPlugin, error});
-    if (!s.o.editorShot.empty()) {
-        window->idleFor(kShotDelay);
-        if (!window->capture(s.o.editorShot, error)) return report({kExitFile, error});
-        if (!s.o.quiet)
-            std::printf("Captured the editor (%d x %d) to %s\n", window->width(), window->height(),
-                        s.o.editorShot.c_str());
-        return kExitOk;
-    }
-    if (!s.o.quiet)
-        std::fprintf(stderr,
-                     "Showing the editor of %s (%d x %d); close its window or press Ctrl-C to quit.\n",
-                     s.o.plugin.c_str(), window->width(), window->height());
-    while (stopSignal() == 0 && !window->closeRequested()) {
-        window->idle();
-        std::this_thread::sleep_for(kEditorIdlePeriod);
-    }
-    return kExitOk;
-}
-
 int runEditor(Session& s) {
     // Only the shown editor looks for a stop request; a script or a capture ends at once.
     if (!s.o.showEditor) {
         uncatchStopSignals();
         if (stopSignal() != 0) return kExitFile;
     }
-    AudioFeed feed(*s.plugin, s.inputs.readAll(), s.settings());
-    feed.start();
-    return s.o.editorScript.empty() ? showEditor(s) : playEditorScript(s, feed);
+    if (auto failure = runEditorMode(*s.plugin, s.o, s.inputs.readAll(), s.settings(), s.script))
+        return report(*failure);
+    return kExitOk;
 }
 
 // Takes the plug-in's output into the file block by block: non-finite samples (which would
@@ -373,7 +326,10 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     kf::host::catchStopSignals();
-    const int code = kf::host::run(argc, argv);
+    std::vector<std::string> arguments = kf::platform::commandLineArguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    const int code = kf::host::run(static_cast<int>(pointers.size()), pointers.data());
     // Asked to stop, the tool has left every file as it was (everything it owned is gone by
     // now); it ends as the signal would have ended it.
     if (code != kf::host::kExitOk && kf::host::stopSignal() != 0) kf::host::endAsStopSignalAsked();

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/file_system.h"
+
 namespace kf::host {
 namespace {
 
@@ -180,7 +182,7 @@ intptr_t HostContext::fillTimeInfo(intptr_t requestMask) {
 std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions& options,
                                      std::string& error) {
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
+    const auto status = std::filesystem::status(platform::fsPath(path), ec);
     if (!std::filesystem::exists(status)) {
         error = "plug-in file not found: " + path;
         return nullptr;

@@ -23,6 +23,10 @@ std::optional<std::string> chosenPath(std::string output) {
 
 }  // namespace
 
+std::unique_ptr<AsyncFileDialogs> makeDesktopAsyncFileDialogs() {
+    return std::make_unique<SpawnedFileDialogs>();
+}
+
 SpawnedFileDialogs::SpawnedFileDialogs() {
     const DialogProgram found = findDialogProgram();
     program_ = found.path;

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ class AsyncFileDialogs {
     virtual void cancel() = 0;
     virtual bool busy() const = 0;
 };
+
+// The desktop's dialogs run without blocking the caller; one implementation per platform,
+// chosen by the build.
+std::unique_ptr<AsyncFileDialogs> makeDesktopAsyncFileDialogs();
 
 // Runs zenity or kdialog as a child process and watches its standard output without waiting.
 class SpawnedFileDialogs : public AsyncFileDialogs {

@@ -105,6 +105,10 @@ DialogProgram findDialogProgram() {
     return {findProgramOnPath("kdialog"), DialogTool::kKdialog};
 }
 
+std::unique_ptr<FileDialogs> makeDesktopFileDialogs() {
+    return std::make_unique<DesktopFileDialogs>();
+}
+
 DesktopFileDialogs::DesktopFileDialogs() {
     const DialogProgram found = findDialogProgram();
     program_ = found.path;

@@ -2,6 +2,7 @@
 // so the host's own toolkit is never touched; tests answer them from a script instead.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,11 @@ class FileDialogs {
     virtual std::optional<std::string> chooseFolder(const std::string& title,
                                                     const std::string& startFolder) = 0;
 };
+
+// The desktop's dialogs, one implementation per platform chosen by the build: zenity or
+// kdialog on Linux, the common dialogs on Windows (whose save dialog asks before a file is
+// replaced).
+std::unique_ptr<FileDialogs> makeDesktopFileDialogs();
 
 // The full path of an executable found on $PATH, or "" when there is none.
 std::string findProgramOnPath(std::string_view name);

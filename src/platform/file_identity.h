@@ -1,5 +1,6 @@
 // Whether two paths name one file: through links, hard links and other spellings of the
-// path, a file has one identity (on POSIX its device and inode number).
+// path, a file has one identity (on POSIX its device and inode number, on Windows its
+// volume serial number and file index).
 #pragma once
 
 #include <string>

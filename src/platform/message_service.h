@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 
 namespace kf::platform {
 
@@ -34,5 +35,10 @@ class StderrMessageService : public MessageService {
 
 // The process-wide standard-error service, used wherever a null service is passed.
 MessageService& defaultMessageService();
+
+// The desktop's message boxes (the product name as title, one OK button), which never hold
+// up the caller: a box shown while another from the same service is open is dropped. One
+// implementation per platform, chosen by the build.
+std::unique_ptr<MessageService> makeDesktopMessageService();
 
 }  // namespace kf::platform

@@ -1,5 +1,7 @@
-// The per-user settings: named values of two types (number, text) kept in one small file,
-// by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset or relative).
+// The per-user settings: named values of two types (number, text). On Windows they live in
+// the registry key HKEY_CURRENT_USER\Software\Tallow Mill\Kestrafone; on Linux in one small
+// file, by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset or
+// relative). One source file per platform implements SettingsStore; the rules below are the file's.
 //
 // Several plug-in instances, in one host or several, share the file. Every change is a
 // read-modify-write under an exclusive lock on a companion lock file: the current file is
@@ -12,6 +14,10 @@
 // values someone cares about, so it is never replaced: whatever can be read is used, every
 // write is declined while the file is so, and the first declined write says so on
 // standard error, once per store.
+//
+// In the registry each value is read and written on its own, and the registry serialises
+// them: a change writes only the values it changed, and a value of another type than the
+// store's two (REG_DWORD, REG_SZ) is never read and never replaced unless a change sets it.
 #pragma once
 
 #include <atomic>
@@ -35,6 +41,20 @@ class SettingsValues {
     static constexpr std::size_t kMaxTextBytes = 1025;
     // ...and a text that is read keeps at most this many characters.
     static constexpr std::size_t kMaxTextChars = 1023;
+    // The first line of the file form.
+    static constexpr std::string_view kFileHeader = "# Kestrafone settings 1";
+
+    struct Entry {
+        std::string name;
+        bool isText = false;
+        int32_t number = 0;
+        std::string text;
+        bool operator==(const Entry&) const = default;
+    };
+    // Every value as stored, without the size rules: for a store that writes them one by one.
+    const std::vector<Entry>& entries() const { return entries_; }
+    // The value of that name as stored; null when there is none.
+    const Entry* find(std::string_view name) const;
 
     std::optional<int32_t> number(std::string_view name) const;
     // Applies the size rules above.
@@ -62,15 +82,7 @@ class SettingsValues {
     bool operator==(const SettingsValues& other) const { return entries_ == other.entries_; }
 
   private:
-    struct Entry {
-        std::string name;
-        bool isText = false;
-        int32_t number = 0;
-        std::string text;
-        bool operator==(const Entry&) const = default;
-    };
     static std::string folded(std::string_view name);
-    const Entry* find(std::string_view name) const;
     Entry& slot(std::string_view name);
 
     std::vector<Entry> entries_;
@@ -83,12 +95,14 @@ class SettingsStore {
   public:
     static constexpr const char* kFileName = "settings.conf";
     static constexpr const char* kLockFileName = "settings.lock";
-    // Names the folder instead of the XDG location (tests, portable set-ups).
+    // Names another place instead of the usual one (tests, portable set-ups): a folder on
+    // Linux, a key below HKEY_CURRENT_USER on Windows.
     static constexpr const char* kFolderEnvironment = "KESTRAFONE_SETTINGS_DIR";
 
-    // The folder from the environment: $KESTRAFONE_SETTINGS_DIR, else "Tallow Mill/Kestrafone"
-    // in the user's settings folder (platform/user_data.h). Empty when there is none; the
-    // store then saves nothing.
+    // Linux: $KESTRAFONE_SETTINGS_DIR, else "Tallow Mill/Kestrafone" in the user's settings
+    // folder (platform/user_data.h); empty when there is none, and the store then saves
+    // nothing. Windows: $KESTRAFONE_SETTINGS_DIR, else Software\Tallow Mill\Kestrafone (below
+    // HKEY_CURRENT_USER). "Folder" below means this key on Windows.
     static std::string defaultFolder();
 
     SettingsStore() : SettingsStore(defaultFolder()) {}
@@ -99,6 +113,7 @@ class SettingsStore {
     SettingsStore& operator=(const SettingsStore&) = delete;
 
     const std::string& folder() const { return folder_; }
+    // Where the values are, for messages: the file, or the key's full name.
     std::string filePath() const;
 
     // Single values; each read takes the file as it is now.

@@ -3,23 +3,11 @@
 #include <atomic>
 #include <type_traits>
 
-#include "editor/uniclient_editor.h"
-#include "platform/async_file_dialogs.h"
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
 #include "state/sample_data.h"
 
 namespace kf {
-
-std::unique_ptr<EditorAdapter> EditorLink::createEditor(platform::FileDialogs* dialogs) {
-    std::unique_ptr<platform::AsyncFileDialogs> async;
-    if (dialogs)
-        async = std::make_unique<platform::PolledFileDialogs>(*dialogs);
-    else
-        async = std::make_unique<platform::SpawnedFileDialogs>();
-    return std::make_unique<EditorAdapter>(
-        std::make_unique<editor::TMUniClientEditor>(ports(), std::move(async)));
-}
 
 namespace {
 

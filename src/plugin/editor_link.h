@@ -26,9 +26,9 @@ class EditorLink : public editor::ParameterPort,
 
     explicit EditorLink(TMUniClient& instance) : instance_(instance) {}
 
-    // The editor the instance attaches at construction, behind the adapter the host talks to.
-    // Its file dialogs answer from `dialogs` when given (tests), else from the desktop's
-    // dialog program.
+    // The editor the instance attaches at construction, behind the adapter the host talks to;
+    // null in a build without one. Its file dialogs answer from `dialogs` when given (tests),
+    // else from the desktop's.
     std::unique_ptr<EditorAdapter> createEditor(platform::FileDialogs* dialogs);
     editor::EditorPorts ports() { return {*this, *this, *this, *this, *this, *this}; }
 

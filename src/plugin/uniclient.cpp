@@ -10,7 +10,6 @@
 
 #include "common/effect.h"
 #include "common/numeric.h"
-#include "platform/desktop_message_service.h"
 #include "platform/shell.h"
 #include "state/settings_startup.h"
 
@@ -30,8 +29,8 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
       effects_(&engine_.systemInfo()),
       model_(engine_, effects_),
       midi_(engine_.systemInfo(), *this),
-      ownMessages_(services.messages ? nullptr : std::make_unique<platform::DesktopMessageService>()),
-      ownDialogs_(services.dialogs ? nullptr : std::make_unique<platform::DesktopFileDialogs>()),
+      ownMessages_(services.messages ? nullptr : platform::makeDesktopMessageService()),
+      ownDialogs_(services.dialogs ? nullptr : platform::makeDesktopFileDialogs()),
       messages_(services.messages ? *services.messages : *ownMessages_),
       dialogs_(services.dialogs ? services.dialogs : ownDialogs_.get()),
       builtInDefaultPreset_(services.builtInDefaultPreset) {

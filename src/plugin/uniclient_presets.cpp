@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/file_system.h"
 #include "platform/safe_files.h"
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
@@ -33,8 +34,8 @@ bool lessIgnoringCase(const std::string& a, const std::string& b) {
 // Reads up to `bytes` bytes from the start of a regular file; the count read, -1 if unreadable.
 int64_t readFileStart(const std::string& path, std::vector<char>& out, std::size_t bytes) {
     std::error_code ec;
-    if (path.size() < 2 || !std::filesystem::is_regular_file(path, ec)) return -1;
-    std::ifstream in(path, std::ios::binary);
+    if (path.size() < 2 || !std::filesystem::is_regular_file(platform::fsPath(path), ec)) return -1;
+    std::ifstream in(platform::fsPath(path), std::ios::binary);
     if (!in) return -1;
     out.assign(bytes, 0);
     in.read(out.data(), static_cast<std::streamsize>(bytes));
@@ -60,7 +61,8 @@ void TMUniClient::readSettings() {
 void TMUniClient::loadDefaultPreset() {
     const std::string path = withTrailingSeparator(presetPath_) + "default." + kPresetExtension;
     std::error_code ec;
-    if (!presetPath_.empty() && std::filesystem::exists(path, ec) && loadPresetFile(path)) return;
+    if (!presetPath_.empty() && std::filesystem::exists(platform::fsPath(path), ec) && loadPresetFile(path))
+        return;
     // No readable default file (a lone module, a moved or cleaned bundle): the built-in
     // copy, so the instance starts as it would from its bundle. Without one the initial
     // values stay, silently.
@@ -207,7 +209,7 @@ bool TMUniClient::loadPresetFile(std::string path) {
     // never make us allocate more than the file holds.
     const int64_t wanted = static_cast<int64_t>(header.total()) * 4;
     std::error_code ec;
-    const auto fileBytes = std::filesystem::file_size(path, ec);
+    const auto fileBytes = std::filesystem::file_size(platform::fsPath(path), ec);
     if (header.total() < kMinimumStateWords || ec || static_cast<uint64_t>(wanted) > fileBytes ||
         readFileStart(path, bytes, static_cast<std::size_t>(wanted)) != wanted) {
         showMessage("This %s preset is damaged or cut short; nothing was loaded.");
@@ -307,14 +309,15 @@ std::string TMUniClient::presetSaveSuggestion() const {
 
 std::vector<TMUniClient::PresetEntry> TMUniClient::listPresets(const std::string& folder) {
     std::vector<PresetEntry> files, folders;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.is_symlink(ec) && entry.is_directory(ec)) continue;
-        if (entry.is_directory(ec))
-            folders.push_back({name, entry.path().string(), true});
-        else if (entry.path().extension() == std::string(".") + kPresetExtension)
-            files.push_back({pathTitle(name), entry.path().string(), false});
+    const std::filesystem::path base = platform::fsPath(folder);
+    for (const platform::FolderEntry& entry : platform::listFolder(folder)) {
+        const std::filesystem::path name = platform::fsPath(entry.name);
+        const std::string path = platform::utf8Path(base / name);
+        if (entry.isLink && entry.isFolder) continue;
+        if (entry.isFolder)
+            folders.push_back({entry.name, path, true});
+        else if (name.extension() == std::string(".") + kPresetExtension)
+            files.push_back({pathTitle(entry.name), path, false});
     }
     auto byName = [](const PresetEntry& a, const PresetEntry& b) { return lessIgnoringCase(a.name, b.name); };
     std::sort(files.begin(), files.end(), byName);

@@ -1,10 +1,10 @@
 #include "fake_host.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 
+#include "support/scratch_settings.h"
 #include "support/temp_files.h"
 
 namespace kf::test {
@@ -130,10 +130,12 @@ namespace {
 struct IsolatedSettings : ::testing::Environment {
     void SetUp() override {
         folder = std::make_unique<TempDir>();
-        setenv(platform::SettingsStore::kFolderEnvironment, folder->path().c_str(), 1);
-        setenv("XDG_DATA_HOME", folder->file("data").c_str(), 1);
+        useScratchSettings(folder->path());
     }
-    void TearDown() override { folder.reset(); }
+    void TearDown() override {
+        dropScratchSettings();
+        folder.reset();
+    }
     std::unique_ptr<TempDir> folder;
 };
 const auto* const kIsolated = ::testing::AddGlobalTestEnvironment(new IsolatedSettings);
