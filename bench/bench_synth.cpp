@@ -7,6 +7,7 @@
 
 #include "common/fp_safety.h"
 #include "engine/carrier_synth.h"
+#include "synth_figures.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ struct Played {
         controls.setOctave(0.5f);
         controls.setBendRange(0.2f);
         controls.setBend(0.5f);
+        controls.applyPending();
         info.lastVelocityWeight = 0.8f;
         std::array<kf::HeldNote, kf::kHeldNoteSlots> slots{};
         slots[0] = {48.0f, 0.8f};
@@ -79,3 +81,47 @@ void BM_SynthPerSample(benchmark::State& state) {
 BENCHMARK(BM_SynthPerSample);
 
 }  // namespace
+
+// Figures rather than timings (one run each, printed as counters): the roughest step at a note
+// event against the steady note's (dB), the aliasing of a saw at C7 (energy off the harmonics
+// against all, and the worst component against the fundamental), the largest change of a low
+// saw's harmonics below 16 kHz against the stored table (dB), and how far the master EQ's
+// response at a rate strays from its response at 44.1 kHz (dB, 20 Hz - 16 kHz).
+void BM_FigureNoteChangeSteps(benchmark::State& state) {
+    kf::figures::NoteChangeSteps s{};
+    for (auto _ : state) s = kf::figures::noteChangeSteps();
+    state.counters["on_dB"] = s.noteOn;
+    state.counters["off_dB"] = s.noteOff;
+    state.counters["voice_change_dB"] = s.voiceChange;
+}
+BENCHMARK(BM_FigureNoteChangeSteps)->Iterations(1);
+
+void BM_FigureSawAliasC7(benchmark::State& state) {
+    kf::figures::AliasFigures a{};
+    for (auto _ : state) a = kf::figures::sawAlias(96.0f, static_cast<float>(state.range(0)));
+    state.counters["alias_dB"] = a.relativeToTotalDb;
+    state.counters["worst_dBc"] = a.worstComponentDbc;
+}
+BENCHMARK(BM_FigureSawAliasC7)->ArgName("rate")->Arg(44100)->Arg(96000)->Iterations(1);
+
+void BM_FigureSawHarmonicsChange(benchmark::State& state) {
+    double change = 0.0;
+    for (auto _ : state)
+        change = kf::figures::sawHarmonicChangeDb(static_cast<float>(state.range(0)), 44100.0f, 16000.0);
+    state.counters["largest_dB"] = change;
+}
+BENCHMARK(BM_FigureSawHarmonicsChange)->ArgName("note")->Arg(36)->Arg(53)->Arg(60)->Iterations(1);
+
+void BM_FigureEqRateDeviation(benchmark::State& state) {
+    double deviation = 0.0;
+    for (auto _ : state) deviation = kf::figures::eqRateDeviationDb(static_cast<float>(state.range(0)));
+    state.counters["largest_dB"] = deviation;
+}
+BENCHMARK(BM_FigureEqRateDeviation)
+    ->ArgName("rate")
+    ->Arg(22050)
+    ->Arg(32000)
+    ->Arg(48000)
+    ->Arg(96000)
+    ->Arg(192000)
+    ->Iterations(1);

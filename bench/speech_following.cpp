@@ -113,35 +113,31 @@ double correlation(const double* x, const double* y, int n, int stride) {
 
 }  // namespace
 
-double speechFollowing(std::span<const float> voice, const std::vector<std::span<const float>>& output,
-                       double sampleRate) {
+double speechFollowing(std::span<const float> voice, std::span<const float> output, double sampleRate) {
     Framer framer(sampleRate);
     const auto bands = bandBins(sampleRate);
     const int frames = framer.frameCount(voice.size());
-    if (frames == 0 || output.empty()) return 0.0;
+    if (frames == 0) return 0.0;
 
     // Band magnitudes per frame, [frame][band], and the voice frames' energies.
     std::vector<double> voiceMag(static_cast<std::size_t>(frames) * kBands), outMag(voiceMag.size(), 0.0);
     std::vector<double> energy(static_cast<std::size_t>(frames));
     std::vector<double> bins;
-    auto addBands = [&](double* into, double weight) {
+    auto bandMagnitudes = [&](double* into) {
         for (int k = 0; k < kBands; ++k) {
             double sum = 0.0;
             for (int b = bands[static_cast<std::size_t>(k)].first;
                  b < bands[static_cast<std::size_t>(k)].second; ++b)
                 sum += bins[static_cast<std::size_t>(b)];
-            into[k] += weight * std::sqrt(sum);
+            into[k] = std::sqrt(sum);
         }
     };
     for (int f = 0; f < frames; ++f) {
         const std::size_t row = static_cast<std::size_t>(f) * kBands;
         energy[static_cast<std::size_t>(f)] = framer.power(voice, f, bins);
-        std::fill_n(&voiceMag[row], kBands, 0.0);
-        addBands(&voiceMag[row], 1.0);
-        for (const auto& channel : output) {
-            framer.power(channel, f, bins);
-            addBands(&outMag[row], 1.0 / static_cast<double>(output.size()));
-        }
+        bandMagnitudes(&voiceMag[row]);
+        framer.power(output, f, bins);
+        bandMagnitudes(&outMag[row]);
     }
 
     // Keep the frames where the voice speaks, in order, in both signals.
@@ -165,21 +161,25 @@ double speechFollowing(std::span<const float> voice, const std::vector<std::span
     return sum / (static_cast<double>(kept - kRun + 1) * kBands);
 }
 
-double bandShareDb(const std::vector<std::span<const float>>& channels, double lowHz, double highHz,
-                   double sampleRate) {
+std::vector<float> monoSum(std::span<const float> left, std::span<const float> right) {
+    std::vector<float> mono(std::min(left.size(), right.size()));
+    for (std::size_t i = 0; i < mono.size(); ++i) mono[i] = 0.5f * (left[i] + right[i]);
+    return mono;
+}
+
+double bandShareDb(std::span<const float> signal, double lowHz, double highHz, double sampleRate) {
     Framer framer(sampleRate);
     const double binHz = sampleRate / kFrame;
     double inside = 0.0, total = 0.0;
     std::vector<double> bins;
-    for (const auto& channel : channels)
-        for (int f = 0, n = framer.frameCount(channel.size()); f < n; ++f) {
-            framer.power(channel, f, bins);
-            for (std::size_t b = 0; b < kBins; ++b) {
-                total += bins[b];
-                const double hz = static_cast<double>(b) * binHz;
-                if (hz >= lowHz && hz < highHz) inside += bins[b];
-            }
+    for (int f = 0, n = framer.frameCount(signal.size()); f < n; ++f) {
+        framer.power(signal, f, bins);
+        for (std::size_t b = 0; b < kBins; ++b) {
+            total += bins[b];
+            const double hz = static_cast<double>(b) * binHz;
+            if (hz >= lowHz && hz < highHz) inside += bins[b];
         }
+    }
     return total > 0.0 ? 10.0 * std::log10(inside / total) : -std::numeric_limits<double>::infinity();
 }
 

@@ -19,15 +19,19 @@ namespace kf::measure {
 // The rate the frame and hop lengths are meant for; other rates scale the band centres.
 constexpr double kMeasureRate = 44100.0;
 
-// `output` holds one or more channels of the same length as `voice` (extra samples are
-// ignored, missing ones count as silence); their band magnitudes are averaged. Returns 0
-// when the voice has no frame to compare.
-double speechFollowing(std::span<const float> voice, const std::vector<std::span<const float>>& output,
+// `output` is one signal of the same length as `voice` (extra samples are ignored, missing
+// ones count as silence): a stereo output is judged by its mono sum (monoSum), as a listener
+// on one speaker or a phone hears it, so a stereo image that cancels in mono is not excused.
+// Returns 0 when the voice has no frame to compare.
+double speechFollowing(std::span<const float> voice, std::span<const float> output,
                        double sampleRate = kMeasureRate);
 
-// The share of the signal's energy (all channels) between `lowHz` and `highHz`, in dB
-// (0 dB: all of it), from the same windowed frames. -inf for silence.
-double bandShareDb(const std::vector<std::span<const float>>& channels, double lowHz, double highHz,
+// (left + right) / 2, sample by sample, over the shorter of the two.
+std::vector<float> monoSum(std::span<const float> left, std::span<const float> right);
+
+// The share of the signal's energy between `lowHz` and `highHz`, in dB (0 dB: all of it),
+// from the same windowed frames. -inf for silence.
+double bandShareDb(std::span<const float> signal, double lowHz, double highHz,
                    double sampleRate = kMeasureRate);
 
 }  // namespace kf::measure

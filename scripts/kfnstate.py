@@ -18,7 +18,7 @@ CHUNK_IDS = {
     "loop": 34, "in1_gain": 35, "in1_comp_ratio": 36, "in1_comp_speed": 37, "in1_gate": 38,
     "carrier_mode": 39, "master_level": 40, "mastercomp": 41, "compspeed": 42,
     "modulator_mode": 43, "in2_gain": 44, "in2_comp_ratio": 45, "in2_comp_speed": 46,
-    "in2_gate": 47, "in_b": 48, "synthoff": 49, "modwheel": 50,
+    "in2_gate": 47, "in_b": 48, "synthoff": 49, "modwheel": 50, "articulate": 51, "consonants": 52,
 }
 
 # Normalised values that pick a choice: effects_choice and the two modes.

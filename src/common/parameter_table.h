@@ -1,8 +1,9 @@
 // The one table of every named value of the plug-in: its stored identifier, tag, name and
 // flags, the value it starts with, the law that turns its normalised value into a working
-// value, where that value is applied and its place in the engine set-up's re-send order. The parameter model,
-// the engine, the insert effects, the chunk records and the editor all read it; nothing else restates these
-// facts. chunkId values are carried by saved projects and preset files: never renumber them.
+// value, where that value is applied, its place in the engine set-up's re-send order and how
+// the editor's readout shows it. The parameter model, the engine, the insert effects, the
+// chunk records and the editor all read it; nothing else restates these facts. chunkId
+// values are carried by saved projects and preset files: never renumber them.
 #pragma once
 
 #include <algorithm>
@@ -13,7 +14,8 @@
 #include "common/numeric.h"
 
 namespace kf {
-// Tags: host parameter indices 0-43, internal control tags 44-125.
+// Tags: host parameter indices 0-43, internal control tags 44-125, then the host parameters
+// added since (their host indices follow on from 44; see hostIndexOfTag).
 namespace tag {
 enum : int32_t {
     filtertype = 0,
@@ -75,13 +77,50 @@ enum : int32_t {
     basics_c = 120,
     tnt_c = 122,
     list = 125,
+    articulate = 126,
+    consonants = 127,
 };
 }  // namespace tag
 
-constexpr int32_t kNumHostParameters = 44;
-constexpr int32_t kNumParameters = 59;
-constexpr int32_t kNumStoredParameters = 50;
-constexpr int32_t kMaxTag = 125;
+// The insert effect the effects_choice parameter picks; the engine indexes its effects by it.
+enum EffectChoice : int32_t {
+    kNoEffectChoice = 0,
+    kReverbChoice = 1,
+    kDelayChoice = 2,
+    kPhaserChoice = 3,
+    kLofiChoice = 4,
+    kEffectChoices = 5
+};
+
+constexpr int32_t kNumParameters = 61;
+constexpr int32_t kNumStoredParameters = 52;
+constexpr int32_t kMaxTag = 127;
+// Whether a number is in the range of tags (not every tag in it is a parameter).
+constexpr bool isTag(int32_t t) {
+    return t >= 0 && t <= kMaxTag;
+}
+// The first 44 host parameters have their host index as tag. Those added later take host
+// indices from 44 on and tags from 126 on, in the same order, so that the internal tags
+// 44-125 keep their numbers.
+constexpr int32_t kFirstAddedHostIndex = 44;
+constexpr int32_t kFirstAddedTag = 126;
+constexpr int32_t kNumHostParameters = kFirstAddedHostIndex + (kMaxTag - kFirstAddedTag + 1);
+// Stored parameters from this identifier on were added after states and presets existed:
+// one that a state lacks is loaded as its initial value, the value that sounds as before.
+constexpr int32_t kFirstAddedChunkId = 51;
+
+// The tag behind a host index; an index that is no host parameter comes back as it is.
+constexpr int32_t tagOfHostIndex(int32_t index) {
+    return index >= kFirstAddedHostIndex && index < kNumHostParameters
+               ? kFirstAddedTag + (index - kFirstAddedHostIndex)
+               : index;
+}
+// The host index of a tag, or -1 for a tag that is no host parameter.
+constexpr int32_t hostIndexOfTag(int32_t tag) {
+    if (tag >= 0 && tag < kFirstAddedHostIndex) return tag;
+    if (tag >= kFirstAddedTag && tag <= kMaxTag) return kFirstAddedHostIndex + (tag - kFirstAddedTag);
+    return -1;
+}
 constexpr int32_t kNotStored = -1;
 constexpr float kNoInitialValue = -1.0f;  // the default program sets it
 
@@ -173,6 +212,29 @@ enum Sink : uint8_t {
     kToEditor = 8,   // the editor is asked to redraw
 };
 
+// How a value reads on the editor's panel: in the unit a musician expects, worked out from
+// what its working value does rather than from the raw 0..1.
+namespace display {
+enum Kind : uint8_t {
+    none,             // no readout
+    percent,          // the value 0..1 as 0..100 %
+    scaledPercent,    // the working value as a percentage (amounts the law scales)
+    spacingPercent,   // band spacing 0.1..2 as 5..100 %
+    shiftHertz,       // the band shift as the frequency every band moves by
+    response,         // band release 120..10 ms as a response amount 0..110
+    gainDecibels,     // a linear gain
+    gateDecibels,     // a gate threshold, whose fourth power acts
+    decibels,         // a working value in decibels already
+    ratioDecibels,    // a compression ratio on a 0..12 scale
+    milliseconds,     // a working value in milliseconds
+    semitones,        // a working value in semitones
+    cutoffKilohertz,  // a filter coefficient c, which acts as c⁴ × half the sample rate
+    wavePosition,     // the morph position 0..4 between the five waves
+    bitDepth,         // the lo-fi depth as 32..0 bits
+    effectText,       // the effect's own words (a note length, a fraction of a bar, a rate)
+};
+}  // namespace display
+
 struct ParameterRow {
     int32_t chunkId;
     int32_t tag;
@@ -182,6 +244,7 @@ struct ParameterRow {
     Law law;
     uint8_t sinks;
     int8_t setupRank;  // place in the set-up's re-send order; -1: not re-sent
+    display::Kind readout = display::none;
 };
 
 namespace row {
@@ -194,59 +257,75 @@ constexpr uint8_t kEngineAndEditor = kToEngine | kToEditor;
 // written in), then the values that are never stored. The set-up re-sends in rank order:
 // the routing and modes first, so that every value after them lands in its final context.
 inline constexpr std::array<ParameterRow, kNumParameters> kParameterRows = {{
-    // chunkId, tag, name, switch, initial, law, sinks, set-up rank
-    {1, tag::focus, "focus", false, row::kNone, law::focus, kToEngine, 11},
-    {2, tag::response, "response", false, row::kNone, law::response, kToEngine, 10},
-    {3, tag::shift, "shift", false, row::kNone, law::shift, kToEngine, 13},
-    {4, tag::mix, "mix", false, row::kNone, law::limit(0.0f, 1.0f), kToEngine, 12},
-    {5, tag::synth_level, "synth_level", false, row::kNone, law::unit, kToEngine, 16},
+    // chunkId, tag, name, switch, initial, law, sinks, set-up rank[, how the readout shows it]
+    {1, tag::focus, "focus", false, row::kNone, law::focus, kToEngine, 11, display::spacingPercent},
+    {2, tag::response, "response", false, row::kNone, law::response, kToEngine, 10, display::response},
+    {3, tag::shift, "shift", false, row::kNone, law::shift, kToEngine, 13, display::shiftHertz},
+    {4, tag::mix, "mix", false, row::kNone, law::limit(0.0f, 1.0f), kToEngine, 12, display::percent},
+    {5, tag::synth_level, "synth_level", false, row::kNone, law::unit, kToEngine, 16, display::gainDecibels},
     {6, tag::pitchbend_range, "pitchbend_range", false, row::kNone, law::bendRange, kToEngine, 33},
     {7, tag::octave, "octave", false, row::kNone, law::octave, kToEngine, 34},
-    {8, tag::noise, "noise", false, row::kNone, law::unit, kToEngine, 17},
-    {9, tag::cutoff, "cutoff", false, row::kNone, law::cutoff, kToEngine, 18},
-    {10, tag::resonance, "resonance", false, row::kNone, law::resonance, kToEngine, 14},
-    {11, tag::pulswidth, "pulswidth", false, row::kNone, law::pulseWidth, kToEngine, 15},
-    {12, tag::waveform, "waveform", false, row::kNone, law::waveform, kToEngine, 19},
+    {8, tag::noise, "noise", false, row::kNone, law::unit, kToEngine, 17, display::percent},
+    {9, tag::cutoff, "cutoff", false, row::kNone, law::cutoff, kToEngine, 18, display::cutoffKilohertz},
+    {10, tag::resonance, "resonance", false, row::kNone, law::resonance, kToEngine, 14,
+     display::scaledPercent},
+    {11, tag::pulswidth, "pulswidth", false, row::kNone, law::pulseWidth, kToEngine, 15,
+     display::scaledPercent},
+    {12, tag::waveform, "waveform", false, row::kNone, law::waveform, kToEngine, 19, display::wavePosition},
     {13, tag::filtertype, "filtertype", false, row::kNone, law::filterType, kToEngine, 32},
-    {14, tag::effects_choice, "effects_choice", false, 0.08f, law::choice(5, 0.001f), row::kEngineAndModes,
-     0},
-    {15, tag::phaser_rate, "Rate", false, row::kNone, law::phaserRate, kToEffects, 47},
-    {16, tag::phaser_feedback, "Feedback", false, row::kNone, law::linear(0.0f, 0.9f), kToEffects, 48},
-    {17, tag::phaser_stages, "Stages", false, row::kNone, law::unit, kToEffects, 49},
-    {18, tag::reverb_room, "Room", false, row::kNone, law::unit, kToEffects, 41},
-    {19, tag::reverb_damp, "Damp", false, row::kNone, law::unit, kToEffects, 42},
-    {20, tag::reverb_drywet, "DryWet", false, row::kNone, law::cube, kToEffects, 43},
-    {21, tag::delay_drywet, "DryWet", false, row::kNone, law::cube, kToEffects, 46},
-    {22, tag::delaytime, "delaytime", false, row::kNone, law::delayTime, kToEffects, 44},
-    {23, tag::delay_feedback, "Feedback", false, row::kNone, law::unit, kToEffects, 45},
-    {24, tag::lofi_bitrate, "Bitrate", false, row::kNone, law::linear(0.0f, 0.5f), kToEffects, 50},
-    {25, tag::lofi_samplerate, "Samplerate", false, row::kNone, law::linear(0.0f, 0.25f), kToEffects, 51},
-    {26, tag::lofi_distortion, "Distortion", false, row::kNone, law::unit, kToEffects, 52},
-    {27, tag::eq_high, "eq_high", false, row::kNone, law::eqGain, kToEngine, 35},
-    {28, tag::eq_mid, "eq_mid", false, row::kNone, law::eqGain, kToEngine, 36},
-    {29, tag::eq_low, "eq_low", false, row::kNone, law::eqGain, kToEngine, 37},
-    {30, tag::sampler_pitch, "sampler_pitch", false, row::kNone, law::samplerPitch, kToEngine, 24},
-    {31, tag::sampler_level, "sampler_level", false, row::kNone, law::unit, kToEngine, 25},
+    {14, tag::effects_choice, "effects_choice", false, 0.08f, law::choice(kEffectChoices, 0.001f),
+     row::kEngineAndModes, 0},
+    {15, tag::phaser_rate, "Rate", false, row::kNone, law::phaserRate, kToEffects, 47, display::effectText},
+    {16, tag::phaser_feedback, "Feedback", false, row::kNone, law::linear(0.0f, 0.9f), kToEffects, 48,
+     display::scaledPercent},
+    {17, tag::phaser_stages, "Stages", false, row::kNone, law::unit, kToEffects, 49, display::percent},
+    {18, tag::reverb_room, "Room", false, row::kNone, law::unit, kToEffects, 41, display::percent},
+    {19, tag::reverb_damp, "Damp", false, row::kNone, law::unit, kToEffects, 42, display::percent},
+    {20, tag::reverb_drywet, "DryWet", false, row::kNone, law::cube, kToEffects, 43, display::percent},
+    {21, tag::delay_drywet, "DryWet", false, row::kNone, law::cube, kToEffects, 46, display::percent},
+    {22, tag::delaytime, "delaytime", false, row::kNone, law::delayTime, kToEffects, 44, display::effectText},
+    {23, tag::delay_feedback, "Feedback", false, row::kNone, law::unit, kToEffects, 45, display::percent},
+    {24, tag::lofi_bitrate, "Bitrate", false, row::kNone, law::linear(0.0f, 0.5f), kToEffects, 50,
+     display::bitDepth},
+    {25, tag::lofi_samplerate, "Samplerate", false, row::kNone, law::linear(0.0f, 0.25f), kToEffects, 51,
+     display::effectText},
+    {26, tag::lofi_distortion, "Distortion", false, row::kNone, law::unit, kToEffects, 52, display::percent},
+    {27, tag::eq_high, "eq_high", false, row::kNone, law::eqGain, kToEngine, 35, display::decibels},
+    {28, tag::eq_mid, "eq_mid", false, row::kNone, law::eqGain, kToEngine, 36, display::decibels},
+    {29, tag::eq_low, "eq_low", false, row::kNone, law::eqGain, kToEngine, 37, display::decibels},
+    {30, tag::sampler_pitch, "sampler_pitch", false, row::kNone, law::samplerPitch, kToEngine, 24,
+     display::semitones},
+    {31, tag::sampler_level, "sampler_level", false, row::kNone, law::unit, kToEngine, 25,
+     display::gainDecibels},
     {32, tag::retrigger, "retrigger", false, row::kNone, law::trigger, kToEngine, 26},
     {33, tag::sampler, "Sampler", false, row::kNone, law::none, kNoSink, -1},
     {34, tag::loop, "loop", true, row::kNone, law::loop, kToEngine, 27},
-    {35, tag::in1_gain, "in1_gain", false, row::kNone, law::inputGain, kToEngine, 20},
-    {36, tag::in1_comp_ratio, "in1_comp_ratio", false, row::kNone, law::unit, kToEngine, 22},
-    {37, tag::in1_comp_speed, "in1_comp_speed", false, row::kNone, law::inputSpeed, kToEngine, 21},
-    {38, tag::in1_gate, "in1_gate", false, row::kNone, law::gate, kToEngine, 23},
+    {35, tag::in1_gain, "in1_gain", false, row::kNone, law::inputGain, kToEngine, 20, display::gainDecibels},
+    {36, tag::in1_comp_ratio, "in1_comp_ratio", false, row::kNone, law::unit, kToEngine, 22,
+     display::ratioDecibels},
+    {37, tag::in1_comp_speed, "in1_comp_speed", false, row::kNone, law::inputSpeed, kToEngine, 21,
+     display::milliseconds},
+    {38, tag::in1_gate, "in1_gate", false, row::kNone, law::gate, kToEngine, 23, display::gateDecibels},
     {39, tag::carrier_mode, "carrier_mode", false, 0.75f, law::choice(4, 0.001f), row::kEngineAndModes, 2},
-    {40, tag::master_level, "master_level", false, row::kNone, law::masterAmount, kToEngine, 38},
-    {41, tag::mastercomp, "mastercomp", false, row::kNone, law::masterAmount, kToEngine, 40},
-    {42, tag::compspeed, "compspeed", false, row::kNone, law::masterSpeed, kToEngine, 39},
+    {40, tag::master_level, "master_level", false, row::kNone, law::masterAmount, kToEngine, 38,
+     display::gainDecibels},
+    {41, tag::mastercomp, "mastercomp", false, row::kNone, law::masterAmount, kToEngine, 40,
+     display::gainDecibels},
+    {42, tag::compspeed, "compspeed", false, row::kNone, law::masterSpeed, kToEngine, 39,
+     display::milliseconds},
     {43, tag::modulator_mode, "modulator_mode", false, 0.2222223f, law::choice(3, 0.001f),
      row::kEngineAndModes, 3},
-    {44, tag::in2_gain, "in2_gain", false, row::kNone, law::inputGain, kToEngine, 31},
-    {45, tag::in2_comp_ratio, "in2_comp_ratio", false, row::kNone, law::unit, kToEngine, 29},
-    {46, tag::in2_comp_speed, "in2_comp_speed", false, row::kNone, law::inputSpeed, kToEngine, 28},
-    {47, tag::in2_gate, "in2_gate", false, row::kNone, law::gate, kToEngine, 30},
+    {44, tag::in2_gain, "in2_gain", false, row::kNone, law::inputGain, kToEngine, 31, display::gainDecibels},
+    {45, tag::in2_comp_ratio, "in2_comp_ratio", false, row::kNone, law::unit, kToEngine, 29,
+     display::ratioDecibels},
+    {46, tag::in2_comp_speed, "in2_comp_speed", false, row::kNone, law::inputSpeed, kToEngine, 28,
+     display::milliseconds},
+    {47, tag::in2_gate, "in2_gate", false, row::kNone, law::gate, kToEngine, 30, display::gateDecibels},
     {48, tag::in_b, "in_b", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 4},
     {49, tag::synthoff, "synthoff", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 5},
     {50, tag::modwheel, "modwheel", false, 0.12f, law::unit, kNoSink, 7},
+    {51, tag::articulate, "articulate", true, 0.0f, law::choice(2), kToEngine, 53},
+    {52, tag::consonants, "consonants", false, 0.0f, law::unit, kToEngine, 54, display::percent},
     {kNotStored, tag::in_a, "in_a", false, 0.5f, law::choice(2, 0.001f), row::kEngineAndEditor, 1},
     {kNotStored, tag::pitchbend, "pitchbend", false, 0.5f, law::bend, kToEngine, 8},
     {kNotStored, tag::watisndit, "watisndit", false, 0.0f, law::choice(2, 0.001f), kToModes, 6},

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/relaxed_atomic.h"
+#include "common/sample_rate_range.h"
 
 namespace kf {
 
@@ -27,6 +28,13 @@ class StateRegistry {
     // Removes every record with this start pointer; call before freeing the region.
     void remove(const void* start) {
         std::erase_if(regions_, [start](const Region& r) { return r.start == start; });
+    }
+
+    // Points the records of one region at its replacement, in place: unlike remove and add,
+    // this cannot fail, so a set-up that has made the replacement can no longer be stopped.
+    void replace(const void* old, void* start, uint32_t bytes) {
+        for (Region& r : regions_)
+            if (r.start == old) r = {start, bytes};
     }
 
     void zeroAll() {
@@ -64,7 +72,7 @@ constexpr int kPitchTableSize = 257;  // -128 to +128 semitones
 constexpr int kControlInterval = 32;
 
 struct TMSystemInfo {
-    double tempo = 120.0;  // beats per minute, kept within [45, 500)
+    double tempo = 120.0;  // beats per minute, kept within [45, 500); a state save polls it
     float samplesPerBeat = 22050.0f;
     float controlInterval = 32.0f;
     int32_t controlIntervalInt = kControlInterval;
@@ -105,7 +113,9 @@ struct TMSystemInfo {
         samplesPerBeat = static_cast<float>(static_cast<double>(sampleRate) / (tempo / 60.0));
     }
 
-    static bool acceptsSampleRate(float sr) { return sr >= 11050.0f && sr <= 196000.0f; }
+    static bool acceptsSampleRate(float sr) {
+        return sr >= static_cast<float>(kLowestSampleRate) && sr <= static_cast<float>(kHighestSampleRate);
+    }
 
     // Linear interpolation in the note frequency table at a (fractional) MIDI note.
     float frequencyOfNote(float note) const {

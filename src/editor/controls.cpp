@@ -7,6 +7,7 @@
 
 #include "artwork/artwork.h"
 #include "common/numeric.h"
+#include "common/parameter_table.h"
 #include "gui/frame.h"
 #include "gui/popup_menu.h"
 
@@ -53,22 +54,25 @@ const char* menuEntry(int32_t tag, int index) {
     static constexpr const char* kStage1[] = {"stage 1 active", "stage 1 hold"};
     static constexpr const char* kStage2[] = {"stage 2 active", "stage 2 hold"};
     static constexpr const char* kSynth[] = {"synth off", "synth on"};
+    static constexpr const char* kBank[] = {"classic", "articulate"};
     auto pick = [index](const auto& list) -> const char* {
         return index >= 0 && index < static_cast<int>(std::size(list)) ? list[index] : "";
     };
     switch (tag) {
-        case 91:
+        case tag::carrier_mode:
             return pick(kCarrier);
-        case 95:
+        case tag::modulator_mode:
             return pick(kModulator);
-        case 55:
+        case tag::effects_choice:
             return pick(kEffects);
-        case 87:
+        case tag::in_a:
             return pick(kStage1);
-        case 99:
+        case tag::in_b:
             return pick(kStage2);
-        case 102:
+        case tag::synthoff:
             return pick(kSynth);
+        case tag::articulate:
+            return pick(kBank);
         default:
             return "";
     }
@@ -213,12 +217,36 @@ void Readout::setText(const char* text) {
 }
 
 void Readout::draw(gui::DrawContext& context, const gui::Rect&) {
+    drawPlate(context, rect());
+}
+
+void Readout::drawPlate(gui::DrawContext& context, const gui::Rect& area) {
     if (bitmap_ > 0) context.drawBitmap(bitmap_, rect().topLeft());
-    context.drawText(text_.data(), rect(), gui::Align::Center, kText);
+    context.drawText(text_.data(), area, gui::Align::Center, kText);
+}
+
+gui::Rect dropDownTextArea(const gui::Rect& plate) {
+    return {plate.left, plate.top, plate.right - kDropDownArrowWidth, plate.bottom};
+}
+
+int meterFrame(float amplitude, int frames) {
+    if (frames <= 1 || !(amplitude > 0.0f)) return 0;
+    const float db = decibels(amplitude);
+    if (!(db >= kMeterFloorDb)) return 0;
+    // Frame 1 at the floor, the last at 0 dBFS, the ones between on equal steps.
+    const int lit = static_cast<int>((db - kMeterFloorDb) / -kMeterFloorDb * static_cast<float>(frames - 2));
+    return std::clamp(1 + lit, 1, frames - 1);
 }
 
 void Led::setLevel(float level) {
     const int frame = stripFrame(level, frames_);
+    if (frame == frame_) return;
+    frame_ = frame;
+    setDirty();
+}
+
+void Led::setPeak(float amplitude) {
+    const int frame = meterFrame(amplitude, frames_);
     if (frame == frame_) return;
     frame_ = frame;
     setDirty();

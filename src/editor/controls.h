@@ -86,24 +86,35 @@ class OptionMenu : public gui::Control {
     LearnMenus* learn_ = nullptr;
 };
 
+// Text on a drop-down plate (the preset field, the sample's name) keeps this far from the
+// plate's right edge, clear of the arrow drawn there.
+inline constexpr int kDropDownArrowWidth = 14;
+gui::Rect dropDownTextArea(const gui::Rect& plate);
+
 // Text on the readout plate; set by the editor, redrawn only when it changes.
 class Readout : public gui::View {
   public:
-    explicit Readout(const LayoutRow& row) : View(row.rect), bitmap_(row.bitmap) {}
+    Readout(const gui::Rect& rect, int bitmap) : View(rect), bitmap_(bitmap) {}
     void setText(const char* text);
     const char* text() const { return text_.data(); }
     void draw(gui::DrawContext& context, const gui::Rect& dirty) override;
+
+  protected:
+    // The plate, with the text centred in `area`.
+    void drawPlate(gui::DrawContext& context, const gui::Rect& area);
 
   private:
     int bitmap_;
     std::array<char, 32> text_{};
 };
 
-// A frame of a bitmap strip chosen by a level 0..1 (a meter, or an on/off indicator).
+// A frame of a bitmap strip chosen by a level 0..1 (an on/off indicator) or by a peak
+// amplitude (a level meter).
 class Led : public gui::View {
   public:
     Led(const LayoutRow& row, int frames) : View(row.rect), bitmap_(row.bitmap), frames_(frames) {}
     void setLevel(float level);
+    void setPeak(float amplitude);
     int frameIndex() const { return frame_; }
     void draw(gui::DrawContext& context, const gui::Rect& dirty) override;
 
@@ -116,5 +127,11 @@ class Led : public gui::View {
 // Frame `index` of an `frames`-frame strip for position v, clamped: a host may store any
 // value, and the index must stay inside the strip whatever it is.
 int stripFrame(float v, int frames);
+
+// The lamp of a `frames`-frame meter strip for a peak amplitude: frame 0 (dark) below
+// kMeterFloorDb, then equal steps in decibels up to the last frame at full scale. Ears and
+// voices work in decibels: speech peaking at -20 dBFS lights the middle of the strip.
+inline constexpr float kMeterFloorDb = -48.0f;
+int meterFrame(float amplitude, int frames);
 
 }  // namespace kf::editor

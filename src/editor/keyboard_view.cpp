@@ -12,12 +12,11 @@ namespace keys {
 
 namespace {
 
-// White-key pictures by the side(s) a black key cuts away: C and F on the right, D, G and A
-// on both, E and B on the left.
-constexpr int kWhiteCut = 1045, kWhiteCutBoth = 1046, kWhiteCutLeft = 1047;
-constexpr std::array<int, 7> kWhiteBitmap = {kWhiteCut,     kWhiteCutBoth, kWhiteCutLeft, kWhiteCut,
-                                             kWhiteCutBoth, kWhiteCutBoth, kWhiteCutLeft};
-constexpr int kBlackBitmap = 1003;
+// White-key pictures by the side(s) a black key cuts away.
+constexpr std::array<int, 7> kWhiteBitmap = {artwork::white_key_cut_right, artwork::white_key_cut_both,
+                                             artwork::white_key_cut_left,  artwork::white_key_cut_right,
+                                             artwork::white_key_cut_both,  artwork::white_key_cut_both,
+                                             artwork::white_key_cut_left};
 constexpr int kHighestNote = 127;
 constexpr int kKeys = kOctaves * 12;
 
@@ -52,15 +51,15 @@ float transposed(float base, int octaves) {
 
 }  // namespace keys
 
-KeyboardView::KeyboardView(const gui::Rect& rect, EditorHost& host) : View(rect), host_(host) {}
+KeyboardView::KeyboardView(const gui::Rect& rect, KeyboardPort& keyboard) : View(rect), keyboard_(keyboard) {}
 
 KeyboardView::~KeyboardView() {
     // The frame is going away with its views: only the note needs ending, nothing redrawing.
-    if (sounding_ >= 0) host_.postNoteOff(sounding_, velocity_);
+    if (sounding_ >= 0) keyboard_.postNoteOff(sounding_, velocity_);
 }
 
 int KeyboardView::base() const {
-    return static_cast<int>(host_.keyboardBase());
+    return static_cast<int>(keyboard_.keyboardBase());
 }
 
 int KeyboardView::noteAt(gui::Point p) const {
@@ -71,7 +70,7 @@ int KeyboardView::noteAt(gui::Point p) const {
 }
 
 void KeyboardView::releaseSounding() {
-    if (sounding_ >= 0) host_.postNoteOff(sounding_, velocity_);
+    if (sounding_ >= 0) keyboard_.postNoteOff(sounding_, velocity_);
     sounding_ = -1;
     pressed_ = -1;
     setDirty();
@@ -89,23 +88,23 @@ bool KeyboardView::mouseDown(const gui::Event& e) {
             releaseSounding();
             return true;
         }
-        if (host_.keyHeld(note))
-            host_.postNoteOff(note, velocity);
+        if (keyboard_.keyHeld(note))
+            keyboard_.postNoteOff(note, velocity);
         else
-            host_.postNoteOn(note, velocity);
+            keyboard_.postNoteOn(note, velocity);
         setDirty();
         return true;
     }
     if (e.button != gui::MouseButton::Left) return false;
     if (pressed_ >= 0) return true;
-    if (host_.keyHeld(note)) {
-        host_.postNoteOff(note, velocity);
+    if (keyboard_.keyHeld(note)) {
+        keyboard_.postNoteOff(note, velocity);
         setDirty();
         return true;
     }
     velocity_ = velocity;
     pressed_ = note;
-    if (host_.postNoteOn(note, velocity)) sounding_ = note;
+    if (keyboard_.postNoteOn(note, velocity)) sounding_ = note;
     setDirty();
     return true;
 }
@@ -118,10 +117,10 @@ bool KeyboardView::mouseMoved(const gui::Event& e) {
     if (note < 0 || note == pressed_) return true;
     // The glide: the note this gesture turned on always ends before the next begins. A key
     // something else holds is passed over without taking it from its holder.
-    if (sounding_ >= 0) host_.postNoteOff(sounding_, velocity_);
+    if (sounding_ >= 0) keyboard_.postNoteOff(sounding_, velocity_);
     sounding_ = -1;
     pressed_ = note;
-    if (!host_.keyHeld(note) && host_.postNoteOn(note, velocity_)) sounding_ = note;
+    if (!keyboard_.keyHeld(note) && keyboard_.postNoteOn(note, velocity_)) sounding_ = note;
     setDirty();
     return true;
 }
@@ -135,7 +134,7 @@ void KeyboardView::poll() {
     if (!isVisible() && (sounding_ >= 0 || pressed_ >= 0)) releaseSounding();
     bool changed = base() != shownBase_;
     for (int w = 0; w < 4; ++w) {
-        const uint32_t word = host_.heldKeys(w);
+        const uint32_t word = keyboard_.heldKeys(w);
         changed |= word != shownMask_[static_cast<std::size_t>(w)];
         shownMask_[static_cast<std::size_t>(w)] = word;
     }
@@ -165,19 +164,19 @@ void KeyboardView::draw(gui::DrawContext& context, const gui::Rect&) {
             const gui::Rect key = keys::blackKeyRect(octave, k);
             const int note = lowest + octave * 12 + keys::kBlackSemitone[static_cast<std::size_t>(k)];
             context.drawBitmapFrame(
-                keys::kBlackBitmap, drawnDown(note) ? 1 : 0, keys::kBlackHeight,
+                artwork::black_key, drawnDown(note) ? 1 : 0, keys::kBlackHeight,
                 {r.left + key.left, r.top + key.top, r.left + key.right, r.top + key.bottom});
         }
     }
 }
 
 void KeyboardBaseReadout::draw(gui::DrawContext& context, const gui::Rect&) {
-    context.drawBitmapFrame(bitmap_, static_cast<int>(host_.keyboardBase()) / 12,
+    context.drawBitmapFrame(bitmap_, static_cast<int>(keyboard_.keyboardBase()) / 12,
                             artwork::frameHeight(bitmap_), rect());
 }
 
 void KeyboardBaseReadout::poll() {
-    const int base = static_cast<int>(host_.keyboardBase());
+    const int base = static_cast<int>(keyboard_.keyboardBase());
     if (base != shown_) setDirty();
     shown_ = base;
 }

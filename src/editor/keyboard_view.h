@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-#include "editor/editor_host.h"
+#include "editor/ports.h"
 #include "gui/view.h"
 
 namespace kf::editor {
@@ -38,7 +38,7 @@ float transposed(float base, int octaves);
 
 class KeyboardView : public gui::View {
   public:
-    KeyboardView(const gui::Rect& rect, EditorHost& host);
+    KeyboardView(const gui::Rect& rect, KeyboardPort& keyboard);
     // A key still held by the mouse is released: no note outlives the window.
     ~KeyboardView() override;
 
@@ -61,7 +61,7 @@ class KeyboardView : public gui::View {
     bool drawnDown(int note) const;
     int base() const;
 
-    EditorHost& host_;
+    KeyboardPort& keyboard_;
     int pressed_ = -1;   // the key under the left button while it is held
     int sounding_ = -1;  // the note that gesture turned on (the release is owed for it)
     int velocity_ = 0;   // of the press; a glide keeps it
@@ -72,14 +72,14 @@ class KeyboardView : public gui::View {
 // The name of the keyboard's lowest key, a frame of a bitmap strip (frame k: note 12k).
 class KeyboardBaseReadout : public gui::View {
   public:
-    KeyboardBaseReadout(const gui::Rect& rect, int bitmap, const EditorHost& host)
-        : View(rect), bitmap_(bitmap), host_(host) {}
+    KeyboardBaseReadout(const gui::Rect& rect, int bitmap, const KeyboardPort& keyboard)
+        : View(rect), bitmap_(bitmap), keyboard_(keyboard) {}
     void draw(gui::DrawContext& context, const gui::Rect& dirty) override;
     void poll();
 
   private:
     int bitmap_;
-    const EditorHost& host_;
+    const KeyboardPort& keyboard_;
     int shown_ = -1;
 };
 

@@ -15,7 +15,7 @@ constexpr int kGroups = LearnMenus::kControllers / LearnMenus::kPerSubmenu;
 
 gui::Menu LearnMenus::knobMenu(int32_t tag) const {
     gui::Menu menu;
-    menu.addEntry("midi Learn", true, host_.learnTarget() == tag);
+    menu.addEntry("midi Learn", true, learn_.learnTarget() == tag);
     menu.addEntry("clear");
     return menu;
 }
@@ -23,9 +23,9 @@ gui::Menu LearnMenus::knobMenu(int32_t tag) const {
 void LearnMenus::knobChosen(int32_t tag, const gui::MenuPath& chosen) {
     if (chosen.size() != 1) return;
     if (chosen[0] == kLearn)
-        host_.armLearn(host_.learnTarget() == tag ? -1 : tag);
+        learn_.armLearn(learn_.learnTarget() == tag ? -1 : tag);
     else if (chosen[0] == kClear)
-        host_.clearLearn(tag);
+        learn_.clearLearn(tag);
 }
 
 int LearnMenus::appendSection(gui::Menu& menu) const {
@@ -36,7 +36,8 @@ int LearnMenus::appendSection(gui::Menu& menu) const {
         char title[24];
         std::snprintf(title, sizeof title, "CC %d - %d", g * kPerSubmenu, (g + 1) * kPerSubmenu - 1);
         gui::Menu& group = section.addSubmenu(title);
-        for (int c = g * kPerSubmenu; c < (g + 1) * kPerSubmenu; ++c) group.addEntry(host_.controllerName(c));
+        for (int c = g * kPerSubmenu; c < (g + 1) * kPerSubmenu; ++c)
+            group.addEntry(learn_.controllerName(c));
     }
     section.addSeparator();
     section.addEntry("clear");
@@ -46,14 +47,15 @@ int LearnMenus::appendSection(gui::Menu& menu) const {
 void LearnMenus::sectionChosen(int32_t tag, const gui::MenuPath& chosen) {
     if (chosen.size() == 2 && chosen[0] >= 0 && chosen[0] < kGroups && chosen[1] >= 0 &&
         chosen[1] < kPerSubmenu) {
-        host_.assignController(tag, chosen[0] * kPerSubmenu + chosen[1], 0);
+        learn_.assignController(tag, chosen[0] * kPerSubmenu + chosen[1], 0);
     } else if (chosen.size() == 1 && chosen[0] == kGroups + 1) {  // after the separator
-        host_.clearLearn(tag);
+        learn_.clearLearn(tag);
     }
 }
 
 bool LearnMenus::hasSection(int32_t t) {
-    return t == tag::effects_choice || t == tag::carrier_mode || t == tag::modulator_mode;
+    return t == tag::effects_choice || t == tag::carrier_mode || t == tag::modulator_mode ||
+           t == tag::articulate;
 }
 
 }  // namespace kf::editor

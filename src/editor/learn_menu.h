@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "editor/editor_host.h"
+#include "editor/ports.h"
 #include "gui/popup_menu.h"
 
 namespace kf::editor {
@@ -15,7 +15,7 @@ class LearnMenus {
     static constexpr int kControllers = 128;
     static constexpr int kPerSubmenu = 16;
 
-    explicit LearnMenus(EditorHost& host) : host_(host) {}
+    explicit LearnMenus(LearnPort& learn) : learn_(learn) {}
 
     // "midi Learn" (ticked while the knob is armed) and "clear".
     gui::Menu knobMenu(int32_t tag) const;
@@ -29,12 +29,12 @@ class LearnMenus {
     // that controller to the tag alone, {the "clear" entry} clears the tag's controllers.
     void sectionChosen(int32_t tag, const gui::MenuPath& chosen);
 
-    // Whether a menu control carries the section: the parameter menus that choose the modes
-    // and the effect, whose values a controller can usefully drive.
+    // Whether a menu control carries the section: the parameter menus that choose the modes,
+    // the vocoder's bank and the effect, whose values a controller can usefully drive.
     static bool hasSection(int32_t tag);
 
   private:
-    EditorHost& host_;
+    LearnPort& learn_;
 };
 
 }  // namespace kf::editor

@@ -3,6 +3,7 @@
 #include <optional>
 #include <utility>
 
+#include "editor/controls.h"
 #include "gui/frame.h"
 
 namespace kf::editor {
@@ -10,34 +11,33 @@ namespace kf::editor {
 namespace {
 
 const gui::Color kText = gui::Color::rgb(0xe6e6e6);
-constexpr int kArrowWidth = 12;
 
-void addNodes(gui::Menu& menu, const std::vector<EditorHost::PresetNode>& nodes) {
-    for (const EditorHost::PresetNode& node : nodes) {
+void addNodes(gui::Menu& menu, const std::vector<PresetPort::PresetNode>& nodes, const std::string& current) {
+    for (const PresetPort::PresetNode& node : nodes) {
         if (!node.isFolder) {
-            menu.addEntry(node.name);
+            menu.addEntry(node.name, true, node.name == current);
             continue;
         }
         gui::Menu& sub = menu.addSubmenu(node.name);
         if (node.children.empty()) sub.addEntry("(no presets)", false);
-        addNodes(sub, node.children);
+        addNodes(sub, node.children, current);
     }
 }
 
 }  // namespace
 
-gui::Menu buildPresetMenu(const std::vector<EditorHost::PresetNode>& listing) {
+gui::Menu buildPresetMenu(const std::vector<PresetPort::PresetNode>& listing, const std::string& current) {
     gui::Menu menu;
     menu.addEntry("Select Folder");
     menu.addEntry("Save Preset");
     menu.addEntry("Load Preset");
     menu.addTitle("--Presets--");
-    addNodes(menu, listing);
+    addNodes(menu, listing, current);
     return menu;
 }
 
-PresetMenu::PresetMenu(const LayoutRow& row, EditorHost& host, platform::AsyncFileDialogs& dialogs)
-    : View(row.rect), host_(host), dialogs_(dialogs), bitmap_(row.bitmap) {}
+PresetMenu::PresetMenu(const LayoutRow& row, PresetPort& presets, DialogRunner& dialogs)
+    : View(row.rect), presets_(presets), dialogs_(dialogs), bitmap_(row.bitmap) {}
 
 void PresetMenu::setProgramName(const std::string& name) {
     if (name == name_) return;
@@ -48,8 +48,8 @@ void PresetMenu::setProgramName(const std::string& name) {
 bool PresetMenu::mouseDown(const gui::Event& e) {
     if (e.button != gui::MouseButton::Left || !frame()) return false;
     // Listed at every pop-up: files saved or folders changed since show up at once.
-    listing_ = host_.listPresets(host_.presetFolder(), kMaxDepth);
-    frame()->popupMenu(buildPresetMenu(listing_), {rect().left, rect().bottom},
+    listing_ = presets_.listPresets(presets_.presetFolder(), kMaxDepth);
+    frame()->popupMenu(buildPresetMenu(listing_, presets_.currentProgramName()), {rect().left, rect().bottom},
                        [this](const gui::MenuPath& chosen) { choose(chosen); });
     return true;
 }
@@ -58,52 +58,48 @@ void PresetMenu::choose(const gui::MenuPath& chosen) {
     if (chosen.empty()) return;
     switch (chosen.front()) {
         case kSelectFolder:
-            return runDialog(EditorHost::PresetDialog::kChooseFolder);
+            return runDialog(PresetPort::PresetDialog::kChooseFolder);
         case kSavePreset:
-            return runDialog(EditorHost::PresetDialog::kSave);
+            return runDialog(PresetPort::PresetDialog::kSave);
         case kLoadPreset:
-            return runDialog(EditorHost::PresetDialog::kLoad);
+            return runDialog(PresetPort::PresetDialog::kLoad);
         default:
             break;
     }
     // Follow the path through the listing the menu showed; anything else is no preset.
-    const std::vector<EditorHost::PresetNode>* level = &listing_;
-    const EditorHost::PresetNode* node = nullptr;
+    const std::vector<PresetPort::PresetNode>* level = &listing_;
+    const PresetPort::PresetNode* node = nullptr;
     for (std::size_t i = 0; i < chosen.size(); ++i) {
         const int index = i == 0 ? chosen[i] - kFirstPreset : chosen[i];
         if (index < 0 || static_cast<std::size_t>(index) >= level->size()) return;
         node = &(*level)[static_cast<std::size_t>(index)];
         level = &node->children;
     }
-    if (node && !node->isFolder) host_.loadPresetFile(node->path);
+    if (node && !node->isFolder) presets_.loadPresetFile(node->path);
 }
 
-void PresetMenu::runDialog(EditorHost::PresetDialog which) {
-    const EditorHost::DialogRequest request = host_.presetDialog(which);
-    // The answer may come after this editor closed and reopened; it needs only the host.
-    dialogs_.request(request.kind, request.title, request.start, request.types,
-                     [&host = host_, which](std::optional<std::string> chosen) {
-                         if (!chosen || chosen->empty()) return;  // cancelled: nothing changes
-                         switch (which) {
-                             case EditorHost::PresetDialog::kChooseFolder:
-                                 host.setPresetFolder(*chosen);
-                                 break;
-                             case EditorHost::PresetDialog::kSave:
-                                 host.savePresetFile(*chosen);
-                                 break;
-                             case EditorHost::PresetDialog::kLoad:
-                                 host.loadPresetFile(*chosen);
-                                 break;
-                         }
-                     });
+void PresetMenu::runDialog(PresetPort::PresetDialog which) {
+    // The answer may come after this editor closed and reopened; it needs only the port.
+    dialogs_.run(presets_.presetDialog(which),
+                 [&presets = presets_, which](std::optional<std::string> chosen) {
+                     if (!chosen || chosen->empty()) return;  // cancelled: nothing changes
+                     switch (which) {
+                         case PresetPort::PresetDialog::kChooseFolder:
+                             presets.setPresetFolder(*chosen);
+                             break;
+                         case PresetPort::PresetDialog::kSave:
+                             presets.savePresetFile(*chosen);
+                             break;
+                         case PresetPort::PresetDialog::kLoad:
+                             presets.loadPresetFile(*chosen);
+                             break;
+                     }
+                 });
 }
 
 void PresetMenu::draw(gui::DrawContext& context, const gui::Rect&) {
     if (bitmap_ > 0) context.drawBitmap(bitmap_, rect().topLeft());
-    // Clear of the face's drop-down arrow at its right end.
-    gui::Rect text = rect();
-    text.right -= kArrowWidth;
-    context.drawText(name_, text, gui::Align::Center, kText);
+    context.drawText(name_, dropDownTextArea(rect()), gui::Align::Center, kText);
 }
 
 }  // namespace kf::editor

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "editor/editor_host.h"
 #include "editor/layout.h"
+#include "editor/notice.h"
+#include "editor/ports.h"
 #include "gui/popup_menu.h"
 #include "gui/view.h"
-#include "platform/async_file_dialogs.h"
 
 namespace kf::editor {
 
@@ -22,7 +22,7 @@ class PresetMenu : public gui::View {
     // Items before the listed presets.
     enum Entry : int { kSelectFolder, kSavePreset, kLoadPreset, kPresetsTitle, kFirstPreset };
 
-    PresetMenu(const LayoutRow& row, EditorHost& host, platform::AsyncFileDialogs& dialogs);
+    PresetMenu(const LayoutRow& row, PresetPort& presets, DialogRunner& dialogs);
 
     // Shows `name` on the face; redrawn only when it changed.
     void setProgramName(const std::string& name);
@@ -33,18 +33,18 @@ class PresetMenu : public gui::View {
 
   private:
     void choose(const gui::MenuPath& chosen);
-    void runDialog(EditorHost::PresetDialog which);
+    void runDialog(PresetPort::PresetDialog which);
 
-    EditorHost& host_;
-    platform::AsyncFileDialogs& dialogs_;
+    PresetPort& presets_;
+    DialogRunner& dialogs_;
     int bitmap_;
     std::string name_;
     // The listing the open menu was built from, so a choice names the file it showed.
-    std::vector<EditorHost::PresetNode> listing_;
+    std::vector<PresetPort::PresetNode> listing_;
 };
 
 // The menu for a listing: the fixed entries, the title, then the nodes (folders as
-// submenus; an empty folder shows one disabled line).
-gui::Menu buildPresetMenu(const std::vector<EditorHost::PresetNode>& listing);
+// submenus; an empty folder shows one disabled line). Presets named `current` are ticked.
+gui::Menu buildPresetMenu(const std::vector<PresetPort::PresetNode>& listing, const std::string& current);
 
 }  // namespace kf::editor

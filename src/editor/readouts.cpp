@@ -1,6 +1,5 @@
 #include "editor/readouts.h"
 
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <numbers>
@@ -17,8 +16,8 @@ namespace {
 struct Shown {
     float v;
     float working;
-    int32_t source;
-    const EditorHost& host;
+    int32_t parameter;
+    const ParameterPort& parameters;
     char* text;
     std::size_t size;
 
@@ -94,7 +93,7 @@ void semitones(const Shown& s) {
 // The filter coefficient c acts as c⁴ × half the sample rate.
 void cutoffKilohertz(const Shown& s) {
     const double c = s.working;
-    formatKilohertz(c * c * c * c * 0.5 * s.host.sampleRate(), s.text, s.size);
+    formatKilohertz(c * c * c * c * 0.5 * s.parameters.sampleRate(), s.text, s.size);
 }
 
 // The morph position between the five waves, 0..4.
@@ -107,46 +106,68 @@ void bitDepth(const Shown& s) {
     s.print("%.0f", 64.0 * (0.5 - 0.5 * s.v));
 }
 
-// The effect's own words for the value (a note length, a fraction of a bar, a rate).
+// The effect's own words for the value (a note length, a fraction of a bar, a rate). The
+// note-length table writes its fractions with a backslash or a doubled slash ("1\4",
+// "3//4 bar"); a musician reads "1/4" and "3/4 bar".
 void effectText(const Shown& s) {
     char own[32];
-    if (s.host.effectText(s.source, s.working, own))
-        std::snprintf(s.text, s.size, "%s", own);
-    else
-        valuePercent(s);
+    if (!s.parameters.effectText(s.parameter, s.working, own)) return valuePercent(s);
+    std::size_t out = 0;
+    for (const char* p = own; *p != '\0' && out + 1 < s.size; ++p) {
+        const char c = *p == '\\' ? '/' : *p;
+        if (c == '/' && out > 0 && s.text[out - 1] == '/') continue;
+        s.text[out++] = c;
+    }
+    s.text[out] = '\0';
 }
 
-struct ReadoutRow {
-    int32_t tag;
-    Display display;
-};
-
-constexpr auto kReadouts = std::to_array<ReadoutRow>({
-    {45, spacingPercent}, {47, shiftHertz},      {44, responseAmount},  {94, gainDecibels},
-    {46, valuePercent},   {74, workingDecibels}, {75, workingDecibels}, {76, workingDecibels},
-    {92, gainDecibels},   {93, milliseconds},    {83, gateDecibels},    {84, ratioDecibels},
-    {85, milliseconds},   {88, gainDecibels},    {96, gateDecibels},    {97, ratioDecibels},
-    {98, milliseconds},   {100, gainDecibels},   {80, semitones},       {79, gainDecibels},
-    {54, wavePosition},   {52, valuePercent},    {50, workingPercent},  {53, cutoffKilohertz},
-    {49, workingPercent}, {51, gainDecibels},    {61, valuePercent},    {62, valuePercent},
-    {63, valuePercent},   {66, effectText},      {67, valuePercent},    {65, valuePercent},
-    {58, effectText},     {59, workingPercent},  {57, valuePercent},    {70, bitDepth},
-    {71, effectText},     {69, valuePercent},
-});
+// The text for a kind of readout.
+void show(display::Kind kind, const Shown& s) {
+    switch (kind) {
+        case display::none:
+            return;
+        case display::percent:
+            return valuePercent(s);
+        case display::scaledPercent:
+            return workingPercent(s);
+        case display::spacingPercent:
+            return spacingPercent(s);
+        case display::shiftHertz:
+            return shiftHertz(s);
+        case display::response:
+            return responseAmount(s);
+        case display::gainDecibels:
+            return gainDecibels(s);
+        case display::gateDecibels:
+            return gateDecibels(s);
+        case display::decibels:
+            return workingDecibels(s);
+        case display::ratioDecibels:
+            return ratioDecibels(s);
+        case display::milliseconds:
+            return milliseconds(s);
+        case display::semitones:
+            return semitones(s);
+        case display::cutoffKilohertz:
+            return cutoffKilohertz(s);
+        case display::wavePosition:
+            return wavePosition(s);
+        case display::bitDepth:
+            return bitDepth(s);
+        case display::effectText:
+            return effectText(s);
+    }
+}
 
 }  // namespace
 
-void readoutText(int32_t tag, int32_t source, float v, const EditorHost& host, char* text, std::size_t size) {
+void readoutText(int32_t parameter, float v, const ParameterPort& parameters, char* text, std::size_t size) {
     if (size == 0) return;
     text[0] = '\0';
-    const ParameterRow* parameter = parameterRow(source);
-    if (!parameter) return;
-    for (const ReadoutRow& row : kReadouts) {
-        if (row.tag != tag) continue;
-        const float clamped = clampUnit(v);
-        row.display({clamped, parameter->law(clamped), source, host, text, size});
-        return;
-    }
+    const ParameterRow* row = parameterRow(parameter);
+    if (!row) return;
+    const float clamped = clampUnit(v);
+    show(row->readout, {clamped, row->law(clamped), parameter, parameters, text, size});
 }
 
 }  // namespace kf::editor

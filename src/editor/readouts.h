@@ -5,13 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "editor/editor_host.h"
+#include "editor/ports.h"
 
 namespace kf::editor {
 
-// The text of readout `tag` for the stored value `v` of the parameter it shows, `source`
-// (clamped to 0..1 first, as the engine takes it); "" for a tag that is no readout.
+// The readout of `parameter` for its stored value `v` (clamped to 0..1 first, as the engine
+// takes it), as the parameter table's readout column says; "" for a parameter without one.
 // `text` holds `size` bytes and is always terminated.
-void readoutText(int32_t tag, int32_t source, float v, const EditorHost& host, char* text, std::size_t size);
+void readoutText(int32_t parameter, float v, const ParameterPort& parameters, char* text, std::size_t size);
 
 }  // namespace kf::editor

@@ -51,8 +51,8 @@ std::vector<std::string> sampleFilesIn(const std::string& folder) {
     return names;
 }
 
-SampleView::SampleView(const gui::Rect& rect, EditorHost& host, platform::AsyncFileDialogs& dialogs)
-    : View(rect), host_(host), dialogs_(dialogs) {}
+SampleView::SampleView(const gui::Rect& rect, SamplePort& sample, DialogRunner& dialogs)
+    : View(rect), sample_(sample), dialogs_(dialogs) {}
 
 gui::Rect SampleView::waveArea() const {
     const gui::Rect& r = rect();
@@ -118,24 +118,24 @@ int SampleView::columnOf(double frame) const {
 }
 
 void SampleView::poll() {
-    const uint32_t generation = host_.sampleGeneration();
+    const uint32_t generation = sample_.sampleGeneration();
     if (!known_ || generation != generation_) {
         known_ = true;
         generation_ = generation;
-        frames_ = std::max(host_.sampleFrames(), 0);
-        stereo_ = host_.sampleIsStereo();
-        name_ = host_.sampleName();
+        frames_ = std::max(sample_.sampleFrames(), 0);
+        stereo_ = sample_.sampleIsStereo();
+        name_ = sample_.sampleName();
         scroll_ = zoom_ = 0.0f;
         cache_.first = -1;
         setDirty();
     }
-    const int32_t start = host_.sampleStartMarker(), end = host_.sampleEndMarker();
+    const int32_t start = sample_.sampleStartMarker(), end = sample_.sampleEndMarker();
     if (start != start_ || end != end_) {
         start_ = start;
         end_ = end;
         setDirty();
     }
-    const int play = columnOf(static_cast<double>(host_.samplePlayPosition()));
+    const int play = columnOf(static_cast<double>(sample_.samplePlayPosition()));
     if (play != playColumn_) {
         playColumn_ = play;
         setDirty();
@@ -150,6 +150,11 @@ bool SampleView::mouseDown(const gui::Event& e) {
         return true;
     }
     if (e.button != gui::MouseButton::Left) return false;
+    // Without a sample there is nothing to scroll or zoom: the whole view is "click to load".
+    if (frames_ <= 0) {
+        openFileDialog();
+        return true;
+    }
     if (corner().contains(e.pos))
         drag_ = Drag::Both;
     else if (scrollBar().contains(e.pos))
@@ -160,10 +165,9 @@ bool SampleView::mouseDown(const gui::Event& e) {
         dragTo(e.pos);
         return true;
     }
-    const bool marker = (e.modifiers & (gui::kAlt | gui::kControl)) != 0;
-    if (frames_ > 0 && marker) {
-        // The sample may have changed since the last idle; the host keeps the marker inside it.
-        if (host_.snapSampleMarker((e.modifiers & gui::kAlt) != 0, frameAt(e.pos.x))) poll();
+    if ((e.modifiers & (gui::kAlt | gui::kControl)) != 0) {
+        // The sample may have changed since the last idle; the instance keeps the marker inside it.
+        if (sample_.snapSampleMarker((e.modifiers & gui::kAlt) != 0, frameAt(e.pos.x))) poll();
         return true;
     }
     openFileDialog();
@@ -217,19 +221,20 @@ bool SampleView::wheel(const gui::Event& e) {
 // ---- files ---------------------------------------------------------------------------
 
 void SampleView::openFileDialog() {
-    const EditorHost::DialogRequest d = host_.sampleFileDialog();
-    dialogs_.request(d.kind, d.title, d.start, d.types, [this](std::optional<std::string> path) {
-        if (path && host_.loadSampleFile(*path)) poll();
+    dialogs_.run(sample_.sampleFileDialog(), [this](std::optional<std::string> path) {
+        if (path && sample_.loadSampleFile(*path)) poll();
     });
 }
 
 void SampleView::openFolderMenu() {
     if (!frame()) return;
-    const std::string folder = host_.sampleFolder();
+    const std::string folder = sample_.sampleFolder();
     std::vector<std::string> files = folder.empty() ? std::vector<std::string>{} : sampleFilesIn(folder);
+    const std::filesystem::path loaded = std::filesystem::path(sample_.samplePath()).lexically_normal();
     gui::Menu menu;
     menu.addEntry(kChooseFolderEntry);
-    for (const std::string& name : files) menu.addEntry(name);
+    for (const std::string& name : files)
+        menu.addEntry(name, true, (std::filesystem::path(folder) / name).lexically_normal() == loaded);
     frame()->popupMenu(std::move(menu), {rect().left, rect().bottom},
                        [this, folder, files = std::move(files)](const gui::MenuPath& chosen) {
                            if (chosen.empty()) return;
@@ -238,14 +243,13 @@ void SampleView::openFolderMenu() {
                            if (entry > static_cast<int>(files.size())) return;
                            const auto path =
                                std::filesystem::path(folder) / files[static_cast<std::size_t>(entry - 1)];
-                           if (host_.loadSampleFile(path.string())) poll();
+                           if (sample_.loadSampleFile(path.string())) poll();
                        });
 }
 
 void SampleView::chooseFolder() {
-    const EditorHost::DialogRequest d = host_.sampleFolderDialog();
-    dialogs_.request(d.kind, d.title, d.start, d.types, [this](std::optional<std::string> folder) {
-        if (folder && !folder->empty()) host_.setSampleFolder(*folder);
+    dialogs_.run(sample_.sampleFolderDialog(), [this](std::optional<std::string> folder) {
+        if (folder && !folder->empty()) sample_.setSampleFolder(*folder);
     });
 }
 
@@ -292,8 +296,8 @@ void SampleView::drawWave(gui::DrawContext& context, const gui::Rect& area) {
         cache_.first = first;
         cache_.count = count;
         for (int ch = 0; ch < 2; ++ch)
-            cache_.channels[ch] = ch == 0 || stereo_ ? host_.sampleOverview(ch, first, count, area.width())
-                                                     : std::vector<EditorHost::SampleExtent>{};
+            cache_.channels[ch] = ch == 0 || stereo_ ? sample_.sampleOverview(ch, first, count, area.width())
+                                                     : std::vector<SampleExtent>{};
     }
     // Stereo: the left channel in the upper half, the right in the lower.
     const int lanes = stereo_ ? 2 : 1;

@@ -3,7 +3,7 @@
 // file, Alt-click and Control-click move the start and end markers, a right-click opens the
 // sample-folder menu.
 //
-// The view never touches the sample's buffers: it asks the host for a min/max overview of
+// The view never touches the sample's buffers: it asks the instance for a min/max overview of
 // the frames it shows, again only when the sample was replaced or the view moved.
 #pragma once
 
@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "editor/controls.h"
-#include "editor/editor_host.h"
+#include "editor/notice.h"
+#include "editor/ports.h"
 #include "gui/view.h"
-#include "platform/async_file_dialogs.h"
 
 namespace kf::editor {
 
@@ -25,7 +25,7 @@ class SampleView : public gui::View {
     static constexpr float kWheelZoom = 0.8f;     // visible part kept per wheel notch
     static constexpr float kWheelScroll = 0.25f;  // visible parts moved per Shift+wheel notch
 
-    SampleView(const gui::Rect& rect, EditorHost& host, platform::AsyncFileDialogs& dialogs);
+    SampleView(const gui::Rect& rect, SamplePort& sample, DialogRunner& dialogs);
 
     // Picks up a replaced sample, moved markers and the play position; call at each idle.
     void poll();
@@ -57,9 +57,8 @@ class SampleView : public gui::View {
     bool wheel(const gui::Event& e) override;
     void draw(gui::DrawContext& context, const gui::Rect& dirty) override;
 
-    // The sample-folder menu: the folder's audio files and "Choose Sample Directory".
-
-    // The sample-folder menu: the folder's audio files and "Choose Sample Directory".
+    // The sample-folder menu: "Choose Sample Directory", then the folder's audio files with
+    // the loaded one ticked.
     void openFolderMenu();
 
   private:
@@ -72,8 +71,8 @@ class SampleView : public gui::View {
     int columnOf(double frame) const;
     void drawWave(gui::DrawContext& context, const gui::Rect& area);
 
-    EditorHost& host_;
-    platform::AsyncFileDialogs& dialogs_;
+    SamplePort& sample_;
+    DialogRunner& dialogs_;
     uint32_t generation_ = 0;
     bool known_ = false;  // generation_ holds a polled value
     int32_t frames_ = 0;
@@ -89,7 +88,7 @@ class SampleView : public gui::View {
     struct Cache {
         uint32_t generation = 0;
         int32_t first = -1, count = 0;
-        std::vector<EditorHost::SampleExtent> channels[2];
+        std::vector<SampleExtent> channels[2];
     } cache_;
 };
 
@@ -102,7 +101,7 @@ std::vector<std::string> sampleFilesIn(const std::string& folder);
 // later), so both show one sample.
 class SampleNamePlate : public Readout {
   public:
-    SampleNamePlate(const LayoutRow& row, SampleView* view) : Readout(row), view_(view) {}
+    SampleNamePlate(const LayoutRow& row, SampleView* view) : Readout(row.rect, row.bitmap), view_(view) {}
     void poll() {
         setText(view_ && !view_->sampleName().empty() ? view_->sampleName().c_str() : "no sample");
     }
@@ -110,6 +109,9 @@ class SampleNamePlate : public Readout {
         if (!view_) return false;
         view_->openFolderMenu();
         return true;
+    }
+    void draw(gui::DrawContext& context, const gui::Rect&) override {
+        drawPlate(context, dropDownTextArea(rect()));
     }
 
   private:

@@ -4,8 +4,10 @@
 
 #include "artwork/artwork.h"
 #include "common/parameter_table.h"
+#include "editor/band_display.h"
 #include "editor/controls.h"
 #include "editor/keyboard_view.h"
+#include "editor/notice.h"
 #include "editor/preset_menu.h"
 #include "editor/readouts.h"
 #include "editor/sample_view.h"
@@ -13,8 +15,8 @@
 
 namespace kf::editor {
 
-TMUniClientEditor::TMUniClientEditor(EditorHost& host, std::unique_ptr<platform::AsyncFileDialogs> dialogs)
-    : host_(host), dialogs_(std::move(dialogs)), rect_{0, 0, kHeight, kWidth}, learn_(host) {}
+TMUniClientEditor::TMUniClientEditor(EditorPorts ports, std::unique_ptr<platform::AsyncFileDialogs> dialogs)
+    : ports_(ports), dialogs_(std::move(dialogs)), runner_(*dialogs_), learn_(ports.learn) {}
 
 TMUniClientEditor::~TMUniClientEditor() {
     close();
@@ -24,11 +26,6 @@ gui::BitmapCache& TMUniClientEditor::sharedBitmaps() {
     static gui::BitmapCache cache([](int id) { return artwork::png(id); }, artwork::kFirstId,
                                   artwork::kLastId);
     return cache;
-}
-
-bool TMUniClientEditor::getRect(vst::ERect** rect) {
-    *rect = &rect_;
-    return true;
 }
 
 bool TMUniClientEditor::open(void* parentWindow) {
@@ -53,7 +50,8 @@ bool TMUniClientEditor::openOn(std::unique_ptr<gui::PlatformWindow> window) {
     frame_->setBackground(kBackgroundBitmap);
     build();
     frame_->setIdleHook([this] { onIdle(); });
-    host_.takeRefresh();
+    ports_.page.takeRefresh();
+    ports_.page.setPageShown(true);
     pollValues();
     return true;
 }
@@ -62,7 +60,7 @@ namespace {
 
 // Host parameters report to the host as automation; the rest are the instance's own.
 bool isHostParameter(int32_t tag) {
-    return tag >= 0 && tag < kNumHostParameters;
+    return hostIndexOfTag(tag) >= 0;
 }
 
 // The strip position of a knob whose working value is shown between a and b.
@@ -86,7 +84,7 @@ void TMUniClientEditor::build() {
             case ControlKind::Knob: {
                 auto knob = std::make_unique<Knob>(row, artwork::frameCount(row.bitmap), listener,
                                                    boundPosition(row));
-                knob->setDefaultValue(host_.defaultValue(row.tag));
+                knob->setDefaultValue(ports_.parameters.defaultValue(row.tag));
                 if (row.tag == tag::waveform) knob->setSensitivity(0.25f);
                 if (row.tag == tag::pitchbend) knob->setSpringBack(true);
                 knob->setLearnMenus(&learn_);
@@ -104,38 +102,53 @@ void TMUniClientEditor::build() {
                 view = std::move(menu);
                 break;
             }
-            case ControlKind::Readout:
-                view = std::make_unique<Readout>(row);
-                break;
             case ControlKind::Led:
                 view = std::make_unique<Led>(row, artwork::frameCount(row.bitmap));
                 break;
             case ControlKind::Presets:
-                view = std::make_unique<PresetMenu>(row, host_, *dialogs_);
+                view = std::make_unique<PresetMenu>(row, ports_.presets, runner_);
                 break;
             case ControlKind::SampleView:
-                view = std::make_unique<SampleView>(row.rect, host_, *dialogs_);
+                view = std::make_unique<SampleView>(row.rect, ports_.sample, runner_);
                 break;
             case ControlKind::SampleName:
                 view =
                     std::make_unique<SampleNamePlate>(row, dynamic_cast<SampleView*>(viewOf(tag::sampler)));
                 break;
             case ControlKind::Keys:
-                view = std::make_unique<KeyboardView>(row.rect, host_);
+                view = std::make_unique<KeyboardView>(row.rect, ports_.keyboard);
                 break;
             case ControlKind::KeyName:
-                view = std::make_unique<KeyboardBaseReadout>(row.rect, row.bitmap, host_);
+                view = std::make_unique<KeyboardBaseReadout>(row.rect, row.bitmap, ports_.keyboard);
+                break;
+            case ControlKind::Bands:
+                view = std::make_unique<BandDisplay>(row.rect, row.bitmap, ports_.page);
                 break;
         }
+        auto shown = [this, group = row.group] { return groups_[static_cast<std::size_t>(group)]; };
         gui::View& added = frame_->addView(std::move(view));
-        added.setVisibility([this, group = row.group] { return groups_[static_cast<std::size_t>(group)]; });
-        placed_.push_back({&row, &added});
+        added.setVisibility(shown);
+        Readout* readout = nullptr;
+        if (!row.readout.empty()) {
+            readout = &frame_->add(std::make_unique<Readout>(row.readout, artwork::readout_plate));
+            readout->setVisibility(shown);
+        }
+        placed_.push_back({&row, &added, readout});
     }
+    // Last, so it lies over everything it may have to cover.
+    notice_ = &frame_->add(std::make_unique<NoticeView>());
+    runner_.setNotice(notice_);
 }
 
 gui::View* TMUniClientEditor::viewOf(int32_t tag) const {
     for (const Placed& p : placed_)
         if (p.row->tag == tag) return p.view;
+    return nullptr;
+}
+
+const Readout* TMUniClientEditor::readoutOf(int32_t parameter) const {
+    for (const Placed& p : placed_)
+        if (p.readout && p.row->source == parameter) return p.readout;
     return nullptr;
 }
 
@@ -151,40 +164,42 @@ void TMUniClientEditor::valueChanged(gui::Control& control) {
     const LayoutRow& row = *p->row;
     if (row.kind == ControlKind::Page) return turnPage(row.tag);
     if (row.kind == ControlKind::Link) {
-        if (control.value() != 0.0f) host_.openManual();
+        if (control.value() != 0.0f) ports_.page.openManual();
         return;
     }
     // Knobs send their value; buttons and menus their state scaled to the parameter's law.
     const float v = row.kind == ControlKind::Knob ? control.value() : control.value() * row.step;
     if (isHostParameter(row.tag))
-        host_.setParameterAutomated(row.tag, v);
+        ports_.parameters.setParameterAutomated(row.tag, v);
     else
-        host_.setParameter(row.tag, v);
+        ports_.parameters.setParameter(row.tag, v);
     // The transpose buttons also move the keyboard, an octave per press.
     if ((row.tag == tag::transpose_up || row.tag == tag::transpose_down) && control.value() != 0.0f)
-        host_.setKeyboardBase(keys::transposed(host_.keyboardBase(), row.tag == tag::transpose_up ? 1 : -1));
+        ports_.keyboard.setKeyboardBase(
+            keys::transposed(ports_.keyboard.keyboardBase(), row.tag == tag::transpose_up ? 1 : -1));
 }
 
 void TMUniClientEditor::turnPage(int32_t buttonTag) {
-    host_.setOverlay(overlayAfterClick(buttonTag, host_.overlay()));
+    ports_.page.setOverlay(overlayAfterClick(buttonTag, ports_.page.overlay()));
     // At once, not at the next idle: the clicked button shows the page's state, not its own
     // toggle (a click on the sub-page already shown leaves it on).
     pollValues();
 }
 
 void TMUniClientEditor::beginEdit(gui::Control& control) {
-    if (isHostParameter(control.tag())) host_.beginEdit(control.tag());
+    if (isHostParameter(control.tag())) ports_.parameters.beginEdit(control.tag());
 }
 
 void TMUniClientEditor::endEdit(gui::Control& control) {
-    if (isHostParameter(control.tag())) host_.endEdit(control.tag());
+    if (isHostParameter(control.tag())) ports_.parameters.endEdit(control.tag());
 }
 
 void TMUniClientEditor::pollValues() {
-    const Overlay overlay = host_.overlay();
+    const ParameterPort& parameters = ports_.parameters;
+    const Overlay overlay = ports_.page.overlay();
     const ViewGroupMask groups =
-        pageGroups(host_.choice(tag::effects_choice), host_.choice(tag::carrier_mode),
-                   host_.choice(tag::modulator_mode), overlay);
+        pageGroups(parameters.choice(tag::effects_choice), parameters.choice(tag::carrier_mode),
+                   parameters.choice(tag::modulator_mode), parameters.choice(tag::articulate), overlay);
     if (groups != groups_) {
         groups_ = groups;
         frame_->invalidateAll();
@@ -193,25 +208,28 @@ void TMUniClientEditor::pollValues() {
     for (const Placed& p : placed_) {
         const LayoutRow& row = *p.row;
         switch (row.kind) {
-            case ControlKind::Knob:
-                static_cast<Knob*>(p.view)->setValueSilently(host_.parameterValue(row.source));
+            case ControlKind::Knob: {
+                const float value = parameters.parameterValue(row.source);
+                static_cast<Knob*>(p.view)->setValueSilently(value);
+                if (p.readout) {
+                    readoutText(row.source, value, parameters, text, sizeof text);
+                    p.readout->setText(text);
+                }
                 break;
+            }
             case ControlKind::Button:
             case ControlKind::Menu:
                 static_cast<gui::Control*>(p.view)->setValueSilently(
-                    static_cast<float>(host_.choice(row.source)));
-                break;
-            case ControlKind::Readout:
-                readoutText(row.tag, row.source, host_.parameterValue(row.source), host_, text, sizeof text);
-                static_cast<Readout*>(p.view)->setText(text);
+                    static_cast<float>(parameters.choice(row.source)));
                 break;
             case ControlKind::Led:
-                static_cast<Led*>(p.view)->setLevel(row.source == kLearnLed
-                                                        ? (host_.learnTarget() >= 0 ? 1.0f : 0.0f)
-                                                        : host_.meter(row.source));
+                if (row.source == kLearnLed)
+                    static_cast<Led*>(p.view)->setLevel(ports_.learn.learnTarget() >= 0 ? 1.0f : 0.0f);
+                else
+                    static_cast<Led*>(p.view)->setPeak(ports_.page.meter(row.source));
                 break;
             case ControlKind::Presets:
-                static_cast<PresetMenu*>(p.view)->setProgramName(host_.currentProgramName());
+                static_cast<PresetMenu*>(p.view)->setProgramName(ports_.presets.currentProgramName());
                 break;
             case ControlKind::SampleView:
                 static_cast<SampleView*>(p.view)->poll();
@@ -229,6 +247,9 @@ void TMUniClientEditor::pollValues() {
             case ControlKind::KeyName:
                 static_cast<KeyboardBaseReadout*>(p.view)->poll();
                 break;
+            case ControlKind::Bands:
+                static_cast<BandDisplay*>(p.view)->poll();
+                break;
             case ControlKind::Image:
             case ControlKind::Link:
                 break;
@@ -244,6 +265,9 @@ void TMUniClientEditor::close() {
     for (const Placed& p : placed_)
         if (auto* control = dynamic_cast<gui::Control*>(p.view); control && control->isEditing())
             control->endEdit();
+    ports_.page.setPageShown(false);
+    runner_.setNotice(nullptr);
+    notice_ = nullptr;
     frame_.reset();
     placed_.clear();
     parent_ = 0;
@@ -257,7 +281,8 @@ void TMUniClientEditor::idle() {
 }
 
 void TMUniClientEditor::onIdle() {
-    if (host_.takeRefresh()) frame_->invalidateAll();
+    if (ports_.page.takeRefresh()) frame_->invalidateAll();
+    if (std::string message = ports_.page.takeMessage(); !message.empty()) notice_->show(std::move(message));
     pollValues();
 }
 

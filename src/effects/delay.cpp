@@ -18,9 +18,14 @@ constexpr int32_t kHighestNote = 126;
 TMDelay::TMDelay(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, info, kParameters) {
     setName("Delay");
 
-    registerRegion(filterL_.stateData(), fx::StateVariableFilter::stateBytes());
-    registerRegion(filterR_.stateData(), fx::StateVariableFilter::stateBytes());
-    allocateLines(info_->sampleRate);
+    for (int c = 0; c < 2; ++c)
+        registerRegion(cutoff_.channel(c).stateData(), fx::StateVariableFilter::stateBytes());
+    capacity_ = capacityFor(info_->sampleRate);
+    lineL_.resize(capacity_);
+    lineR_.resize(capacity_);
+    registerRegion(lineL_.data(), lineL_.bytes());
+    registerRegion(lineR_.data(), lineR_.bytes());
+    allocatedRate_ = info_->sampleRate;
     barLength_ = barLengthFor(info_->samplesPerBeat);
     if (info_->tempoListeners) info_->tempoListeners->add(this);
 }
@@ -37,22 +42,41 @@ uint32_t TMDelay::barLengthFor(float samplesPerBeat) const {
     return static_cast<uint32_t>(bar);
 }
 
-void TMDelay::allocateLines(float sampleRate) {
+uint32_t TMDelay::capacityFor(float sampleRate) {
     // The bar at the lowest tempo, computed exactly as TMSystemInfo computes samples per
     // beat, so no accepted tempo can ask for more.
     const float longestBeat = static_cast<float>(static_cast<double>(sampleRate) / (kLowestTempo / 60.0));
     const float longestBar = 4.0f * longestBeat;
-    uint32_t cap = kMinBar;
     if (longestBar > static_cast<float>(kMinBar) && longestBar < 16.0e6f)
-        cap = static_cast<uint32_t>(longestBar);
+        return static_cast<uint32_t>(longestBar);
+    return kMinBar;
+}
 
-    if (lineL_.data()) unregisterRegion(lineL_.data());
-    if (lineR_.data()) unregisterRegion(lineR_.data());
-    lineL_.resize(cap);
-    lineR_.resize(cap);
-    registerRegion(lineL_.data(), lineL_.bytes());
-    registerRegion(lineR_.data(), lineR_.bytes());
-    capacity_ = cap;
+void TMDelay::prepareSampleRate(float sampleRate) {
+    if (sampleRate == allocatedRate_ || sampleRate == preparedRate_) return;
+    // Lines prepared for another rate are of no further use; freeing them first keeps the
+    // peak memory at the lines in use plus one new pair.
+    preparedL_.resize(0);
+    preparedR_.resize(0);
+    preparedRate_ = 0.0f;
+    const uint32_t cap = capacityFor(sampleRate);
+    fx::AlignedBuffer left(cap), right(cap);  // a throw here frees whichever was made
+    preparedL_.swap(left);
+    preparedR_.swap(right);
+    preparedRate_ = sampleRate;
+}
+
+void TMDelay::useLinesFor(float sampleRate) {
+    prepareSampleRate(sampleRate);
+    // Nothing below allocates, so the lines and their registration change together.
+    replaceRegion(lineL_.data(), preparedL_.data(), preparedL_.bytes());
+    replaceRegion(lineR_.data(), preparedR_.data(), preparedR_.bytes());
+    lineL_.swap(preparedL_);
+    lineR_.swap(preparedR_);
+    preparedL_.resize(0);  // the old lines
+    preparedR_.resize(0);
+    preparedRate_ = 0.0f;
+    capacity_ = static_cast<uint32_t>(lineL_.size());
     allocatedRate_ = sampleRate;
     barLength_ = std::min(barLength_, capacity_);
     wrapPositions();
@@ -97,8 +121,7 @@ int32_t TMDelay::delayLengthFor(float value) const {
     return std::max(kMinDelay, static_cast<int32_t>(samples));
 }
 
-bool TMDelay::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return false;
+void TMDelay::applyParameter(int32_t index, float value) {
     const float v = clampUnit(value);
     switch (static_cast<Param>(index)) {
         case Param::kTime: {
@@ -128,14 +151,10 @@ bool TMDelay::setParameter(int32_t index, float value) {
             width_ = v;
             oneMinusWidth_ = 1.0f - v;
             break;
-        case Param::kCutoff: {
-            const float c = v * v * v * v;
-            filterL_.setCoefficient(static_cast<double>(c));
-            filterR_.setCoefficient(static_cast<double>(c));
+        case Param::kCutoff:
+            cutoff_.setCutoff(v);
             break;
-        }
     }
-    return true;
 }
 
 int32_t TMDelay::setParameterMode(int32_t index, int32_t mode) {
@@ -154,8 +173,7 @@ void TMDelay::reset() {
     delayLength_ = 0;
     writeIndex_ = 0;
     placeHead_ = true;
-    filterL_.clearAll();
-    filterR_.clearAll();
+    cutoff_.clearAll();
     std::memset(lineL_.data(), 0, barLength_ * sizeof(float));
     std::memset(lineR_.data(), 0, barLength_ * sizeof(float));
 }
@@ -171,6 +189,7 @@ bool TMDelay::start() {
 }
 
 void TMDelay::controlTick() noexcept {
+    takeParameters();
     const int64_t n = barLength_;
     int64_t d = static_cast<int64_t>(static_cast<double>(writeIndex_) - readPosition_);
     while (d < 0) d += n;
@@ -186,7 +205,7 @@ void TMDelay::controlTick() noexcept {
 void TMDelay::updateTiming(bool keepContent) {
     // A new sample rate comes only through the engine set-up run by the host's
     // sample-rate call, never from the audio thread's tempo handling.
-    if (info_->sampleRate != allocatedRate_) allocateLines(info_->sampleRate);
+    if (info_->sampleRate != allocatedRate_) useLinesFor(info_->sampleRate);
 
     const uint32_t bar = barLengthFor(info_->samplesPerBeat);
     if (bar != barLength_) {
@@ -199,7 +218,7 @@ void TMDelay::updateTiming(bool keepContent) {
                 std::memset(lineR_.data() + old, 0, (bar - old) * sizeof(float));
             }
             wrapPositions();
-            set(Param::kTime, values_[0]);
+            applyParameter(static_cast<int32_t>(Param::kTime), parameterValue(0));
         } else {
             reset();
         }
@@ -218,7 +237,7 @@ int32_t TMDelay::run(float* left, float* right, int32_t count) {
     const double inc = readIncrement_;
     const float fb = feedback_, width = width_, keep = oneMinusWidth_;
     const float wet = wetGain_, dry = dryGain_;
-    const bool filtered = !kWetOnly && filterL_.active();
+    const bool filtered = !kWetOnly && cutoff_.active();
     float* lineL = lineL_.data();
     float* lineR = lineR_.data();
 
@@ -235,14 +254,10 @@ int32_t TMDelay::run(float* left, float* right, int32_t count) {
             left[s] = keep * dl + width * dr;
             right[s] = keep * dr + width * dl;
         } else {
-            float el, er;
-            if (filtered) {
-                el = static_cast<float>(filterL_.highPass(dl)) * wet;
-                er = static_cast<float>(filterR_.highPass(dr)) * wet;
-            } else {
-                el = dl * wet;
-                er = dr * wet;
-            }
+            float el = dl, er = dr;
+            if (filtered) cutoff_.process(el, er);
+            el *= wet;
+            er *= wet;
             // The feedback path takes the unfiltered echo.
             lineL[w] = sanitize(inL) + kEffectAntiDenormal + fb * dl;
             lineR[w] = sanitize(inR) + kEffectAntiDenormal + fb * dr;
@@ -259,10 +274,12 @@ int32_t TMDelay::run(float* left, float* right, int32_t count) {
 }
 
 int32_t TMDelay::process(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     return run<false>(left, right, count);
 }
 
 int32_t TMDelay::processWet(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     return run<true>(left, right, count);
 }
 

@@ -4,7 +4,8 @@
 //
 // Memory: the lines are sized, when the sample rate is set, for the longest bar any
 // accepted tempo can ask for (45 beats per minute), so tempo changes on the audio thread
-// only change how much of them is used and never allocate.
+// only change how much of them is used and never allocate. The lines for a new rate are
+// made beside the old ones, which stay in use until the new ones are whole.
 #pragma once
 
 #include <cstdint>
@@ -41,13 +42,13 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
 
     int32_t process(float* left, float* right, int32_t count) noexcept override;
     int32_t processWet(float* left, float* right, int32_t count) noexcept override;
-    bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     // Index 0: delay-time mode (DelayTimeMode); index -1: glide on (1) or off (0).
     int32_t setParameterMode(int32_t index, int32_t mode) override;
     DelayTimeMode timeMode() const { return static_cast<DelayTimeMode>(delayTimeMode_); }
     void reset() override;
     void controlTick() noexcept override;
+    void prepareSampleRate(float sampleRate) override;
     void updateTiming(bool keepContent) override;
     bool start() override;
     bool usesControlTick() const override { return true; }
@@ -65,8 +66,13 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     float width() const { return width_; }
     const float* lineData(int channel) const { return channel == 0 ? lineL_.data() : lineR_.data(); }
 
+  protected:
+    void applyParameter(int32_t index, float value) override;
+
   private:
-    void allocateLines(float sampleRate);
+    static uint32_t capacityFor(float sampleRate);
+    // Swaps in the lines prepared for sampleRate (preparing them first if need be).
+    void useLinesFor(float sampleRate);
     uint32_t barLengthFor(float samplesPerBeat) const;
     int32_t delayLengthFor(float value) const;
     void wrapPositions();
@@ -90,8 +96,11 @@ class TMDelay : public TMEffect, public TMBPMChangeInterface {
     float readIncrement_ = 1.0f;
     fx::AlignedBuffer lineL_;
     fx::AlignedBuffer lineR_;
-    fx::StateVariableFilter filterL_{static_cast<double>(0.89f)};
-    fx::StateVariableFilter filterR_{static_cast<double>(0.89f)};
+    // Made by prepareSampleRate for preparedRate_ (0: none), not yet in use.
+    fx::AlignedBuffer preparedL_;
+    fx::AlignedBuffer preparedR_;
+    float preparedRate_ = 0.0f;
+    fx::StereoHighPass cutoff_{static_cast<double>(0.89f)};
     uint32_t capacity_ = 0;
     float allocatedRate_ = 0.0f;
 };

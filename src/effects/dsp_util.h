@@ -6,13 +6,15 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "common/fp_safety.h"
 
 namespace kf::fx {
 
 // A zero-filled float array on a 32-byte boundary (enough for SSE and AVX loads).
-// Allocation happens only in the constructor, resize() and the move operations' owners.
+// Allocation happens only in the constructor and resize(); swap() never allocates, so a
+// buffer made aside can replace one in use without a moment in which neither is whole.
 class AlignedBuffer {
   public:
     static constexpr std::size_t kAlignment = 32;
@@ -23,7 +25,7 @@ class AlignedBuffer {
     AlignedBuffer& operator=(const AlignedBuffer&) = delete;
     ~AlignedBuffer() { release(); }
 
-    // Replaces the contents by count zeros (allocates).
+    // Replaces the contents by count zeros (allocates; 0 frees).
     void resize(std::size_t count) {
         release();
         if (count == 0) return;
@@ -33,6 +35,10 @@ class AlignedBuffer {
     }
     void clear() {
         if (data_) std::memset(data_, 0, size_ * sizeof(float));
+    }
+    void swap(AlignedBuffer& other) noexcept {
+        std::swap(data_, other.data_);
+        std::swap(size_, other.size_);
     }
 
     float* data() { return data_; }

@@ -15,15 +15,6 @@
 
 namespace kf {
 
-// Effect choice as derived from effects_choice: 0 none, 1 reverb, 2 delay, 3 phaser, 4 lo-fi.
-enum EffectChoice : int32_t {
-    kNoEffectChoice = 0,
-    kReverbChoice = 1,
-    kDelayChoice = 2,
-    kPhaserChoice = 3,
-    kLofiChoice = 4
-};
-
 class InsertEffects {
   public:
     // Owner tags the effects identify themselves with.

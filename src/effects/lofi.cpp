@@ -56,7 +56,7 @@ TMLofi::TMLofi(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, info, 
     registerRegion(preR_.stateData(), fx::StateVariableFilter::stateBytes());
     registerRegion(postL_.stateData(), fx::StateVariableFilter::stateBytes());
     registerRegion(postR_.stateData(), fx::StateVariableFilter::stateBytes());
-    registerRegion(held_, sizeof held_);
+    registerRegion(heldSample_, sizeof heldSample_);
     reset();
 }
 
@@ -74,12 +74,12 @@ void TMLofi::setFilterCoefficients() {
 void TMLofi::reset() {
     // The engine's set-up re-sends the host parameters right after, so the coarse step
     // here never reaches the output.
-    step_ = 1.0f;
+    quantisationStep_ = 1.0f;
     distortion_ = 0.5f;
-    noise_ = 0.0f;
+    noiseLevel_ = 0.0f;
     holdLength_ = 0;
     holdCounter_ = 0;
-    held_[0] = held_[1] = 0.0f;
+    heldSample_[0] = heldSample_[1] = 0.0f;
     preL_.clearAll();
     preR_.clearAll();
     postL_.clearAll();
@@ -87,37 +87,35 @@ void TMLofi::reset() {
     setFilterCoefficients();
 }
 
-bool TMLofi::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return false;
+void TMLofi::applyParameter(int32_t index, float value) {
     const float v = clampUnit(value);
     switch (static_cast<Param>(index)) {
         case Param::kBits:
             // Steps this fine change nothing audible, and a tinier one would overflow the
             // division for loud input; treat them as "no quantisation".
-            step_ = 0.35f * v;
-            if (step_ < kFinestStep) step_ = 0.0f;
+            quantisationStep_ = 0.35f * v;
+            if (quantisationStep_ < kFinestStep) quantisationStep_ = 0.0f;
             break;
         case Param::kSampleRate:
             holdLength_ = holdLengthFor(v);
             break;
         case Param::kNoise:
-            noise_ = v * v;
+            noiseLevel_ = v * v;
             break;
         case Param::kDistortion:
             distortion_ = v;
             break;
     }
-    return true;
 }
 
 template <bool kWetOnly>
 int32_t TMLofi::run(float* left, float* right, int32_t count) {
     if (count < 1) return 0;
-    const float step = step_, noise = noise_, dist = distortion_;
+    const float step = quantisationStep_, noise = noiseLevel_, dist = distortion_;
     const float wet = wetGain_, dry = dryGain_;
     const int32_t holdLength = holdLength_;
     int32_t counter = holdCounter_;
-    float heldL = held_[0], heldR = held_[1];
+    float heldL = heldSample_[0], heldR = heldSample_[1];
     int32_t seed = gNoiseSeed.load(std::memory_order_relaxed);
 
     for (int32_t n = 0; n < count; ++n) {
@@ -163,18 +161,20 @@ int32_t TMLofi::run(float* left, float* right, int32_t count) {
         }
     }
     holdCounter_ = counter;
-    held_[0] = heldL;
-    held_[1] = heldR;
+    heldSample_[0] = heldL;
+    heldSample_[1] = heldR;
     if (noise != 0.0f) gNoiseSeed.store(seed, std::memory_order_relaxed);
     return count;
 }
 
 int32_t TMLofi::process(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (wetGain_ == 0.0f) return count;  // fully dry: the buffers already hold the output
     return run<false>(left, right, count);
 }
 
 int32_t TMLofi::processWet(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     return run<true>(left, right, count);
 }
 

@@ -29,7 +29,6 @@ class TMLofi : public TMEffect {
 
     int32_t process(float* left, float* right, int32_t count) noexcept override;
     int32_t processWet(float* left, float* right, int32_t count) noexcept override;
-    bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     void reset() override;
     void getParameterDisplay(int32_t index, float value, char* text) const override;
@@ -44,14 +43,17 @@ class TMLofi : public TMEffect {
         return sampleRate / static_cast<float>(std::max(holdLengthFor(value), 1));
     }
 
-    float quantisationStep() const { return step_; }
+    float quantisationStep() const { return quantisationStep_; }
     int32_t holdLength() const { return holdLength_; }
-    float noiseAmount() const { return noise_; }
+    float noiseAmount() const { return noiseLevel_; }
     float distortionAmount() const { return distortion_; }
 
     // The process-wide noise generator (minimal-standard Park-Miller); 0 <= r < 1.
     static float nextNoise();
     static void seedNoise(int32_t seed);
+
+  protected:
+    void applyParameter(int32_t index, float value) override;
 
   private:
     template <bool kWetOnly>
@@ -63,11 +65,11 @@ class TMLofi : public TMEffect {
     fx::StateVariableFilter postL_{1.0};
     fx::StateVariableFilter postR_{1.0};
     // Held sample values, together so one registry record covers both.
-    float held_[2] = {};
+    float heldSample_[2] = {};
     int32_t holdCounter_ = 0;
     int32_t holdLength_ = 0;
-    float step_ = 1.0f;
-    float noise_ = 0.0f;
+    float quantisationStep_ = 1.0f;
+    float noiseLevel_ = 0.0f;
     float distortion_ = 0.5f;
 };
 

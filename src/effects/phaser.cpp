@@ -44,7 +44,7 @@ TMPhaser::TMPhaser(int32_t ownerTag, TMSystemInfo* info, const NoteValueSet* not
     registerRegion(stateL_, sizeof stateL_);
     registerRegion(coeffR_, sizeof coeffR_);
     registerRegion(stateR_, sizeof stateR_);
-    registerRegion(memory_, sizeof memory_);
+    registerRegion(feedbackMemory_, sizeof feedbackMemory_);
     if (info_->tempoListeners) info_->tempoListeners->add(this);
 }
 
@@ -54,7 +54,7 @@ TMPhaser::~TMPhaser() {
 }
 
 const NoteValueList& TMPhaser::noteList() const {
-    return noteValues_->list(syncTableIndex_);
+    return noteValues_->list(syncTableIndex());
 }
 
 int32_t TMPhaser::noteIndexFor(float value) const {
@@ -63,8 +63,7 @@ int32_t TMPhaser::noteIndexFor(float value) const {
     return std::clamp(e, 0, list.count - 1);
 }
 
-bool TMPhaser::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return false;
+void TMPhaser::applyParameter(int32_t index, float value) {
     const float v = clampUnit(value);
     switch (static_cast<Param>(index)) {
         case Param::kRate:
@@ -99,7 +98,6 @@ bool TMPhaser::setParameter(int32_t index, float value) {
             widthOffset_ = 0.5f * v;
             break;
     }
-    return true;
 }
 
 int32_t TMPhaser::setParameterMode(int32_t index, int32_t mode) {
@@ -112,7 +110,7 @@ void TMPhaser::reset() {
     std::memset(stateL_, 0, sizeof stateL_);
     std::memset(coeffR_, 0, sizeof coeffR_);
     std::memset(stateR_, 0, sizeof stateR_);
-    memory_[0] = memory_[1] = 0.0f;
+    feedbackMemory_[0] = feedbackMemory_[1] = 0.0f;
 }
 
 void TMPhaser::updateTiming(bool /*keepContent*/) {
@@ -129,11 +127,6 @@ bool TMPhaser::start() {
     return true;
 }
 
-void TMPhaser::setDryWet(float mix) {
-    mix_ = clampUnit(mix);
-    wetGain_ = mix_;
-}
-
 void TMPhaser::computeSweep() {
     const float offset = widthOffset_ * kPi;
     float right = phase_ + offset;
@@ -148,6 +141,7 @@ void TMPhaser::computeSweep() {
 }
 
 void TMPhaser::controlTick() noexcept {
+    takeParameters();
     const float target = wetGain_;
     if (mixNow_ == 0.0f && target == 0.0f && mixStep_ == 0.0f) return;
 
@@ -178,7 +172,7 @@ void TMPhaser::runChains(float* left, float* right, int32_t count) {
     float* __restrict zl = stateL_;
     float* __restrict zr = stateR_;
     float mix = mixNow_;
-    float yl = memory_[0], yr = memory_[1];
+    float yl = feedbackMemory_[0], yr = feedbackMemory_[1];
     for (int32_t n = 0; n < count; ++n) {
         const float inL = left[n], inR = right[n];
         float xl = sanitize(inL) + kEffectAntiDenormal + fb * yl;
@@ -201,18 +195,19 @@ void TMPhaser::runChains(float* left, float* right, int32_t count) {
             right[n] = mix * (0.75f * (inR + kEffectAntiDenormal) + depth * yr) + (1.0f - mix) * inR;
         }
     }
-    memory_[0] = yl;
-    memory_[1] = yr;
+    feedbackMemory_[0] = yl;
+    feedbackMemory_[1] = yr;
     if constexpr (!kWetOnly) mixNow_ = mix;
 }
 
 int32_t TMPhaser::process(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (mixNow_ == 0.0f) {
         if (mixStep_ == 0.0f) return count;  // silent and idle: the input passes untouched
         // Fading in from zero: start from a clean chain rather than from old history.
         std::memset(stateL_, 0, sizeof stateL_);
         std::memset(stateR_, 0, sizeof stateR_);
-        memory_[0] = memory_[1] = 0.0f;
+        feedbackMemory_[0] = feedbackMemory_[1] = 0.0f;
         phase_ = 0.0f;
     }
     if (count < 1) return 0;
@@ -221,6 +216,7 @@ int32_t TMPhaser::process(float* left, float* right, int32_t count) noexcept {
 }
 
 int32_t TMPhaser::processWet(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (count < 1) return 0;
     runChains<true>(left, right, count);
     return count;

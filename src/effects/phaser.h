@@ -33,7 +33,6 @@ class TMPhaser : public TMEffect, public TMBPMChangeInterface {
 
     int32_t process(float* left, float* right, int32_t count) noexcept override;
     int32_t processWet(float* left, float* right, int32_t count) noexcept override;
-    bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     // Index 0: kFreeRate or kSyncedRate.
     int32_t setParameterMode(int32_t index, int32_t mode) override;
@@ -42,12 +41,10 @@ class TMPhaser : public TMEffect, public TMBPMChangeInterface {
     void updateTiming(bool keepContent) override;
     bool start() override;
     bool usesControlTick() const override { return true; }
-    // Sets the mix target (0..1), reached linearly over the next control block.
-    void setDryWet(float mix) override;
     void getParameterDisplay(int32_t index, float value, char* text) const override;
     void fillParameterMenu(int32_t index, ParameterMenu& menu) const override;
     float getParameterSteps(int32_t index) const override;
-    void bpmChanged() override { setParameter(static_cast<int32_t>(Param::kRate), values_[0]); }
+    void bpmChanged() override { applyParameter(static_cast<int32_t>(Param::kRate), parameterValue(0)); }
 
     float lfoPhase() const { return phase_; }
     float lfoIncrement() const { return increment_; }
@@ -57,6 +54,11 @@ class TMPhaser : public TMEffect, public TMBPMChangeInterface {
     float feedback() const { return feedback_; }
     float depth() const { return depth_; }
     int32_t rateMode() const { return rateMode_; }
+
+  protected:
+    void applyParameter(int32_t index, float value) override;
+    // The mix target (0..1), reached linearly over the next control block.
+    void applyDryWet(float mix) override { wetGain_ = mix; }
 
   private:
     const NoteValueList& noteList() const;
@@ -77,7 +79,7 @@ class TMPhaser : public TMEffect, public TMBPMChangeInterface {
     float depth_ = 0.0f;
     float widthOffset_ = 0.0f;
     // The two feedback memories sit together so one registry record covers both.
-    float memory_[2] = {};
+    float feedbackMemory_[2] = {};
     int32_t rateMode_ = kFreeRate;
     int32_t stages_ = 5;
     float mixNow_ = 0.0f;

@@ -39,17 +39,17 @@ TMReverb::TMReverb(int32_t ownerTag, TMSystemInfo* info) : TMEffect(ownerTag, in
         }
     }
     registerRegion(lines_.data(), lines_.bytes());
-    registerRegion(stores_, sizeof stores_);
-    registerRegion(filterL_.stateData(), fx::StateVariableFilter::stateBytes());
-    registerRegion(filterR_.stateData(), fx::StateVariableFilter::stateBytes());
+    registerRegion(combLowPass_, sizeof combLowPass_);
+    for (int c = 0; c < 2; ++c)
+        registerRegion(cutoff_.channel(c).stateData(), fx::StateVariableFilter::stateBytes());
 
     // Working values until the host's parameters arrive: a third of full strength, full
     // width, a room of 0.84 and no damping.
-    wet_ = 1.0f / 3.0f;
+    strength_ = 1.0f / 3.0f;
     width_ = 1.0f;
     roomSize_ = 0.84f;
     damp_ = 0.0f;
-    controlTick();
+    updateWetGains();
 }
 
 TMReverb::~TMReverb() {
@@ -57,51 +57,49 @@ TMReverb::~TMReverb() {
 }
 
 void TMReverb::controlTick() noexcept {
-    damp2_ = 1.0f - damp_;
-    wet1_ = wet_ * (0.5f * width_ + 0.5f);
-    wet2_ = wet_ * (1.0f - width_) * 0.5f;
+    takeParameters();
+    updateWetGains();
 }
 
-bool TMReverb::setParameter(int32_t index, float value) {
-    if (!storeParameter(index, value)) return false;  // a caller's error: nothing changes
-    const float v = clampUnit(value);                 // out-of-range values must not make the combs unstable
+void TMReverb::updateWetGains() {
+    undamped_ = 1.0f - damp_;
+    wetSame_ = strength_ * (0.5f * width_ + 0.5f);
+    wetCross_ = strength_ * (1.0f - width_) * 0.5f;
+}
+
+void TMReverb::applyParameter(int32_t index, float value) {
+    const float v = clampUnit(value);  // out-of-range values must not make the combs unstable
     switch (static_cast<Param>(index)) {
         case Param::kSize:
             roomSize_ = 0.28f * v + 0.7f;
             break;
         case Param::kStrength:
-            wet_ = 3.0f * v;
-            controlTick();
+            strength_ = 3.0f * v;
+            updateWetGains();
             break;
         case Param::kDamp:
             damp_ = 0.4f * v;
-            controlTick();
+            updateWetGains();
             break;
         case Param::kWidth:
             width_ = v;
-            controlTick();
+            updateWetGains();
             break;
-        case Param::kCutoff: {
-            const float c = v * v * v * v;
-            filterL_.setCoefficient(static_cast<double>(c));
-            filterR_.setCoefficient(static_cast<double>(c));
+        case Param::kCutoff:
+            cutoff_.setCutoff(v);
             break;
-        }
     }
-    return true;
 }
 
-void TMReverb::setDryWet(float mix) {
-    mix_ = clampUnit(mix);
-    wetGain_ = mix_;
-    dryGain_ = 1.0f - mix_;
+void TMReverb::applyDryWet(float mix) {
+    wetGain_ = mix;
+    dryGain_ = 1.0f - mix;
 }
 
 void TMReverb::reset() {
-    filterL_.clearAll();
-    filterR_.clearAll();
+    cutoff_.clearAll();
     lines_.clear();
-    std::fill(std::begin(stores_), std::end(stores_), 0.0f);
+    std::fill(std::begin(combLowPass_), std::end(combLowPass_), 0.0f);
     for (Channel& c : channels_) {
         std::fill(std::begin(c.combIndex), std::end(c.combIndex), 0);
         std::fill(std::begin(c.allPassIndex), std::end(c.allPassIndex), 0);
@@ -109,7 +107,7 @@ void TMReverb::reset() {
 }
 
 inline float TMReverb::runChannel(Channel& ch, float* stores, float x) {
-    const float damp = damp_, damp2 = damp2_, room = roomSize_;
+    const float damp = damp_, damp2 = undamped_, room = roomSize_;
     float sum = 0.0f;
     for (int c = 0; c < kCombs; ++c) {
         int32_t i = ch.combIndex[c] + 1;
@@ -133,23 +131,18 @@ inline float TMReverb::runChannel(Channel& ch, float* stores, float x) {
     return a;
 }
 
-inline void TMReverb::applyOutputFilters(float& left, float& right) {
-    left = static_cast<float>(filterL_.highPass(left));
-    right = static_cast<float>(filterR_.highPass(right));
-}
-
 template <bool kWetOnly>
 inline void TMReverb::run(float* left, float* right, int32_t count) {
-    const float wetGain = wetGain_, dryGain = dryGain_, wet1 = wet1_, wet2 = wet2_, gain = inputGain_;
-    const bool filtered = filterL_.active();
+    const float wetGain = wetGain_, dryGain = dryGain_, wet1 = wetSame_, wet2 = wetCross_, gain = inputGain_;
+    const bool filtered = cutoff_.active();
     for (int32_t n = 0; n < count; ++n) {
         const float inL = left[n], inR = right[n];
         const float x = (sanitize(inL) + sanitize(inR)) * gain + kEffectAntiDenormal;
-        const float rl = runChannel(channels_[0], stores_, x);
-        const float rr = runChannel(channels_[1], stores_ + kCombs, x);
+        const float rl = runChannel(channels_[0], combLowPass_, x);
+        const float rr = runChannel(channels_[1], combLowPass_ + kCombs, x);
         float yl = wet1 * rl + wet2 * rr;
         float yr = wet1 * rr + wet2 * rl;
-        if (filtered) applyOutputFilters(yl, yr);
+        if (filtered) cutoff_.process(yl, yr);
         if constexpr (kWetOnly) {
             left[n] = yl;
             right[n] = yr;
@@ -161,6 +154,7 @@ inline void TMReverb::run(float* left, float* right, int32_t count) {
 }
 
 int32_t TMReverb::processWet(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (count < 1) return 0;
     run<true>(left, right, count);
     return count;
@@ -188,6 +182,7 @@ void TMReverb::clearLines(int32_t count) {
 }
 
 int32_t TMReverb::process(float* left, float* right, int32_t count) noexcept {
+    takeParameters();
     if (count < 1) return 0;
     if (dryGain_ == 1.0f) {
         // Mix zero: the buffers already hold the output. Overwrite the lines with silence
@@ -197,9 +192,8 @@ int32_t TMReverb::process(float* left, float* right, int32_t count) noexcept {
             // The comb stores and output filters are history too: clear them at once, so a
             // later fade-in starts from true silence.
             countdown_ = kClearLength;
-            std::fill(std::begin(stores_), std::end(stores_), 0.0f);
-            filterL_.clearState();
-            filterR_.clearState();
+            std::fill(std::begin(combLowPass_), std::end(combLowPass_), 0.0f);
+            cutoff_.clearState();
         }
         const int32_t n = std::min(count, countdown_);
         clearLines(n);

@@ -37,23 +37,26 @@ class TMReverb : public TMEffect {
 
     int32_t process(float* left, float* right, int32_t count) noexcept override;
     int32_t processWet(float* left, float* right, int32_t count) noexcept override;
-    bool setParameter(int32_t index, float value) override;
     bool set(Param p, float value) { return setParameter(static_cast<int32_t>(p), value); }
     void reset() override;
     void controlTick() noexcept override;
     bool usesControlTick() const override { return true; }
-    // Linear law: wet gain m, dry gain 1 - m; m = 0 makes the reverb clear itself and idle.
-    void setDryWet(float mix) override;
     void getParameterDisplay(int32_t index, float value, char* text) const override;
 
     float roomSize() const { return roomSize_; }
-    float wet() const { return wet_; }
-    float wet1() const { return wet1_; }
-    float wet2() const { return wet2_; }
+    float strength() const { return strength_; }
+    // Output gains of a channel's own reverb and of the other channel's (the width).
+    float wetSame() const { return wetSame_; }
+    float wetCross() const { return wetCross_; }
     float width() const { return width_; }
     float damp() const { return damp_; }
     // True once the lines have been cleared after the mix reached zero.
     bool idle() const { return countdown_ < 0; }
+
+  protected:
+    void applyParameter(int32_t index, float value) override;
+    // Linear law: wet gain m, dry gain 1 - m; m = 0 makes the reverb clear itself and idle.
+    void applyDryWet(float mix) override;
 
   private:
     struct Channel {
@@ -70,22 +73,21 @@ class TMReverb : public TMEffect {
     template <bool kWetOnly>
     void run(float* left, float* right, int32_t count);
     void clearLines(int32_t count);
-    void applyOutputFilters(float& left, float& right);
+    void updateWetGains();
 
     float inputGain_ = 0.015f;
     float roomSize_ = 0.84f;
-    float wet_ = 0.0f;
-    float wet1_ = 0.0f;
-    float wet2_ = 0.0f;
+    float strength_ = 0.0f;
+    float wetSame_ = 0.0f;
+    float wetCross_ = 0.0f;
     float width_ = 0.0f;
     float damp_ = 0.0f;
-    float damp2_ = 1.0f;
+    float undamped_ = 1.0f;
     Channel channels_[2];
     // One-pole low-pass state inside each comb: left combs, then right combs.
-    alignas(32) float stores_[2 * kCombs] = {};
+    alignas(32) float combLowPass_[2 * kCombs] = {};
     fx::AlignedBuffer lines_;
-    fx::StateVariableFilter filterL_{static_cast<double>(0.89f)};
-    fx::StateVariableFilter filterR_{static_cast<double>(0.89f)};
+    fx::StereoHighPass cutoff_{static_cast<double>(0.89f)};
     // 0 while running; samples still to clear while clearing; -1 when idle.
     int32_t countdown_ = 0;
 };

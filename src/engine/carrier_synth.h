@@ -2,38 +2,43 @@
 // morph between four waves, summed, blended with noise, run through one resonant state-variable
 // filter and soft-clipped. There are no envelopes: a voice sounds at its note's velocity weight
 // while the note is held. The parameter-derived working values live in SynthControls; this class
-// holds the running state (filter, noise position, last output) and does the per-sample work.
+// holds the running state (voice gains, filter, noise position, last output) and does the
+// per-sample work.
+//
+// A voice's gain never steps: when its note starts, stops or changes, or the level changes, it
+// moves to the new value over one control block, as the engine's other gains do. A voice that
+// takes a different note while sounding hands its old note to a fading copy of itself, and a
+// held note that moves to another voice (the notes below it released) takes its phase along, so
+// it plays on without a seam. The tables are read at the band-limited level that suits each
+// voice's pitch.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
 #include "common/system_info.h"
+#include "engine/held_notes.h"
 #include "engine/synth_controls.h"
 #include "engine/wavetables.h"
 
 namespace kf {
 
-// One held-note slot as the note handling keeps it: note number and velocity weight
-// (velocity byte / 128 plus a tiny offset); weight 0 marks a free slot.
-struct HeldNote {
-    float note = 0.0f;
-    float weight = 0.0f;
-};
-
-inline constexpr int32_t kHeldNoteSlots = 32;
-
-// Collects the occupied slots in slot order and sorts them by note, ascending; equal notes keep
-// their slot order. Entries from the returned count on are zero. The sampler's note view uses
-// the same ordering.
-int32_t sortHeldNotes(std::span<const HeldNote, kHeldNoteSlots> slots,
-                      std::span<HeldNote, kHeldNoteSlots> sorted);
-
 // Gives the four lowest held notes to voices 1-4 (note 0, weight 0 for voices left over) and
 // recomputes their pitches, increments and gains, and the noise level. Call after every note-on,
 // note-off and all-notes-off, and at the end of the engine set-up.
 void rebuildVoices(SynthControls& controls, std::span<const HeldNote, kHeldNoteSlots> slots);
+
+// The four voices side by side, so that they run as one vector.
+struct VoiceLanes {
+    using Lane = std::array<float, SynthControls::kVoices>;
+    alignas(16) Lane phase{}, step{}, split{}, slopeBelow{}, slopeAbove{}, lowOffset{},
+        highOffset{}, gain{}, gainStep{};
+    std::array<const WavePoint*, SynthControls::kVoices> low{}, high{};
+
+    void copyVoice(const VoiceLanes& from, std::size_t v);
+};
 
 class CarrierSynth {
   public:
@@ -81,24 +86,34 @@ class CarrierSynth {
     static float stableCoefficient(float q) { return 1.75f - 0.55f * q; }
 
   private:
-    // Everything a chunk needs, read from the controls once per call; per-voice values side by
-    // side so the four voices run as one vector.
+    // Everything a chunk needs, read from the controls once per call.
     struct Frame {
-        alignas(16) std::array<float, SynthControls::kVoices> phase, step, split, slopeBelow,
-            slopeAbove, lowOffset, highOffset, gain;
-        std::array<const WavePoint*, SynthControls::kVoices> low, high;
+        VoiceLanes voices;
         float morph, noiseLevel, noiseFraction, f, q;
         int32_t noiseLow, noiseHigh, type;
     };
 
-    void load(Frame& fr) const;
-    void store(const Frame& fr);
+    void load(Frame& fr);
+    // Starts the gain ramps when a voice's note or gain differs from what it played.
+    void retarget(Frame& fr);
+    // n frames of the chunk; kRamp: gains move by their steps, kLeaving: the fading voices sound.
+    template <bool kRamp, bool kLeaving>
+    float run(Frame& fr, float* out, int32_t n, float offset);
 
     SynthControls& controls_;
     const TMSystemInfo& info_;
     const float* noise_;
     // Per voice, the wave of each of the four slots (voice 1 has the softer square and saw).
-    std::array<std::array<const Wavetable*, 4>, SynthControls::kVoices> slotWave_{};
+    std::array<std::array<const WaveLevels*, 4>, SynthControls::kVoices> slotWave_{};
+
+    // What each voice played in the last chunk, its note and the gain it moves to.
+    VoiceLanes played_;
+    VoiceLanes::Lane note_{}, target_{};
+    // Notes that left their voice while it sounded, fading out over the ramp.
+    VoiceLanes leaving_;
+    VoiceLanes silent_;     // what a lane without a note holds
+    int32_t rampLeft_ = 0;  // frames until the gains reach their targets
+    bool leavingSounds_ = false;
 
     float hp_ = 0.0f, bp_ = 0.0f, lp_ = 0.0f;
     float output_ = 0.0f;

@@ -8,6 +8,7 @@
 
 #include "common/numeric.h"
 #include "common/parameter_table.h"
+#include "common/relaxed_atomic.h"
 
 namespace kf {
 namespace {
@@ -115,7 +116,7 @@ void InputStage::setRatio(float v) {
 void InputStage::setSpeed(float v) {
     v = clampUnit(v);
     put(speedValue_, v);
-    storeDetectorTiming(law::inputSpeed(v), info_, {speed_, corner_, a_, b_, k_});
+    storeDetectorTiming(law::inputSpeed(v), info_, {speed_, corner_, smoothingA_, smoothingB_, peakDecay_});
     touch();
 }
 
@@ -129,31 +130,31 @@ void InputStage::setGate(float v) {
 }
 
 void InputStage::applyPending() {
-    w_.frozen = frozen_.load(std::memory_order_relaxed);
+    working_.frozen = frozen_.load(std::memory_order_relaxed);
     if (!dirty_.exchange(false, std::memory_order_acquire)) return;
-    w_.threshold = get(threshold_);
-    w_.gain = get(gain_);
-    w_.ratio = get(ratio_);
-    w_.k = get(k_);
-    w_.a = get(a_);
-    w_.b = get(b_);
+    working_.threshold = get(threshold_);
+    working_.gain = get(gain_);
+    working_.ratio = get(ratio_);
+    working_.peakDecay = get(peakDecay_);
+    working_.smoothingA = get(smoothingA_);
+    working_.smoothingB = get(smoothingB_);
 }
 
 void InputStage::controlBlock() {
-    if (!w_.frozen) {
-        const float c = std::clamp(det_.env * w_.ratio, 0.0f, 0.8f);
+    if (!working_.frozen) {
+        const float c = std::clamp(detector_.env * working_.ratio, 0.0f, 0.8f);
         // Stage one opens towards c as the gate opens; stage two compresses by up to 0.8 and
         // falls silent with the gate closed.
-        stageGain_ = kind_ == Kind::One ? 1.0f - (1.0f - c) * gt_ : (1.0f - c) * gt_;
+        stageGain_ = kind_ == Kind::One ? 1.0f - (1.0f - c) * gateEnvelope_ : (1.0f - c) * gateEnvelope_;
     }
-    ramp_.retarget(stageGain_ * w_.gain);
+    ramp_.retarget(stageGain_ * working_.gain);
 }
 
 void InputStage::process(const float* a, const float* b, float* outA, float* outB, int32_t n) {
     // Working copies in locals: the outputs are float arrays the compiler must otherwise
     // assume to overlap the detector fields.
     GainRamp ramp = ramp_;
-    if (w_.frozen) {
+    if (working_.frozen) {
         for (int32_t i = 0; i < n; ++i) {
             const float g = ramp.advance();
             outA[i] = a[i] * g;
@@ -162,9 +163,10 @@ void InputStage::process(const float* a, const float* b, float* outA, float* out
         ramp_ = ramp;
         return;
     }
-    PeakEnvelope det = det_;
-    float gt = gt_, gtPrev = gtPrev_, flagPrev = flagPrev_;
-    const float threshold = w_.threshold, k = w_.k, ca = w_.a, cb = w_.b;
+    PeakEnvelope det = detector_;
+    float gt = gateEnvelope_, gtPrev = gateEnvelopePrev_, flagPrev = gateOpenPrev_;
+    const float threshold = working_.threshold, k = working_.peakDecay, ca = working_.smoothingA,
+                cb = working_.smoothingB;
     for (int32_t i = 0; i < n; ++i) {
         const float p = det.feed(a[i] + b[i], k, ca, cb);
         const float flag = threshold < p ? 1.0f : 0.0f;
@@ -176,8 +178,8 @@ void InputStage::process(const float* a, const float* b, float* outA, float* out
         outA[i] = a[i] * g;
         outB[i] = b[i] * g;
     }
-    det_ = det;
-    gt_ = gt, gtPrev_ = gtPrev, flagPrev_ = flagPrev;
+    detector_ = det;
+    gateEnvelope_ = gt, gateEnvelopePrev_ = gtPrev, gateOpenPrev_ = flagPrev;
     ramp_ = ramp;
 }
 
@@ -196,7 +198,27 @@ MasterSection::MasterSection(const TMSystemInfo& info) : info_(info) {
     setCompAmount(0.0f);
     setCompSpeed(0.5f);
     setLevel(0.25f);
+    updateRate();
     applyPending();
+}
+
+void MasterSection::updateRate() {
+    setCompSpeed(get(speedValue_));
+    const float rate = info_.sampleRate;
+    if (rate == eqModelRate_) return;
+    eqModelRate_ = rate;
+    // 44.1 kHz keeps the split as it is made; a rate without a stable fit keeps it too.
+    EqBandModel model;
+    const bool fitted = rate != 44100.0f && fitEqBands(rate, eqCoefficient(), model);
+    if (fitted) {
+        for (std::size_t k = 0; k < model.a.size(); ++k) relaxedStore(eqModel_.a[k], model.a[k]);
+        for (std::size_t k = 0; k < model.mid.size(); ++k) {
+            relaxedStore(eqModel_.mid[k], model.mid[k]);
+            relaxedStore(eqModel_.low[k], model.low[k]);
+        }
+    }
+    eqFitted_.store(fitted, std::memory_order_relaxed);
+    touch();
 }
 
 void MasterSection::setEq(std::atomic<float>& gain, std::atomic<float>& db, float v) {
@@ -207,26 +229,26 @@ void MasterSection::setEq(std::atomic<float>& gain, std::atomic<float>& db, floa
 }
 
 void MasterSection::setEqLow(float v) {
-    setEq(gL_, dL_, v);
+    setEq(eqLowGain_, eqLowDb_, v);
 }
 void MasterSection::setEqMid(float v) {
-    setEq(gM_, dM_, v);
+    setEq(eqMidGain_, eqMidDb_, v);
 }
 void MasterSection::setEqHigh(float v) {
-    setEq(gH_, dH_, v);
+    setEq(eqHighGain_, eqHighDb_, v);
 }
 
 void MasterSection::setCompAmount(float v) {
     const float c = law::masterAmount(clampUnit(v));
-    put(c_, c);
-    put(cDb_, decibels(c));
+    put(compAmount_, c);
+    put(compAmountDb_, decibels(c));
     touch();
 }
 
 void MasterSection::setCompSpeed(float v) {
     v = clampUnit(v);
     put(speedValue_, v);
-    storeDetectorTiming(law::masterSpeed(v), info_, {speed_, corner_, a_, b_, k_});
+    storeDetectorTiming(law::masterSpeed(v), info_, {speed_, corner_, smoothingA_, smoothingB_, peakDecay_});
     touch();
 }
 
@@ -239,19 +261,28 @@ void MasterSection::setLevel(float v) {
 
 void MasterSection::applyPending() {
     if (!dirty_.exchange(false, std::memory_order_acquire)) return;
-    w_.gL = get(gL_);
-    w_.gM = get(gM_);
-    w_.gH = get(gH_);
-    w_.c = get(c_);
-    w_.k = get(k_);
-    w_.a = get(a_);
-    w_.b = get(b_);
-    w_.level = get(level_);
+    working_.eqLowGain = get(eqLowGain_);
+    working_.eqMidGain = get(eqMidGain_);
+    working_.eqHighGain = get(eqHighGain_);
+    working_.compAmount = get(compAmount_);
+    working_.peakDecay = get(peakDecay_);
+    working_.smoothingA = get(smoothingA_);
+    working_.smoothingB = get(smoothingB_);
+    working_.level = get(level_);
+    working_.fitted = eqFitted_.load(std::memory_order_relaxed);
+    if (working_.fitted) {
+        const double high = working_.eqHighGain, mid = working_.eqMidGain - high,
+                     low = working_.eqLowGain - high;
+        for (std::size_t k = 0; k < working_.a3.size(); ++k) working_.a3[k] = relaxedLoad(eqModel_.a[k]);
+        for (std::size_t k = 0; k < working_.taps.size(); ++k)
+            working_.taps[k] = mid * relaxedLoad(eqModel_.mid[k]) + low * relaxedLoad(eqModel_.low[k]);
+        working_.high = high;
+    }
 }
 
 void MasterSection::controlBlock() {
-    const float c = std::clamp(det_.env * w_.c, 0.0f, 0.74f);
-    ramp_.retarget(w_.level * (1.0f - c));
+    const float c = std::clamp(detector_.env * working_.compAmount, 0.0f, 0.74f);
+    ramp_.retarget(working_.level * (1.0f - c));
 }
 
 // One fixed Chamberlin split per channel (damping 2, about 4 kHz at 44.1 kHz) gives high-pass,
@@ -261,27 +292,62 @@ void MasterSection::controlBlock() {
 // exactly when all gains are 1, and each band applies its full gain where it dominates: the low
 // band below the split, the middle band at the split, the high band above it.
 // Left and right run side by side in the two low lanes of one vector; each lane performs
-// exactly the scalar operations.
+// exactly the scalar operations. At rates other than 44.1 kHz the fitted bands (eq_model.h)
+// stand in for the split, so its tone does not move with the rate.
 void MasterSection::process(float* left, float* right, float offset, int32_t n) {
+    if (working_.fitted)
+        run<true>(left, right, offset, n);
+    else
+        run<false>(left, right, offset, n);
+}
+
+// Fitted bands: w = (x + offset) / D, then y = gH x + the weighted last four w, left and right in
+// the two lanes of one double vector.
+template <bool kFitted>
+void MasterSection::run(float* left, float* right, float offset, int32_t n) {
     const __m128d two = _mm_set1_pd(2.0);
     const __m128 cb = _mm_set1_ps(eqCoefficient());
     const __m128 twoF = _mm_set1_ps(2.0f), limit = _mm_set1_ps(kClipLimit), soft = _mm_set1_ps(kSoftClip);
     const __m128 one = _mm_set1_ps(1.0f), signBit = _mm_set1_ps(-0.0f);
-    const __m128 gL = _mm_set1_ps(w_.gL), gM = _mm_set1_ps(w_.gM), gH = _mm_set1_ps(w_.gH);
+    const __m128 gL = _mm_set1_ps(working_.eqLowGain), gM = _mm_set1_ps(working_.eqMidGain),
+                 gH = _mm_set1_ps(working_.eqHighGain);
     __m128 bp = _mm_setr_ps(eqL_.bp, eqR_.bp, 0, 0), lp = _mm_setr_ps(eqL_.lp, eqR_.lp, 0, 0);
-    PeakEnvelope det = det_;
+    const __m128d a1 = _mm_set1_pd(working_.a3[0]), a2 = _mm_set1_pd(working_.a3[1]),
+                  a3 = _mm_set1_pd(working_.a3[2]);
+    const __m128d t0 = _mm_set1_pd(working_.taps[0]), t1 = _mm_set1_pd(working_.taps[1]),
+                  t2 = _mm_set1_pd(working_.taps[2]), t3 = _mm_set1_pd(working_.taps[3]),
+                  high = _mm_set1_pd(working_.high);
+    __m128d w1 = _mm_setr_pd(eqL_.w1, eqR_.w1), w2 = _mm_setr_pd(eqL_.w2, eqR_.w2),
+            w3 = _mm_setr_pd(eqL_.w3, eqR_.w3);
+    PeakEnvelope det = detector_;
     GainRamp ramp = ramp_;
-    const float k = w_.k, a = w_.a, b = w_.b;
+    const float k = working_.peakDecay, a = working_.smoothingA, b = working_.smoothingB;
     for (int32_t i = 0; i < n; ++i) {
         const __m128 off = _mm_set1_ps(offset);
         const __m128 x = _mm_unpacklo_ps(_mm_load_ss(left + i), _mm_load_ss(right + i));
-        // The subtraction in double, so a loud input does not swamp the small states.
-        const __m128 hp = _mm_cvtpd_ps(
-            _mm_sub_pd(_mm_sub_pd(_mm_cvtps_pd(x), _mm_mul_pd(two, _mm_cvtps_pd(bp))), _mm_cvtps_pd(lp)));
-        const __m128 band = _mm_mul_ps(twoF, bp), low = lp;
-        bp = _mm_add_ps(_mm_add_ps(bp, _mm_mul_ps(cb, hp)), off);
-        lp = _mm_add_ps(_mm_add_ps(lp, _mm_mul_ps(cb, bp)), off);
-        __m128 y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(gH, hp), _mm_mul_ps(gM, band)), _mm_mul_ps(gL, low));
+        __m128 y;
+        if constexpr (kFitted) {
+            const __m128d xd = _mm_cvtps_pd(x);
+            const __m128d w =
+                _mm_sub_pd(_mm_sub_pd(_mm_sub_pd(_mm_add_pd(xd, _mm_cvtps_pd(off)), _mm_mul_pd(a1, w1)),
+                                      _mm_mul_pd(a2, w2)),
+                           _mm_mul_pd(a3, w3));
+            const __m128d sum = _mm_add_pd(
+                _mm_add_pd(_mm_add_pd(_mm_mul_pd(high, xd), _mm_mul_pd(t0, w)), _mm_mul_pd(t1, w1)),
+                _mm_add_pd(_mm_mul_pd(t2, w2), _mm_mul_pd(t3, w3)));
+            w3 = w2;
+            w2 = w1;
+            w1 = w;
+            y = _mm_cvtpd_ps(sum);
+        } else {
+            // The subtraction in double, so a loud input does not swamp the small states.
+            const __m128 hp = _mm_cvtpd_ps(
+                _mm_sub_pd(_mm_sub_pd(_mm_cvtps_pd(x), _mm_mul_pd(two, _mm_cvtps_pd(bp))), _mm_cvtps_pd(lp)));
+            const __m128 band = _mm_mul_ps(twoF, bp), low = lp;
+            bp = _mm_add_ps(_mm_add_ps(bp, _mm_mul_ps(cb, hp)), off);
+            lp = _mm_add_ps(_mm_add_ps(lp, _mm_mul_ps(cb, bp)), off);
+            y = _mm_add_ps(_mm_add_ps(_mm_mul_ps(gH, hp), _mm_mul_ps(gM, band)), _mm_mul_ps(gL, low));
+        }
         y = _mm_min_ps(_mm_max_ps(y, _mm_sub_ps(_mm_setzero_ps(), limit)), limit);
         y = _mm_mul_ps(y, _mm_sub_ps(one, _mm_mul_ps(soft, _mm_andnot_ps(signBit, y))));
         const float yl = _mm_cvtss_f32(y);
@@ -296,7 +362,11 @@ void MasterSection::process(float* left, float* right, float offset, int32_t n) 
     alignas(16) float v[4];
     _mm_store_ps(v, bp), eqL_.bp = v[0], eqR_.bp = v[1];
     _mm_store_ps(v, lp), eqL_.lp = v[0], eqR_.lp = v[1];
-    det_ = det;
+    alignas(16) double d[2];
+    _mm_store_pd(d, w1), eqL_.w1 = d[0], eqR_.w1 = d[1];
+    _mm_store_pd(d, w2), eqL_.w2 = d[0], eqR_.w2 = d[1];
+    _mm_store_pd(d, w3), eqL_.w3 = d[0], eqR_.w3 = d[1];
+    detector_ = det;
     ramp_ = ramp;
 }
 

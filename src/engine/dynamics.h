@@ -3,10 +3,12 @@
 // compressor and level) after the dry/wet blend.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
 #include "common/system_info.h"
+#include "engine/eq_model.h"
 
 namespace kf {
 
@@ -73,16 +75,16 @@ class InputStage {
     float ratioDisplay() const { return get(ratioDisplay_); }  // 12v
     float speedMs() const { return get(speed_); }              // s
     float corner() const { return get(corner_); }              // 202 - s, limited
-    float peakDecayFactor() const { return get(k_); }          // 1 / (s · samples/ms + 1e-9)
-    float smoothingA() const { return get(a_); }
-    float smoothingB() const { return get(b_); }
+    float peakDecayFactor() const { return get(peakDecay_); }  // 1 / (s · samples/ms + 1e-9)
+    float smoothingA() const { return get(smoothingA_); }
+    float smoothingB() const { return get(smoothingB_); }
     bool frozen() const { return frozen_.load(std::memory_order_relaxed); }
 
     // Working state (audio thread).
     float currentGain() const { return ramp_.value; }
     float stageGain() const { return stageGain_; }  // last computed g, 0..1
-    const PeakEnvelope& detector() const { return det_; }
-    float gateEnvelope() const { return gt_; }
+    const PeakEnvelope& detector() const { return detector_; }
+    float gateEnvelope() const { return gateEnvelope_; }
 
   private:
     static float get(const std::atomic<float>& a) { return a.load(std::memory_order_relaxed); }
@@ -92,19 +94,19 @@ class InputStage {
     const TMSystemInfo& info_;
     const Kind kind_;
     std::atomic<float> gate_{0}, threshold_{0}, thresholdDb_{0}, gain_{0}, gainDb_{0}, ratio_{0},
-        ratioDisplay_{0}, speed_{0}, corner_{0}, k_{0}, a_{0}, b_{0};
+        ratioDisplay_{0}, speed_{0}, corner_{0}, peakDecay_{0}, smoothingA_{0}, smoothingB_{0};
     std::atomic<float> speedValue_{0.5f};  // last normalised speed
     std::atomic<bool> frozen_{false};
     std::atomic<bool> dirty_{true};
 
     // Working copies read by the audio path.
     struct Working {
-        float threshold = 0, gain = 0, ratio = 0, k = 0, a = 0, b = 0;
+        float threshold = 0, gain = 0, ratio = 0, peakDecay = 0, smoothingA = 0, smoothingB = 0;
         bool frozen = false;
-    } w_;
-    PeakEnvelope det_;
-    float gt_ = 0.0f, gtPrev_ = 0.0f;  // gate envelope Gt(n), Gt(n-1)
-    float flagPrev_ = 0.0f;
+    } working_;
+    PeakEnvelope detector_;
+    float gateEnvelope_ = 0.0f, gateEnvelopePrev_ = 0.0f;  // gate envelope Gt(n), Gt(n-1)
+    float gateOpenPrev_ = 0.0f;
     float stageGain_ = 0.0f;
     GainRamp ramp_;
 };
@@ -121,8 +123,9 @@ class MasterSection {
     void setCompSpeed(float v);   // s = 200 - 170v ms (30..200)
     void setLevel(float v);       // L = 4v
 
-    // Recomputes the rate-dependent values from the last speed set (after a rate change).
-    void updateRate() { setCompSpeed(get(speedValue_)); }
+    // Recomputes the rate-dependent values: the compressor's from the last speed set, and the
+    // EQ's bands for this rate (fitted at rates other than 44.1 kHz, which takes milliseconds).
+    void updateRate();
 
     // Records the EQ states as audio history (the detector and gain are not sound).
     void registerHistory(StateRegistry& registry) {
@@ -137,48 +140,65 @@ class MasterSection {
     // offset is the anti-denormal offset of the first frame (sign flips every frame).
     void process(float* left, float* right, float offset, int32_t n);
 
-    float eqLowGain() const { return get(gL_); }
-    float eqMidGain() const { return get(gM_); }
-    float eqHighGain() const { return get(gH_); }
-    float eqLowDb() const { return get(dL_); }
-    float eqMidDb() const { return get(dM_); }
-    float eqHighDb() const { return get(dH_); }
-    float compAmount() const { return get(c_); }  // 4v
-    float compAmountDb() const { return get(cDb_); }
+    float eqLowGain() const { return get(eqLowGain_); }
+    float eqMidGain() const { return get(eqMidGain_); }
+    float eqHighGain() const { return get(eqHighGain_); }
+    float eqLowDb() const { return get(eqLowDb_); }
+    float eqMidDb() const { return get(eqMidDb_); }
+    float eqHighDb() const { return get(eqHighDb_); }
+    float compAmount() const { return get(compAmount_); }  // 4v
+    float compAmountDb() const { return get(compAmountDb_); }
     float compSpeedMs() const { return get(speed_); }
     float corner() const { return get(corner_); }
-    float peakDecayFactor() const { return get(k_); }
-    float smoothingA() const { return get(a_); }
-    float smoothingB() const { return get(b_); }
+    float peakDecayFactor() const { return get(peakDecay_); }
+    float smoothingA() const { return get(smoothingA_); }
+    float smoothingB() const { return get(smoothingB_); }
     float level() const { return get(level_); }  // 4v
     float levelDb() const { return get(levelDb_); }
 
-    // The EQ split coefficient, fixed at its 44.1 kHz value whatever the rate.
+    // The EQ split coefficient the bands are made with at 44.1 kHz.
     static float eqCoefficient();
+    // Whether the EQ runs its fitted bands (the rate is not 44.1 kHz) and what they are.
+    bool eqFitted() const { return eqFitted_.load(std::memory_order_relaxed); }
 
     float currentGain() const { return ramp_.value; }
-    const PeakEnvelope& detector() const { return det_; }
+    const PeakEnvelope& detector() const { return detector_; }
 
   private:
     struct EqState {
         float bp = 0, lp = 0;
+        double w1 = 0, w2 = 0, w3 = 0;  // the fitted bands' shared recursion, newest first
     };
+    template <bool kFitted>
+    void run(float* left, float* right, float offset, int32_t n);
     static float get(const std::atomic<float>& a) { return a.load(std::memory_order_relaxed); }
     static void put(std::atomic<float>& a, float v) { a.store(v, std::memory_order_relaxed); }
     void touch() { dirty_.store(true, std::memory_order_release); }
     void setEq(std::atomic<float>& gain, std::atomic<float>& db, float v);
 
     const TMSystemInfo& info_;
-    std::atomic<float> gL_{0}, gM_{0}, gH_{0}, dL_{0}, dM_{0}, dH_{0}, c_{0}, cDb_{0}, speed_{0}, corner_{0},
-        k_{0}, a_{0}, b_{0}, level_{0}, levelDb_{0};
+    std::atomic<float> eqLowGain_{0}, eqMidGain_{0}, eqHighGain_{0}, eqLowDb_{0}, eqMidDb_{0}, eqHighDb_{0},
+        compAmount_{0}, compAmountDb_{0}, speed_{0}, corner_{0}, peakDecay_{0}, smoothingA_{0},
+        smoothingB_{0}, level_{0}, levelDb_{0};
     std::atomic<float> speedValue_{0.5f};  // last normalised compressor speed
+    std::atomic<bool> eqFitted_{false};
+    EqBandModel eqModel_;  // fields written whole (relaxedStore) at set-up
+    float eqModelRate_ = 44100.0f;
     std::atomic<bool> dirty_{true};
 
     struct Working {
-        float gL = 0, gM = 0, gH = 0, c = 0, k = 0, a = 0, b = 0, level = 0;
-    } w_;
+        float eqLowGain = 0, eqMidGain = 0, eqHighGain = 0, compAmount = 0, peakDecay = 0, smoothingA = 0,
+              smoothingB = 0, level = 0;
+        bool fitted = false;
+        // Fitted EQ: denominator and the output's weights: the high gain on the input, and on
+        // the recursion's last four values the middle and low numerators weighted by
+        // mid - high and low - high.
+        std::array<double, 3> a3{};
+        std::array<double, 4> taps{};
+        double high = 1;
+    } working_;
     EqState eqL_, eqR_;
-    PeakEnvelope det_;
+    PeakEnvelope detector_;
     GainRamp ramp_;
 };
 

@@ -3,6 +3,7 @@
 #include <emmintrin.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 
@@ -31,6 +32,31 @@ struct MeterLanes {
     }
 };
 
+#ifdef NDEBUG
+constexpr bool kCheckHandshake = false;
+#else
+constexpr bool kCheckHandshake = true;
+#endif
+
+// Debug builds: counts a thread into a section that at most one thread may be in at a time.
+class SoleOccupant {
+  public:
+    explicit SoleOccupant(std::atomic<int32_t>& count) : count_(count) {
+        if constexpr (kCheckHandshake) {
+            [[maybe_unused]] const int32_t before = count_.fetch_add(1, std::memory_order_seq_cst);
+            assert(before == 0 && "two threads inside the engine's processing at once");
+        }
+    }
+    ~SoleOccupant() {
+        if constexpr (kCheckHandshake) count_.fetch_sub(1, std::memory_order_seq_cst);
+    }
+    SoleOccupant(const SoleOccupant&) = delete;
+    SoleOccupant& operator=(const SoleOccupant&) = delete;
+
+  private:
+    std::atomic<int32_t>& count_;
+};
+
 }  // namespace
 
 const double Engine::kMaxTempo = std::nextafter(500.0, 0.0);
@@ -45,7 +71,7 @@ Engine::Engine(EngineHost* host, TMSampleBuffer* sample)
       carrierSynth_(synth_, info_, noiseTable_.data()),
       sampler_(info_),
       sampleReader_(info_, sample ? *sample : ownSample_),
-      offset_(kEngineAntiDenormal) {
+      antiDenormal_(kEngineAntiDenormal) {
     info_.stateRegistry = &registry_;
     info_.tempoListeners = &listeners_;
     // The engine's own sound-carrying history, so that a suspend silences the whole chain and
@@ -56,7 +82,8 @@ Engine::Engine(EngineHost* host, TMSampleBuffer* sample)
     carrierSynth_.registerHistory(registry_);
     registry_.add(effectL_, sizeof effectL_);
     registry_.add(effectR_, sizeof effectR_);
-    meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
+    meterFallPerFrame_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
+    bandLevels_.setRate(info_.sampleRate);
     fillNoiseTable();  // the synthesizer reads it from its first sample on
     synth_.updatePitches();
     synth_.updateGains();
@@ -111,7 +138,7 @@ void Engine::setSynthOn(bool on) {
 }
 
 void Engine::setEffectChoice(int32_t e) {
-    effect_.store(std::clamp(e, 0, 4), std::memory_order_relaxed);
+    effect_.store(std::clamp(e, 0, kEffectChoices - 1), std::memory_order_relaxed);
     dirty_.store(true, std::memory_order_release);
 }
 
@@ -140,6 +167,10 @@ void Engine::applyParameter(int32_t t, float v, float working) {
             return vocoder_.setShift(v);
         case tag::response:
             return vocoder_.setResponse(v);
+        case tag::articulate:
+            return vocoder_.setArticulate(choice == 1);
+        case tag::consonants:
+            return vocoder_.setConsonants(v);
         case tag::mix:
             return setMix(v);
         case tag::eq_low:
@@ -212,6 +243,11 @@ void Engine::setHeldNotes(const float* notes, const float* weights, int32_t coun
 }
 
 void Engine::setSampleRate(float sr) {
+    // Everything the new rate needs is made before anything changes: when memory runs out
+    // the throw leaves the engine whole, at its old rate. The set-up itself cannot fail.
+    if (TMSystemInfo::acceptsSampleRate(sr) && sr != info_.sampleRate)
+        for (TMEffect* fx : effects_)
+            if (fx) fx->prepareSampleRate(sr);
     requestedRate_ = sr;
     setup();
 }
@@ -220,7 +256,8 @@ void Engine::setup() {
     FpModeGuard nearest(FpRounding::kNearest);  // the same timings on whichever thread runs it
     if (TMSystemInfo::acceptsSampleRate(requestedRate_) && requestedRate_ != info_.sampleRate)
         info_.setSampleRate(requestedRate_);
-    meterK_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
+    meterFallPerFrame_ = 1.0f / (kMeterFallMs * info_.samplesPerMillisecond + 1e-9f);
+    bandLevels_.setRate(info_.sampleRate);
 
     // Rate-dependent tables from the values last set, so the engine is right at the new rate
     // even before (or without) an owner re-sending its parameters.
@@ -229,7 +266,7 @@ void Engine::setup() {
     stage2_.updateRate();
     master_.updateRate();
 
-    for (int e = kReverb; e <= kLofi; ++e) {
+    for (int e = kReverbChoice; e <= kLofiChoice; ++e) {
         if (TMEffect* fx = effects_[static_cast<size_t>(e)]) {
             fx->reset();
             fx->updateTiming(false);
@@ -251,17 +288,19 @@ void Engine::applyPending() {
     stage1_.applyPending();
     stage2_.applyPending();
     master_.applyPending();
+    synth_.applyPending();
+    sampler_.applyPending();
     if (!dirty_.exchange(false, std::memory_order_acquire)) return;
-    r_.carrier = carrier_.load(std::memory_order_relaxed);
-    r_.modulator = modulator_.load(std::memory_order_relaxed);
-    r_.effect = effect_.load(std::memory_order_relaxed);
-    r_.synthOn = synthOn_.load(std::memory_order_relaxed);
+    routing_.carrier = carrier_.load(std::memory_order_relaxed);
+    routing_.modulator = modulator_.load(std::memory_order_relaxed);
+    routing_.effect = effect_.load(std::memory_order_relaxed);
+    routing_.synthOn = synthOn_.load(std::memory_order_relaxed);
     // Crossfade over the table {dry, vocoder, vocoder}: v = 0 dry, v = 1 vocoder only.
     const float v = mix_.load(std::memory_order_relaxed);
     const float whole = std::trunc(v);
-    r_.mixLow = static_cast<int32_t>(v + 0.000001f);
-    r_.mixHigh = static_cast<int32_t>(v + 0.999999f);
-    r_.mixFraction = v - whole;
+    routing_.mixLow = static_cast<int32_t>(v + 0.000001f);
+    routing_.mixHigh = static_cast<int32_t>(v + 0.999999f);
+    routing_.mixFraction = v - whole;
 }
 
 void Engine::readHostTime() {
@@ -285,8 +324,8 @@ void Engine::followTempo() {
     // phaser for them would only cost time. Comparing with the stored tempo, not the last
     // report, still lets a slow ramp through in 1e-3 steps.
     if (std::fabs(hostTempo_ - info_.tempo) < kTempoTolerance) return;
-    info_.tempo = hostTempo_;
-    info_.samplesPerBeat = static_cast<float>(static_cast<double>(info_.sampleRate) / (info_.tempo / 60.0));
+    relaxedStore(info_.tempo, hostTempo_);  // a state save on another thread reads it
+    info_.samplesPerBeat = static_cast<float>(static_cast<double>(info_.sampleRate) / (hostTempo_ / 60.0));
     // Only the tempo listeners depend on the tempo (the delay's bar and time, the phaser's
     // synced rate); they follow at once and keep their content, so automation and tempo maps
     // never cut a tail. The full set-up, with its reset, is for sample-rate changes. Their
@@ -311,24 +350,25 @@ void Engine::controlBlock() {
                          samplerL_, samplerR_);
     stage2_.controlBlock();
     vocoder_.controlBlock();
+    bandLevels_.follow(vocoder_.state());
     master_.controlBlock();
-    if (r_.effect >= kReverb && r_.effect <= kPhaser) {
-        if (TMEffect* fx = effects_[static_cast<size_t>(r_.effect)]) fx->controlTick();
+    if (routing_.effect >= kReverbChoice && routing_.effect <= kPhaserChoice) {
+        if (TMEffect* fx = effects_[static_cast<size_t>(routing_.effect)]) fx->controlTick();
     }
     for (size_t m = 0; m < meterDisplay_.size(); ++m)
         meterDisplay_[m].store(std::clamp(meterPeak_[m], 0.0f, 1.0f), std::memory_order_relaxed);
 }
 
 void Engine::flush(float* outL, float* outR, int32_t end) {
-    if (pending_ == 0) return;
-    if (r_.effect != kNoEffect) {
-        if (TMEffect* fx = effects_[static_cast<size_t>(r_.effect)])
-            fx->process(effectL_, effectR_, pending_);
+    if (pendingFrames_ == 0) return;
+    if (routing_.effect != kNoEffectChoice) {
+        if (TMEffect* fx = effects_[static_cast<size_t>(routing_.effect)])
+            fx->process(effectL_, effectR_, pendingFrames_);
     }
     // The DC blocker's recursion would keep a non-finite sample for ever; none leaves here.
-    sanitizeBlock(effectL_, outL + (end - pending_), pending_);
-    sanitizeBlock(effectR_, outR + (end - pending_), pending_);
-    pending_ = 0;
+    sanitizeBlock(effectL_, outL + (end - pendingFrames_), pendingFrames_);
+    sanitizeBlock(effectR_, outR + (end - pendingFrames_), pendingFrames_);
+    pendingFrames_ = 0;
 }
 
 void Engine::runChunk(const float* inA, const float* inB, int32_t n) {
@@ -341,18 +381,18 @@ void Engine::runChunk(const float* inA, const float* inB, int32_t n) {
     sanitizeBlock(inB, b, n);
     stage1_.process(a, b, a1, b1, n);
     stage2_.process(a, b, a2, b2, n);
-    if (r_.synthOn) {
-        carrierSynth_.render(synth, n, offset_);
+    if (routing_.synthOn) {
+        carrierSynth_.render(synth, n, antiDenormal_);
         sanitizeBlock(synth, synth, n);
         synthHeld_ = synth[n - 1];
-    } else if (r_.modulator == 2) {
+    } else if (routing_.modulator == 2) {
         std::fill(synth, synth + n, synthHeld_);  // the synthesizer keeps its last value
     }
 
     const int32_t pos = info_.controlCounter;  // this chunk's place in the sampler buffers
     const float* anaL = kSilence;
     const float* anaR = kSilence;
-    switch (r_.carrier) {
+    switch (routing_.carrier) {
         case 0:
             anaL = anaR = a1;
             break;
@@ -369,7 +409,7 @@ void Engine::runChunk(const float* inA, const float* inB, int32_t n) {
             break;
     }
     const float* syn = kSilence;
-    switch (r_.modulator) {
+    switch (routing_.modulator) {
         case 0:
             syn = a2;
             break;
@@ -383,30 +423,30 @@ void Engine::runChunk(const float* inA, const float* inB, int32_t n) {
             break;
     }
 
-    vocoder_.process(syn, anaL, anaR, offset_, vocL, vocR, n);
+    vocoder_.process(syn, anaL, anaR, antiDenormal_, vocL, vocR, n);
 
-    float* outL = effectL_ + pending_;
-    float* outR = effectR_ + pending_;
-    const bool lowVoc = r_.mixLow != 0, highVoc = r_.mixHigh != 0;
-    const float frac = r_.mixFraction;
+    float* outL = effectL_ + pendingFrames_;
+    float* outR = effectR_ + pendingFrames_;
+    const bool lowVoc = routing_.mixLow != 0, highVoc = routing_.mixHigh != 0;
+    const float frac = routing_.mixFraction;
     for (int32_t j = 0; j < n; ++j) {
         const float lLow = lowVoc ? vocL[j] : anaL[j], lHigh = highVoc ? vocL[j] : anaL[j];
         const float rLow = lowVoc ? vocR[j] : syn[j], rHigh = highVoc ? vocR[j] : syn[j];
         outL[j] = lLow + (lHigh - lLow) * frac;
         outR[j] = rLow + (rHigh - rLow) * frac;
     }
-    master_.process(outL, outR, offset_, n);
+    master_.process(outL, outR, antiDenormal_, n);
 
     // Lanes in meter order: output left, analysis input left, synthesis input, output right.
     MeterLanes m{_mm_load_ps(meterPeak_), _mm_load_ps(meterStep_)};
-    const __m128 k = _mm_set1_ps(meterK_);
+    const __m128 k = _mm_set1_ps(meterFallPerFrame_);
     for (int32_t j = 0; j < n; ++j) m.update(_mm_setr_ps(outL[j], anaL[j], syn[j], outR[j]), k);
     _mm_store_ps(meterPeak_, m.peak);
     _mm_store_ps(meterStep_, m.step);
 
     info_.controlCounter += n;
-    pending_ += n;
-    if (n & 1) offset_ = -offset_;
+    pendingFrames_ += n;
+    if (n & 1) antiDenormal_ = -antiDenormal_;
 }
 
 void Engine::dcBlock(float* out, int32_t frames, int channel) {
@@ -422,7 +462,14 @@ void Engine::dcBlock(float* out, int32_t frames, int channel) {
     dcPrevOut_[channel] = py;
 }
 
+void Engine::assertAudioHeldOut() const {
+    if constexpr (kCheckHandshake)
+        assert(callsWorking_.load(std::memory_order_seq_cst) == 0 &&
+               "the state changed while a processing call was working on it");
+}
+
 void Engine::process(const float* const* in, float* const* out, int32_t frames) noexcept {
+    const SoleOccupant caller(callsInside_);
     // Announce processing before looking at the loading flag (both sequentially consistent):
     // a loader that sets its flag and then sees no processing can rely on it, because this
     // call will then see the loading flag and touch nothing.
@@ -435,7 +482,15 @@ void Engine::process(const float* const* in, float* const* out, int32_t frames) 
         processing_.store(0, std::memory_order_release);
         return;
     }
+    {
+        // Left before `processing` clears, so a loader that sees it clear sees this too.
+        const SoleOccupant worker(callsWorking_);
+        processBlock(in, out, frames);
+    }
+    processing_.store(0, std::memory_order_release);
+}
 
+void Engine::processBlock(const float* const* in, float* const* out, int32_t frames) noexcept {
     // The noise runs on by one step per processed call, so repeated blocks never align.
     carrierSynth_.advanceNoiseIndex();
     readHostTime();
@@ -465,8 +520,8 @@ void Engine::process(const float* const* in, float* const* out, int32_t frames) 
         flush(outL, outR, frames);
         dcBlock(outL, frames, 0);
         dcBlock(outR, frames, 1);
+        bandLevels_.publish();
     }
-    processing_.store(0, std::memory_order_release);
 }
 
 }  // namespace kf

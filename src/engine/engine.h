@@ -9,8 +9,11 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/parameter_table.h"
+#include "common/relaxed_atomic.h"
 #include "common/sample_buffer.h"
 #include "common/system_info.h"
+#include "engine/band_level_tap.h"
 #include "engine/carrier_synth.h"
 #include "engine/dynamics.h"
 #include "engine/sample_reader.h"
@@ -57,7 +60,6 @@ class Engine {
         kMeterSynthesis = 2,
         kMeterOutRight = 3
     };
-    enum Effect : int32_t { kNoEffect = 0, kReverb = 1, kDelay = 2, kPhaser = 3, kLofi = 4 };
 
     // Host tempo limits: slower tempos run at the minimum; the stored tempo stays below 500.
     static constexpr double kMinTempo = 45.0;
@@ -106,7 +108,7 @@ class Engine {
     void setInA(bool on);              // freezes input stage 1
     void setInB(bool on);              // freezes input stage 2
     void setSynthOn(bool on);          // the synthesizer runs (synthoff switch)
-    void setEffectChoice(int32_t e);   // 0..4
+    void setEffectChoice(int32_t e);   // an EffectChoice
 
     // -1 until set.
     int32_t carrierMode() const { return carrier_.load(std::memory_order_relaxed); }
@@ -115,7 +117,8 @@ class Engine {
     float mix() const { return mix_.load(std::memory_order_relaxed); }
 
     // Stores the host's sample rate and runs the set-up (a rate outside 11050..196000 is not
-    // taken over).
+    // taken over). Throws std::bad_alloc, changing nothing, when the memory the new rate
+    // needs cannot be had.
     void setSampleRate(float sr);
     // Rate-derived values, effect reset and timing, parameter re-send, voice refresh.
     void setup();
@@ -127,17 +130,28 @@ class Engine {
     // Clears the output stage (the DC blocker's states); called on resume.
     void clearOutputStage();
 
-    // Load hand-shake: a loader sets `loading`, then waits while `processing` is set.
+    // Load hand-shake: a loader sets `loading`, then waits while `processing` is set; a
+    // processing call that finds `loading` set writes silence and touches nothing else.
     std::atomic<uint8_t>& loadingFlag() { return loading_; }
     std::atomic<uint8_t>& processingFlag() { return processing_; }
+    // Debug builds check what the hand-shake relies on: process aborts when a second thread
+    // enters it while one is inside (the single `processing` flag could then read clear while
+    // a call still works), and a loader calls this once it holds the audio thread out, and
+    // again before it lets it back in, to abort if a processing call works on the state
+    // meanwhile. Release builds check nothing.
+    void assertAudioHeldOut() const;
 
     // Meter values for the editor, each 0..1, refreshed every control block.
     const std::atomic<float>& meterValue(int32_t meter) const {
         return meterDisplay_[static_cast<size_t>(std::clamp(meter, 0, 3))];
     }
 
+    // The analysis bands' levels for the editor's display; the editor's thread takes them.
+    BandLevelTap& bandLevels() { return bandLevels_; }
+
+    // The tempo the engine runs at (any thread).
+    double tempo() const { return relaxedLoad(info_.tempo); }
     // Introspection for tests.
-    double tempo() const { return info_.tempo; }
     int32_t controlCounter() const { return info_.controlCounter; }
     int32_t setupCount() const { return setupCount_; }
 
@@ -149,6 +163,8 @@ class Engine {
         bool synthOn = false;
     };
 
+    // process() once the audio thread may work on the state.
+    void processBlock(const float* const* in, float* const* out, int32_t frames) noexcept;
     void applyPending();
     void controlBlock();
     void flush(float* outL, float* outR, int32_t end);
@@ -174,37 +190,41 @@ class Engine {
     SamplerControls sampler_;
     TMSampleBuffer ownSample_;  // played when the owner gives none
     TMSampleReader sampleReader_;
-    std::array<TMEffect*, 5> effects_{};
+    std::array<TMEffect*, kEffectChoices> effects_{};  // by EffectChoice
 
     // Routing choices start unset (-1): the selected signals then read as 0.
     std::atomic<int32_t> carrier_{-1}, modulator_{-1}, effect_{0};
     std::atomic<float> mix_{1.0f};
     std::atomic<bool> synthOn_{false};
     std::atomic<bool> dirty_{true};
-    Routing r_;
+    Routing routing_;
 
     float requestedRate_ = 44100.0f;
     double hostTempo_ = 120.0;
     bool playing_ = false;
-    float meterK_ = 0.0f;
+    float meterFallPerFrame_ = 0.0f;
     int32_t setupCount_ = 0;
 
     alignas(64) float effectL_[kControlInterval] = {};
     alignas(64) float effectR_[kControlInterval] = {};
-    int32_t pending_ = 0;
+    int32_t pendingFrames_ = 0;
     alignas(64) float samplerL_[kControlInterval] = {};
     alignas(64) float samplerR_[kControlInterval] = {};
     float synthHeld_ = 0.0f;
-    float offset_;  // anti-denormal offset, about 1e-8, sign flips every frame
+    float antiDenormal_;  // anti-denormal offset, about 1e-8, sign flips every frame
 
     alignas(16) float meterPeak_[4] = {};  // held peak per meter (see Meter)
     alignas(16) float meterStep_[4] = {};  // its fall per frame
     std::array<std::atomic<float>, 4> meterDisplay_{};
+    BandLevelTap bandLevels_;
     float dcPrevIn_[2] = {0.0f, 0.0f};
     float dcPrevOut_[2] = {0.0f, 0.0f};
 
     std::atomic<uint8_t> loading_{0};
     std::atomic<uint8_t> processing_{0};
+    // Debug builds only: threads inside process, and those of them past the loading check.
+    std::atomic<int32_t> callsInside_{0};
+    std::atomic<int32_t> callsWorking_{0};
 };
 
 }  // namespace kf

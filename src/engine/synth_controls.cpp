@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "common/fp_safety.h"
 #include "common/numeric.h"
 #include "common/parameter_table.h"
 
@@ -17,18 +18,50 @@ void crossfade(float v, int32_t& low, int32_t& high, float& fraction) {
 }
 }  // namespace
 
-void SynthControls::setWaveform(float v) {
-    waveform_ = law::waveform(v);
-    crossfade(waveform_, waveLow_, waveHigh_, waveFraction_);
-    // The slot order {1, 2, 3, 4, 1, 1} wraps position 4 back to the first slot.
-    waveLow_ = std::clamp(waveLow_, 0, 5);
-    waveHigh_ = std::clamp(waveHigh_, 0, 5);
-}
+void SynthControls::applyPending() {
+    const uint32_t marks = inputs_.take();
+    if (marks == 0) return;
+    auto changed = [marks](Input i) { return ChangeMarks::has(marks, i); };
+    // The same working values as on any other thread: processing runs under truncation.
+    FpModeGuard nearest(FpRounding::kNearest);
 
-void SynthControls::setPulseWidth(float v) {
-    pulseWidth_ = law::pulseWidth(v);
-    warp_ = 0.98f * pulseWidth_;
-    updateWarp();
+    if (changed(kWaveform)) {
+        waveform_ = law::waveform(input(kWaveform));
+        crossfade(waveform_, waveLow_, waveHigh_, waveFraction_);
+        // The slot order {1, 2, 3, 4, 1, 1} wraps position 4 back to the first slot.
+        waveLow_ = std::clamp(waveLow_, 0, 5);
+        waveHigh_ = std::clamp(waveHigh_, 0, 5);
+    }
+    if (changed(kPulseWidth)) {
+        pulseWidth_ = law::pulseWidth(input(kPulseWidth));
+        warp_ = 0.98f * pulseWidth_;
+        updateWarp();
+    }
+    if (changed(kNoise)) {
+        noise_ = input(kNoise);
+        crossfade(noise_, noiseLow_, noiseHigh_, noiseFraction_);
+        noiseLow_ = std::clamp(noiseLow_, 0, 2);
+        noiseHigh_ = std::clamp(noiseHigh_, 0, 2);
+    }
+    if (changed(kCutoff)) {
+        cutoff_ = law::cutoff(input(kCutoff));
+        cutoffPow4_ = cutoff_ * cutoff_ * cutoff_ * cutoff_;
+        filterF_ = cutoffPow4_ * (44100.0f / info_.sampleRate);
+    }
+    if (changed(kResonance)) {
+        resonance_ = law::resonance(input(kResonance));
+        filterQ_ = 1.0f - resonance_;
+    }
+    // Negative values pick the first type rather than an index outside the table.
+    if (changed(kFilterType)) filterType_ = std::max(truncToInt(law::filterType(input(kFilterType))), 0);
+    if (changed(kLevel)) level_ = input(kLevel);
+    if (changed(kOctave)) octave_ = law::octave(input(kOctave));
+    if (changed(kBendRange)) bendRange_ = law::bendRange(input(kBendRange));
+    if (changed(kBend)) bend_ = law::bend(input(kBend));
+
+    if (changed(kBendRange) || changed(kBend)) bendOffset_ = bend_ * bendRange_;
+    if (changed(kOctave) || changed(kBendRange) || changed(kBend)) updatePitches();
+    if (changed(kNoise) || changed(kLevel)) updateGains();
 }
 
 void SynthControls::updateWarp() {
@@ -38,54 +71,6 @@ void SynthControls::updateWarp() {
         voice.slopeAbove = 0.5f / (1.0f - voice.split);
         for (std::size_t s = 0; s < 4; ++s) voice.slotOffset[s] = kSlotOffsetScale[s] * warp_;
     }
-}
-
-void SynthControls::setNoise(float v) {
-    noise_ = v;
-    crossfade(v, noiseLow_, noiseHigh_, noiseFraction_);
-    noiseLow_ = std::clamp(noiseLow_, 0, 2);
-    noiseHigh_ = std::clamp(noiseHigh_, 0, 2);
-    updateGains();
-}
-
-void SynthControls::setCutoff(float v) {
-    cutoff_ = law::cutoff(v);
-    cutoffPow4_ = cutoff_ * cutoff_ * cutoff_ * cutoff_;
-    cutoffHz_ = cutoffPow4_ * 0.0005f * info_.sampleRate;
-    filterF_ = cutoffPow4_ * (44100.0f / info_.sampleRate);
-}
-
-void SynthControls::setResonance(float v) {
-    resonance_ = law::resonance(v);
-    filterQ_ = 1.0f - resonance_;
-}
-
-// Negative values pick the first type rather than an index outside the table.
-void SynthControls::setFilterType(float v) {
-    filterType_ = std::max(truncToInt(law::filterType(v)), 0);
-}
-
-void SynthControls::setLevel(float v) {
-    level_ = v;
-    levelDb_ = decibels(v);
-    updateGains();
-}
-
-void SynthControls::setOctave(float v) {
-    octave_ = law::octave(v);
-    updatePitches();
-}
-
-void SynthControls::setBendRange(float v) {
-    bendRange_ = law::bendRange(v);
-    bendOffset_ = bend_ * bendRange_;
-    updatePitches();
-}
-
-void SynthControls::setBend(float v) {
-    bend_ = law::bend(v);
-    bendOffset_ = bend_ * bendRange_;
-    updatePitches();
 }
 
 void SynthControls::updatePitches() {

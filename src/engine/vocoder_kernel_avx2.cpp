@@ -4,8 +4,13 @@
 namespace kf::vocoder {
 
 void processAvx2(State& s, const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
-                 float* outR, int32_t n) {
-    runFrames<8>(s, syn, anaL, anaR, offset, outL, outR, n);
+                 float* outR, int32_t n, bool mono) {
+    runClassic<8>(s, syn, anaL, anaR, offset, outL, outR, n, mono);
+}
+
+void articulateAvx2(State& s, const float* syn, const float* anaL, const float* anaR, float offset,
+                    float* outL, float* outR, int32_t n, bool mono) {
+    runArticulate<8>(s, syn, anaL, anaR, offset, outL, outR, n, mono);
 }
 
 void stepsAvx2(State& s, float rampFactor) {

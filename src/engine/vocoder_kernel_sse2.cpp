@@ -4,8 +4,13 @@
 namespace kf::vocoder {
 
 void processSse2(State& s, const float* syn, const float* anaL, const float* anaR, float offset, float* outL,
-                 float* outR, int32_t n) {
-    runFrames<4>(s, syn, anaL, anaR, offset, outL, outR, n);
+                 float* outR, int32_t n, bool mono) {
+    runClassic<4>(s, syn, anaL, anaR, offset, outL, outR, n, mono);
+}
+
+void articulateSse2(State& s, const float* syn, const float* anaL, const float* anaR, float offset,
+                    float* outL, float* outR, int32_t n, bool mono) {
+    runArticulate<4>(s, syn, anaL, anaR, offset, outL, outR, n, mono);
 }
 
 void stepsSse2(State& s, float rampFactor) {

@@ -1,6 +1,7 @@
 #include "engine/wavetables.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numbers>
 #include <vector>
@@ -169,17 +170,120 @@ Wavetable softSaw() {
     return design(shape, raisedCosineKernel(16.0, 80.0, 0.4, 0.25), 0.0, 0.99);
 }
 
-std::array<Wavetable, kWaveCount> buildAll() {
-    std::array<Wavetable, kWaveCount> tables = {sine(), saw(), square(), triangle(), softSquare(), softSaw()};
-    for (Wavetable& t : tables) fillSlopes(t);
-    return tables;
+// A wave's discrete Fourier series: for each harmonic 0..512, the weights of its cosine and sine
+// that rebuild the wave, and the two tables every harmonic reads its turns from.
+struct Series {
+    std::vector<double> cosine, sine;  // cos and sin of 2 pi i / 1024
+    std::vector<double> cosWeight, sinWeight;
+
+    explicit Series(const Wavetable& full)
+        : cosine(kWaveTableSize),
+          sine(kWaveTableSize),
+          cosWeight(kWaveTableSize / 2 + 1),
+          sinWeight(kWaveTableSize / 2 + 1) {
+        for (int32_t i = 0; i < kWaveTableSize; ++i) {
+            cosine[static_cast<std::size_t>(i)] = std::cos(2.0 * kPi * i / kWaveTableSize);
+            sine[static_cast<std::size_t>(i)] = std::sin(2.0 * kPi * i / kWaveTableSize);
+        }
+        for (int32_t h = 0; h <= kWaveTableSize / 2; ++h) {
+            double re = 0.0, im = 0.0;
+            for (int32_t i = 0; i < kWaveTableSize; ++i) {
+                re += full.value(i) * turnCos(h, i);
+                im += full.value(i) * turnSin(h, i);
+            }
+            const double scale =
+                h == 0 || h == kWaveTableSize / 2 ? 1.0 / kWaveTableSize : 2.0 / kWaveTableSize;
+            cosWeight[static_cast<std::size_t>(h)] = scale * re;
+            sinWeight[static_cast<std::size_t>(h)] = scale * im;
+        }
+    }
+    double turnCos(int32_t h, int32_t i) const {
+        return cosine[static_cast<std::size_t>((h * i) & kWaveTableMask)];
+    }
+    double turnSin(int32_t h, int32_t i) const {
+        return sine[static_cast<std::size_t>((h * i) & kWaveTableMask)];
+    }
+
+    // Adds harmonics first..last to the running sum v (the wave's points in double).
+    void add(std::array<double, kWaveTableSize>& v, int32_t first, int32_t last) const {
+        for (int32_t h = first; h <= last; ++h)
+            for (int32_t i = 0; i < kWaveTableSize; ++i)
+                v[static_cast<std::size_t>(i)] += cosWeight[static_cast<std::size_t>(h)] * turnCos(h, i) +
+                                                  sinWeight[static_cast<std::size_t>(h)] * turnSin(h, i);
+    }
+};
+
+Wavetable fromPoints(const std::array<double, kWaveTableSize>& v) {
+    Wavetable table{};
+    for (int32_t i = 0; i < kWaveTableSize; ++i)
+        table.point[static_cast<std::size_t>(i)].value = static_cast<float>(v[static_cast<std::size_t>(i)]);
+    fillSlopes(table);
+    return table;
+}
+
+struct Levels {
+    std::vector<Wavetable> tables;  // the six full waves, then the levels of the five others
+    std::array<WaveLevels, kWaveCount> table{};
+};
+
+Levels buildAll() {
+    Levels levels;
+    const std::array<Wavetable, kWaveCount> full = {sine(),     saw(),        square(),
+                                                    triangle(), softSquare(), softSaw()};
+    levels.tables.reserve(kWaveCount * kWaveLevels);
+    for (const Wavetable& wave : full) {
+        levels.tables.push_back(wave);
+        fillSlopes(levels.tables.back());
+    }
+    for (int32_t w = 0; w < kWaveCount; ++w) {
+        auto& table = levels.table[static_cast<std::size_t>(w)];
+        table[0] = &levels.tables[static_cast<std::size_t>(w)];
+        // The sine has nothing to remove.
+        if (w == static_cast<int32_t>(Wave::kSine)) {
+            table.fill(table[0]);
+            continue;
+        }
+        // From the fewest harmonics up, each level adding its own to the one above it.
+        const Series series(*table[0]);
+        std::array<double, kWaveTableSize> points{};
+        int32_t kept = -1;
+        for (int32_t level = kWaveLevels - 1; level >= 1; --level) {
+            const int32_t harmonics = waveLevelHarmonics(level);
+            series.add(points, kept + 1, harmonics);
+            kept = harmonics;
+            levels.tables.push_back(fromPoints(points));
+            table[static_cast<std::size_t>(level)] = &levels.tables.back();
+        }
+    }
+    return levels;
 }
 
 }  // namespace
 
-const Wavetable& wavetable(Wave wave) {
-    static const std::array<Wavetable, kWaveCount> tables = buildAll();
-    return tables[static_cast<std::size_t>(wave)];
+const WaveLevels& waveLevels(Wave wave) {
+    static const Levels levels = buildAll();
+    return levels.table[static_cast<std::size_t>(wave)];
+}
+
+const Wavetable& wavetable(Wave wave, int32_t level) {
+    return *waveLevels(wave)[static_cast<std::size_t>(std::clamp(level, 0, kWaveLevels - 1))];
+}
+
+int32_t waveLevelHarmonics(int32_t level) {
+    return static_cast<int32_t>(std::floor(512.0 * std::exp2(-level / 3.0)));
+}
+
+int32_t waveLevelFor(float cyclesPerFrame) {
+    // Level k keeps 512 x 2^(-k/3) harmonics, which stay below half the rate while
+    // 2^(k/3) >= 1024 x cyclesPerFrame: k = ceil(3 log2 x). With x = m 2^e, 1 <= m < 2, that is
+    // 3e plus one for each third of an octave m passes.
+    const float x = cyclesPerFrame * static_cast<float>(kWaveTableSize);
+    if (!(x > 1.0f)) return 0;
+    if (x >= 512.0f) return kWaveLevels - 1;
+    const auto bits = std::bit_cast<uint32_t>(x);
+    const int32_t e = static_cast<int32_t>(bits >> 23) - 127;
+    const float m = std::bit_cast<float>((bits & 0x007FFFFFu) | 0x3F800000u);
+    return 3 * e + (m > 1.0f) + (m > 1.2599210f) + (m > 1.5874011f);
 }
 
 }  // namespace kf

@@ -118,6 +118,15 @@ void DrawContext::drawBitmapFrame(const Bitmap& bitmap, int frame, int frameHeig
     if (!source.empty()) blit(bitmap, source, dest.topLeft());
 }
 
+void DrawContext::drawBitmapFrameIn(int id, int frame, int frameHeight, Point at,
+                                    std::span<const Rect> areas) {
+    const Bitmap* b = bitmap(id);
+    if (!b || frameHeight <= 0 || areas.empty()) return;
+    frame = std::clamp(frame, 0, std::max(b->height() / frameHeight, 1) - 1);
+    const Rect inFrame{at.x, at.y, at.x + b->width(), at.y + frameHeight};
+    blitIn(*b, {at.x, at.y - frame * frameHeight}, inFrame, areas);
+}
+
 const Bitmap* DrawContext::bitmap(int id) const {
     return bitmaps_ ? bitmaps_->get(id) : nullptr;
 }

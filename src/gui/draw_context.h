@@ -96,6 +96,10 @@ class DrawContext {
     void drawBitmap(int id, Point at);
     void drawBitmapFrame(int id, int frame, int frameHeight, const Rect& dest);
     const Bitmap* bitmap(int id) const;
+    // Frame k of a vertical strip with its top-left at `at`, drawn only inside `areas`, which
+    // do not overlap (parts outside the frame are left alone), all in one call: the way to
+    // draw many small pieces of one picture, such as the bars of a meter.
+    void drawBitmapFrameIn(int id, int frame, int frameHeight, Point at, std::span<const Rect> areas);
 
     // UTF-8 text in the toolkit's font, vertically centred in r and aligned horizontally;
     // text wider than r ends in an ellipsis when `ellipsis` is set, else it is clipped.
@@ -121,6 +125,8 @@ class DrawContext {
     float measure(const std::string& text);
     // `source` (inside the bitmap) with its top-left at `at`, pixel for pixel.
     void blit(const Bitmap& bitmap, const Rect& source, Point at);
+    // The bitmap with its top-left at `origin`, drawn only where `areas` meet `bound`.
+    void blitIn(const Bitmap& bitmap, Point origin, const Rect& bound, std::span<const Rect> areas);
 
     std::unique_ptr<Native> native_;
     const BitmapCache* bitmaps_;

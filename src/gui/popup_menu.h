@@ -81,6 +81,8 @@ class PopupMenu {
     // of the press that opened the menu.
     Outcome handle(const Event& e);
     const MenuPath& chosen() const { return chosen_; }
+    // The menu shown, with its entries' states (enabled, ticked).
+    const Menu& root() const { return *root_; }
 
     void draw(DrawContext& context);
     // The union of the open panels (what must be redrawn when it changes).

@@ -1,8 +1,13 @@
 #include "host/editor_script.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
+#include <iterator>
+#include <span>
 #include <sstream>
+#include <string_view>
+#include <utility>
 
 namespace kf::host {
 namespace {
@@ -30,99 +35,134 @@ bool toFloat(std::string s, float& out) {
     return end == s.c_str() + s.size();
 }
 
+using Args = std::span<const std::string>;
+using K = ScriptStep::Kind;
+
+bool position(Args a, std::size_t at, ScriptStep& step) {
+    return a.size() > at + 1 && toInt(a[at], step.x) && toInt(a[at + 1], step.y);
+}
+
+bool positiveCount(Args a, ScriptStep& step) {
+    return a.size() == 1 && toInt(a[0], step.count) && step.count > 0;
+}
+
+// Each reader takes the words after the step's name and returns its complaint, empty when
+// the line is good.
+std::string readNothing(Args a, ScriptStep& step) {
+    return a.empty() ? "" : std::string(step.kind == K::Open ? "open" : "close") + " takes nothing";
+}
+
+std::string readDown(Args a, ScriptStep& step) {
+    if (!position(a, 0, step)) return "down needs X Y";
+    static const std::pair<std::string_view, MouseButton> kButtons[] = {
+        {"left", MouseButton::Left}, {"middle", MouseButton::Middle}, {"right", MouseButton::Right}};
+    static const std::pair<std::string_view, Modifier> kModifiers[] = {
+        {"shift", kShift}, {"ctrl", kControl}, {"alt", kAlt}};
+    for (const std::string& word : a.subspan(2)) {
+        const auto button = std::find_if(std::begin(kButtons), std::end(kButtons),
+                                         [&](const auto& b) { return word == b.first; });
+        const auto modifier = std::find_if(std::begin(kModifiers), std::end(kModifiers),
+                                           [&](const auto& m) { return word == m.first; });
+        if (button != std::end(kButtons))
+            step.button = button->second;
+        else if (modifier != std::end(kModifiers))
+            step.modifiers |= modifier->second;
+        else
+            return "unknown button or modifier '" + word + "'";
+    }
+    return "";
+}
+
+std::string readMove(Args a, ScriptStep& step) {
+    return a.size() == 2 && position(a, 0, step) ? "" : "move needs X Y";
+}
+
+std::string readUp(Args a, ScriptStep& step) {
+    if (a.empty()) return "";
+    step.hasPosition = true;
+    return a.size() == 2 && position(a, 0, step) ? "" : "up takes nothing or X Y";
+}
+
+std::string readWheel(Args a, ScriptStep& step) {
+    return a.size() == 3 && position(a, 0, step) && toInt(a[2], step.count) && step.count != 0
+               ? ""
+               : "wheel needs X Y and a non-zero N";
+}
+
+std::string readIdle(Args a, ScriptStep& step) {
+    step.count = 1;
+    return a.empty() || positiveCount(a, step) ? "" : "idle takes a positive count";
+}
+
+std::string readProcess(Args a, ScriptStep& step) {
+    return positiveCount(a, step) ? "" : "process needs a positive frame count";
+}
+
+std::string readSnapshot(Args a, ScriptStep& step) {
+    if (a.size() != 1) return "snapshot needs one file name";
+    step.path = a[0];
+    return "";
+}
+
+std::string readNoOpenEdits(Args a, ScriptStep&) {
+    return a.empty() ? "" : "expect no-open-edits takes nothing";
+}
+
+std::string readEdited(Args a, ScriptStep& step) {
+    return a.size() == 1 && toInt(a[0], step.index) && step.index >= 0
+               ? ""
+               : "expect edited needs a parameter index";
+}
+
+std::string readHeld(Args a, ScriptStep& step) {
+    return a.size() == 1 && toInt(a[0], step.count) && step.count >= 0 && step.count < 128
+               ? ""
+               : "expect held needs a note 0..127";
+}
+
+std::string readParam(Args a, ScriptStep& step) {
+    if (a.size() < 2 || a.size() > 3 || !toInt(a[0], step.index) || step.index < 0 ||
+        !toFloat(a[1], step.value))
+        return "expect param needs an index and a value";
+    step.relative = a[1].starts_with('+') || a[1].starts_with('-');
+    if (a.size() == 3 && (!toFloat(a[2], step.tolerance) || step.tolerance < 0.0f))
+        return "bad tolerance '" + a[2] + "'";
+    return "";
+}
+
+// The steps a script knows, by the words that name them ("expect" takes a second word).
+struct StepRow {
+    std::string_view name;
+    K kind;
+    std::string (*read)(Args, ScriptStep&);
+};
+
+constexpr StepRow kSteps[] = {
+    {"open", K::Open, readNothing},
+    {"close", K::Close, readNothing},
+    {"down", K::Down, readDown},
+    {"move", K::Move, readMove},
+    {"up", K::Up, readUp},
+    {"wheel", K::Wheel, readWheel},
+    {"idle", K::Idle, readIdle},
+    {"process", K::Process, readProcess},
+    {"snapshot", K::Snapshot, readSnapshot},
+    {"expect no-open-edits", K::ExpectNoOpenEdits, readNoOpenEdits},
+    {"expect edited", K::ExpectEdited, readEdited},
+    {"expect held", K::ExpectHeld, readHeld},
+    {"expect param", K::ExpectParam, readParam},
+};
+
 // Reads one line's words into `step`; returns the complaint, empty when the line is good.
 std::string parseStep(const std::vector<std::string>& w, ScriptStep& step) {
-    using K = ScriptStep::Kind;
-    const std::string& verb = w[0];
-    const size_t n = w.size();
-    auto position = [&](size_t at) { return n > at + 1 && toInt(w[at], step.x) && toInt(w[at + 1], step.y); };
-
-    if (verb == "open" || verb == "close") {
-        step.kind = verb == "open" ? K::Open : K::Close;
-        return n == 1 ? "" : verb + " takes nothing";
-    }
-    if (verb == "down") {
-        step.kind = K::Down;
-        if (!position(1)) return "down needs X Y";
-        for (size_t i = 3; i < n; ++i) {
-            if (w[i] == "left")
-                step.button = MouseButton::Left;
-            else if (w[i] == "middle")
-                step.button = MouseButton::Middle;
-            else if (w[i] == "right")
-                step.button = MouseButton::Right;
-            else if (w[i] == "shift")
-                step.modifiers |= kShift;
-            else if (w[i] == "ctrl")
-                step.modifiers |= kControl;
-            else if (w[i] == "alt")
-                step.modifiers |= kAlt;
-            else
-                return "unknown button or modifier '" + w[i] + "'";
+    const std::size_t nameWords = w[0] == "expect" && w.size() > 1 ? 2 : 1;
+    const std::string name = nameWords == 2 ? w[0] + " " + w[1] : w[0];
+    for (const StepRow& row : kSteps)
+        if (row.name == name) {
+            step.kind = row.kind;
+            return row.read(Args(w).subspan(nameWords), step);
         }
-        return "";
-    }
-    if (verb == "move") {
-        step.kind = K::Move;
-        return n == 3 && position(1) ? "" : "move needs X Y";
-    }
-    if (verb == "up") {
-        step.kind = K::Up;
-        if (n == 1) return "";
-        step.hasPosition = true;
-        return n == 3 && position(1) ? "" : "up takes nothing or X Y";
-    }
-    if (verb == "wheel") {
-        step.kind = K::Wheel;
-        return n == 4 && position(1) && toInt(w[3], step.count) && step.count != 0
-                   ? ""
-                   : "wheel needs X Y and a non-zero N";
-    }
-    if (verb == "idle") {
-        step.kind = K::Idle;
-        step.count = 1;
-        if (n == 1) return "";
-        return n == 2 && toInt(w[1], step.count) && step.count > 0 ? "" : "idle takes a positive count";
-    }
-    if (verb == "process") {
-        step.kind = K::Process;
-        return n == 2 && toInt(w[1], step.count) && step.count > 0 ? ""
-                                                                   : "process needs a positive frame count";
-    }
-    if (verb == "snapshot") {
-        step.kind = K::Snapshot;
-        if (n != 2) return "snapshot needs one file name";
-        step.path = w[1];
-        return "";
-    }
-    if (verb == "expect" && n >= 2) {
-        if (w[1] == "no-open-edits") {
-            step.kind = K::ExpectNoOpenEdits;
-            return n == 2 ? "" : "expect no-open-edits takes nothing";
-        }
-        if (w[1] == "edited") {
-            step.kind = K::ExpectEdited;
-            return n == 3 && toInt(w[2], step.index) && step.index >= 0
-                       ? ""
-                       : "expect edited needs a parameter index";
-        }
-        if (w[1] == "held") {
-            step.kind = K::ExpectHeld;
-            return n == 3 && toInt(w[2], step.count) && step.count >= 0 && step.count < 128
-                       ? ""
-                       : "expect held needs a note 0..127";
-        }
-        if (w[1] == "param") {
-            step.kind = K::ExpectParam;
-            if (n < 4 || n > 5 || !toInt(w[2], step.index) || step.index < 0 || !toFloat(w[3], step.value))
-                return "expect param needs an index and a value";
-            step.relative = w[3].starts_with('+') || w[3].starts_with('-');
-            if (n == 5 && (!toFloat(w[4], step.tolerance) || step.tolerance < 0.0f))
-                return "bad tolerance '" + w[4] + "'";
-            return "";
-        }
-    }
-    return "unknown step '" + verb + (n > 1 && verb == "expect" ? " " + w[1] : "") + "'";
+    return "unknown step '" + name + "'";
 }
 
 }  // namespace

@@ -136,48 +136,42 @@ bool parseTrack(std::span<const uint8_t> bytes, std::size_t begin, std::size_t e
     return true;
 }
 
-}  // namespace
+// What the header chunk says.
+struct Header {
+    uint32_t length = 0;  // of its data: at least 6; longer headers are allowed for future fields
+    uint32_t format = 0;
+    uint32_t trackCount = 0;
+    uint32_t division = 0;
+    // For a file timed in SMPTE frames, the seconds a tick lasts; 0 for ticks per quarter.
+    long double secondsPerTickSmpte = 0.0L;
+};
 
-bool parseMidiFile(std::span<const uint8_t> bytes, double sampleRate, std::optional<double> tempoOverride,
-                   MidiFileContents& out, std::string& error) {
-    out = {};
-    if (!(std::isfinite(sampleRate) && sampleRate > 0.0)) {
-        error = "invalid sample rate";
-        return false;
-    }
-    if (tempoOverride && !(std::isfinite(*tempoOverride) && *tempoOverride > 0.0)) {
-        error = "invalid tempo";
-        return false;
-    }
+bool readHeader(std::span<const uint8_t> bytes, Header& h, std::string& error) {
     if (bytes.size() < 14 || bytes[0] != 'M' || bytes[1] != 'T' || bytes[2] != 'h' || bytes[3] != 'd') {
         error = "not a Standard MIDI File (no MThd header)";
         return false;
     }
-    // Header: length (at least 6; longer headers are allowed for future fields), format,
-    // track count, division.
-    const uint32_t headerLength = bigEndian(bytes, 4, 4);
-    if (headerLength < 6 || headerLength > bytes.size() - 8) {
-        error = "invalid header length " + std::to_string(headerLength);
+    h.length = bigEndian(bytes, 4, 4);
+    if (h.length < 6 || h.length > bytes.size() - 8) {
+        error = "invalid header length " + std::to_string(h.length);
         return false;
     }
-    const uint32_t format = bigEndian(bytes, 8, 2);
-    const uint32_t trackCount = bigEndian(bytes, 10, 2);
-    const uint32_t division = bigEndian(bytes, 12, 2);
-    if (format > 2) {
-        error = "unknown file format " + std::to_string(format);
+    h.format = bigEndian(bytes, 8, 2);
+    h.trackCount = bigEndian(bytes, 10, 2);
+    h.division = bigEndian(bytes, 12, 2);
+    if (h.format > 2) {
+        error = "unknown file format " + std::to_string(h.format);
         return false;
     }
-    if (trackCount == 0) {
+    if (h.trackCount == 0) {
         error = "the header declares no tracks";
         return false;
     }
-
     // Division: ticks per quarter note, or (top bit set) SMPTE frames per second and ticks
     // per frame, which time the file in seconds and make its tempo events irrelevant.
-    long double secondsPerTickSmpte = 0.0L;
-    if (division & 0x8000u) {
-        const int fps = 256 - static_cast<int>(division >> 8);
-        const uint32_t ticksPerFrame = division & 0xFFu;
+    if (h.division & 0x8000u) {
+        const int fps = 256 - static_cast<int>(h.division >> 8);
+        const uint32_t ticksPerFrame = h.division & 0xFFu;
         if ((fps != 24 && fps != 25 && fps != 29 && fps != 30) || ticksPerFrame == 0) {
             error = "invalid SMPTE division (" + std::to_string(fps) + " frames per second, " +
                     std::to_string(ticksPerFrame) + " ticks per frame)";
@@ -185,19 +179,24 @@ bool parseMidiFile(std::span<const uint8_t> bytes, double sampleRate, std::optio
         }
         // 29 stands for 30 drop-frame, which runs at 30000/1001 frames per second.
         const long double rate = fps == 29 ? 30000.0L / 1001.0L : static_cast<long double>(fps);
-        secondsPerTickSmpte = 1.0L / (rate * ticksPerFrame);
-    } else if (division == 0) {
+        h.secondsPerTickSmpte = 1.0L / (rate * ticksPerFrame);
+    } else if (h.division == 0) {
         error = "the header gives 0 ticks per quarter note";
         return false;
     }
+    return true;
+}
 
-    // Tracks, in file order; chunks of other types are skipped, as the format asks.
-    std::vector<RawEvent> events;
-    std::size_t pos = 8 + headerLength;
-    int tracksRead = 0;
-    while (tracksRead < static_cast<int>(trackCount)) {
+// The events of every track, in file order and then merged by tick (a stable sort, so
+// events on one tick keep their track's and their own order); chunks of other types are
+// skipped, as the format asks.
+bool readTracks(std::span<const uint8_t> bytes, const Header& h, std::vector<RawEvent>& events,
+                int& tracksRead, std::string& error) {
+    std::size_t pos = 8 + h.length;
+    tracksRead = 0;
+    while (tracksRead < static_cast<int>(h.trackCount)) {
         if (bytes.size() - pos < 8) {
-            error = "the header declares " + std::to_string(trackCount) +
+            error = "the header declares " + std::to_string(h.trackCount) +
                     " track(s) but the file ends after " + std::to_string(tracksRead);
             return false;
         }
@@ -212,24 +211,29 @@ bool parseMidiFile(std::span<const uint8_t> bytes, double sampleRate, std::optio
         }
         if (isTrack) {
             ++tracksRead;
-            // Stable merge: each track's events are appended whole, then sorted by tick only.
             if (!parseTrack(bytes, pos + 8, pos + 8 + length, tracksRead, events, error)) return false;
         }
         pos += 8 + length;
     }
     std::stable_sort(events.begin(), events.end(),
                      [](const RawEvent& a, const RawEvent& b) { return a.tick < b.tick; });
+    return true;
+}
 
-    // Ticks to seconds. With ticks per quarter, the time is summed over tempo segments in
-    // long double; each event is placed at the nearest frame of the stream.
-    const bool smpte = secondsPerTickSmpte > 0.0L;
-    const long double ticksPerQuarter = smpte ? 0.0L : static_cast<long double>(division);
+// Ticks to frames. With ticks per quarter, the time is summed over tempo segments in long
+// double; each event is placed at the nearest frame of the stream. The host's tempo is the
+// file's map, or one constant tempo (the override; 120 for a file timed in SMPTE frames,
+// which has no musical tempo of its own).
+bool placeEvents(const std::vector<RawEvent>& events, const Header& h, double sampleRate,
+                 std::optional<double> tempoOverride, MidiFileContents& out, std::string& error) {
+    const bool smpte = h.secondsPerTickSmpte > 0.0L;
+    const long double ticksPerQuarter = smpte ? 0.0L : static_cast<long double>(h.division);
     auto secondsPerTickAt = [&](uint32_t microsPerQuarter) {
         return static_cast<long double>(microsPerQuarter) / (1.0e6L * ticksPerQuarter);
     };
     const long double overrideSecondsPerTick =
         tempoOverride ? 60.0L / (static_cast<long double>(*tempoOverride) * ticksPerQuarter) : 0.0L;
-    long double secondsPerTick = smpte           ? secondsPerTickSmpte
+    long double secondsPerTick = smpte           ? h.secondsPerTickSmpte
                                  : tempoOverride ? overrideSecondsPerTick
                                                  : secondsPerTickAt(kDefaultMicrosPerQuarter);
     uint64_t segmentTick = 0;
@@ -238,10 +242,7 @@ bool parseMidiFile(std::span<const uint8_t> bytes, double sampleRate, std::optio
         return static_cast<int64_t>(std::floor(seconds * static_cast<long double>(sampleRate) + 0.5L));
     };
 
-    // The host's tempo: the file's map, or one constant tempo (the override; 120 for a
-    // file timed in SMPTE frames, which has no musical tempo of its own).
     out.tempoMap.push_back({0, 0.0, tempoOverride ? *tempoOverride : 120.0});
-
     for (const RawEvent& ev : events) {
         const long double seconds =
             segmentSeconds + static_cast<long double>(ev.tick - segmentTick) * secondsPerTick;
@@ -269,7 +270,29 @@ bool parseMidiFile(std::span<const uint8_t> bytes, double sampleRate, std::optio
         else
             out.tempoMap.push_back(change);
     }
-    out.format = static_cast<int>(format);
+    return true;
+}
+
+}  // namespace
+
+bool parseMidiFile(std::span<const uint8_t> bytes, double sampleRate, std::optional<double> tempoOverride,
+                   MidiFileContents& out, std::string& error) {
+    out = {};
+    if (!(std::isfinite(sampleRate) && sampleRate > 0.0)) {
+        error = "invalid sample rate";
+        return false;
+    }
+    if (tempoOverride && !(std::isfinite(*tempoOverride) && *tempoOverride > 0.0)) {
+        error = "invalid tempo";
+        return false;
+    }
+    Header header;
+    std::vector<RawEvent> events;
+    int tracksRead = 0;
+    if (!readHeader(bytes, header, error) || !readTracks(bytes, header, events, tracksRead, error) ||
+        !placeEvents(events, header, sampleRate, tempoOverride, out, error))
+        return false;
+    out.format = static_cast<int>(header.format);
     out.tracks = tracksRead;
     return true;
 }

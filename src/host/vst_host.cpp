@@ -1,13 +1,13 @@
 #include "host/vst_host.h"
 
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+
+#include "platform/file_system.h"
 
 namespace kf::host {
 namespace {
@@ -182,7 +182,7 @@ intptr_t HostContext::fillTimeInfo(intptr_t requestMask) {
 std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions& options,
                                      std::string& error) {
     std::error_code ec;
-    const auto status = std::filesystem::status(path, ec);
+    const auto status = std::filesystem::status(platform::fsPath(path), ec);
     if (!std::filesystem::exists(status)) {
         error = "plug-in file not found: " + path;
         return nullptr;
@@ -192,16 +192,8 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
         return nullptr;
     }
 
-    // A relative name without a slash would make dlopen search the library path
-    // instead of opening the file the user named.
-    const std::string openPath = path.find('/') == std::string::npos ? "./" + path : path;
-    dlerror();
-    void* library = dlopen(openPath.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) {
-        const char* why = dlerror();
-        error = "cannot load " + path + ": " + (why ? why : "unknown dynamic loader error");
-        return nullptr;
-    }
+    std::unique_ptr<PluginLibrary> library = PluginLibrary::open(path, error);
+    if (!library) return nullptr;
 
     std::unique_ptr<Plugin> plugin(new Plugin);
     plugin->path_ = path;
@@ -210,14 +202,13 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
     using Entry = vst::AEffect* (*)(vst::AudioMasterCallback);
     void* symbol = nullptr;
     for (const char* name : {"VSTPluginMain", "main"}) {
-        symbol = dlsym(library, name);
+        symbol = library->symbol(name);
         if (symbol != nullptr) {
             plugin->entryName_ = name;
             break;
         }
     }
     if (symbol == nullptr) {
-        dlclose(library);
         error = path + " is not a VST 2.4 plug-in: it exports neither VSTPluginMain nor main";
         return nullptr;
     }
@@ -228,7 +219,6 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
     tLoadingHost = outer;
 
     if (effect == nullptr) {
-        dlclose(library);
         error = path + ": the plug-in's entry point returned no effect (it refused to start)";
         return nullptr;
     }
@@ -238,12 +228,11 @@ std::unique_ptr<Plugin> Plugin::load(const std::string& path, const LoadOptions&
         std::snprintf(text, sizeof text,
                       ": bad magic number 0x%08x in the returned effect (expected 0x%08x, 'VstP')",
                       static_cast<uint32_t>(effect->magic), static_cast<uint32_t>(vst::kEffectMagic));
-        dlclose(library);
         error = path + text;
         return nullptr;
     }
     effect->resvd1 = reinterpret_cast<intptr_t>(plugin->host_.get());
-    plugin->library_ = library;
+    plugin->library_ = std::move(library);
     plugin->effect_ = effect;
     if (options.open) plugin->open();
     return plugin;
@@ -255,7 +244,7 @@ Plugin::~Plugin() {
         dispatch(vst::effClose);  // the plug-in frees its instance here
         effect_ = nullptr;
     }
-    if (library_ != nullptr) dlclose(library_);
+    library_.reset();
 }
 
 intptr_t Plugin::dispatch(int32_t opcode, int32_t index, intptr_t value, void* ptr, float opt) {

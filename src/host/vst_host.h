@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "host/plugin_library.h"
 #include "vst/aeffect.h"
 
 namespace kf::host {
@@ -195,7 +196,7 @@ class Plugin {
 
     std::string path_;
     std::string entryName_;
-    void* library_ = nullptr;
+    std::unique_ptr<PluginLibrary> library_;
     vst::AEffect* effect_ = nullptr;
     std::unique_ptr<HostContext> host_;
     bool running_ = false;

@@ -23,6 +23,10 @@ std::optional<std::string> chosenPath(std::string output) {
 
 }  // namespace
 
+std::unique_ptr<AsyncFileDialogs> makeDesktopAsyncFileDialogs() {
+    return std::make_unique<SpawnedFileDialogs>();
+}
+
 SpawnedFileDialogs::SpawnedFileDialogs() {
     const DialogProgram found = findDialogProgram();
     program_ = found.path;
@@ -36,11 +40,12 @@ SpawnedFileDialogs::~SpawnedFileDialogs() {
     cancel();
 }
 
-bool SpawnedFileDialogs::request(DialogKind kind, const std::string& title, const std::string& start,
-                                 const std::vector<FileType>& types, Result done) {
-    if (busy() || program_.empty() || !done) return false;
+DialogStart SpawnedFileDialogs::request(DialogKind kind, const std::string& title, const std::string& start,
+                                        const std::vector<FileType>& types, Result done) {
+    if (busy()) return DialogStart::kBusy;
+    if (program_.empty()) return DialogStart::kNoProgram;
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    if (!done || ::pipe2(fds, O_CLOEXEC) != 0) return DialogStart::kCouldNotRun;
     // Only our end may be non-blocking: the flag belongs to the open file, and the dialog
     // program's writes must not fail with EAGAIN.
     ::fcntl(fds[0], F_SETFL, ::fcntl(fds[0], F_GETFL) | O_NONBLOCK);
@@ -63,14 +68,14 @@ bool SpawnedFileDialogs::request(DialogKind kind, const std::string& title, cons
     ::close(fds[1]);
     if (spawned != 0) {
         ::close(fds[0]);
-        return false;
+        return DialogStart::kCouldNotRun;
     }
     child_ = child;
     pipe_ = fds[0];
     endOfOutput_ = false;
     output_.clear();
     done_ = std::move(done);
-    return true;
+    return DialogStart::kOpened;
 }
 
 bool SpawnedFileDialogs::drain() {
@@ -124,15 +129,16 @@ void SpawnedFileDialogs::cancel() {
     done_ = nullptr;
 }
 
-bool PolledFileDialogs::request(DialogKind kind, const std::string& title, const std::string& start,
-                                const std::vector<FileType>& types, Result done) {
-    if (busy() || !done) return false;
+DialogStart PolledFileDialogs::request(DialogKind kind, const std::string& title, const std::string& start,
+                                       const std::vector<FileType>& types, Result done) {
+    if (busy()) return DialogStart::kBusy;
+    if (!done) return DialogStart::kCouldNotRun;
     kind_ = kind;
     title_ = title;
     start_ = start;
     types_ = types;
     done_ = std::move(done);
-    return true;
+    return DialogStart::kOpened;
 }
 
 void PolledFileDialogs::poll() {

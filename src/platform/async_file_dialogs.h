@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,14 @@
 
 namespace kf::platform {
 
+// What became of a request: whoever asked tells the user why no dialog appeared.
+enum class DialogStart {
+    kOpened,
+    kBusy,         // another dialog is still open: one at a time, as a modal dialog would be
+    kNoProgram,    // neither zenity nor kdialog is installed (or there is no display)
+    kCouldNotRun,  // the dialog program could not be started
+};
+
 class AsyncFileDialogs {
   public:
     // Receives the chosen path, or nothing when the user cancelled or the dialog failed.
@@ -22,17 +31,20 @@ class AsyncFileDialogs {
 
     virtual ~AsyncFileDialogs() = default;
 
-    // Starts a dialog. False when one is still open (one at a time, as a modal dialog would be)
-    // or none can be shown; the callback is then never called. Otherwise the callback is called
-    // exactly once, from a later poll(), unless cancel() comes first.
-    virtual bool request(DialogKind kind, const std::string& title, const std::string& start,
-                         const std::vector<FileType>& types, Result done) = 0;
+    // Starts a dialog. Unless it answers kOpened the callback is never called; otherwise the
+    // callback is called exactly once, from a later poll(), unless cancel() comes first.
+    virtual DialogStart request(DialogKind kind, const std::string& title, const std::string& start,
+                                const std::vector<FileType>& types, Result done) = 0;
     // Never waits: looks whether the open dialog has ended and, if so, calls its callback.
     virtual void poll() = 0;
     // Ends the open dialog without calling its callback (the editor that asked is closing).
     virtual void cancel() = 0;
     virtual bool busy() const = 0;
 };
+
+// The desktop's dialogs run without blocking the caller; one implementation per platform,
+// chosen by the build.
+std::unique_ptr<AsyncFileDialogs> makeDesktopAsyncFileDialogs();
 
 // Runs zenity or kdialog as a child process and watches its standard output without waiting.
 class SpawnedFileDialogs : public AsyncFileDialogs {
@@ -45,8 +57,8 @@ class SpawnedFileDialogs : public AsyncFileDialogs {
     SpawnedFileDialogs(const SpawnedFileDialogs&) = delete;
     SpawnedFileDialogs& operator=(const SpawnedFileDialogs&) = delete;
 
-    bool request(DialogKind kind, const std::string& title, const std::string& start,
-                 const std::vector<FileType>& types, Result done) override;
+    DialogStart request(DialogKind kind, const std::string& title, const std::string& start,
+                        const std::vector<FileType>& types, Result done) override;
     void poll() override;
     // Kills the dialog process and reaps it, so no zombie outlives the editor.
     void cancel() override;
@@ -72,8 +84,8 @@ class PolledFileDialogs : public AsyncFileDialogs {
   public:
     explicit PolledFileDialogs(FileDialogs& dialogs) : dialogs_(dialogs) {}
 
-    bool request(DialogKind kind, const std::string& title, const std::string& start,
-                 const std::vector<FileType>& types, Result done) override;
+    DialogStart request(DialogKind kind, const std::string& title, const std::string& start,
+                        const std::vector<FileType>& types, Result done) override;
     void poll() override;
     void cancel() override { done_ = nullptr; }
     bool busy() const override { return static_cast<bool>(done_); }

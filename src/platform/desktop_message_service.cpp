@@ -95,6 +95,10 @@ bool DesktopMessageService::startBox(const char* text) {
     return true;
 }
 
+std::unique_ptr<MessageService> makeDesktopMessageService() {
+    return std::make_unique<DesktopMessageService>();
+}
+
 void DesktopMessageService::showMessage(const char* text) {
     if (!text) text = "";
     if (busy_.test_and_set(std::memory_order_acquire)) return;  // another message is being started

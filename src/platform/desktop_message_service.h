@@ -30,6 +30,7 @@ class DesktopMessageService : public MessageService {
     void showMessage(const char* text) override;
 
     bool usesDesktop() const { return !program_.empty(); }
+    bool reachesUser() const override { return usesDesktop(); }
     // Whether the last box shown is still on screen.
     bool messageOpen();
 

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -104,6 +105,10 @@ DialogProgram findDialogProgram() {
     return {findProgramOnPath("kdialog"), DialogTool::kKdialog};
 }
 
+std::unique_ptr<FileDialogs> makeDesktopFileDialogs() {
+    return std::make_unique<DesktopFileDialogs>();
+}
+
 DesktopFileDialogs::DesktopFileDialogs() {
     const DialogProgram found = findDialogProgram();
     program_ = found.path;
@@ -113,13 +118,47 @@ DesktopFileDialogs::DesktopFileDialogs() {
 DesktopFileDialogs::DesktopFileDialogs(std::string program, DialogTool tool)
     : program_(std::move(program)), tool_(tool) {}
 
+namespace {
+
+// "*.[wW][aA][vV]": a glob both dialog programs understand that matches the extension in any
+// case, as file names on disk come.
+std::string anyCasePattern(std::string_view extension) {
+    std::string pattern = "*.";
+    for (const char c : extension) {
+        const auto lower = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const auto upper = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (lower == upper) {
+            pattern += c;
+        } else {
+            pattern += '[';
+            pattern += lower;
+            pattern += upper;
+            pattern += ']';
+        }
+    }
+    return pattern;
+}
+
+// Every extension of a type in one space-separated list: one filter shows all of its files.
+std::string patternsOf(const FileType& type) {
+    std::string patterns;
+    for (const std::string& extension : type.extensions) {
+        if (!patterns.empty()) patterns += ' ';
+        patterns += anyCasePattern(extension);
+    }
+    return patterns;
+}
+
+}  // namespace
+
 std::vector<std::string> dialogArguments(DialogTool tool, DialogKind kind, const std::string& title,
                                          const std::string& start, const std::vector<FileType>& types) {
     using Kind = DialogKind;
     std::vector<std::string> args;
     if (tool == DialogTool::kZenity) {
         args = {"zenity", "--file-selection", "--title=" + title};
-        if (kind == Kind::kSave) args.emplace_back("--save");
+        // zenity replaces an existing file without a word unless told to ask.
+        if (kind == Kind::kSave) args.insert(args.end(), {"--save", "--confirm-overwrite"});
         if (kind == Kind::kFolder) args.emplace_back("--directory");
         if (!start.empty()) {
             // zenity opens a folder only when the name ends in a separator; otherwise it
@@ -131,9 +170,11 @@ std::vector<std::string> dialogArguments(DialogTool tool, DialogKind kind, const
             args.push_back("--filename=" + name);
         }
         for (const FileType& type : types)
-            args.push_back("--file-filter=" + type.name + " | *." + type.extension);
+            args.push_back("--file-filter=" + type.name + " | " + patternsOf(type));
         return args;
     }
+    // kdialog takes no option for it: whether its save dialog asks before replacing a file is
+    // left to the desktop's own file dialog.
     args = {"kdialog", "--title", title};
     args.emplace_back(kind == Kind::kOpen   ? "--getopenfilename"
                       : kind == Kind::kSave ? "--getsavefilename"
@@ -148,7 +189,7 @@ std::vector<std::string> dialogArguments(DialogTool tool, DialogKind kind, const
         std::string filter;
         for (const FileType& type : types) {
             if (!filter.empty()) filter += '\n';
-            filter += "*." + type.extension + "|" + type.name;
+            filter += patternsOf(type) + "|" + type.name;
         }
         args.push_back(filter);
     }
@@ -182,33 +223,6 @@ std::optional<std::string> DesktopFileDialogs::saveFile(const std::string& title
 std::optional<std::string> DesktopFileDialogs::chooseFolder(const std::string& title,
                                                             const std::string& startFolder) {
     return run(DialogKind::kFolder, title, startFolder, {});
-}
-
-// --- scripted dialogs ------------------------------------------------------------------------
-
-std::optional<std::string> ScriptedFileDialogs::answer(Request request) {
-    requests_.push_back(std::move(request));
-    if (answers_.empty()) return std::nullopt;
-    std::optional<std::string> next = std::move(answers_.front());
-    answers_.pop_front();
-    return next;
-}
-
-std::optional<std::string> ScriptedFileDialogs::openFile(const std::string& title,
-                                                         const std::string& startPath,
-                                                         const std::vector<FileType>& types) {
-    return answer({Request::kOpen, title, startPath, types});
-}
-
-std::optional<std::string> ScriptedFileDialogs::saveFile(const std::string& title,
-                                                         const std::string& startPath,
-                                                         const std::vector<FileType>& types) {
-    return answer({Request::kSave, title, startPath, types});
-}
-
-std::optional<std::string> ScriptedFileDialogs::chooseFolder(const std::string& title,
-                                                             const std::string& startFolder) {
-    return answer({Request::kFolder, title, startFolder, {}});
 }
 
 }  // namespace kf::platform

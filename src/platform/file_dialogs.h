@@ -1,8 +1,8 @@
 // File and folder dialogs. On the desktop they are separate zenity (or kdialog) processes,
-// so the host's own toolkit is never touched; tests script the answers instead.
+// so the host's own toolkit is never touched; tests answer them from a script instead.
 #pragma once
 
-#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,11 +10,12 @@
 
 namespace kf::platform {
 
-// One entry of a dialog's type list: a name shown to the user and an extension without
-// the dot ("wav").
+// One entry of a dialog's type list: a name shown to the user and the extensions of its
+// files without the dot ("wav"). The dialog matches them in any case: "TAKE.WAV" is a WAV
+// file as much as "take.wav".
 struct FileType {
     std::string name;
-    std::string extension;
+    std::vector<std::string> extensions;
     bool operator==(const FileType&) const = default;
 };
 
@@ -33,6 +34,11 @@ class FileDialogs {
     virtual std::optional<std::string> chooseFolder(const std::string& title,
                                                     const std::string& startFolder) = 0;
 };
+
+// The desktop's dialogs, one implementation per platform chosen by the build: zenity or
+// kdialog on Linux, the common dialogs on Windows (whose save dialog asks before a file is
+// replaced).
+std::unique_ptr<FileDialogs> makeDesktopFileDialogs();
 
 // The full path of an executable found on $PATH, or "" when there is none.
 std::string findProgramOnPath(std::string_view name);
@@ -55,7 +61,9 @@ DialogProgram findDialogProgram();
 // What a dialog asks for.
 enum class DialogKind { kOpen, kSave, kFolder };
 
-// The argument vector (argv[0] included) that asks tool for a dialog of this kind.
+// The argument vector (argv[0] included) that asks tool for a dialog of this kind. A save
+// dialog asks before it lets the user choose an existing file; start may name the file it
+// suggests, extension included, so that the name it checks is the name that gets written.
 std::vector<std::string> dialogArguments(DialogTool tool, DialogKind kind, const std::string& title,
                                          const std::string& start, const std::vector<FileType>& types);
 
@@ -87,34 +95,6 @@ class DesktopFileDialogs : public FileDialogs {
 
     std::string program_;
     DialogTool tool_ = DialogTool::kZenity;
-};
-
-// Answers dialogs from a queue given in advance and records what was asked; for tests.
-class ScriptedFileDialogs : public FileDialogs {
-  public:
-    struct Request {
-        enum Kind { kOpen, kSave, kFolder } kind;
-        std::string title;
-        std::string start;
-        std::vector<FileType> types;
-    };
-
-    // Queues the next answer; nothing means "cancelled". An empty queue also cancels.
-    void pushAnswer(std::optional<std::string> answer) { answers_.push_back(std::move(answer)); }
-    const std::vector<Request>& requests() const { return requests_; }
-
-    std::optional<std::string> openFile(const std::string& title, const std::string& startPath,
-                                        const std::vector<FileType>& types) override;
-    std::optional<std::string> saveFile(const std::string& title, const std::string& startPath,
-                                        const std::vector<FileType>& types) override;
-    std::optional<std::string> chooseFolder(const std::string& title,
-                                            const std::string& startFolder) override;
-
-  private:
-    std::optional<std::string> answer(Request request);
-
-    std::deque<std::optional<std::string>> answers_;
-    std::vector<Request> requests_;
 };
 
 }  // namespace kf::platform

@@ -4,8 +4,7 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
-#include <vector>
+#include <memory>
 
 namespace kf::platform {
 
@@ -18,6 +17,9 @@ class MessageService {
 
     // Shows text to the user; may block until the user dismisses it.
     virtual void showMessage(const char* text) = 0;
+    // Whether what this service shows reaches the user on its own (a box on the desktop);
+    // false for one that only writes where a musician never looks (standard error).
+    virtual bool reachesUser() const { return true; }
 
     // printf-style convenience: formats into a bounded buffer, then shows it.
     void showFormattedMessage(const char* format, ...) __attribute__((format(printf, 2, 3)));
@@ -28,20 +30,15 @@ class MessageService {
 class StderrMessageService : public MessageService {
   public:
     void showMessage(const char* text) override;
+    bool reachesUser() const override { return false; }
 };
 
 // The process-wide standard-error service, used wherever a null service is passed.
 MessageService& defaultMessageService();
 
-// Keeps every message in order instead of showing it; for tests.
-class RecordingMessageService : public MessageService {
-  public:
-    void showMessage(const char* text) override { messages_.emplace_back(text); }
-    const std::vector<std::string>& messages() const { return messages_; }
-    void clear() { messages_.clear(); }
-
-  private:
-    std::vector<std::string> messages_;
-};
+// The desktop's message boxes (the product name as title, one OK button), which never hold
+// up the caller: a box shown while another from the same service is open is dropped. One
+// implementation per platform, chosen by the build.
+std::unique_ptr<MessageService> makeDesktopMessageService();
 
 }  // namespace kf::platform

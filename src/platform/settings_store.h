@@ -1,5 +1,7 @@
-// The per-user settings: named values of two types (number, text) kept in one small file,
-// by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset).
+// The per-user settings: named values of two types (number, text). On Windows they live in
+// the registry key HKEY_CURRENT_USER\Software\Tallow Mill\Kestrafone; on Linux in one small
+// file, by default in $XDG_CONFIG_HOME/Tallow Mill/Kestrafone/ (~/.config/... when unset or
+// relative). One source file per platform implements SettingsStore; the rules below are the file's.
 //
 // Several plug-in instances, in one host or several, share the file. Every change is a
 // read-modify-write under an exclusive lock on a companion lock file: the current file is
@@ -12,6 +14,10 @@
 // values someone cares about, so it is never replaced: whatever can be read is used, every
 // write is declined while the file is so, and the first declined write says so on
 // standard error, once per store.
+//
+// In the registry each value is read and written on its own, and the registry serialises
+// them: a change writes only the values it changed, and a value of another type than the
+// store's two (REG_DWORD, REG_SZ) is never read and never replaced unless a change sets it.
 #pragma once
 
 #include <atomic>
@@ -20,18 +26,35 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kf::platform {
 
 // The values of the store, in the order they were first written. Names compare without
-// regard to ASCII case, as the names of a registry key do.
+// regard to ASCII case, as the names of a registry key do. A file may have grown large
+// (every instance reads it whole when it starts), so each name is found through an index
+// and reading a file takes time in proportion to its length.
 class SettingsValues {
   public:
     // Texts longer than this many bytes count as missing when read...
     static constexpr std::size_t kMaxTextBytes = 1025;
     // ...and a text that is read keeps at most this many characters.
     static constexpr std::size_t kMaxTextChars = 1023;
+    // The first line of the file form.
+    static constexpr std::string_view kFileHeader = "# Kestrafone settings 1";
+
+    struct Entry {
+        std::string name;
+        bool isText = false;
+        int32_t number = 0;
+        std::string text;
+        bool operator==(const Entry&) const = default;
+    };
+    // Every value as stored, without the size rules: for a store that writes them one by one.
+    const std::vector<Entry>& entries() const { return entries_; }
+    // The value of that name as stored; null when there is none.
+    const Entry* find(std::string_view name) const;
 
     std::optional<int32_t> number(std::string_view name) const;
     // Applies the size rules above.
@@ -43,6 +66,9 @@ class SettingsValues {
     void erase(std::string_view name);
     bool contains(std::string_view name) const;
     std::size_t size() const { return entries_.size(); }
+    // Counts the calls above that changed something, so a caller can tell whether there is
+    // anything to write without keeping a copy to compare with.
+    std::size_t edits() const { return edits_; }
 
     // The file form: a first line naming the format, then one "type<TAB>name<TAB>value"
     // line per value with backslash escapes for backslash, tab, CR and LF.
@@ -52,32 +78,31 @@ class SettingsValues {
     // in *tolerated (when given), which stays empty for a file exactly in our own form.
     static std::optional<SettingsValues> parse(std::string_view text, std::string* tolerated = nullptr);
 
-    bool operator==(const SettingsValues&) const = default;
+    // The values and their order; the index follows from them.
+    bool operator==(const SettingsValues& other) const { return entries_ == other.entries_; }
 
   private:
-    struct Entry {
-        std::string name;
-        bool isText = false;
-        int32_t number = 0;
-        std::string text;
-        bool operator==(const Entry&) const = default;
-    };
-    const Entry* find(std::string_view name) const;
+    static std::string folded(std::string_view name);
     Entry& slot(std::string_view name);
 
     std::vector<Entry> entries_;
+    // Position in entries_ of each name, folded to lower case.
+    std::unordered_map<std::string, std::size_t> index_;
+    std::size_t edits_ = 0;
 };
 
 class SettingsStore {
   public:
     static constexpr const char* kFileName = "settings.conf";
     static constexpr const char* kLockFileName = "settings.lock";
-    // Names the folder instead of the XDG location (tests, portable set-ups).
+    // Names another place instead of the usual one (tests, portable set-ups): a folder on
+    // Linux, a key below HKEY_CURRENT_USER on Windows.
     static constexpr const char* kFolderEnvironment = "KESTRAFONE_SETTINGS_DIR";
 
-    // The folder from the environment: $KESTRAFONE_SETTINGS_DIR, else
-    // $XDG_CONFIG_HOME/Tallow Mill/Kestrafone, else $HOME/.config/Tallow Mill/Kestrafone.
-    // Empty when none of these can be found.
+    // Linux: $KESTRAFONE_SETTINGS_DIR, else "Tallow Mill/Kestrafone" in the user's settings
+    // folder (platform/user_data.h); empty when there is none, and the store then saves
+    // nothing. Windows: $KESTRAFONE_SETTINGS_DIR, else Software\Tallow Mill\Kestrafone (below
+    // HKEY_CURRENT_USER). "Folder" below means this key on Windows.
     static std::string defaultFolder();
 
     SettingsStore() : SettingsStore(defaultFolder()) {}
@@ -88,6 +113,7 @@ class SettingsStore {
     SettingsStore& operator=(const SettingsStore&) = delete;
 
     const std::string& folder() const { return folder_; }
+    // Where the values are, for messages: the file, or the key's full name.
     std::string filePath() const;
 
     // Single values; each read takes the file as it is now.

@@ -6,8 +6,8 @@
 
 namespace kf::platform {
 
-// The folder (with a trailing '/') of the shared object that contains this code, or
-// an empty string when it cannot be found.
+// The folder (with a trailing separator) of the shared object or DLL that contains this
+// code, or an empty string when it cannot be found.
 std::string folderOfThisModule();
 
 class DocumentOpener {
@@ -17,7 +17,8 @@ class DocumentOpener {
     virtual bool open(const std::string& path) = 0;
 };
 
-// Opens documents with xdg-open.
+// Opens documents with the desktop's program for them: xdg-open on Linux, the shell's
+// "open" on Windows.
 class DesktopDocumentOpener : public DocumentOpener {
   public:
     bool open(const std::string& path) override;

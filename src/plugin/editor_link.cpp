@@ -1,42 +1,27 @@
 #include "plugin/editor_link.h"
 
 #include <atomic>
+#include <type_traits>
 
-#include "editor/uniclient_editor.h"
-#include "platform/async_file_dialogs.h"
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
-#include "state/paths.h"
 #include "state/sample_data.h"
 
 namespace kf {
 
-std::unique_ptr<vst::AEffEditor> EditorLink::createEditor(platform::FileDialogs* dialogs) {
-    std::unique_ptr<platform::AsyncFileDialogs> async;
-    if (dialogs)
-        async = std::make_unique<platform::PolledFileDialogs>(*dialogs);
-    else
-        async = std::make_unique<platform::SpawnedFileDialogs>();
-    return std::make_unique<editor::TMUniClientEditor>(*this, std::move(async));
-}
-
 namespace {
-
-bool validTag(int32_t tag) {
-    return tag >= 0 && tag <= kMaxTag;
-}
 
 // Whole listings stay small enough to build at every pop-up, however the folders nest.
 constexpr std::size_t kMaxListedPresets = 4000;
 
-std::vector<editor::EditorHost::PresetNode> listTree(const std::string& folder, int depth,
+std::vector<editor::PresetPort::PresetNode> listTree(const std::string& folder, int depth,
                                                      std::size_t& budget) {
-    std::vector<editor::EditorHost::PresetNode> nodes;
+    std::vector<editor::PresetPort::PresetNode> nodes;
     for (TMUniClient::PresetEntry& e : TMUniClient::listPresets(folder)) {
         if (budget == 0) break;
         if (e.isFolder && depth <= 0) continue;
         --budget;
-        editor::EditorHost::PresetNode node{std::move(e.name), std::move(e.path), e.isFolder, {}};
+        editor::PresetPort::PresetNode node{std::move(e.name), std::move(e.path), e.isFolder, {}};
         if (node.isFolder) node.children = listTree(node.path, depth - 1, budget);
         nodes.push_back(std::move(node));
     }
@@ -50,35 +35,42 @@ void EditorLink::captureDefaults() {
 }
 
 float EditorLink::parameterValue(int32_t tag) const {
-    return validTag(tag) ? relaxedLoad(instance_.parameters().at(tag).value) : 0.0f;
+    return isTag(tag) ? relaxedLoad(instance_.parameters().at(tag).value) : 0.0f;
 }
 
 int32_t EditorLink::choice(int32_t tag) const {
-    return validTag(tag) ? relaxedLoad(instance_.parameters().at(tag).integer) : 0;
+    return isTag(tag) ? relaxedLoad(instance_.parameters().at(tag).integer) : 0;
 }
 
 float EditorLink::defaultValue(int32_t tag) const {
-    return validTag(tag) ? defaults_[static_cast<std::size_t>(tag)] : 0.0f;
+    return isTag(tag) ? defaults_[static_cast<std::size_t>(tag)] : 0.0f;
 }
 
 void EditorLink::setParameter(int32_t tag, float value) {
     instance_.setParameter(tag, value);
 }
 
+// The editor names parameters by tag; the host knows them by host index.
 void EditorLink::setParameterAutomated(int32_t tag, float value) {
-    instance_.setParameterAutomated(tag, value);
+    instance_.setParameterAutomated(hostIndexOfTag(tag), value);
 }
 
 void EditorLink::beginEdit(int32_t tag) {
-    instance_.beginEdit(tag);
+    instance_.beginEdit(hostIndexOfTag(tag));
 }
 
 void EditorLink::endEdit(int32_t tag) {
-    instance_.endEdit(tag);
+    instance_.endEdit(hostIndexOfTag(tag));
 }
 
 float EditorLink::meter(int32_t index) const {
     return instance_.engine().meterValue(index).load(std::memory_order_relaxed);
+}
+
+static_assert(std::is_same_v<editor::BandLevels, BandLevelTap::Levels>);
+
+bool EditorLink::takeBandLevels(editor::BandLevels& levels) {
+    return instance_.engine().bandLevels().take(levels);
 }
 
 int32_t EditorLink::learnTarget() const {
@@ -91,6 +83,14 @@ void EditorLink::openManual() {
 
 bool EditorLink::takeRefresh() {
     return instance_.editorRefresh().consume();
+}
+
+void EditorLink::setPageShown(bool shown) {
+    instance_.userMessages().setPageShown(shown);
+}
+
+std::string EditorLink::takeMessage() {
+    return instance_.userMessages().takeForPage();
 }
 
 void EditorLink::armLearn(int32_t tag) {
@@ -121,13 +121,13 @@ std::string EditorLink::presetFolder() const {
     return instance_.presetFolder();
 }
 
-std::vector<editor::EditorHost::PresetNode> EditorLink::listPresets(const std::string& folder,
+std::vector<editor::PresetPort::PresetNode> EditorLink::listPresets(const std::string& folder,
                                                                     int depth) const {
     std::size_t budget = kMaxListedPresets;
     return listTree(folder, depth, budget);
 }
 
-editor::EditorHost::DialogRequest EditorLink::presetDialog(PresetDialog which) const {
+editor::DialogRequest EditorLink::presetDialog(PresetDialog which) const {
     const auto types = fileTypesForExtension(TMUniClient::kPresetExtension);
     switch (which) {
         case PresetDialog::kChooseFolder:
@@ -136,7 +136,7 @@ editor::EditorHost::DialogRequest EditorLink::presetDialog(PresetDialog which) c
                     instance_.presetFolder(),
                     {}};
         case PresetDialog::kSave:
-            return {platform::DialogKind::kSave, TMFileChooser::kSaveTitle, instance_.presetSaveFolder(),
+            return {platform::DialogKind::kSave, TMFileChooser::kSaveTitle, instance_.presetSaveSuggestion(),
                     types};
         case PresetDialog::kLoad:
             break;
@@ -150,7 +150,7 @@ bool EditorLink::loadPresetFile(const std::string& path) {
 }
 
 bool EditorLink::savePresetFile(const std::string& path) {
-    return !path.empty() && instance_.savePresetFile(withExtension(path, TMUniClient::kPresetExtension));
+    return instance_.savePresetAs(path);
 }
 
 void EditorLink::setPresetFolder(const std::string& folder) {

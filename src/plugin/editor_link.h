@@ -1,4 +1,5 @@
-// The instance's side of the editor interface: what the editor may read and change.
+// The instance's side of the editor's ports: what the editor may read and change. One object
+// serves all six; each of the editor's views is handed the one port it uses.
 #pragma once
 
 #include <array>
@@ -6,26 +7,36 @@
 #include <memory>
 
 #include "common/parameter_table.h"
-#include "editor/editor_host.h"
+#include "editor/ports.h"
 #include "platform/file_dialogs.h"
-#include "vst/audioeffect.h"
+#include "plugin/editor_adapter.h"
 
 namespace kf {
 
 class TMUniClient;
 
-class EditorLink : public editor::EditorHost {
+class EditorLink : public editor::ParameterPort,
+                   public editor::LearnPort,
+                   public editor::PresetPort,
+                   public editor::SamplePort,
+                   public editor::KeyboardPort,
+                   public editor::PagePort {
   public:
+    using DialogRequest = editor::DialogRequest;
+
     explicit EditorLink(TMUniClient& instance) : instance_(instance) {}
 
-    // The editor the instance attaches at construction. Its file dialogs answer from
-    // `dialogs` when given (tests), else from the desktop's dialog program.
-    std::unique_ptr<vst::AEffEditor> createEditor(platform::FileDialogs* dialogs);
+    // The editor the instance attaches at construction, behind the adapter the host talks to;
+    // null in a build without one. Its file dialogs answer from `dialogs` when given (tests),
+    // else from the desktop's.
+    std::unique_ptr<EditorAdapter> createEditor(platform::FileDialogs* dialogs);
+    editor::EditorPorts ports() { return {*this, *this, *this, *this, *this, *this}; }
 
     // Remembers every value as the reset value of its control; the instance calls it once,
     // right after the default preset loaded.
     void captureDefaults();
 
+    // Parameters.
     float parameterValue(int32_t tag) const override;
     int32_t choice(int32_t tag) const override;
     float defaultValue(int32_t tag) const override;
@@ -33,19 +44,25 @@ class EditorLink : public editor::EditorHost {
     void setParameterAutomated(int32_t tag, float value) override;
     void beginEdit(int32_t tag) override;
     void endEdit(int32_t tag) override;
-    float meter(int32_t index) const override;
-    int32_t learnTarget() const override;
-    bool takeRefresh() override;
-    editor::Overlay overlay() const override { return overlay_.load(std::memory_order_relaxed); }
-    void setOverlay(editor::Overlay state) override { overlay_.store(state, std::memory_order_relaxed); }
-    void openManual() override;
+    float sampleRate() const override;
+    bool effectText(int32_t tag, float working, char* text) const override;
 
+    // MIDI learn.
+    int32_t learnTarget() const override;
     void armLearn(int32_t tag) override;
     bool clearLearn(int32_t tag) override;
     bool assignController(int32_t tag, int controller, int16_t aux) override;
     const char* controllerName(int controller) const override;
-    float sampleRate() const override;
-    bool effectText(int32_t tag, float working, char* text) const override;
+
+    // The page.
+    bool takeRefresh() override;
+    float meter(int32_t index) const override;
+    bool takeBandLevels(editor::BandLevels& levels) override;
+    editor::Overlay overlay() const override { return overlay_.load(std::memory_order_relaxed); }
+    void setOverlay(editor::Overlay state) override { overlay_.store(state, std::memory_order_relaxed); }
+    void openManual() override;
+    void setPageShown(bool shown) override;
+    std::string takeMessage() override;
 
     // Presets.
     std::string presetFolder() const override;
@@ -56,10 +73,12 @@ class EditorLink : public editor::EditorHost {
     void setPresetFolder(const std::string& folder) override;
     std::string currentProgramName() const override;
 
+    // The sampler's sample.
     uint32_t sampleGeneration() const override;
     int32_t sampleFrames() const override;
     bool sampleIsStereo() const override;
     std::string sampleName() const override;
+    std::string samplePath() const override;
     std::vector<SampleExtent> sampleOverview(int channel, int32_t first, int32_t count,
                                              int32_t columns) const override;
     int32_t sampleStartMarker() const override;
@@ -72,6 +91,7 @@ class EditorLink : public editor::EditorHost {
     std::string sampleFolder() const override;
     void setSampleFolder(const std::string& folder) override;
 
+    // The keyboard.
     uint32_t heldKeys(int32_t word) const override;
     bool keyHeld(int32_t note) const override;
     bool postNoteOn(int32_t note, int32_t velocity) override;

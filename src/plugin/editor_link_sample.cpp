@@ -1,8 +1,11 @@
-// The sample view's side of the editor interface: the sample's display data and the file
-// and folder operations, all on the user-interface thread.
+// The sample port: the sample's display data and the file and folder operations, all on the
+// user-interface thread.
+#include <filesystem>
+
 #include "plugin/editor_link.h"
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
+#include "state/paths.h"
 #include "state/settings_startup.h"
 
 namespace kf {
@@ -19,6 +22,10 @@ bool EditorLink::sampleIsStereo() const {
     return instance_.sample().right() != nullptr;
 }
 
+std::string EditorLink::samplePath() const {
+    return sampleFrames() > 0 ? instance_.sample().path() : std::string();
+}
+
 std::string EditorLink::sampleName() const {
     const TMSampleData& sample = instance_.sample();
     if (sample.frames() == 0) return {};
@@ -26,9 +33,8 @@ std::string EditorLink::sampleName() const {
     return name == TMSampleData::kEmpty ? std::string() : name;
 }
 
-std::vector<editor::EditorHost::SampleExtent> EditorLink::sampleOverview(int channel, int32_t first,
-                                                                         int32_t count,
-                                                                         int32_t columns) const {
+std::vector<SampleExtent> EditorLink::sampleOverview(int channel, int32_t first, int32_t count,
+                                                     int32_t columns) const {
     return instance_.sample().overview(channel, first, count, columns);
 }
 
@@ -49,17 +55,23 @@ bool EditorLink::snapSampleMarker(bool start, int32_t frame) {
 }
 
 bool EditorLink::loadSampleFile(const std::string& path) {
-    return instance_.loadSampleFile(path);
+    if (!instance_.loadSampleFile(path)) return false;
+    // The next file dialog starts where this file came from: samples of a project tend to
+    // live together.
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (!folder.empty())
+        instance_.settings().writeText(setting::kAudioFilePath, withTrailingSeparator(folder));
+    return true;
 }
 
-editor::EditorHost::DialogRequest EditorLink::sampleFileDialog() const {
+editor::DialogRequest EditorLink::sampleFileDialog() const {
     DialogRequest request{
         platform::DialogKind::kOpen, TMFileChooser::kOpenTitle, {}, fileTypesForExtension("wav")};
     instance_.settings().readText(setting::kAudioFilePath, request.start);
     return request;
 }
 
-editor::EditorHost::DialogRequest EditorLink::sampleFolderDialog() const {
+editor::DialogRequest EditorLink::sampleFolderDialog() const {
     DialogRequest request{platform::DialogKind::kFolder, TMFileChooser::kSampleFolderTitle, {}, {}};
     instance_.settings().readText(setting::kSamplePath, request.start);
     return request;

@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "common/parameter_table.h"
-#include "engine/carrier_synth.h"
+#include "engine/held_notes.h"
 
 namespace kf {
 
@@ -308,7 +308,7 @@ void MidiIntake::reapplyWheelAndBend() {
 // ---- learn maps ------------------------------------------------------------------------
 
 void MidiIntake::armLearn(int32_t tag, int16_t aux) {
-    if (tag != kNoLearn && (tag < 0 || tag > kMaxLearnTag)) return;  // no parameter has such a tag
+    if (tag != kNoLearn && !isTag(tag)) return;  // no parameter has such a tag
     learnAux_.store(aux, std::memory_order_relaxed);
     learnTag_.store(tag, std::memory_order_release);
 }
@@ -337,7 +337,7 @@ void MidiIntake::removeTag(int32_t tag) {
 }
 
 bool MidiIntake::appendPair(int controller, int32_t tag, int16_t aux) {
-    if (controller < 0 || controller >= kMaps || tag < 0 || tag > kMaxLearnTag) return false;
+    if (controller < 0 || controller >= kMaps || !isTag(tag)) return false;
     MapAccess access(*this);
     auto& map = maps_[static_cast<std::size_t>(controller)];
     if (map.size() >= map.capacity()) return false;

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/parameter_table.h"
 #include "common/system_info.h"
+#include "engine/held_notes.h"
 #include "plugin/keyboard_notes.h"
 #include "plugin/midi_queue.h"
 #include "vst/aeffect.h"
@@ -37,14 +39,13 @@ class MidiTarget {
 
 class MidiIntake {
   public:
-    static constexpr int kSlots = 32;
+    static constexpr int kSlots = kHeldNoteSlots;
     static constexpr int kControllers = 128;
     static constexpr int kPressureMap = 128;  // index of the channel-pressure map
     static constexpr int kMaps = 129;
     // Each map's room, reserved up front so learning on the audio thread never allocates.
     static constexpr std::size_t kMapCapacity = 64;
     static constexpr int32_t kNoLearn = -1;
-    static constexpr int32_t kMaxLearnTag = 125;  // the highest parameter tag
 
     MidiIntake(TMSystemInfo& info, MidiTarget& target);
 

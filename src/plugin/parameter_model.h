@@ -1,4 +1,4 @@
-// The parameter model: the 59 parameter records, and the one routine through which the host,
+// The parameter model: every parameter record, and the one routine through which the host,
 // the editor, programs, chunks and MIDI learn change a value. Each value goes where its row
 // of the parameter table sends it (engine, insert effects, the mode rules, an editor
 // refresh); the mode rules keep the dependent values in step with the routing choices.

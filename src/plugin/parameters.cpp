@@ -32,7 +32,8 @@ void ParameterSet::wire() {
         p.value = &records_[static_cast<std::size_t>(p.tag)].value;
         if (kParameterRows[i].isSwitch) p.flags = TMParameter::kSwitchFlag;
         if (p.chunkId != kNotStored) stored_[storedCount++] = &p;
-        if (p.tag < kNumHostParameters) hostTable_[static_cast<std::size_t>(p.tag)] = &p;
+        if (const int32_t index = hostIndexOfTag(p.tag); index >= 0)
+            hostTable_[static_cast<std::size_t>(index)] = &p;
     }
 }
 

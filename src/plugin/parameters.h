@@ -47,14 +47,14 @@ class ParameterSet {
     void registerParameter(int index, int32_t chunkId, int32_t tag, const char* name);
     void wire();
 
-    // Record by tag (0-125), or null.
+    // Record by tag (0-kMaxTag), or null.
     ParameterRecord* record(int32_t tag) {
-        return (tag >= 0 && tag <= kMaxTag) ? &records_[static_cast<std::size_t>(tag)] : nullptr;
+        return isTag(tag) ? &records_[static_cast<std::size_t>(tag)] : nullptr;
     }
     const ParameterRecord& at(int32_t tag) const { return records_[static_cast<std::size_t>(tag)]; }
     float value(int32_t tag) const { return relaxedLoad(at(tag).value); }
 
-    // Host table lookup (0-43), or null.
+    // Host table lookup by host index (0-45), or null.
     TMParameter* hostParameter(int32_t index) const {
         return (index >= 0 && index < kNumHostParameters) ? hostTable_[static_cast<std::size_t>(index)]
                                                           : nullptr;

@@ -58,10 +58,6 @@ LearnPair readPair(TMChunk& chunk, int32_t bodyVersion) {
     return {static_cast<int16_t>(chunk.readInt()), 0};
 }
 
-bool isLearnableTag(int32_t tag) {
-    return tag >= 0 && tag <= kMaxTag;
-}
-
 const TMParameter* storedById(const ParameterSet& parameters, int32_t id) {
     for (const TMParameter* p : parameters.stored())
         if (p->chunkId == id) return p;
@@ -109,7 +105,7 @@ bool parseMaps(TMChunk& chunk, ParsedState& out) {
             if (chunk.failed()) return false;
             // A pair for a tag no parameter has can never drive anything, and written out
             // again a tag of -2 or -3 would read as the end of its map; leave such pairs out.
-            if (isLearnableTag(pair.tag)) map.push_back(pair);
+            if (isTag(pair.tag)) map.push_back(pair);
         }
     }
 }
@@ -124,7 +120,7 @@ bool parseTrailer(TMChunk& chunk, ParsedState& out) {
         std::vector<LearnPair>& pressure = out.maps[MidiIntake::kPressureMap];
         for (int32_t i = 0; i < count; ++i) {
             const LearnPair pair = readPair(chunk, out.bodyVersion);
-            if (isLearnableTag(pair.tag)) pressure.push_back(pair);
+            if (isTag(pair.tag)) pressure.push_back(pair);
         }
         chunk.readInt();  // terminator
         out.hasPressureMap = true;

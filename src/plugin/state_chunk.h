@@ -16,19 +16,9 @@
 #include "plugin/midi_intake.h"
 #include "plugin/parameters.h"
 #include "state/chunk.h"
+#include "state/state_layout.h"
 
 namespace kf {
-
-namespace statechunk {
-constexpr int32_t kFormatFamily = 1;
-constexpr int32_t kBodyVersion = 3;
-constexpr int32_t kProductWord = 41;
-constexpr int32_t kTrailerVersion = 16;
-constexpr int32_t kEndOfParameters = -1;
-constexpr int32_t kEndOfController = -2;
-constexpr int32_t kEndOfMaps = -3;
-constexpr int32_t kEndOfPressure = -4;
-}  // namespace statechunk
 
 using LearnMaps = std::array<std::vector<LearnPair>, MidiIntake::kMaps>;
 

@@ -5,11 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <thread>
 
 #include "common/effect.h"
 #include "common/numeric.h"
-#include "platform/desktop_message_service.h"
 #include "platform/shell.h"
 #include "state/settings_startup.h"
 
@@ -29,9 +29,9 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
       effects_(&engine_.systemInfo()),
       model_(engine_, effects_),
       midi_(engine_.systemInfo(), *this),
-      ownMessages_(services.messages ? nullptr : std::make_unique<platform::DesktopMessageService>()),
-      ownDialogs_(services.dialogs ? nullptr : std::make_unique<platform::DesktopFileDialogs>()),
-      messages_(services.messages ? services.messages : ownMessages_.get()),
+      ownMessages_(services.messages ? nullptr : platform::makeDesktopMessageService()),
+      ownDialogs_(services.dialogs ? nullptr : platform::makeDesktopFileDialogs()),
+      messages_(services.messages ? *services.messages : *ownMessages_),
       dialogs_(services.dialogs ? services.dialogs : ownDialogs_.get()),
       builtInDefaultPreset_(services.builtInDefaultPreset) {
     // The parameters are registered and wired by the model, in the table's order, and the
@@ -51,7 +51,9 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
     readSettings();
     programName_ = "default";
     // Touches no display: the window is made at the first open.
-    setEditor(editorLink_.createEditor(services.dialogs).release());
+    std::unique_ptr<EditorAdapter> adapter = editorLink_.createEditor(services.dialogs);
+    editorAdapter_ = adapter.get();
+    setEditor(adapter.release());
 
     engine_.setSampleRate(sampleRate_);  // takes the rate over if valid, then runs the set-up
 
@@ -65,6 +67,7 @@ TMUniClient::TMUniClient(vst::AudioMasterCallback master, PluginServices service
 TMUniClient::~TMUniClient() {
     vst::AEffEditor* editor = getEditor();
     setEditor(nullptr);
+    editorAdapter_ = nullptr;
     delete editor;
 }
 
@@ -90,8 +93,17 @@ void TMUniClient::resume() {
 }
 
 void TMUniClient::setSampleRate(float sampleRate) {
+    // The host's call has no failure answer, so a rate whose memory cannot be had is refused
+    // as a whole: the instance plays on at its rate, the next call may succeed, and the
+    // host's log says why.
+    try {
+        engine_.setSampleRate(sampleRate);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "Kestrafone: not enough memory to run at %g Hz; going on at %g Hz\n",
+                     static_cast<double>(sampleRate), static_cast<double>(engine_.systemInfo().sampleRate));
+        return;
+    }
     sampleRate_ = sampleRate;
-    engine_.setSampleRate(sampleRate);
 }
 
 void TMUniClient::processReplacing(float** inputs, float** outputs, int32_t frames) noexcept {
@@ -203,8 +215,10 @@ bool TMUniClient::getParameterProperties(int32_t index, vst::VstParameterPropert
     return true;
 }
 
+// The host's indices and the internal tags share this call: a host index of an added
+// parameter names its tag, every other number is a tag as it always was.
 void TMUniClient::setParameter(int32_t index, float v) {
-    model_.set(index, v);
+    model_.set(tagOfHostIndex(index), v);
 }
 
 // ---- engine host -------------------------------------------------------------------
@@ -240,10 +254,12 @@ bool TMUniClient::holdAudioThread() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    engine_.assertAudioHeldOut();
     return true;
 }
 
 void TMUniClient::releaseAudioThread() {
+    engine_.assertAudioHeldOut();
     engine_.loadingFlag().store(0, std::memory_order_release);
 }
 

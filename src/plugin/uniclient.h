@@ -22,7 +22,9 @@
 #include "plugin/midi_intake.h"
 #include "plugin/parameter_model.h"
 #include "plugin/state_chunk.h"
+#include "plugin/user_messages.h"
 #include "state/chunk.h"
+#include "state/paths.h"
 #include "state/sample_data.h"
 #include "vst/audioeffect.h"
 
@@ -52,20 +54,30 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     static constexpr const char* kVendorName = "Tallow Mill";
     static constexpr const char* kAcidHostProduct = "Sony ACID Pro";
     static constexpr int32_t kVendorVersion = 1300;
-    static constexpr const char* kPresetExtension = "kfn";
+    static constexpr const char* kPresetExtension = kf::kPresetExtension;
 
     explicit TMUniClient(vst::AudioMasterCallback master, PluginServices services = {});
     ~TMUniClient() override;
 
-    // Host interface.
+    // Host interface: the host's main thread, while no processing call runs (a host suspends
+    // before it changes the rate and resumes before it processes again).
     void suspend() override;
     void resume() override;
     void setSampleRate(float sampleRate) override;
+    // Host interface: the audio thread, one call at a time; never allocates, locks or waits.
     void processReplacing(float** inputs, float** outputs, int32_t frames) noexcept override;
+    int32_t processEvents(vst::VstEvents* events) noexcept override { return midi_.processEvents(events); }
+    // Editor's thread (the manual link).
     void openManual() override;
+    // Any thread at once: the host's automation, its main thread, the editor's (through
+    // setParameterAutomated) and the audio thread's learned controllers (through MidiTarget,
+    // which shares this override). Values are stored whole and handed to the audio thread
+    // through change marks, so the last value set wins.
     void setParameter(int32_t index, float value) override;
     float getParameter(int32_t index) override;
     void setParameterAutomated(int32_t index, float value) override;
+    // Host interface: the host's main thread (names, readouts, programs, capabilities). They
+    // read parameter records and constants only, so a processing call may run meanwhile.
     void setProgram(int32_t program) override;
     void getProgramName(char* name) override;
     // Names the current state (stored in the chunk), as loading a preset file does.
@@ -84,7 +96,8 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     bool getVendorString(char* text) override;
     int32_t getVendorVersion() override { return kVendorVersion; }
     int32_t canDo(const char* text) override;
-    int32_t processEvents(vst::VstEvents* events) noexcept override { return midi_.processEvents(events); }
+    // Host interface: the host's main thread (or whichever saves and loads projects), under
+    // stateMutex_; a load holds the audio thread out while it changes the state.
     int32_t getChunk(void** data, bool isPreset) override;
     int32_t setChunk(void* data, int32_t byteSize, bool isPreset) override;
 
@@ -92,8 +105,13 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     bool loadState(TMChunk& chunk, bool fullRecall);
     // Loads a preset file; an empty path asks the user for one.
     bool loadPresetFile(std::string path);
-    // Saves the current state as a preset file; an empty path asks the user for one.
+    // Saves the current state as a preset file, replacing one that is there; an empty path
+    // asks the user for one (as savePresetAs).
     bool savePresetFile(std::string path);
+    // Saves under the name a save dialog answered, adding the preset extension when the user
+    // left it out. The dialog asked before the user chose an existing file; a file that only
+    // the added extension names was never shown, so it is not replaced, and the user is told.
+    bool savePresetAs(const std::string& answered);
     bool choosePresetFolder(std::string& folder, int slot);
     // Makes `folder` the preset folder of `slot` (0: the one presets are listed and loaded
     // from), stored in the settings with a trailing separator.
@@ -112,6 +130,9 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     std::string presetFolder() const;
     // Where a save dialog starts: the remembered save folder, else the preset folder.
     std::string presetSaveFolder() const;
+    // What a save dialog suggests: the current program's name as a preset file in the save
+    // folder, extension included, so the dialog checks the name that will be written.
+    std::string presetSaveSuggestion() const;
     float ccMapRecallIsolate() const { return ccMapRecallIsolate_; }
     const TMSampleData& sample() const { return sample_; }
     TMSampleData& sample() { return sample_; }
@@ -136,7 +157,10 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
 
     // What the editor and tests look at.
     const ParameterSet& parameters() const { return model_.parameters(); }
-    editor::EditorHost& editorHost() { return editorLink_; }
+    EditorLink& editorLink() { return editorLink_; }
+    UserMessages& userMessages() { return messages_; }
+    // The editor made with the instance; its window opens when the host asks.
+    editor::TMUniClientEditor& editor() { return editorAdapter_->editor(); }
     const EditorRefresh& editorRefresh() const { return model_.refresh(); }
     EditorRefresh& editorRefresh() { return model_.refresh(); }
     const Engine& engine() const { return engine_; }
@@ -154,13 +178,15 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     const InsertEffects& effects() const { return effects_; }
 
   private:
-    // EngineHost: the engine's calls back during processing and set-up.
+    // EngineHost, during processing: the audio thread.
     bool beginBlock(HostTimeInfo& time) override;
     void dispatchEvents() override { midi_.dispatch(kControlInterval); }
+    // EngineHost, during the set-up: the thread of the host's sample-rate call.
     void resendParameter(int32_t tag) override { model_.set(tag, model_.parameters().value(tag)); }
     void afterSetup() override;
 
-    // MidiTarget: what note and controller handling change.
+    // MidiTarget: what note and controller handling change, on the audio thread (and on the
+    // set-up's thread when it re-applies the held notes).
     void heldNotesChanged() override;
     // Waits (1 ms steps, at most 500) until no processing call runs, with the loading flag
     // set so none starts; false when it gave up, with the flag cleared again.
@@ -190,7 +216,8 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
 
     std::unique_ptr<platform::MessageService> ownMessages_;
     std::unique_ptr<platform::FileDialogs> ownDialogs_;
-    platform::MessageService* messages_;
+    // Every message for the user passes here, to the desktop or to the editor's page.
+    UserMessages messages_;
     platform::FileDialogs* dialogs_;
     platform::SettingsStore settings_;
     std::span<const uint8_t> builtInDefaultPreset_;
@@ -198,6 +225,7 @@ class alignas(64) TMUniClient : public TMPluginBase, private EngineHost, private
     std::string presetPath_;
     float ccMapRecallIsolate_ = 0.0f;
     EditorLink editorLink_{*this};
+    EditorAdapter* editorAdapter_ = nullptr;  // owned as the plug-in interface's editor
 
     bool hostIsMaker_ = false;
     bool hostIsAcid_ = false;

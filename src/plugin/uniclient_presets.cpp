@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/file_system.h"
 #include "platform/safe_files.h"
 #include "plugin/uniclient.h"
 #include "state/file_chooser.h"
@@ -33,8 +34,8 @@ bool lessIgnoringCase(const std::string& a, const std::string& b) {
 // Reads up to `bytes` bytes from the start of a regular file; the count read, -1 if unreadable.
 int64_t readFileStart(const std::string& path, std::vector<char>& out, std::size_t bytes) {
     std::error_code ec;
-    if (path.size() < 2 || !std::filesystem::is_regular_file(path, ec)) return -1;
-    std::ifstream in(path, std::ios::binary);
+    if (path.size() < 2 || !std::filesystem::is_regular_file(platform::fsPath(path), ec)) return -1;
+    std::ifstream in(platform::fsPath(path), std::ios::binary);
     if (!in) return -1;
     out.assign(bytes, 0);
     in.read(out.data(), static_cast<std::streamsize>(bytes));
@@ -44,7 +45,7 @@ int64_t readFileStart(const std::string& path, std::vector<char>& out, std::size
 }  // namespace
 
 void TMUniClient::showMessage(const char* format) {
-    messages_->showFormattedMessage(format, kProductName);
+    messages_.showFormattedMessage(format, kProductName);
 }
 
 // ---- settings --------------------------------------------------------------------------
@@ -60,7 +61,8 @@ void TMUniClient::readSettings() {
 void TMUniClient::loadDefaultPreset() {
     const std::string path = withTrailingSeparator(presetPath_) + "default." + kPresetExtension;
     std::error_code ec;
-    if (!presetPath_.empty() && std::filesystem::exists(path, ec) && loadPresetFile(path)) return;
+    if (!presetPath_.empty() && std::filesystem::exists(platform::fsPath(path), ec) && loadPresetFile(path))
+        return;
     // No readable default file (a lone module, a moved or cleaned bundle): the built-in
     // copy, so the instance starts as it would from its bundle. Without one the initial
     // values stay, silently.
@@ -85,8 +87,8 @@ int32_t TMUniClient::writeChunk(TMChunk& chunk) {
     const LearnMaps maps = snapshotMaps();
     const StateSnapshot state{&model_.parameters(), &maps, programName_};
     chunk.reset();
-    chunk.setTempo(static_cast<float>(engine_.systemInfo().tempo));
-    chunk.setSampleRate(engine_.systemInfo().sampleRate);
+    chunk.setTempo(static_cast<float>(engine_.tempo()));
+    chunk.setSampleRate(relaxedLoad(engine_.systemInfo().sampleRate));
     chunk.setCountOnly(true);
     chunk.setIndex(0);
     writeState(chunk, state);
@@ -142,8 +144,18 @@ bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
     engine_.loadingFlag().store(1, std::memory_order_seq_cst);
     while (engine_.processingFlag().load(std::memory_order_seq_cst) != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    engine_.assertAudioHeldOut();
 
     for (const ParsedState::Value& v : parsed.values) setParameter(v.tag, v.value);
+    // A state from before a parameter existed sounds as it did then: the parameter takes its
+    // initial value instead of keeping whatever the instance had (an older preset loaded
+    // into an articulate instance must bring back the classic bank).
+    for (const ParameterRow& row : kParameterRows) {
+        if (row.chunkId < kFirstAddedChunkId) continue;
+        const bool stored = std::any_of(parsed.values.begin(), parsed.values.end(),
+                                        [&](const ParsedState::Value& v) { return v.tag == row.tag; });
+        if (!stored) setParameter(row.tag, row.initial);
+    }
     if (parsed.sampleRecordIndex >= 0 && chunk.setIndex(parsed.sampleRecordIndex))
         sample_.readChunk(chunk, false);  // a missing file keeps its reference, silently
 
@@ -160,6 +172,7 @@ bool TMUniClient::loadState(TMChunk& chunk, bool fullRecall) {
     engine_.systemInfo().controlCounter = kControlInterval;
     if (hostIsMaker_) callHost(kMakerHostNotice, 0, 0, nullptr, parsed.tempo);
 
+    engine_.assertAudioHeldOut();
     engine_.loadingFlag().store(0, std::memory_order_release);
     model_.refresh().request();
     return true;
@@ -174,9 +187,10 @@ bool TMUniClient::loadPresetFile(std::string path) {
         if (!chooser.openFile(path, kPresetExtension) || path == "EMPTY") return false;
     }
     std::vector<char> bytes;
-    const int64_t headerBytes = readFileStart(path, bytes, TMChunk::kHeaderWords * 4);
+    constexpr std::size_t kHeaderBytes = std::size_t{TMChunk::kHeaderWords} * 4;
+    const int64_t headerBytes = readFileStart(path, bytes, kHeaderBytes);
     if (headerBytes < 0) return false;  // missing or unreadable: nothing to say
-    if (headerBytes < TMChunk::kHeaderWords * 4) {
+    if (static_cast<std::size_t>(headerBytes) < kHeaderBytes) {
         showMessage("This file is too short to be a %s preset; nothing was loaded.");
         return false;
     }
@@ -195,7 +209,7 @@ bool TMUniClient::loadPresetFile(std::string path) {
     // never make us allocate more than the file holds.
     const int64_t wanted = static_cast<int64_t>(header.total()) * 4;
     std::error_code ec;
-    const auto fileBytes = std::filesystem::file_size(path, ec);
+    const auto fileBytes = std::filesystem::file_size(platform::fsPath(path), ec);
     if (header.total() < kMinimumStateWords || ec || static_cast<uint64_t>(wanted) > fileBytes ||
         readFileStart(path, bytes, static_cast<std::size_t>(wanted)) != wanted) {
         showMessage("This %s preset is damaged or cut short; nothing was loaded.");
@@ -214,11 +228,25 @@ bool TMUniClient::loadPresetFile(std::string path) {
     return true;
 }
 
+bool TMUniClient::savePresetAs(const std::string& answered) {
+    if (answered.empty()) return false;
+    const std::string path = withExtension(answered, kPresetExtension);
+    std::error_code ec;
+    if (path != answered && std::filesystem::exists(std::filesystem::symlink_status(path, ec))) {
+        messages_.showFormattedMessage(
+            "%s kept the preset \"%s\" that is already there. To replace it, choose that file in the "
+            "save dialog; to keep both, give the new preset another name.",
+            kProductName, pathTitle(path).c_str());
+        return false;
+    }
+    return savePresetFile(path);
+}
+
 bool TMUniClient::savePresetFile(std::string path) {
     if (path.empty()) {
         TMFileChooser chooser(*dialogs_, settings_);
-        path = presetSaveFolder();
-        if (!chooser.saveFile(path, kPresetExtension)) return false;
+        path = presetSaveSuggestion();
+        return chooser.saveFile(path, kPresetExtension) && savePresetAs(path);
     }
     // A chunk of its own: the host's buffer from getChunk stays valid while it reads it.
     TMChunk chunk;
@@ -232,7 +260,7 @@ bool TMUniClient::savePresetFile(std::string path) {
     std::string error;
     if (!platform::replaceFile(
             path, {static_cast<const uint8_t*>(chunk.data()), static_cast<std::size_t>(words) * 4}, error)) {
-        messages_->showFormattedMessage("%s could not save the preset: %s.", kProductName, error.c_str());
+        messages_.showFormattedMessage("%s could not save the preset: %s.", kProductName, error.c_str());
         return false;
     }
     return true;
@@ -270,16 +298,26 @@ std::string TMUniClient::presetSaveFolder() const {
     return start.empty() ? presetFolder() : start;
 }
 
+std::string TMUniClient::presetSaveSuggestion() const {
+    // A program name may come from a host and hold anything; the file name holds no
+    // separator and is never empty.
+    std::string name = currentProgramName();
+    std::replace(name.begin(), name.end(), '/', '-');
+    if (name.empty() || name == "." || name == "..") name = "preset";
+    return withTrailingSeparator(presetSaveFolder()) + name + "." + kPresetExtension;
+}
+
 std::vector<TMUniClient::PresetEntry> TMUniClient::listPresets(const std::string& folder) {
     std::vector<PresetEntry> files, folders;
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.is_symlink(ec) && entry.is_directory(ec)) continue;
-        if (entry.is_directory(ec))
-            folders.push_back({name, entry.path().string(), true});
-        else if (entry.path().extension() == std::string(".") + kPresetExtension)
-            files.push_back({pathTitle(name), entry.path().string(), false});
+    const std::filesystem::path base = platform::fsPath(folder);
+    for (const platform::FolderEntry& entry : platform::listFolder(folder)) {
+        const std::filesystem::path name = platform::fsPath(entry.name);
+        const std::string path = platform::utf8Path(base / name);
+        if (entry.isLink && entry.isFolder) continue;
+        if (entry.isFolder)
+            folders.push_back({entry.name, path, true});
+        else if (name.extension() == std::string(".") + kPresetExtension)
+            files.push_back({pathTitle(entry.name), path, false});
     }
     auto byName = [](const PresetEntry& a, const PresetEntry& b) { return lessIgnoringCase(a.name, b.name); };
     std::sort(files.begin(), files.end(), byName);

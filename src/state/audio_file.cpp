@@ -1,13 +1,10 @@
 #include "state/audio_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstring>
 
 #include "common/numeric.h"
+#include "platform/file_system.h"
 
 namespace kf {
 
@@ -75,22 +72,7 @@ bool TMAudioFile::close() {
 TMAudioFile::Result TMAudioFile::openRead(const char* path) {
     close();
     if (!path || std::strlen(path) < 2) return kFailed;
-    // Non-blocking open: opening a FIFO for reading would otherwise wait for a writer.
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return kFailed;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return kFailed;
-    }
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    std::FILE* stream = ::fdopen(fd, "rb");
-    if (!stream) {
-        ::close(fd);
-        return kFailed;
-    }
-    return openRead(stream);
+    return openRead(platform::openRegularStream(path));
 }
 
 TMAudioFile::Result TMAudioFile::openRead(std::FILE* stream) {
@@ -301,7 +283,7 @@ TMAudioFile::Result TMAudioFile::readFrames(float* left, float* right) {
 TMAudioFile::Result TMAudioFile::openWrite(const char* path, int32_t sampleRate) {
     close();
     if (!path || !*path) return kFailed;
-    file_ = std::fopen(path, "wb");
+    file_ = platform::createFileStream(path);
     if (!file_) return kFailed;
     mode_ = kWriting;
     format_ = kWav;

@@ -15,9 +15,9 @@ bool TMFileChooser::openFile(std::string& path, std::string_view extension) {
 
 bool TMFileChooser::saveFile(std::string& path, std::string_view extension, const std::string& title) {
     const std::optional<std::string> chosen =
-        dialogs_.saveFile(title, path, {{"Preset file", std::string(extension)}});
+        dialogs_.saveFile(title, path, fileTypesForExtension(extension));
     if (!chosen) return false;
-    path = withExtension(*chosen, extension);
+    path = *chosen;
     return true;
 }
 

@@ -25,8 +25,9 @@ class TMFileChooser {
     // Open-file dialog with the types for extension ("wav" gives the audio types),
     // starting at path; on confirm path holds the chosen file.
     bool openFile(std::string& path, std::string_view extension);
-    // Save dialog with the one type "Preset file" (extension), starting at path; on
-    // confirm path holds the chosen file, with ".extension" added when it has none.
+    // Save dialog with the one type "Preset file" (extension), starting at path (a folder, or
+    // the suggested file with its extension); on confirm path holds the name as the user gave
+    // it, which may lack the extension.
     bool saveFile(std::string& path, std::string_view extension, const std::string& title = kSaveTitle);
     // Folder dialog. Unless settingName is "notset" it starts in the folder stored under
     // that setting, and the chosen folder is stored there. On confirm result holds the

@@ -268,9 +268,10 @@ bool TMSampleData::fileMissing() const {
 }
 
 std::vector<platform::FileType> fileTypesForExtension(std::string_view extension) {
-    if (extension == "wav")
-        return {{"Audio file", "wav"}, {"Audio IFF file", "aif"}, {"Audio IFF file", "aiff"}};
-    return {{"Preset file", std::string(extension)}};
+    // One type for all the audio files: a dialog shows the files of the type selected, and a
+    // type per extension would hide every AIFF file behind the WAV type shown first.
+    if (extension == "wav") return {{"Audio file", {"wav", "aif", "aiff"}}};
+    return {{"Preset file", {std::string(extension)}}};
 }
 
 }  // namespace kf

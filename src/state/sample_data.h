@@ -18,15 +18,16 @@
 #include "platform/file_dialogs.h"
 #include "state/audio_file.h"
 #include "state/chunk.h"
+#include "state/sample_record.h"
 
 namespace kf {
 
 class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
   public:
-    static constexpr uint32_t kRecordMagic = 0xE6D0324Au;
-    static constexpr int32_t kRecordVersion = 1;
+    static constexpr uint32_t kRecordMagic = samplerecord::kMagic;
+    static constexpr int32_t kRecordVersion = samplerecord::kVersion;
     // Path and name of "no sample".
-    static constexpr const char* kEmpty = "empty";
+    static constexpr const char* kEmpty = samplerecord::kNoSamplePath;
 
     TMSampleData() = default;
     TMSampleData(const TMSampleData&) = delete;
@@ -110,9 +111,9 @@ class TMSampleData : public TMSampleBuffer, public TMChunkableClass {
     void* progressContext_ = nullptr;
 };
 
-// The file types an open-file dialog offers for an extension: for "wav" the audio types
-// (WAV, and AIFF under both of its extensions), for anything else one "Preset file" type
-// with that extension.
+// The file types an open-file dialog offers for an extension: for "wav" one audio type (WAV,
+// and AIFF under both of its extensions), for anything else one "Preset file" type with that
+// extension.
 std::vector<platform::FileType> fileTypesForExtension(std::string_view extension);
 
 }  // namespace kf

@@ -1,10 +1,9 @@
 #include "state/settings_startup.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <system_error>
 
+#include "platform/file_system.h"
 #include "platform/shell.h"
 #include "platform/user_data.h"
 #include "state/paths.h"
@@ -13,19 +12,13 @@ namespace kf {
 
 namespace {
 
-bool isFolder(const std::string& path) {
-    std::error_code ec;
-    return !path.empty() && std::filesystem::is_directory(path, ec);
-}
-
-bool isWritableFolder(const std::string& path) {
-    return isFolder(path) && ::access(path.c_str(), W_OK | X_OK) == 0;
-}
+using platform::isFolder;
+using platform::isWritableFolder;
 
 // The folder, created when missing; empty when it cannot be made.
 std::string madeFolder(const std::string& path) {
     std::error_code ec;
-    if (!path.empty() && path.front() == '/') std::filesystem::create_directories(path, ec);
+    if (platform::isAbsolutePath(path)) std::filesystem::create_directories(platform::fsPath(path), ec);
     return isFolder(path) ? path : std::string();
 }
 
@@ -34,16 +27,22 @@ struct ContentFolders {
     std::string presets, save, samples;
 };
 
+// A folder below parent, with a trailing separator.
+std::string subfolder(const std::string& parent, const char* name) {
+    return withTrailingSeparator(withTrailingSeparator(parent) + name);
+}
+
 ContentFolders foldersUnder(const std::string& content) {
-    const std::string presets = withTrailingSeparator(content) + "Presets/";
-    return {presets, presets + "User/", withTrailingSeparator(content) + "Samples/Factory"};
+    const std::string presets = subfolder(content, "Presets");
+    return {presets, subfolder(presets, "User"), subfolder(content, "Samples") + "Factory"};
 }
 
 std::string absoluteFolder(const std::string& folder) {
-    if (folder.empty() || folder.front() == '/') return withTrailingSeparator(folder);
+    if (folder.empty() || platform::isAbsolutePath(folder)) return withTrailingSeparator(folder);
     std::error_code ec;
-    const auto absolute = std::filesystem::absolute(folder, ec);
-    return ec ? withTrailingSeparator(folder) : withTrailingSeparator(absolute.lexically_normal().string());
+    const auto absolute = std::filesystem::absolute(platform::fsPath(folder), ec);
+    return ec ? withTrailingSeparator(folder)
+              : withTrailingSeparator(platform::utf8Path(absolute.lexically_normal()));
 }
 
 // Makes the stored folders fit the bundle this instance runs from (see the header).
@@ -65,15 +64,16 @@ void followTheBundle(platform::SettingsValues& values, const std::string& previo
     // The bundle counts only when it is one: a lone module has no Presets folder beside it.
     const bool haveBundle = !install.empty() && isFolder(bundle.presets);
     if (!isFolder(stored(setting::kPresetPath0)))
-        change(setting::kPresetPath0, haveBundle ? bundle.presets : madeFolder(user + "Presets/"));
+        change(setting::kPresetPath0, haveBundle ? bundle.presets : madeFolder(subfolder(user, "Presets")));
     if (!isWritableFolder(stored(setting::kPresetSavePath0))) {
         const bool bundleTakesSaves = haveBundle && isWritableFolder(madeFolder(bundle.save));
         change(setting::kPresetSavePath0,
-               bundleTakesSaves ? bundle.save : madeFolder(user + "Presets/User/"));
+               bundleTakesSaves ? bundle.save : madeFolder(subfolder(subfolder(user, "Presets"), "User")));
     }
     if (!isFolder(stored(setting::kAudioFilePath)))
-        change(setting::kAudioFilePath,
-               isFolder(bundle.samples) && !install.empty() ? bundle.samples : madeFolder(user + "Samples/"));
+        change(setting::kAudioFilePath, isFolder(bundle.samples) && !install.empty()
+                                            ? bundle.samples
+                                            : madeFolder(subfolder(user, "Samples")));
 }
 
 }  // namespace
@@ -120,7 +120,7 @@ StartupSettings runSettingsStartup(platform::SettingsStore& store) {
 
 std::string manualPathOfThisModule() {
     const std::string folder = absoluteFolder(platform::folderOfThisModule());
-    return folder.empty() ? std::string() : folder + "Manual/Manual.htm";
+    return folder.empty() ? std::string() : subfolder(folder, "Manual") + "Manual.htm";
 }
 
 }  // namespace kf

@@ -12,8 +12,11 @@
 #include <string>
 #include <thread>
 
+#include "artwork/artwork.h"
+#include "editor/band_display.h"
 #include "gui/draw_context.h"
 #include "support/editor_fixture.h"
+#include "support/signals.h"
 
 namespace kf::test {
 namespace {
@@ -49,7 +52,7 @@ TEST_F(Controls, KnobsMoveByTheirDragAndWheelAmountsAndReportEachGestureToTheHos
         {"100 px up is the whole range", tag::focus, 0.0f, -100, 0, 0, 1.0f},
         {"down lowers", tag::focus, 0.5f, 30, 0, 0, -0.3f},
         {"clamped at the top", tag::focus, 0.9f, -50, 0, 0, 0.1f},
-        {"Shift is fine", tag::response, 0.5f, -100, 0, gui::kShift, 0.05f},
+        {"Shift is fine", tag::consonants, 0.5f, -100, 0, gui::kShift, 0.05f},  // the articulate bank's
         {"waveform turns at a quarter", tag::waveform, 0.2f, -40, 0, 0, 0.1f},
         {"two wheel notches up", tag::mix, 0.5f, 0, 2, 0, 0.035f},
         {"one notch down", tag::mix, 0.5f, 0, -1, 0, -0.0175f},
@@ -65,10 +68,11 @@ TEST_F(Controls, KnobsMoveByTheirDragAndWheelAmountsAndReportEachGestureToTheHos
         else
             drag(k.tag, k.dy, k.modifiers);
         EXPECT_NEAR(value(k.tag), k.start + k.change, 1e-4f) << k.what;
-        EXPECT_EQ(host.beginEdits, std::vector<int32_t>{k.tag}) << k.what;
-        EXPECT_EQ(host.endEdits, std::vector<int32_t>{k.tag}) << k.what;
+        const int32_t index = hostIndexOfTag(k.tag);  // the host knows parameters by index
+        EXPECT_EQ(host.beginEdits, std::vector<int32_t>{index}) << k.what;
+        EXPECT_EQ(host.endEdits, std::vector<int32_t>{index}) << k.what;
         ASSERT_FALSE(host.automated.empty()) << k.what;
-        EXPECT_EQ(host.automated.back().first, k.tag) << k.what;
+        EXPECT_EQ(host.automated.back().first, index) << k.what;
         EXPECT_NEAR(host.automated.back().second, k.start + k.change, 1e-4f) << k.what;
     }
 }
@@ -110,6 +114,65 @@ TEST_F(Controls, AMenuChoiceReachesItsParameterAndShowsItsPanel) {
     editor().idle();
     EXPECT_TRUE(editor().viewOf(tag::delaytime)->isVisible());
     EXPECT_FALSE(editor().viewOf(tag::reverb_room)->isVisible());
+
+    // The bank menu, a host parameter: the host records the change, and the third knob
+    // becomes the articulate bank's own.
+    const bool articulate = c->parameters().at(tag::articulate).integer != 0;
+    click(centre(tag::articulate));
+    pick({articulate ? 0 : 1});
+    editor().idle();
+    EXPECT_EQ(c->parameters().at(tag::articulate).integer, articulate ? 0 : 1);
+    EXPECT_EQ(host.automated.back().first, hostIndexOfTag(tag::articulate));
+    EXPECT_EQ(editor().viewOf(tag::consonants)->isVisible(), !articulate);
+    EXPECT_EQ(editor().viewOf(tag::response)->isVisible(), articulate);
+}
+
+// The emblem's well shows the analysis bands while audio runs, and the emblem's picture
+// again once the host stops processing or the input falls silent.
+TEST_F(Controls, TheBandDisplayFollowsTheAudioAndShowsThePictureWithoutIt) {
+    using editor::BandDisplay;
+    auto& bands = dynamic_cast<BandDisplay&>(*editor().viewOf(107));
+    const gui::Rect well = bands.rect();
+    auto wellPixels = [&] {
+        std::vector<uint32_t> p;
+        for (int y = well.top; y < well.bottom; ++y)
+            for (int x = well.left; x < well.right; ++x) p.push_back(window().surface().pixel(x, y));
+        return p;
+    };
+    const std::vector<uint32_t> picture = wellPixels();
+    c->resume();
+    // Each idle a tenth of a second of audio: the held levels fall well within the quiet idles.
+    const std::vector<float> noise = test::noise(4410, 0.3f, 5), silence(4410);
+    auto play = [&](const std::vector<float>& in, int idles) {
+        for (int i = 0; i < idles; ++i) {
+            render(*c, in, in, 441);
+            editor().idle();
+        }
+    };
+    auto idleWithoutAudio = [&](int idles) {
+        for (int i = 0; i < idles; ++i) editor().idle();
+    };
+
+    play(noise, 3);
+    ASSERT_TRUE(bands.isLive());
+    int lit = 0;
+    for (int k = 0; k < BandDisplay::kBands; ++k) lit += bands.barHeight(k) > 0;
+    EXPECT_EQ(lit, BandDisplay::kBands) << "noise sounds in every band";
+    EXPECT_NE(wellPixels(), picture);
+
+    idleWithoutAudio(BandDisplay::kStaleIdles - 1);
+    EXPECT_TRUE(bands.isLive()) << "a host's long blocks keep the display";
+    idleWithoutAudio(1);
+    EXPECT_FALSE(bands.isLive()) << "no audio: the picture";
+    EXPECT_EQ(wellPixels(), picture);
+
+    play(noise, 1);
+    EXPECT_TRUE(bands.isLive());
+    play(silence, 10);  // the bars fall from the top to nothing in a second
+    EXPECT_TRUE(bands.isLive()) << "a pause between words keeps the display";
+    play(silence, BandDisplay::kQuietIdles);
+    EXPECT_FALSE(bands.isLive()) << "silence: the picture";
+    EXPECT_EQ(wellPixels(), picture);
 }
 
 // Host values, in range or not, draw the strip frame they stand for (and never one past it).
@@ -122,7 +185,7 @@ TEST_F(Controls, HostValuesDrawTheirStripFrameClampedToTheStrip) {
         {
             gui::DrawContext context(expected, &TMUniClientEditor::sharedBitmaps());
             context.drawBitmap(editor::kBackgroundBitmap, {0, 0});
-            context.drawBitmapFrame(1039, frame, 38, r);
+            context.drawBitmapFrame(artwork::unipolar_knob, frame, 38, r);
         }
         int differing = 0;
         for (int y = r.top; y < r.bottom; ++y)
@@ -183,19 +246,22 @@ TEST_F(Controls, EveryPageShowsItsPanelsWithoutOverlaps) {
     const gui::Rect window{0, 0, editor::kWidth, editor::kHeight};
     constexpr int32_t kEffectPicture[] = {72, 60, 64, 56, 68};
     for (Overlay overlay : {Overlay::Off, Overlay::Basics, Overlay::Tips})
-        for (int e = 0; e < 5; ++e)
+        for (int e = 0; e < 10; ++e)  // the five effects with each bank
             for (int carrier = 0; carrier < 4; ++carrier)
                 for (int m = 0; m < 3; ++m) {
-                    c->setParameter(tag::effects_choice, e * 0.2f);
-                    c->setParameter(tag::carrier_mode, carrier * 0.25f);
-                    c->setParameter(tag::modulator_mode, m * 0.33333334f);
-                    c->editorHost().setOverlay(overlay);
+                    const bool articulate = e >= 5;
+                    c->setParameter(tag::articulate, articulate ? 1.0f : 0.0f);
+                    c->setParameter(tag::effects_choice, static_cast<float>(e % 5) * 0.2f);
+                    c->setParameter(tag::carrier_mode, static_cast<float>(carrier) * 0.25f);
+                    c->setParameter(tag::modulator_mode, static_cast<float>(m) * 0.33333334f);
+                    c->editorLink().setOverlay(overlay);
                     editor().idle();
                     const std::string state = "state " + std::to_string(int(overlay)) + std::to_string(e) +
                                               std::to_string(carrier) + std::to_string(m);
                     std::set<int32_t> pictures;
                     if (overlay == Overlay::Off)
-                        pictures = {kEffectPicture[e], carrier <= 2 ? 86 : 77, m <= 1 ? 103 : -1};
+                        pictures = {kEffectPicture[e % 5], carrier <= 2 ? 86 : 77, m <= 1 ? 103 : -1,
+                                    articulate ? 108 : -1};  // the consonants caption
                     else
                         pictures = {111, overlay == Overlay::Basics ? 118 : 121};
                     std::vector<const editor::LayoutRow*> shown;
@@ -288,42 +354,88 @@ TEST_F(Controls, AMenuLearnSectionAssignsAControllerWhileAudioRuns) {
 // Each readout in its own unit, from what the value does; a wrong law or scale changes these.
 TEST_F(Controls, ReadoutsShowTheirValuesInAMusiciansUnits) {
     const struct {
-        int32_t readout, parameter;
+        int32_t parameter;
         float v;
         const char* text;
     } cases[] = {
-        {45, tag::focus, 1.0f, "100%"},
-        {45, tag::focus, 0.0f, "5%"},
-        {45, tag::focus, 1.5f, "100%"},  // a host's value out of range reads as the engine takes it
-        {47, tag::shift, 1.0f, "+877 Hz"},
-        {47, tag::shift, 0.5f, "0 Hz"},
-        {44, tag::response, 0.5f, "55"},
-        {94, tag::master_level, 0.25f, "0.0 db"},
-        {83, tag::in1_gate, 0.5f, "-24.1 db"},
-        {88, tag::in1_gain, 0.125f, "0.0 db"},
-        {74, tag::eq_low, 0.75f, "6.0 db"},
-        {93, tag::compspeed, 1.0f, "30 ms"},
-        {85, tag::in1_comp_speed, 0.5f, "100 ms"},
-        {80, tag::sampler_pitch, 0.75f, "+12.0 st"},
-        {53, tag::cutoff, 1.0f, "21.2 kHz"},
-        {50, tag::pulswidth, 0.0f, "-100%"},
-        {49, tag::resonance, 1.0f, "90%"},
-        {63, tag::reverb_drywet, 0.5f, "50%"},
-        {66, tag::delaytime, 0.5f, "2.0 beats"},
-        {71, tag::lofi_samplerate, 0.5f, "4.41 kHz"},
-        {71, tag::lofi_samplerate, 0.0f, "44.1 kHz"},
+        {tag::focus, 1.0f, "100%"},
+        {tag::focus, 0.0f, "5%"},
+        {tag::focus, 1.5f, "100%"},  // a host's value out of range reads as the engine takes it
+        {tag::shift, 1.0f, "+877 Hz"},
+        {tag::shift, 0.5f, "0 Hz"},
+        {tag::response, 0.5f, "55"},
+        {tag::master_level, 0.25f, "0.0 db"},
+        {tag::in1_gate, 0.5f, "-24.1 db"},
+        {tag::in1_gain, 0.125f, "0.0 db"},
+        {tag::in2_comp_ratio, 0.5f, "6.0 db"},
+        {tag::waveform, 0.5f, "2.00"},
+        {tag::lofi_bitrate, 0.5f, "16"},
+        {tag::eq_low, 0.75f, "6.0 db"},
+        {tag::compspeed, 1.0f, "30 ms"},
+        {tag::in1_comp_speed, 0.5f, "100 ms"},
+        {tag::sampler_pitch, 0.75f, "+12.0 st"},
+        {tag::cutoff, 1.0f, "21.2 kHz"},
+        {tag::pulswidth, 0.0f, "-100%"},
+        {tag::resonance, 1.0f, "90%"},
+        {tag::reverb_drywet, 0.5f, "50%"},
+        {tag::delaytime, 0.5f, "2.0 beats"},
+        {tag::lofi_samplerate, 0.5f, "4.41 kHz"},
+        {tag::lofi_samplerate, 0.0f, "44.1 kHz"},
+        {tag::phaser_rate, 0.6f, "1/4"},
+        {tag::phaser_rate, 0.4f, "3/4 bar"},
+        {tag::phaser_rate, 11.0f / 15.0f, "1/8"},
     };
-    auto text = [&](int32_t readout) {
-        return std::string(dynamic_cast<editor::Readout*>(editor().viewOf(readout))->text());
-    };
+    auto text = [&](int32_t parameter) { return std::string(editor().readoutOf(parameter)->text()); };
     for (const auto& k : cases) {
         c->setParameter(k.parameter, k.v);
         editor().idle();
-        EXPECT_EQ(text(k.readout), k.text) << "readout " << k.readout << " at " << k.v;
+        EXPECT_EQ(text(k.parameter), k.text) << "parameter " << k.parameter << " at " << k.v;
     }
     c->setSampleRate(48000.0f);
     editor().idle();
-    EXPECT_EQ(text(53), "23.1 kHz") << "the cutoff follows the sample rate";
+    EXPECT_EQ(text(tag::cutoff), "23.1 kHz") << "the cutoff follows the sample rate";
+}
+
+}  // namespace
+}  // namespace kf::test
+
+namespace kf::test {
+namespace {
+
+// The lamps light in decibels: the lowest at about -48 dBFS, one more every 8 dB, the last
+// at full scale, so a voice at ordinary levels lights the middle ones.
+class LevelLamps : public EditorFixture {
+  protected:
+    void SetUp() override {
+        c = makeNeutralInstance(host);
+        // Input A analysed, and the output all dry: the analysed input again.
+        setAll(*c, {Value(tag::carrier_mode, 0.0f), Value(tag::in_a, 0.0f), Value(tag::mix, 0.0f)});
+        EditorFixture::SetUp();
+    }
+    // A 441 Hz sine of this peak on input A for half a second; then the lamps of the analysed
+    // input and of the left output.
+    std::pair<int, int> lampsFor(float peak) {
+        std::vector<float> a(22050), b(a.size());
+        for (std::size_t i = 0; i < a.size(); ++i) a[i] = peak * std::sin(0.0628318f * static_cast<float>(i));
+        render(*c, a, b, 512);
+        editor().idle();
+        const auto lamp = [&](int32_t t) {
+            return dynamic_cast<editor::Led*>(editor().viewOf(t))->frameIndex();
+        };
+        return {lamp(90), lamp(89)};
+    }
+};
+
+TEST_F(LevelLamps, LightInDecibelsFromMinus48ToFullScale) {
+    const struct {
+        float db;
+        int lamp;
+    } cases[] = {{-54.0f, 0}, {-47.0f, 1}, {-20.0f, 4}, {-6.0f, 6}, {-0.1f, 6}};
+    for (const auto& k : cases) {
+        const auto [analysed, out] = lampsFor(std::pow(10.0f, k.db / 20.0f));
+        EXPECT_EQ(analysed, k.lamp) << k.db << " dBFS";
+        EXPECT_EQ(out, k.lamp) << k.db << " dBFS";
+    }
 }
 
 }  // namespace

@@ -13,8 +13,8 @@
 namespace kf::test {
 namespace {
 
-using editor::EditorHost;
 using editor::PresetMenu;
+using editor::PresetPort;
 namespace fs = std::filesystem;
 
 class PresetMenuTest : public EditorFixture {
@@ -40,6 +40,16 @@ class PresetMenuTest : public EditorFixture {
         ASSERT_TRUE(c->savePresetFile(path));
     }
     float focus() { return value(tag::focus); }
+    // Whether the open menu's item at `path` (submenus along the way) carries a tick.
+    bool ticked(std::initializer_list<int> path) {
+        const gui::Menu* menu = &editor().frame()->menu()->root();
+        const gui::MenuItem* item = nullptr;
+        for (int i : path) {
+            if (item) menu = item->submenu.get();
+            item = &menu->items().at(static_cast<std::size_t>(i));
+        }
+        return item && item->checked;
+    }
 
     TempDir dir;
     std::string original;
@@ -54,10 +64,17 @@ TEST_F(PresetMenuTest, AListedPresetLoadsRefreshesTheControlsAndNamesTheFace) {
 
     choose({PresetMenu::kFirstPreset});  // Alpha; the folder follows the files
     EXPECT_EQ(face().programName(), "Alpha");
+    click(centre(115));
+    EXPECT_TRUE(ticked({PresetMenu::kFirstPreset})) << "the menu ticks the preset loaded";
+    EXPECT_FALSE(ticked({PresetMenu::kFirstPreset + 1, 0}));
+    editor().frame()->closeMenu();
     EXPECT_EQ(dynamic_cast<gui::Control*>(editor().viewOf(tag::focus))->value(), 0.8f);
     choose({PresetMenu::kFirstPreset + 1, 0});  // Voices ▸ Beta
     EXPECT_EQ(focus(), 0.3f);
     EXPECT_EQ(face().programName(), "Beta");
+    click(centre(115));
+    EXPECT_TRUE(ticked({PresetMenu::kFirstPreset + 1, 0}) && !ticked({PresetMenu::kFirstPreset}));
+    editor().frame()->closeMenu();
     EXPECT_EQ(host.updateDisplayCalls, notices + 2);
 }
 
@@ -68,8 +85,8 @@ TEST_F(PresetMenuTest, SaveAsksAtTheNextIdleTheFileIsListedAndClosingCancelsADia
     ASSERT_EQ(host.dialogs.requests().size(), 1u);
     const auto& asked = host.dialogs.requests()[0];
     EXPECT_EQ(asked.title, "Save Preset");
-    EXPECT_EQ(asked.start, c->presetSaveFolder());
-    EXPECT_EQ(asked.types, (std::vector<platform::FileType>{{"Preset file", "kfn"}}));
+    EXPECT_EQ(asked.start, c->presetSaveFolder() + "default.kfn") << "the name to save, with its extension";
+    EXPECT_EQ(asked.types, (std::vector<platform::FileType>{{"Preset file", {"kfn"}}}));
     c->setParameter(tag::focus, 0.1f);
     choose({PresetMenu::kFirstPreset});  // listed afresh at this pop-up
     EXPECT_EQ(focus(), 0.7f);
@@ -80,6 +97,28 @@ TEST_F(PresetMenuTest, SaveAsksAtTheNextIdleTheFileIsListedAndClosingCancelsADia
     editor().close();
     open();
     EXPECT_FALSE(fs::exists(dir.file("Late.kfn")));
+}
+
+// The dialog asks before the user picks an existing file, but it only ever sees the name the
+// user typed: "Mine" for the file Mine.kfn is never confirmed, so that file stays and the user
+// learns why. The name the dialog did show and confirm is replaced.
+TEST_F(PresetMenuTest, SaveReplacesOnlyAPresetTheDialogConfirmed) {
+    savePreset(dir.file("Mine.kfn"), 0.3f);
+    const Bytes kept = readBytes(dir.file("Mine.kfn"));
+    c->setParameter(tag::focus, 0.9f);
+    host.dialogs.pushAnswer(dir.file("Mine"));
+    choose({PresetMenu::kSavePreset});
+    EXPECT_EQ(readBytes(dir.file("Mine.kfn")), kept);
+    ASSERT_EQ(host.messages.messages().size(), 1u);
+    EXPECT_NE(host.messages.messages()[0].find("\"Mine\""), std::string::npos) << host.messages.messages()[0];
+
+    host.dialogs.pushAnswer(dir.file("Mine.kfn"));
+    choose({PresetMenu::kSavePreset});
+    EXPECT_NE(readBytes(dir.file("Mine.kfn")), kept);
+    EXPECT_EQ(host.messages.messages().size(), 1u);
+    c->setParameter(tag::focus, 0.1f);
+    choose({PresetMenu::kFirstPreset});
+    EXPECT_EQ(focus(), 0.9f);
 }
 
 TEST_F(PresetMenuTest, CancelledOrRefusedChangesNothingAndSelectFolderRelists) {
@@ -98,7 +137,7 @@ TEST_F(PresetMenuTest, CancelledOrRefusedChangesNothingAndSelectFolderRelists) {
 
     TempDir other;
     savePreset(other.file("Elsewhere.kfn"), 0.9f);
-    for (auto answer : {std::optional<std::string>(), std::optional(other.path().string())}) {
+    for (const auto& answer : {std::optional<std::string>(), std::optional(other.path().string())}) {
         host.dialogs.pushAnswer(answer);
         choose({PresetMenu::kSelectFolder});
     }
@@ -109,7 +148,7 @@ TEST_F(PresetMenuTest, CancelledOrRefusedChangesNothingAndSelectFolderRelists) {
     EXPECT_EQ(c->currentProgramName(), "Elsewhere");
 }
 
-int depthOf(const std::vector<EditorHost::PresetNode>& nodes) {
+int depthOf(const std::vector<PresetPort::PresetNode>& nodes) {
     int deepest = 0;
     for (const auto& n : nodes)
         if (n.isFolder) deepest = std::max(deepest, 1 + depthOf(n.children));

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <random>
 
+#include "artwork/artwork.h"
 #include "editor/controls.h"
+#include "gui/draw_context.h"
 #include "state/audio_file.h"
 #include "support/editor_fixture.h"
 
@@ -31,8 +33,8 @@ class SampleViewTest : public EditorFixture {
     std::string sine(const std::string& file, int frames) {
         std::vector<float> v(static_cast<std::size_t>(frames));
         for (int i = 0; i < frames; ++i)
-            v[static_cast<std::size_t>(i)] = 0.5f * std::sin(0.1257f * (i + 0.5f));
-        const std::string path = dir.file(file);
+            v[static_cast<std::size_t>(i)] = 0.5f * std::sin(0.1257f * (static_cast<float>(i) + 0.5f));
+        std::string path = dir.file(file);
         TMAudioFile out;
         EXPECT_EQ(out.openWrite(path.c_str(), 44100), TMAudioFile::kOk);
         EXPECT_EQ(out.writeWav(v.data(), v.data(), frames), TMAudioFile::kOk);
@@ -44,20 +46,26 @@ class SampleViewTest : public EditorFixture {
     TempDir dir;
 };
 
-TEST_F(SampleViewTest, AClickLoadsTheChosenFileWholeAndOnlyAChosenFileChangesTheMarkers) {
+TEST_F(SampleViewTest, AClickAnywhereOnTheEmptyViewLoadsTheChosenFileWholeAndTheNextDialogStartsThere) {
     EXPECT_EQ(name(), "no sample");
-    c->settings().writeText("audiofilepath", dir.path().string());
+    TempDir before;
+    c->settings().writeText("audiofilepath", before.path().string());
     const std::string path = sine("Voice.wav", 3000);
+    // Its right and bottom edges too, where the scroll and zoom bars of a sample lie.
+    const gui::Rect r = view()->rect();
+    for (const gui::Point p : {gui::Point{r.right - 2, r.top + 5}, gui::Point{r.left + 5, r.bottom - 2}}) {
+        host.dialogs.pushAnswer(std::nullopt);
+        click(p);
+        editor().idle();
+    }
+    ASSERT_EQ(host.dialogs.requests().size(), 2u) << "the edges of an empty view load too";
     host.dialogs.pushAnswer(path);
     click(inWave());
     editor().idle();
-    ASSERT_EQ(host.dialogs.requests().size(), 1u);
     const auto& asked = host.dialogs.requests().back();
     EXPECT_EQ(asked.title, "Choose a file to load");
-    EXPECT_EQ(asked.start, dir.path().string());
-    EXPECT_EQ(asked.types,
-              (std::vector<platform::FileType>{
-                  {"Audio file", "wav"}, {"Audio IFF file", "aif"}, {"Audio IFF file", "aiff"}}));
+    EXPECT_EQ(asked.start, before.path().string());
+    EXPECT_EQ(asked.types, (std::vector<platform::FileType>{{"Audio file", {"wav", "aif", "aiff"}}}));
     EXPECT_EQ(c->sample().frames(), 3000);
     EXPECT_EQ(c->sample().endMarker(), 3000);
     EXPECT_EQ(name(), "Voice");
@@ -67,7 +75,7 @@ TEST_F(SampleViewTest, AClickLoadsTheChosenFileWholeAndOnlyAChosenFileChangesThe
     ASSERT_TRUE(c->sample().snapLoopPoint(false, 1000));
     const int32_t end = c->sample().endMarker();
     writeBytes(dir.file("broken.wav"), Bytes{'R', 'I', 'F', 'F', 0, 0});
-    for (std::optional<std::string> answer :
+    for (const std::optional<std::string>& answer :
          {std::optional<std::string>{}, std::optional(dir.file("broken.wav"))}) {
         host.dialogs.pushAnswer(answer);
         click(inWave());
@@ -78,13 +86,31 @@ TEST_F(SampleViewTest, AClickLoadsTheChosenFileWholeAndOnlyAChosenFileChangesThe
     ASSERT_EQ(host.messages.messages().size(), 1u);
     EXPECT_NE(host.messages.messages()[0].find("broken"), std::string::npos);
 
-    // A file chosen anew plays whole.
+    // A file chosen anew plays whole, and was looked for where the last one came from.
     host.dialogs.pushAnswer(sine("Other.wav", 500));
     click(inWave());
     editor().idle();
+    EXPECT_EQ(host.dialogs.requests().back().start, dir.path().string() + "/");
     EXPECT_EQ(c->sample().startMarker(), 0);
     EXPECT_EQ(c->sample().endMarker(), 500);
     EXPECT_EQ(name(), "Other");
+}
+
+// A name too long for its plate ends in an ellipsis that keeps clear of the drop-down arrow:
+// the plate's last 13 columns show the plate alone.
+TEST_F(SampleViewTest, ALongNameEndsClearOfThePlatesArrow) {
+    ASSERT_TRUE(c->sample().loadFile(sine("A sample with a name far too long for its plate.wav", 100)));
+    editor().idle();
+    const gui::Rect plate = editor().viewOf(81)->rect();
+    gui::Surface bare(editor::kWidth, editor::kHeight);
+    gui::DrawContext(bare, &editor::TMUniClientEditor::sharedBitmaps())
+        .drawBitmap(artwork::drop_down_plate, plate.topLeft());
+    int text = 0, overArrow = 0;
+    for (int y = plate.top; y < plate.bottom; ++y)
+        for (int x = plate.left; x < plate.right; ++x)
+            (x < plate.right - 13 ? text : overArrow) += window().surface().pixel(x, y) != bare.pixel(x, y);
+    EXPECT_GT(text, 50);
+    EXPECT_EQ(overArrow, 0);
 }
 
 TEST_F(SampleViewTest, MarkerClicksLandOnCrossingsInsideTheSampleAtAnyZoomAndScroll) {
@@ -129,7 +155,8 @@ TEST_F(SampleViewTest, MarkerClicksLandOnCrossingsInsideTheSampleAtAnyZoomAndScr
     const int32_t pointed = v.frameAt(at.x);
     wheel(at, 5);
     EXPECT_GT(v.zoom(), 0.6f);
-    EXPECT_NEAR(v.frameAt(at.x), pointed, v.visibleFrames() / area.width() + 1);
+    const int32_t framesPerColumn = v.visibleFrames() / area.width();
+    EXPECT_NEAR(v.frameAt(at.x), pointed, framesPerColumn + 1);
     const float scroll = v.scroll();
     wheel(at, -1, gui::kShift);
     EXPECT_GT(v.scroll(), scroll);
@@ -156,6 +183,10 @@ TEST_F(SampleViewTest, TheFolderMenuListsAudioFilesByTheirOwnNamesAndChoosesTheF
     choose(2);
     EXPECT_EQ(c->sample().path(), folder.file("b.Aiff"));
     EXPECT_EQ(name(), "b");
+    rightClick(inWave());
+    const auto& entries = editor().frame()->menu()->root().items();
+    EXPECT_TRUE(entries.at(2).checked && !entries.at(1).checked) << "the loaded file is ticked";
+    editor().frame()->closeMenu();
 
     host.dialogs.pushAnswer(dir.path().string());
     choose(0);

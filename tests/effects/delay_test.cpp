@@ -43,8 +43,10 @@ TEST_F(DelayTest, BarAndDelayLengthAt120BpmMatchTheImpulseResponseAndHaveAFloor)
 
     // The shortest delay is 128 samples.
     delay().setParameter(0, 0.0f);
+    delay().takeParameters();
     EXPECT_EQ(delay().delayLength(), TMDelay::kMinDelay);
     delay().setParameter(0, 0.001f);
+    delay().takeParameters();
     EXPECT_EQ(delay().delayLength(), TMDelay::kMinDelay);
     rig.setKnob(tag::delaytime, 0.0f);  // 0.025 of the bar
     EXPECT_EQ(delay().delayLength(), static_cast<int32_t>(0.025f * 88199.0f));

@@ -2,7 +2,9 @@
 // the plug-in's configuration helper.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "effect_test_support.h"
 #include "effects/note_values.h"
@@ -39,9 +41,11 @@ TEST(EffectBase, EqualPowerMixAndBoundedIndices) {
     EXPECT_EQ(fx.dryGain(), 0.70710677f);  // the initial mix of 0.5
     EXPECT_EQ(fx.wetGain(), 0.70710677f);
     fx.setDryWet(0.25f);
+    fx.takeParameters();
     EXPECT_EQ(fx.wetGain(), 0.5f);
     EXPECT_FLOAT_EQ(fx.dryGain(), std::sqrt(0.75f));
     fx.setDryWet(2.0f);  // out of range: clamped, never a NaN gain
+    fx.takeParameters();
     EXPECT_EQ(fx.dryGain(), 0.0f);
 
     // Out-of-range indices never write outside the value array.
@@ -85,6 +89,35 @@ TEST(InsertEffectsWiring, RegistersStateAndListenersAndRemovesThemAgain) {
     }
     EXPECT_TRUE(registry.regions().empty());
     EXPECT_EQ(listeners.size(), 0u);
+}
+
+// A parameter or mix set on any thread reaches the working state only when the effect next
+// runs on the audio thread, never while another thread sets it.
+TEST(InsertEffectsWiring, ValuesSetWaitForTheEffectsNextBlock) {
+    Rig rig;
+    InsertEffects& fx = *rig.effects;
+    const struct {
+        TMEffect* effect;
+        int32_t index;
+        std::function<float()> working;
+    } cases[] = {
+        {&fx.reverb, 1, [&] { return fx.reverb.wetSame(); }},
+        {&fx.delay, 0, [&] { return static_cast<float>(fx.delay.delayLength()); }},
+        {&fx.phaser, 3, [&] { return static_cast<float>(fx.phaser.stages()); }},
+        {&fx.lofi, 0, [&] { return fx.lofi.quantisationStep(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.effect->name());
+        const float working = c.working(), wet = c.effect->wetGain();
+        c.effect->setParameter(c.index, 0.9f);
+        c.effect->setDryWet(0.3f);
+        EXPECT_EQ(c.working(), working);
+        EXPECT_EQ(c.effect->wetGain(), wet);
+        std::vector<float> left(32, 0.0f), right(32, 0.0f);
+        c.effect->process(left.data(), right.data(), 32);
+        EXPECT_NE(c.working(), working);
+        EXPECT_NE(c.effect->wetGain(), wet);
+    }
 }
 
 // Full host feedback stays below each effect's stability limit.

@@ -31,7 +31,7 @@ class Rig {
     }
 
     // What the engine set-up does for the effects: reset, updateTiming, start, then every
-    // stored host value again.
+    // stored host value again; the effects then hold them as when they next run.
     void setUp() {
         for (TMEffect* fx : effects->inSetUpOrder()) {
             fx->reset();
@@ -40,13 +40,19 @@ class Rig {
         }
         for (int32_t tag = tag::reverb_room; tag <= tag::lofi_distortion; ++tag)
             effects->setHostParameter(tag, working(tag, knob(tag)));
+        take();
     }
 
     // Host values of the twelve effect knobs (tags 30..41), as the plug-in would hold them.
     float& knob(int32_t tag) { return knobs[static_cast<std::size_t>(tag - tag::reverb_room)]; }
+    // A host change of a knob, as the effect holds it when it next runs.
     void setKnob(int32_t tag, float v) {
         knob(tag) = v;
         effects->setHostParameter(tag, working(tag, v));
+        take();
+    }
+    void take() {
+        for (TMEffect* fx : effects->inSetUpOrder()) fx->takeParameters();
     }
 
     // An accepted host tempo change as the engine handles it inside processing.

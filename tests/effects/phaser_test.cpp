@@ -52,6 +52,7 @@ TEST_F(PhaserTest, StagesKnobGivesOneToSevenSectionsOfAPlainAllPassCascade) {
     const std::vector<float> in = noise(512, 0.5f, 21);
     for (int32_t stages = 1; stages <= 7; ++stages) {
         phaser().setParameter(3, (static_cast<float>(stages) - 1.0f) / 6.0f);
+        phaser().takeParameters();
         ASSERT_EQ(phaser().stages(), stages);
         phaser().reset();
         phaser().controlTick();

@@ -33,10 +33,10 @@ TEST_F(ReverbTest, HostKnobsGiveTheWorkingValues) {
     rig.setKnob(tag::reverb_room, 0.5f);
     rig.setKnob(tag::reverb_damp, 0.5f);
     EXPECT_FLOAT_EQ(reverb().roomSize(), 0.84f);
-    EXPECT_FLOAT_EQ(reverb().wet(), 1.5f);
+    EXPECT_FLOAT_EQ(reverb().strength(), 1.5f);
     EXPECT_FLOAT_EQ(reverb().damp(), 0.2f);
-    EXPECT_FLOAT_EQ(reverb().wet1(), 1.125f);  // width 0.5
-    EXPECT_FLOAT_EQ(reverb().wet2(), 0.375f);
+    EXPECT_FLOAT_EQ(reverb().wetSame(), 1.125f);  // width 0.5
+    EXPECT_FLOAT_EQ(reverb().wetCross(), 0.375f);
     rig.setKnob(tag::reverb_drywet, 0.5f);  // a wet gain of 0.125 and a linear, not equal-power, dry
     EXPECT_FLOAT_EQ(reverb().dryGain(), 0.875f);
     EXPECT_FALSE(reverb().setParameter(5, 0.9f));

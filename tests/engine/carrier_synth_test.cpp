@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/fp_safety.h"
+#include "synth_figures.h"
 
 namespace kf {
 namespace {
@@ -33,10 +34,13 @@ struct Rig {
         controls.setOctave(0.5f);
         controls.setBendRange(0.0f);
         controls.setBend(0.5f);
+        controls.applyPending();
     }
 
-    // Fills the note slots in order with (note, weight) and rebuilds the voices.
+    // Fills the note slots in order with (note, weight) and rebuilds the voices, after taking
+    // the parameters set so far as the engine's next chunk does.
     void hold(std::initializer_list<std::pair<float, float>> notes) {
+        controls.applyPending();
         std::array<HeldNote, kHeldNoteSlots> slots{};
         std::size_t i = 0;
         for (auto [note, weight] : notes) slots[i++] = {note, weight};
@@ -100,17 +104,21 @@ TEST(CarrierSynth, OutputDecaysToZeroOnceNoNoteIsHeld) {
     }
 }
 
-// Per frame, the filter input must equal the table read at the voices' phases.
+// Per frame, the filter input must equal the table read at the voices' phases, once the gains
+// have reached their values.
 template <typename Expected>
 void expectLookup(Rig& r, Expected expected) {
+    r.run(kControlInterval);
     for (int i = 0; i < 2000; ++i) {
         r.synth.renderSample(kEngineAntiDenormal);
         ASSERT_EQ(r.synth.lastFilterInput(), expected()) << i;
     }
 }
 
+// The table of the level the voice's pitch plays.
 float tableAt(Wave w, const Rig& r, int v) {
-    return wavetable(w).at(r.controls.voice(v).phase * kWaveTableSize);
+    const SynthVoice& voice = r.controls.voice(v);
+    return wavetable(w, waveLevelFor(voice.increment * r.info.inverseRate)).at(voice.phase * kWaveTableSize);
 }
 
 TEST(CarrierSynth, UnwarpedVoicesAreThePlainTableLookup) {
@@ -120,14 +128,17 @@ TEST(CarrierSynth, UnwarpedVoicesAreThePlainTableLookup) {
     expectLookup(r, [&] { return g0 * tableAt(Wave::kSine, r, 0) + g1 * tableAt(Wave::kSine, r, 1); });
 
     r.controls.setWaveform(0.25f);  // position 1: the square slot (soft square on voice 1)
+    r.controls.applyPending();
     expectLookup(r,
                  [&] { return g0 * tableAt(Wave::kSoftSquare, r, 0) + g1 * tableAt(Wave::kSquare, r, 1); });
 
     r.controls.setWaveform(1.0f);  // position 4 wraps back to the sine
+    r.controls.applyPending();
     EXPECT_EQ(r.controls.waveLow(), 4);
     expectLookup(r, [&] { return g0 * tableAt(Wave::kSine, r, 0) + g1 * tableAt(Wave::kSine, r, 1); });
 
     r.controls.setWaveform(0.625f);  // halfway from saw to triangle
+    r.controls.applyPending();
     auto blend = [&](Wave a, Wave b, int v) {
         const float low = tableAt(a, r, v);
         return low + (tableAt(b, r, v) - low) * 0.5f;
@@ -159,8 +170,10 @@ TEST(CarrierSynth, PulseWidthWarpsTheCycleAndAddsNoDcOnAnyWave) {
     // One sine voice at full width: positive only in the first 1 % of each period.
     Rig r;
     r.controls.setPulseWidth(1.0f);
+    r.controls.applyPending();
     EXPECT_NEAR(r.controls.voice(0).split, 0.01f, 1e-6f);
     r.hold({{45, 1.0f}});
+    r.run(kControlInterval);
     const float offset = r.controls.voice(0).slotOffset[0];
     int misplaced = 0;
     for (int i = 0; i < 44100; ++i) {
@@ -197,6 +210,8 @@ TEST(CarrierSynth, FilterKeepsItsCutoffAcrossRatesAndStaysStableAtLowRates) {
     Rig r(48000.0f), base;
     r.controls.setCutoff(1.0f);  // the coefficient scales with the rate to keep the cutoff
     base.controls.setCutoff(1.0f);
+    r.controls.applyPending();
+    base.controls.applyPending();
     EXPECT_FLOAT_EQ(r.controls.filterCoefficient() * 48000.0f, base.controls.filterCoefficient() * 44100.0f);
     // At low rates the top cutoffs ask for coefficients the filter cannot run stably; the output
     // must stay bounded and not pin to the clip limits.
@@ -235,6 +250,7 @@ TEST(CarrierSynth, FullNoiseReplacesTheOscillatorsAndFollowsTheLastVelocity) {
     }
     // Halfway, the filter hears the midpoint of oscillators and noise.
     r.controls.setNoise(0.5f);
+    r.controls.applyPending();
     const float level = r.controls.noiseLevel(), gain = r.controls.voice(0).gain;
     for (int i = 0; i < 100; ++i) {
         const float n = r.noise[static_cast<std::size_t>(r.synth.noiseIndex())] * level;
@@ -244,8 +260,38 @@ TEST(CarrierSynth, FullNoiseReplacesTheOscillatorsAndFollowsTheLastVelocity) {
     }
     r.info.lastVelocityWeight = 0.0f;
     r.controls.setNoise(1.0f);
+    r.controls.applyPending();
     r.synth.renderSample(kEngineAntiDenormal);
     EXPECT_EQ(r.synth.lastFilterInput(), 0.0f);
+}
+
+// A note starting, stopping or moving to another voice is no rougher than the note itself
+// (a gain step there would be about 22 dB rougher), and the moved note plays on at its phase.
+TEST(CarrierSynth, NoteChangesRampTheGainsAndMovedNotesKeepTheirPhase) {
+    const figures::NoteChangeSteps steps = figures::noteChangeSteps();
+    EXPECT_LT(steps.noteOn, 6.0);
+    EXPECT_LT(steps.noteOff, 6.0);
+    EXPECT_LT(steps.voiceChange, 6.0);
+
+    Rig moved, kept;
+    for (Rig* r : {&moved, &kept}) {
+        r->hold({{57, 1.0f}, {69, 1.0f}});
+        r->run(1000);
+    }
+    moved.hold({{69, 1.0f}});
+    moved.run(3 * kControlInterval);
+    kept.run(3 * kControlInterval);
+    EXPECT_EQ(moved.controls.voice(0).phase, kept.controls.voice(1).phase);
+    EXPECT_EQ(moved.controls.voice(0).gain, kept.controls.voice(1).gain);
+}
+
+// A saw at C7 folds nothing back (about -13 dB of aliasing when read without band limits), and
+// low notes keep every harmonic below 16 kHz as the stored table has it.
+TEST(CarrierSynth, TablesPlayBandLimited) {
+    for (float rate : {44100.0f, 96000.0f})
+        EXPECT_LT(figures::sawAlias(96.0f, rate).relativeToTotalDb, -60.0) << rate;
+    for (float note : {36.0f, 53.0f, 60.0f})
+        EXPECT_LT(figures::sawHarmonicChangeDb(note, 44100.0f, 16000.0), 0.5) << note;
 }
 
 TEST(CarrierSynth, ChunkedRenderMatchesPerSampleRenderBitForBit) {
@@ -265,7 +311,10 @@ TEST(CarrierSynth, ChunkedRenderMatchesPerSampleRenderBitForBit) {
     float offset = kEngineAntiDenormal;
     for (int round = 0; round < 40; ++round) {
         if (round == 20)  // a change between chunks reaches both paths at the same frame
-            for (Rig* r : {&single, &chunked}) r->controls.setWaveform(0.81f);
+            for (Rig* r : {&single, &chunked}) {
+                r->controls.setWaveform(0.81f);
+                r->controls.applyPending();
+            }
         // Every few chunks a new processing call steps the noise.
         if (round % 3 == 0)
             for (Rig* r : {&single, &chunked}) r->synth.advanceNoiseIndex();

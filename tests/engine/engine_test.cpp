@@ -140,7 +140,7 @@ TEST(Engine, OutputDoesNotDependOnHostBlockSizes) {
         Engine e;
         FakeEffect phaser(160, &e.systemInfo(), nullptr);
         e.setEffects(nullptr, nullptr, &phaser, nullptr);
-        e.setEffectChoice(Engine::kPhaser);
+        e.setEffectChoice(kPhaserChoice);
         configure(e, 0.7f, 2, 0);
         Signal l, r;
         render(e, a, b, l, r, blocks);
@@ -235,7 +235,7 @@ TEST(Engine, LoadingFlagGivesSilenceAndChangesNothing) {
     FakeEffect fx1(155, &e1.systemInfo(), nullptr), fx2(155, &e2.systemInfo(), nullptr);
     e1.setEffects(&fx1, nullptr, nullptr, nullptr);
     e2.setEffects(&fx2, nullptr, nullptr, nullptr);
-    for (Engine* e : {&e1, &e2}) configure(*e, 0.5f, 2, 1), e->setEffectChoice(Engine::kReverb);
+    for (Engine* e : {&e1, &e2}) configure(*e, 0.5f, 2, 1), e->setEffectChoice(kReverbChoice);
     Signal l1, r1, l2, r2;
     const Signal a1(a.begin(), a.begin() + 3001), b1(b.begin(), b.begin() + 3001);
     render(e1, a1, b1, l1, r1, {100});
@@ -293,6 +293,7 @@ TEST(Engine, LoadHandshakeExcludesProcessing) {
         e.loadingFlag().store(1);
         while (e.processingFlag().load()) std::this_thread::yield();
         loaderInside.store(1);
+        e.assertAudioHeldOut();
         e.vocoder().setFocus(static_cast<float>(i % 10) / 10.0f);
         std::this_thread::yield();
         const int bodies = host.bodies.load();
@@ -431,11 +432,11 @@ TEST(Engine, SetupDrivesEffectsAndParametersInOrder) {
 
     // Choice 4 (lo-fi) is processed but never ticked; choice 0 calls nothing.
     Signal a(1000, 0.1f), b(1000, 0.1f), l, r;
-    e.setEffectChoice(Engine::kLofi);
+    e.setEffectChoice(kLofiChoice);
     render(e, a, b, l, r, {100});
     EXPECT_EQ(lofi.ticks, 0);
     EXPECT_EQ(lofi.frames, 1000);
-    e.setEffectChoice(Engine::kNoEffect);
+    e.setEffectChoice(kNoEffectChoice);
     render(e, a, b, l, r, {100});
     EXPECT_EQ(lofi.frames, 1000);
     EXPECT_EQ(reverb.processCalls + delay.processCalls + phaser.processCalls, 0);

@@ -93,6 +93,7 @@ TEST(SampleReader, RateFollowsPitchAndTheSampleRates) {
     rig.load(ramp(1000), nullptr, 22050.0f);
     SamplerControls controls(rig.info);
     controls.setPitch(1.0f);  // +24 semitones: four times as fast, halved by 22050 / 44100
+    controls.applyPending();
     ASSERT_FLOAT_EQ(controls.pitch(), 24.0f);
     const auto out = rig.block({1.0f, kUnity, controls.pitch()});
     EXPECT_NEAR(rig.reader.rate(), 2.0f, 1e-5f);
@@ -102,6 +103,7 @@ TEST(SampleReader, RateFollowsPitchAndTheSampleRates) {
     rig.info.setSampleRate(48000.0f);
     rig.load(ramp(1000), nullptr, 48000.0f);
     controls.setPitch(0.5f);
+    controls.applyPending();
     const auto from = static_cast<float>(rig.reader.position());
     EXPECT_EQ(rig.block({1.0f, kUnity, controls.pitch()}), frames(from));
     EXPECT_EQ(rig.reader.rate(), 1.0f);
@@ -206,6 +208,7 @@ TEST(SampleReader, TransportTriggerStartsAndSilencesWithoutStopping) {
     SamplerControls controls(rig.info);
     controls.setTrigger(1.0f);  // the transport
     controls.setLevel(1.0f);
+    controls.applyPending();
     const auto block = [&] {
         return rig.block({controls.trigger(), controls.gain() * kUnity, 0.0f, controls.loopCount()});
     };
@@ -231,6 +234,7 @@ TEST(SampleReader, SingleNoteTriggerMutesOnSecondKeyAndRestartsOnRelease) {
     SamplerControls controls(rig.info);
     controls.setTrigger(0.6f);  // exactly one note held
     controls.setLevel(1.0f);
+    controls.applyPending();
     const auto block = [&] { return rig.block({controls.trigger(), controls.gain() * kUnity}); };
     const auto held = [&](int32_t notes) {
         controls.setNoteView(0.5f, notes);
@@ -249,7 +253,7 @@ TEST(SampleReader, SingleNoteTriggerMutesOnSecondKeyAndRestartsOnRelease) {
     // A second note that keeps the trigger up changes only the level.
     controls.setTrigger(0.0f);  // last velocity
     rig.info.lastVelocityWeight = 0.25f;
-    controls.updateTrigger();
+    controls.applyPending();
     EXPECT_EQ(block(), frames(16, 0.25f));
 }
 

@@ -62,6 +62,50 @@ struct ScalarBank {
         outL = side(s.analysisLeft, s.left, anaL, off);
         outR = side(s.analysisRight, s.right, anaR, off);
     }
+    // The articulate bank: shared damping, unnormalised stages, a smoothed rectified band,
+    // the pre-emphasised carrier with gated noise, and the voice's high band.
+    float articulateSide(vocoder::FilterState& fst, vocoder::FollowerState& fo, float x, const float* synOut,
+                         float* h) {
+        const vocoder::ArticulateCoefficients& a = s.articulate;
+        float prod[kB];
+        for (int k = 0; k < kB; ++k) {
+            const float y1 = stage(x, a.fa[k], a.q[k], fst.bp1[k], fst.lp1[k]);
+            const float b = stage(y1, a.fa[k], a.q[k], fst.bp2[k], fst.lp2[k]);
+            fo.env[k] = a.keep[k] * fo.env[k] + a.take[k] * std::fabs(b);
+            prod[k] = synOut[k] * fo.env[k];
+        }
+        float out = sum(prod);
+        if (a.highGain != 0.0f) {
+            const float hp1 = (x - a.highQ * h[0]) - h[1];
+            h[0] = h[0] + a.highF * hp1;
+            h[1] = h[1] + a.highF * h[0];
+            const float hp2 = (hp1 - a.highQ * h[2]) - h[3];
+            h[2] = h[2] + a.highF * hp2;
+            h[3] = h[3] + a.highF * h[2];
+            out = out + a.highGain * hp2;
+        }
+        return out;
+    }
+    void articulateFrame(float syn, float anaL, float anaR, float off, float& outL, float& outR) {
+        const vocoder::ArticulateCoefficients& a = s.articulate;
+        vocoder::ConsonantState& c = s.consonant;
+        const float carrier = syn - a.emphasis * c.carrierPrev;
+        c.carrierEnergy = c.carrierEnergy + carrier * carrier;
+        float x = carrier + off;
+        if (c.gate != 0.0f || c.gateStep != 0.0f) {  // no noise is drawn while the gate is shut
+            c.seed = c.seed * 1664525u + 1013904223u;
+            c.gate = c.gate + c.gateStep;
+            x = (carrier + static_cast<float>(static_cast<int32_t>(c.seed)) * c.gate) + off;
+        }
+        c.carrierPrev = syn;
+        float synOut[kB];
+        for (int k = 0; k < kB; ++k) {
+            const float y1 = stage(x, a.fs[k], a.q[k], s.synthesis.bp1[k], s.synthesis.lp1[k]);
+            synOut[k] = stage(y1, a.fs[k], a.q[k], s.synthesis.bp2[k], s.synthesis.lp2[k]);
+        }
+        outL = articulateSide(s.analysisLeft, s.left, anaL + off, synOut, c.high[0]);
+        outR = articulateSide(s.analysisRight, s.right, anaR + off, synOut, c.high[1]);
+    }
     static void steps(vocoder::FollowerState& f) {
         for (int k = 0; k < kB; ++k) {
             float st = (f.env[k] - f.gain[k]) * 0.03125f;
@@ -80,6 +124,8 @@ struct ScalarBank {
 
 struct Settings {
     float focus, shift, response;
+    bool articulate = false;
+    float consonants = 0.0f;
 };
 
 // A bank at the given rate with the settings applied.
@@ -89,12 +135,16 @@ std::unique_ptr<VocoderBank> makeBank(TMSystemInfo& info, Settings p, float rate
     bank->setResponse(p.response);
     bank->setFocus(p.focus);
     bank->setShift(p.shift);
+    bank->setArticulate(p.articulate);
+    bank->setConsonants(p.consonants);
     bank->applyPending();
     return bank;
 }
 
 // Drives a bank and the scalar model with the same material over many control blocks,
 // including chunks shorter than a control block, and compares every output and all state.
+// Some stretches give both analysis banks one buffer, where the bank runs the left bank alone
+// while the two agree; the model always runs both.
 void expectMatchesScalar(Isa isa, Settings p, bool engineFpMode) {
     TMSystemInfo info;
     auto bank = makeBank(info, p);
@@ -106,12 +156,18 @@ void expectMatchesScalar(Isa isa, Settings p, bool engineFpMode) {
     std::unique_ptr<FpModeGuard> mode;
     if (engineFpMode) mode = std::make_unique<FpModeGuard>();
     test::Noise noise(1234);
-    float offset = kEngineAntiDenormal;
+    float offset = kEngineAntiDenormal, previousNoise = 0.0f, loudestGate = 0.0f;
     const int kChunks[] = {32, 7, 25, 1, 31, 32};
     double phase = 0.0;
     for (int block = 0; block < 160; ++block) {
         bank->controlBlock();
-        ref->controlBlock();
+        if (p.articulate) {  // the gate's control block is shared code, not a kernel
+            ref->s.consonant.gateStep = bank->state().consonant.gateStep;
+            ref->s.consonant.carrierEnergy = bank->state().consonant.carrierEnergy;
+        } else {
+            ref->controlBlock();
+        }
+        const bool oneInput = (block / 40) % 2 == 0;
         const int split = kChunks[block % 6];
         for (int start = 0; start < 32;) {
             const int n = start == 0 ? split : 32 - start;
@@ -119,23 +175,31 @@ void expectMatchesScalar(Isa isa, Settings p, bool engineFpMode) {
             for (int i = 0; i < n; ++i) {
                 phase += 0.031;
                 syn[i] = noise.next();
-                // Bursts and silences so followers rise, decay and snap.
-                const float env = (block / 20) % 2 ? 0.0f : 1.0f;
-                al[i] = env * static_cast<float>(std::sin(phase) + 0.3 * noise.next());
-                ar[i] = env * static_cast<float>(std::sin(phase * 7.3)) * 0.5f;
+                // Bursts and silences so followers rise, decay and snap; now and then a hiss
+                // (differentiated noise) that opens the consonant gate.
+                const float env = (block / 20) % 2 ? 0.0f : 1.0f, n1 = noise.next();
+                const float hiss = (block / 5) % 2 ? 0.3f * n1 : 3.0f * (n1 - previousNoise);
+                previousNoise = n1;
+                al[i] = env * (static_cast<float>(std::sin(phase)) + hiss);
+                ar[i] = oneInput ? al[i] : env * static_cast<float>(std::sin(phase * 7.3)) * 0.5f;
             }
-            bank->process(syn, al, ar, offset, ol, orr, n);
+            bank->process(syn, al, oneInput ? al : ar, offset, ol, orr, n);
             for (int i = 0; i < n; ++i) {
                 float rl, rr;
-                ref->frame(syn[i], al[i], ar[i], offset, rl, rr);
+                if (p.articulate)
+                    ref->articulateFrame(syn[i], al[i], ar[i], offset, rl, rr);
+                else
+                    ref->frame(syn[i], al[i], ar[i], offset, rl, rr);
                 offset = -offset;
                 ASSERT_EQ(std::memcmp(&rl, &ol[i], 4), 0) << "block " << block << " frame " << start + i;
                 ASSERT_EQ(std::memcmp(&rr, &orr[i], 4), 0) << "block " << block << " frame " << start + i;
             }
             start += n;
+            loudestGate = std::max(loudestGate, bank->state().consonant.gate);
         }
     }
     EXPECT_EQ(std::memcmp(&ref->s, &bank->state(), sizeof(vocoder::State)), 0);
+    EXPECT_EQ(loudestGate > 0.0f, p.articulate && p.consonants > 0.0f) << "the noise path ran as expected";
 }
 
 class VocoderIsaTest : public ::testing::TestWithParam<Isa> {};
@@ -143,11 +207,14 @@ class VocoderIsaTest : public ::testing::TestWithParam<Isa> {};
 TEST_P(VocoderIsaTest, MatchesScalarReferenceBitForBit) {
     if (!VocoderBank::isaSupported(GetParam())) GTEST_SKIP() << "instruction set not available";
     // Middle settings, resonant bands with a release of 10 ms, packed bands, and a downward
-    // shift that parks low synthesis bands at coefficient 0.
+    // shift that parks low synthesis bands at coefficient 0; the articulate bank without and
+    // with its consonant path, and shifted down.
     for (Settings p : {Settings{0.5f, 0.5f, 0.5f}, Settings{1.0f, 1.0f, 1.0f}, Settings{0.0f, 0.0f, 0.0f},
-                       Settings{0.8f, 0.1f, 0.9f}}) {
+                       Settings{0.8f, 0.1f, 0.9f}, Settings{0.5f, 0.5f, 0.5f, true, 0.0f},
+                       Settings{0.5f, 0.5f, 0.5f, true, 1.0f}, Settings{0.5f, 0.0f, 0.5f, true, 0.6f}}) {
         SCOPED_TRACE(testing::Message()
-                     << "focus " << p.focus << " shift " << p.shift << " response " << p.response);
+                     << "focus " << p.focus << " shift " << p.shift << " response " << p.response
+                     << " articulate " << p.articulate << " consonants " << p.consonants);
         expectMatchesScalar(GetParam(), p, false);
         expectMatchesScalar(GetParam(), p, true);
     }
@@ -211,17 +278,19 @@ TEST(VocoderBank, BandTuningFollowsFocusAndTheSampleRate) {
 TEST(VocoderBank, SilenceStaysSilentAtLowRates) {
     const FpModeGuard mode;
     for (float rate : {11050.0f, 16000.0f, 22050.0f, 32000.0f, 35000.0f}) {
-        for (int corner = 0; corner < 8; ++corner) {
+        for (int corner = 0; corner < 16; ++corner) {
             const Settings p{static_cast<float>(corner & 1), static_cast<float>((corner >> 1) & 1),
-                             static_cast<float>((corner >> 2) & 1)};
+                             static_cast<float>((corner >> 2) & 1), corner >= 8, 1.0f};
             SCOPED_TRACE(testing::Message() << rate << " Hz, focus " << p.focus << " shift " << p.shift
-                                            << " response " << p.response);
+                                            << " response " << p.response << " articulate " << p.articulate);
             TMSystemInfo info;
             auto bank = makeBank(info, p, rate);
+            auto stable = [](float f, float q) { return f * f + 2.0f * q * f < 4.0f; };
             for (int k = 0; k < kB; ++k) {
-                const float q = std::max(bank->q1(k), bank->q2(k));
-                EXPECT_LT(bank->fa(k) * bank->fa(k) + 2.0f * q * bank->fa(k), 4.0f) << "band " << k;
-                EXPECT_LT(bank->fs(k) * bank->fs(k) + 2.0f * q * bank->fs(k), 4.0f) << "band " << k;
+                const float q = std::max(bank->q1(k), bank->q2(k)), qa = bank->articulateQ(k);
+                EXPECT_TRUE(stable(bank->fa(k), q) && stable(bank->fs(k), q)) << "band " << k;
+                EXPECT_TRUE(stable(bank->articulateFa(k), qa) && stable(bank->articulateFs(k), qa))
+                    << "band " << k;
             }
             test::Noise noise;
             float offset = 1e-8f, loudest = 0.0f;
@@ -238,6 +307,67 @@ TEST(VocoderBank, SilenceStaysSilentAtLowRates) {
             EXPECT_LT(loudest, 1e-6f);
         }
     }
+}
+
+// The articulate bank: log-spaced centres over the formant range at every rate, the shift
+// moving only the synthesis bands, and a noise gate that opens on hiss and stays shut on a
+// voiced sound, the more so with no consonant path at all. A change of bank starts from
+// silent states.
+TEST(VocoderBank, ArticulateBandsShiftAndConsonantGate) {
+    TMSystemInfo info;
+    auto bank = makeBank(info, {0.5f, 0.5f, 0.5f, true, 1.0f}, 96000.0f);
+    EXPECT_NEAR(bank->articulateCentre(0), 130.0, 0.01);
+    EXPECT_NEAR(bank->articulateCentre(kB - 1), 4500.0, 0.1);
+    for (int k = 0; k < kB; ++k) {
+        if (k > 0) {
+            EXPECT_NEAR(bank->articulateCentre(k) / bank->articulateCentre(k - 1),
+                        std::pow(4500.0 / 130.0, 1.0 / 31), 1e-4);
+        }
+        EXPECT_NEAR(bank->articulateFa(k), 2.0 * std::sin(M_PI * bank->articulateCentre(k) / 96000.0), 1e-6);
+        EXPECT_EQ(bank->articulateFs(k), bank->articulateFa(k));
+    }
+    bank->setShift(0.0f);  // -0.125 of a coefficient: the synthesis bands 919 Hz down
+    for (int k = 0; k < kB; ++k) {
+        const double hz = bank->articulateCentre(k) - 0.125 * 7350.0;
+        EXPECT_NEAR(bank->articulateFs(k), hz > 0.0 ? 2.0 * std::sin(M_PI * hz / 96000.0) : 0.0, 1e-6) << k;
+    }
+
+    auto gateAfter = [](float consonants, auto signal) {
+        TMSystemInfo rateInfo;
+        auto b = makeBank(rateInfo, {0.5f, 0.5f, 0.5f, true, consonants});
+        float x[32], out[2][32], carrier[32], opened = 0.0f;
+        for (int block = 0; block < 200; ++block) {
+            for (int i = 0; i < 32; ++i)
+                x[i] = signal(block * 32 + i), carrier[i] = 0.3f * ((block * 32 + i) % 2);
+            b->controlBlock();
+            b->process(carrier, x, x, 1e-8f, out[0], out[1], 32);
+            opened = std::max(opened, b->state().consonant.gate);
+        }
+        return opened;
+    };
+    test::Noise noise;
+    float previous = 0.0f;
+    auto hiss = [&](int) {  // white noise, differentiated: most of its level at the top
+        const float n = noise.next(), d = n - previous;
+        previous = n;
+        return 0.3f * d;
+    };
+    auto vowel = [](int i) { return 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 200.0 * i / 44100.0)); };
+    EXPECT_GT(gateAfter(1.0f, hiss), 0.0f);
+    EXPECT_EQ(gateAfter(1.0f, vowel), 0.0f);
+    EXPECT_EQ(gateAfter(0.0f, hiss), 0.0f);
+
+    // Back to the classic bank: the articulate bank's ringing is not carried over.
+    TMSystemInfo classicInfo;
+    auto b = makeBank(classicInfo, {0.5f, 0.5f, 0.5f, true, 1.0f});
+    float x[32], o[2][32];
+    for (int i = 0; i < 32; ++i) x[i] = hiss(i);
+    b->process(x, x, x, 1e-8f, o[0], o[1], 32);
+    b->setArticulate(false);
+    b->applyPending();
+    const vocoder::FilterState silent{};
+    EXPECT_EQ(std::memcmp(&b->state().analysisLeft, &silent, sizeof silent), 0);
+    EXPECT_EQ(std::memcmp(&b->state().synthesis, &silent, sizeof silent), 0);
 }
 
 TEST(VocoderBank, ResponseEdges) {

@@ -10,8 +10,8 @@ namespace kf {
 namespace {
 
 // Amplitude of harmonic h of the table (as a sinusoid's peak), by a direct DFT.
-double harmonic(Wave w, int h) {
-    const Wavetable& t = wavetable(w);
+double harmonic(Wave w, int h, int32_t level = 0) {
+    const Wavetable& t = wavetable(w, level);
     std::complex<double> sum = 0.0;
     for (int i = 0; i < kWaveTableSize; ++i)
         sum += static_cast<double>(t.value(i)) *
@@ -58,6 +58,35 @@ TEST(Wavetables, HarmonicAmplitudesFollowTheirShapes) {
     // Square tops droop monotonically toward the next edge.
     for (int i = 1; i < 512; ++i)
         EXPECT_LT(wavetable(kSquare).value(i), wavetable(kSquare).value(i - 1)) << i;
+}
+
+// A level keeps its harmonics as the full wave has them and nothing above; the level chosen for a
+// pitch is the richest one whose harmonics all stay below half the sample rate.
+TEST(Wavetables, BandLimitedLevelsKeepTheirHarmonicsAndDropTheRest) {
+    for (int32_t level : {1, 8, 17, kWaveLevels - 1}) {
+        const int32_t top = waveLevelHarmonics(level);
+        for (int h : {1, 2, 3, top - 1, top, top + 1, top + 7, 511}) {
+            if (h < 1) continue;
+            SCOPED_TRACE(testing::Message() << "level " << level << " harmonic " << h);
+            if (h <= top) {
+                EXPECT_NEAR(harmonic(Wave::kSaw, h, level), harmonic(Wave::kSaw, h), 1e-6);
+            } else {
+                EXPECT_LT(harmonic(Wave::kSaw, h, level), 1e-6);
+            }
+        }
+    }
+    EXPECT_EQ(&wavetable(Wave::kSaw, 0), &wavetable(Wave::kSaw));
+    for (float cycles : {1e-4f, 1.0f / 1024, 0.0059f, 0.0474f, 0.2f, 0.49f}) {
+        const int32_t level = waveLevelFor(cycles);
+        EXPECT_LE(waveLevelHarmonics(level) * cycles, 0.5f) << cycles;
+        // A richer level would pass half the rate (the top levels share their few harmonics).
+        if (level > 0 && waveLevelHarmonics(level - 1) != waveLevelHarmonics(level)) {
+            EXPECT_GT(waveLevelHarmonics(level - 1) * cycles, 0.5f) << cycles;
+        }
+    }
+    EXPECT_EQ(waveLevelFor(0.0f), 0);
+    EXPECT_EQ(waveLevelFor(std::nanf("")), 0);
+    EXPECT_EQ(waveLevelFor(1.5f), kWaveLevels - 1);
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/file_dialogs.h"
-#include "platform/message_service.h"
 #include "plugin/uniclient.h"
+#include "support/recording_message_service.h"
+#include "support/scripted_file_dialogs.h"
 #include "support/temp_files.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <tuple>
 
 #include "host/audio_feed.h"
-#include "host/audio_file.h"
 #include "host/editor_window.h"
+#include "host/sound_file.h"
 #include "support/signals.h"
 #include "support/xvfb.h"
 #include "test_support.h"
@@ -236,13 +236,13 @@ TEST_F(EditorInAWindow, ARightClickOnAKnobOpensItsLearnMenu) {
 // negative, below its centre line in the lower half.
 TEST_F(EditorInAWindow, ASampleChosenInTheViewShowsItsWaveform) {
     const std::string sample = dir_.file("tone.wav"), bin = dir_.file("bin");
-    AudioData tone{44100, {std::vector<float>(44100), std::vector<float>(44100)}};
+    SoundData tone{44100, {std::vector<float>(44100), std::vector<float>(44100)}};
     for (std::size_t i = 0; i < 44100; ++i) {
         tone.channels[0][i] = 0.6f + 0.3f * std::sin(0.003f * static_cast<float>(i));
         tone.channels[1][i] = -tone.channels[0][i];
     }
     std::string error;
-    ASSERT_TRUE(writeAudioFile(sample, tone, Container::Wav, SampleFormat::Pcm24, error)) << error;
+    ASSERT_TRUE(writeSoundFile(sample, tone, Container::Wav, SampleFormat::Pcm24, error)) << error;
     std::filesystem::create_directory(bin);
     const std::string dialog = "#!/bin/sh\necho " + test::shellQuote(sample) + "\n";
     test::writeBytes(bin + "/zenity", test::Bytes(dialog.begin(), dialog.end()));
@@ -272,6 +272,43 @@ TEST_F(EditorInAWindow, ASampleChosenInTheViewShowsItsWaveform) {
     EXPECT_GT(waveIn(112, 117), 60) << "the right channel";
 }
 
+// The emblem shows the voice's bands live in the real window: two captures a fifth of a second
+// apart, with the demo voice running, differ from the page's picture and from each other in
+// the emblem's well, and nowhere else beyond the level lamps.
+TEST_F(EditorInAWindow, TheBandDisplayMovesWithARunningVoice) {
+    SoundData voice;
+    std::string error;
+    ASSERT_TRUE(readSoundFile(KF_SOURCE_DIR "/resources/demo/kestrafone-voice.wav", voice, error)) << error;
+    feed_.reset();
+    feed_ = std::make_unique<AudioFeed>(*plugin_, std::vector<std::vector<float>>{voice.channels[0]},
+                                        RenderSettings{});
+    feed_->start();
+    auto window = openWindow();
+    ASSERT_NE(window, nullptr);
+    window->idleFor(std::chrono::milliseconds(300));
+    ASSERT_TRUE(window->capture(dir_.file("first.png"), error)) << error;
+    window->idleFor(std::chrono::milliseconds(200));
+    ASSERT_TRUE(window->capture(dir_.file("second.png"), error)) << error;
+    const test::Picture first = test::readPicture(dir_.file("first.png")),
+                        second = test::readPicture(dir_.file("second.png")),
+                        page = test::readPicture(kGoldenPage);
+    ASSERT_EQ(first.pixels.size(), page.pixels.size());
+    ASSERT_EQ(second.pixels.size(), page.pixels.size());
+    auto changed = [&](const test::Picture& a, const test::Picture& b, bool inWell) {
+        std::size_t n = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const bool well = x >= 236 && x < 323 && y >= 47 && y < 105, lamps = y < 37;
+                const auto i = static_cast<std::size_t>(y * kWidth + x);
+                if (well == inWell && !lamps) n += test::pixelsDiffer(a.pixels[i], b.pixels[i], 2);
+            }
+        return n;
+    };
+    EXPECT_GT(changed(first, page, true), 200u) << "the emblem shows its picture, not the bands";
+    EXPECT_GT(changed(first, second, true), 50u) << "the bars stand still";
+    EXPECT_LE(changed(first, page, false), first.pixels.size() / 1000) << "more than the emblem changed";
+}
+
 // A click on a key of the real window plays the synthesizer at the key's pitch through the
 // vocoder (noise on input A); the release silences it.
 TEST_F(EditorInAWindow, AClickedKeySoundsAtItsPitchUntilReleased) {
@@ -279,9 +316,10 @@ TEST_F(EditorInAWindow, AClickedKeySoundsAtItsPitchUntilReleased) {
     feed_ = std::make_unique<AudioFeed>(
         *plugin_, std::vector<std::vector<float>>{test::noise(44100, 0.5f, 3)}, RenderSettings{});
     // The default state plays the synthesizer as the carrier; make it a pure sine.
-    const std::vector<std::pair<std::string, float>> played = {
-        {"waveform", 1.0f}, {"noise", 0.0f},     {"octave", 0.5f}, {"filtertype", 1.0f},
-        {"cutoff", 1.0f},   {"resonance", 0.0f}, {"shift", 0.5f},  {"mastercomp", 0.0f}};
+    const std::vector<std::pair<std::string, float>>
+        played = {{"waveform", 1.0f},  {"noise", 0.0f},     {"octave", 0.5f}, {"filtertype", 1.0f},
+                  {"cutoff", 1.0f},    {"resonance", 0.0f}, {"shift", 0.5f},  {"mastercomp", 0.0f},
+                  {"articulate", 0.0f}};  // the classic bank's slow followers leave the sine's pitch clean
     for (const auto& [name, value] : played) {
         int32_t index = 0;
         while (index < plugin_->numParams() && plugin_->parameterName(index) != name) ++index;

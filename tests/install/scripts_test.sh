@@ -26,7 +26,9 @@ cd "$SCRATCH"
 
 tree="$SCRATCH/tree"
 mkdir -p "$tree" "$SCRATCH/stubs"
+mkdir -p "$tree/tests"
 cp -r "$SRC/scripts" "$SRC/resources" "$tree/"
+cp -r "$SRC/tests/presets" "$tree/tests/"  # the stored states whose sound must not drift
 # install-deps must not change this machine: installing packages does nothing here.
 for tool in sudo apt-get; do
   printf '#!/bin/sh\nexit 0\n' >"$SCRATCH/stubs/$tool"
@@ -46,7 +48,7 @@ for script in $named; do
       done ;;
     scripts/render-fingerprints)
       "$run" "$BUILD" >"$SCRATCH/fingerprints" || fail "$script failed"
-      presets=$(ls "$tree"/resources/presets/*.kfn | wc -l)
+      presets=$(ls "$tree"/resources/presets/*.kfn "$tree"/tests/presets/classic/*.kfn | wc -l)
       [ "$(grep -cE '^[0-9a-f]{16}  ' "$SCRATCH/fingerprints")" -eq $((presets * 5)) ] ||
         fail "$script printed: $(cat "$SCRATCH/fingerprints")" ;;
     *) fail "the README names $script: add how to run it here" ;;

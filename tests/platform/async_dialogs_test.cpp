@@ -7,19 +7,22 @@
 #include <chrono>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 #include "platform/async_file_dialogs.h"
+#include "support/scripted_file_dialogs.h"
 #include "support/temp_files.h"
 
 namespace kf::test {
 namespace {
 
 using platform::DialogKind;
+using platform::DialogStart;
 
 // A stand-in dialog program: writes its pid and title (kdialog's second argument), waits for
 // a "go" file, then prints the answer file (exit 0) or exits 1 (cancel) when there is none.
 std::string makeSlowDialog(const TempDir& dir) {
-    const std::string script = dir.file("dialog");
+    std::string script = dir.file("dialog");
     std::ofstream(script) << "#!/bin/sh\necho $$ > '" << dir.file("pid") << "'\necho \"$2\" > '"
                           << dir.file("title") << "'\nwhile [ ! -f '" << dir.file("go")
                           << "' ]; do sleep 0.01; done\ncat '" << dir.file("answer") << "' 2>/dev/null\n";
@@ -52,9 +55,11 @@ TEST(AsyncFileDialogs, TheAnswerArrivesThroughPollWhileTheCallerRunsOn) {
         std::filesystem::remove(dir.file("go"));
         std::filesystem::remove(dir.file("answer"));
         if (confirmed) std::ofstream(dir.file("answer")) << "/music/take 1.wav\n";
-        ASSERT_TRUE(dialogs.request(DialogKind::kOpen, "Choose a file to load", "/m", {{"Audio file", "wav"}},
-                                    [&](std::optional<std::string> a) { answer = a, called = true; }));
-        EXPECT_FALSE(dialogs.request(DialogKind::kSave, "second", "", {}, [](auto) {})) << "one at a time";
+        ASSERT_EQ(
+            dialogs.request(DialogKind::kOpen, "Choose a file to load", "/m", {{"Audio file", {"wav"}}},
+                            [&](std::optional<std::string> a) { answer = std::move(a), called = true; }),
+            DialogStart::kOpened);
+        EXPECT_EQ(dialogs.request(DialogKind::kSave, "second", "", {}, [](auto) {}), DialogStart::kBusy);
         ASSERT_GT(dialogPid(dir), 0);
         for (int i = 0; i < 5; ++i) dialogs.poll();
         EXPECT_FALSE(called) << "the dialog is still open";
@@ -65,8 +70,12 @@ TEST(AsyncFileDialogs, TheAnswerArrivesThroughPollWhileTheCallerRunsOn) {
         std::getline(std::ifstream(dir.file("title")), title);
         EXPECT_EQ(title, "Choose a file to load");
     }
-    platform::SpawnedFileDialogs none(dir.file("no-such-program"), platform::DialogTool::kZenity);
-    EXPECT_FALSE(none.request(DialogKind::kFolder, "t", "", {}, [](auto) { FAIL(); }));
+    // What a request that opens nothing answers, for the editor to tell the user.
+    platform::SpawnedFileDialogs broken(dir.file("no-such-program"), platform::DialogTool::kZenity);
+    EXPECT_EQ(broken.request(DialogKind::kFolder, "t", "", {}, [](auto) { FAIL(); }),
+              DialogStart::kCouldNotRun);
+    platform::SpawnedFileDialogs none("", platform::DialogTool::kZenity);
+    EXPECT_EQ(none.request(DialogKind::kFolder, "t", "", {}, [](auto) { FAIL(); }), DialogStart::kNoProgram);
 }
 
 // cancel() and the destructor (an editor closing with its dialog open) kill and reap the
@@ -76,12 +85,14 @@ TEST(AsyncFileDialogs, CancelKillsAndReapsTheDialogWithoutAnswering) {
     pid_t cancelled = 0, orphaned = 0;
     {
         platform::SpawnedFileDialogs dialogs(makeSlowDialog(dir), platform::DialogTool::kZenity);
-        ASSERT_TRUE(dialogs.request(DialogKind::kFolder, "t", "", {}, [](auto) { FAIL() << "cancelled"; }));
+        ASSERT_EQ(dialogs.request(DialogKind::kFolder, "t", "", {}, [](auto) { FAIL() << "cancelled"; }),
+                  DialogStart::kOpened);
         cancelled = dialogPid(dir);
         dialogs.cancel();
         EXPECT_FALSE(dialogs.busy());
         std::filesystem::remove(dir.file("pid"));
-        ASSERT_TRUE(dialogs.request(DialogKind::kSave, "t", "", {}, [](auto) { FAIL() << "owner gone"; }));
+        ASSERT_EQ(dialogs.request(DialogKind::kSave, "t", "", {}, [](auto) { FAIL() << "owner gone"; }),
+                  DialogStart::kOpened);
         orphaned = dialogPid(dir);
     }
     ASSERT_TRUE(cancelled > 0 && orphaned > 0);
@@ -94,8 +105,9 @@ TEST(AsyncFileDialogs, ScriptedAnswersArriveAtTheNextPoll) {
     scripted.pushAnswer("/p/User/bright.kfn");
     platform::PolledFileDialogs dialogs(scripted);
     std::optional<std::string> answer;
-    ASSERT_TRUE(dialogs.request(DialogKind::kSave, "Save Preset", "/p/", {{"Preset file", "kfn"}},
-                                [&](std::optional<std::string> a) { answer = a; }));
+    ASSERT_EQ(dialogs.request(DialogKind::kSave, "Save Preset", "/p/", {{"Preset file", {"kfn"}}},
+                              [&](std::optional<std::string> a) { answer = std::move(a); }),
+              DialogStart::kOpened);
     EXPECT_TRUE(scripted.requests().empty()) << "nothing is shown before the idle call";
     dialogs.poll();
     EXPECT_EQ(answer, "/p/User/bright.kfn");

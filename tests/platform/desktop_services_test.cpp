@@ -9,6 +9,8 @@
 #include "platform/desktop_message_service.h"
 #include "platform/file_dialogs.h"
 #include "state/file_chooser.h"
+#include "state/sample_data.h"
+#include "support/scripted_file_dialogs.h"
 #include "support/temp_files.h"
 
 namespace kf {
@@ -31,7 +33,7 @@ bool contains(const std::vector<std::string>& v, const std::string& s) {
 // A stand-in for zenity/kdialog: logs its arguments one per line and prints the answer
 // file's content (exit 0), or exits 1 (cancel) when there is none.
 std::string makeFakeDialog(const test::TempDir& dir) {
-    const std::string script = dir.file("fake-dialog");
+    std::string script = dir.file("fake-dialog");
     std::ofstream(script) << "#!/bin/sh\n"
                           << "for a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << dir.file("args")
                           << "'\n"
@@ -41,23 +43,51 @@ std::string makeFakeDialog(const test::TempDir& dir) {
     return script;
 }
 
-TEST(DesktopFileDialogs, ZenityOpenOffersTheTypesAndReturnsTheChoice) {
+TEST(DesktopFileDialogs, ZenityOpenOffersTheTypesAndSaveAsksBeforeReplacing) {
     test::TempDir dir;
     platform::DesktopFileDialogs dialogs(makeFakeDialog(dir), DialogTool::kZenity);
     std::ofstream(dir.file("answer")) << "/music/take 1.wav\n";
-    const auto chosen = dialogs.openFile("Choose a file to load", "/music/",
-                                         {{"Audio file", "wav"}, {"Audio IFF file", "aif"}});
+    const auto chosen =
+        dialogs.openFile("Choose a file to load", "/music/", {{"Audio file", {"wav", "aif"}}});
     EXPECT_EQ(chosen, "/music/take 1.wav");
-    EXPECT_EQ(lines(dir.file("args")),
-              (std::vector<std::string>{"--file-selection", "--title=Choose a file to load",
-                                        "--filename=/music/", "--file-filter=Audio file | *.wav",
-                                        "--file-filter=Audio IFF file | *.aif"}));
-    // Cancel, or no dialog program: nothing.
+    EXPECT_EQ(
+        lines(dir.file("args")),
+        (std::vector<std::string>{"--file-selection", "--title=Choose a file to load", "--filename=/music/",
+                                  "--file-filter=Audio file | *.[wW][aA][vV] *.[aA][iI][fF]"}));
+    // The save dialog is told the suggested name with its extension and to ask before it
+    // lets an existing file be chosen. Cancel, or no dialog program: nothing.
     std::filesystem::remove(dir.file("answer"));
-    EXPECT_EQ(dialogs.saveFile("Save Preset", "", {{"Preset file", "kfn"}}), std::nullopt);
-    EXPECT_TRUE(contains(lines(dir.file("args")), "--save"));
+    EXPECT_EQ(dialogs.saveFile("Save Preset", "/p/User/default.kfn", {{"Preset file", {"kfn"}}}),
+              std::nullopt);
+    const auto args = lines(dir.file("args"));
+    EXPECT_TRUE(contains(args, "--save") && contains(args, "--confirm-overwrite"));
+    EXPECT_TRUE(contains(args, "--filename=/p/User/default.kfn"));
     platform::DesktopFileDialogs none(dir.file("no-such-program"), DialogTool::kZenity);
     EXPECT_EQ(none.chooseFolder("x", ""), std::nullopt);
+}
+
+// A stand-in zenity that answers the first file its first filter shows in the start folder,
+// and lists all it shows, one per line, in "shown": what a user would see in the dialog.
+std::string makeFilteringDialog(const test::TempDir& dir) {
+    std::string script = dir.file("filtering-dialog");
+    std::ofstream(script) << "#!/bin/sh\nset -f\nfor a in \"$@\"; do case \"$a\" in\n"
+                          << "--filename=*) folder=\"${a#--filename=}\";;\n"
+                          << "--file-filter=*) [ -n \"$patterns\" ] || patterns=\"${a#*| }\";;\nesac; done\n"
+                          << "cd \"$folder\" || exit 1\nfor p in $patterns; do set +f; for f in $p; do\n"
+                          << "[ -f \"$f\" ] && echo \"$f\"; done; set -f; done | sort > '"
+                          << dir.file("shown") << "'\nhead -n 1 '" << dir.file("shown") << "'\n";
+    ::chmod(script.c_str(), 0755);
+    return script;
+}
+
+TEST(DesktopFileDialogs, TheSampleDialogShowsEveryAudioFileWhateverTheCaseOfItsName) {
+    test::TempDir dir, samples;
+    for (const char* name : {"take.wav", "LOUD.WAV", "kick.aif", "Pad.AIFF", "b.Aiff", "notes.txt", "x.wave"})
+        std::ofstream(samples.file(name)) << "";
+    platform::DesktopFileDialogs zenity(makeFilteringDialog(dir), DialogTool::kZenity);
+    EXPECT_EQ(zenity.openFile("t", samples.path().string(), fileTypesForExtension("wav")), "LOUD.WAV");
+    EXPECT_EQ(lines(dir.file("shown")),
+              (std::vector<std::string>{"LOUD.WAV", "Pad.AIFF", "b.Aiff", "kick.aif", "take.wav"}));
 }
 
 TEST(DesktopFileDialogs, FolderDialogsStartInsideTheFolder) {
@@ -74,10 +104,10 @@ TEST(DesktopFileDialogs, FolderDialogsStartInsideTheFolder) {
     EXPECT_TRUE(contains(lines(dir.file("args")), "--filename=" + dir.path().string() + "/"));
 
     platform::DesktopFileDialogs kdialog(makeFakeDialog(dir), DialogTool::kKdialog);
-    EXPECT_EQ(kdialog.openFile("Choose a file to load", "/p", {{"Preset file", "kfn"}}), "/samples");
+    EXPECT_EQ(kdialog.openFile("Choose a file to load", "/p", {{"Preset file", {"kfn"}}}), "/samples");
     EXPECT_EQ(lines(dir.file("args")),
               (std::vector<std::string>{"--title", "Choose a file to load", "--getopenfilename", "/p",
-                                        "*.kfn|Preset file"}));
+                                        "*.[kK][fF][nN]|Preset file"}));
 }
 
 TEST(FileChooser, FoldersStartFromAndAreStoredInTheirSetting) {
@@ -118,22 +148,17 @@ TEST(FileChooser, OpenAndSaveUseTheTypesOfTheExtension) {
     std::string path = "/s/";
     EXPECT_TRUE(chooser.openFile(path, "wav"));
     EXPECT_EQ(path, "/s/kick.aif");
-    EXPECT_EQ(dialogs.requests()[0].types,
-              (std::vector<FileType>{
-                  {"Audio file", "wav"}, {"Audio IFF file", "aif"}, {"Audio IFF file", "aiff"}}));
+    EXPECT_EQ(dialogs.requests()[0].types, (std::vector<FileType>{{"Audio file", {"wav", "aif", "aiff"}}}));
 
     dialogs.pushAnswer("/p/User/bright");
     EXPECT_TRUE(chooser.saveFile(path, "kfn"));
-    EXPECT_EQ(path, "/p/User/bright.kfn");
-    EXPECT_EQ(dialogs.requests()[1].types, (std::vector<FileType>{{"Preset file", "kfn"}}));
-    dialogs.pushAnswer("/p/User/dark.kfn");
-    EXPECT_TRUE(chooser.saveFile(path, "kfn"));
-    EXPECT_EQ(path, "/p/User/dark.kfn");
+    EXPECT_EQ(path, "/p/User/bright") << "as the user gave it: the instance decides about the extension";
+    EXPECT_EQ(dialogs.requests()[1].types, (std::vector<FileType>{{"Preset file", {"kfn"}}}));
 }
 
 // A message box stand-in that logs each text and stays open until a release file exists.
 std::string makeFakeMessageBox(const test::TempDir& dir) {
-    const std::string script = dir.file("fake-box");
+    std::string script = dir.file("fake-box");
     std::ofstream(script) << "#!/bin/sh\n"
                           << "printf '%s|' \"$@\" >> '" << dir.file("shown") << "'\necho >> '"
                           << dir.file("shown") << "'\nwhile [ ! -f '" << dir.file("release")

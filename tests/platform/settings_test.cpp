@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -6,10 +7,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include "platform/settings_store.h"
+#include "platform/user_data.h"
 #include "state/settings_startup.h"
 #include "support/environment.h"
 #include "support/temp_files.h"
@@ -25,8 +28,8 @@ ino_t inodeOf(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
-// Texts of up to 1025 bytes are cut to 1023, longer ones are dropped; names ignore case, and a
-// value of the other type replaces the old one.
+// Texts of up to 1025 bytes are cut to 1023, longer ones are dropped; names ignore case, a
+// value of the other type replaces the old one, and an erased name leaves the others in order.
 TEST(SettingsValues, TextSizesNamesAndTypes) {
     SettingsValues v;
     for (auto [length, kept] : {std::pair{1024, true}, {1025, true}, {1026, false}, {2000, false}}) {
@@ -39,6 +42,12 @@ TEST(SettingsValues, TextSizesNamesAndTypes) {
     v.setText("IgnorePrgChange", "on");
     EXPECT_EQ(v.number("ignorePrgChange"), std::nullopt);
     EXPECT_EQ(v.text("ignoreprgchange"), "on");
+
+    v.erase("T");
+    EXPECT_FALSE(v.contains("t"));
+    EXPECT_EQ(v.text("IGNOREPRGCHANGE"), "on");
+    v.setNumber("t", 3);
+    EXPECT_EQ(v.serialize(), "# Kestrafone settings 1\ntext\tIgnorePrgChange\ton\nnumber\tt\t3\n");
 }
 
 // Our own file form reads back whatever the texts hold; foreign text is refused, and what is
@@ -73,6 +82,11 @@ TEST(SettingsValues, FileFormRoundTripsAndForeignTextIsRefused) {
         EXPECT_EQ(v->size(), c.values);
         EXPECT_EQ(!tolerated.empty(), c.tolerated) << tolerated;
     }
+    // However many lines cannot be read, the notice stays one short line.
+    std::string many = h + "\n", tolerated;
+    for (int i = 0; i < 10000; ++i) many += "bogus\n";
+    ASSERT_TRUE(SettingsValues::parse(many, &tolerated));
+    EXPECT_EQ(tolerated, "lines 2, 3, 4 and 9997 more cannot be read");
     EXPECT_EQ(SettingsValues::parse(h + "\r\ntext\tcontentpath\t/srv/c/\r\n")->text("contentpath"),
               "/srv/c/");
 }
@@ -174,20 +188,30 @@ TEST(SettingsStore, ConcurrentWritersLoseNothing) {
     }
 }
 
-// The environment is put back as it was at the end.
+// The environment is put back as it was at the end. Relative folders, HOME included, would
+// put the user's files under whatever folder the host runs in: the account's home stands in.
 TEST(SettingsStore, DefaultFolderFollowsTheEnvironment) {
+    const passwd* pw = ::getpwuid(::getuid());
+    ASSERT_TRUE(pw != nullptr && pw->pw_dir != nullptr && pw->pw_dir[0] == '/');
+    const std::string account = pw->pw_dir;
     const struct {
-        const char *xdg, *over, *expected;
+        const char *home, *xdg, *over;
+        std::string expected;
     } cases[] = {
-        {nullptr, nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
-        {"relative/cfg", nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
-        {"/cfg", nullptr, "/cfg/Tallow Mill/Kestrafone"},
-        {"/cfg", "/tmp/kf-settings", "/tmp/kf-settings"},
+        {"/home/someone", nullptr, nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
+        {"/home/someone", "relative/cfg", nullptr, "/home/someone/.config/Tallow Mill/Kestrafone"},
+        {"/home/someone", "/cfg", nullptr, "/cfg/Tallow Mill/Kestrafone"},
+        {"/home/someone", "/cfg", "/tmp/kf-settings", "/tmp/kf-settings"},
+        {"relative/home", "relative/cfg", nullptr, account + "/.config/Tallow Mill/Kestrafone"},
+        {nullptr, nullptr, nullptr, account + "/.config/Tallow Mill/Kestrafone"},
     };
-    const test::ScopedEnv home("HOME", "/home/someone");
     for (const auto& k : cases) {
-        const test::ScopedEnv xdg("XDG_CONFIG_HOME", k.xdg), over(SettingsStore::kFolderEnvironment, k.over);
-        EXPECT_EQ(SettingsStore::defaultFolder(), k.expected) << (k.xdg ? k.xdg : "no XDG_CONFIG_HOME");
+        const test::ScopedEnv home("HOME", k.home), xdg("XDG_CONFIG_HOME", k.xdg),
+            over(SettingsStore::kFolderEnvironment, k.over), data("XDG_DATA_HOME", "relative/data");
+        EXPECT_EQ(SettingsStore::defaultFolder(), k.expected)
+            << (k.home ? k.home : "no HOME") << ", " << (k.xdg ? k.xdg : "no XDG_CONFIG_HOME");
+        const std::string user = platform::userDataFolder();
+        EXPECT_EQ(user, (k.home && k.home[0] == '/' ? k.home : account) + "/.local/share/Kestrafone/");
     }
 }
 
@@ -217,7 +241,12 @@ TEST(SettingsStartup, FirstRunWritesEverythingOnce) {
         expected.setNumber("CC Map Recall isolate", 0);
         EXPECT_EQ(store.readAll(), expected);
     }
+    // Values some other version wrote: the start-up keeps them and does not write.
     SettingsStore again(dir.file("cfg"));
+    std::string others;
+    for (int i = 0; i < 3000; ++i)
+        others += "number\tOther" + std::to_string(i) + "\t" + std::to_string(i) + "\n";
+    std::ofstream(again.filePath(), std::ios::app) << others;
     const ino_t before = inodeOf(again.filePath());
     EXPECT_FALSE(runSettingsStartup(again, bundle, dir.file("user")).firstRun);
     std::string kept = "kept";
@@ -226,6 +255,11 @@ TEST(SettingsStartup, FirstRunWritesEverythingOnce) {
     EXPECT_EQ(again.fileWrites(), 0);
     EXPECT_EQ(inodeOf(again.filePath()), before);
     EXPECT_FALSE(std::filesystem::exists(dir.file("user")));  // nothing needed the user's folder
+    // A write keeps them too, in their order.
+    EXPECT_TRUE(again.writeNumber("other7", -7));
+    const std::string old7 = "number\tOther7\t7\n";
+    others.replace(others.find(old7), old7.size(), "number\tother7\t-7\n");
+    EXPECT_TRUE(again.readAll().serialize().ends_with(others));
 }
 
 // Where the folders point after a first run from `first` and a later start from `later`.

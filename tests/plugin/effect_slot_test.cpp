@@ -2,6 +2,7 @@
 // the choice changes, and that suspend silences every effect.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "fake_host.h"
@@ -52,6 +53,30 @@ TEST_F(EffectSlot, SwitchingAwayAndBackContinuesTheEffect) {
         tail[heard] = energy(run(*c, 2000, false));
     }
     EXPECT_GT(tail[1], 1000.0 * tail[0]);
+}
+
+// A state set after the host's sample-rate set-up (a project being restored) echoes at its own
+// delay time from the first echo on, at the host's tempo from the first block, instead of
+// gliding there (late and detuned) from the time it replaced or from the 120 BPM bar.
+TEST_F(EffectSlot, ARestoredDelayTimeHoldsFromTheFirstEcho) {
+    for (const double bpm : {0.0, 90.0}) {  // 0: no host time, so 120 BPM
+        host.hasTime = bpm > 0.0;
+        host.time.tempo = bpm;
+        auto c = make(kDelay);
+        setAll(*c, {Value(tag::delaytime, 0.25f), Value(tag::delay_feedback, 0.0f),
+                    Value(tag::delay_drywet, 1.0f)});
+        const std::vector<float> out = run(*c, 30000, true);
+        std::size_t loudest = 0;
+        for (std::size_t i = 0; i < out.size(); ++i)
+            if (std::fabs(out[i]) > std::fabs(out[loudest])) loudest = i;
+        // A quarter of the bar (88200 frames at 120 BPM, 117600 at 90) after the impulse.
+        ASSERT_EQ(loudest, 200u + (bpm > 0.0 ? 29399u : 22049u)) << bpm;
+        // Read at the recording speed from a whole-sample distance, the impulse comes back as
+        // one sample; a moving head spreads it over its neighbours.
+        EXPECT_LT(std::max(std::fabs(out[loudest - 1]), std::fabs(out[loudest + 1])),
+                  0.02f * std::fabs(out[loudest]))
+            << bpm;
+    }
 }
 
 // A played vocoder (a held chord shaped by noise on input A) through each effect at its

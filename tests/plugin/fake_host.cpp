@@ -1,15 +1,16 @@
 #include "fake_host.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 
+#include "support/scratch_settings.h"
 #include "support/temp_files.h"
 
 namespace kf::test {
 
 FakeHost* FakeHost::current = nullptr;
+thread_local vst::VstTimeInfo* FakeHost::threadTime = nullptr;
 
 intptr_t FakeHost::callback(vst::AEffect*, int32_t opcode, int32_t index, intptr_t, void* ptr, float opt) {
     FakeHost* h = current;
@@ -40,7 +41,7 @@ intptr_t FakeHost::callback(vst::AEffect*, int32_t opcode, int32_t index, intptr
             ++h->updateDisplayCalls;
             return 1;
         case vst::audioMasterGetTime:
-            return h->hasTime ? reinterpret_cast<intptr_t>(&h->time) : 0;
+            return h->hasTime ? reinterpret_cast<intptr_t>(threadTime ? threadTime : &h->time) : 0;
         default:
             return 0;
     }
@@ -129,10 +130,12 @@ namespace {
 struct IsolatedSettings : ::testing::Environment {
     void SetUp() override {
         folder = std::make_unique<TempDir>();
-        setenv(platform::SettingsStore::kFolderEnvironment, folder->path().c_str(), 1);
-        setenv("XDG_DATA_HOME", folder->file("data").c_str(), 1);
+        useScratchSettings(folder->path());
     }
-    void TearDown() override { folder.reset(); }
+    void TearDown() override {
+        dropScratchSettings();
+        folder.reset();
+    }
     std::unique_ptr<TempDir> folder;
 };
 const auto* const kIsolated = ::testing::AddGlobalTestEnvironment(new IsolatedSettings);

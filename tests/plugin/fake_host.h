@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/file_dialogs.h"
-#include "platform/message_service.h"
 #include "plugin/uniclient.h"
+#include "support/recording_message_service.h"
+#include "support/scripted_file_dialogs.h"
 
 namespace kf::test {
 
@@ -30,6 +30,9 @@ struct FakeHost {
                              float opt);
     // The host the next instance is created under; tests run one at a time.
     static FakeHost* current;
+    // When set, the time this thread is answered instead of `time` (one audio thread per
+    // instance, each with a tempo of its own).
+    static thread_local vst::VstTimeInfo* threadTime;
 };
 
 // Creates an instance under this host, with recorded messages and scripted dialogs.

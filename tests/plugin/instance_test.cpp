@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "allocation_counter.h"
 #include "fake_host.h"
 
 namespace kf::test {
@@ -55,6 +56,52 @@ TEST(Instance, SampleRatesOutsideTheRangeAreNotTakenOver) {
     EXPECT_FLOAT_EQ(c->engine().vocoder().fa(0), c->engine().vocoder().u(0) * (44100.0f / 11050.0f));
 }
 
+// A host's rate change whose memory runs out at any allocation is refused as a whole: the
+// instance plays on at the old rate exactly as one never asked, the delay included, and the
+// next change succeeds.
+TEST(Instance, RateChangeThatRunsOutOfMemoryKeepsTheOldRate) {
+    FakeHost host;
+    const auto rateChange = [](TMUniClient& c) {
+        dispatch(c, vst::effSetSampleRate, 0, 0, nullptr, 96000.0f);
+    };
+    long allocations = 0;
+    {
+        auto c = makeNeutralInstance(host);
+        AllocationCounter counter;
+        rateChange(*c);
+        allocations = counter.count();
+    }
+    ASSERT_GT(allocations, 0);
+    std::vector<float> input(6000, 0.0f);
+    input[200] = 0.5f;
+    const auto chooseDelayAndPlay = [&](TMUniClient& c) {
+        // Input A through the dry path into the delay.
+        setAll(c, {Value(tag::modulator_mode, 0.0f), Value(tag::carrier_mode, 0.0f), Value(tag::mix, 0.0f),
+                   Value(tag::effects_choice, 0.4f), Value(tag::delaytime, 0.01f),
+                   Value(tag::delay_feedback, 0.5f), Value(tag::delay_drywet, 1.0f)});
+        return render(c, input, input, 256);
+    };
+    for (long n = 1; n <= allocations; ++n) {
+        SCOPED_TRACE(n);
+        auto asked = makeNeutralInstance(host), never = makeNeutralInstance(host);
+        testing::internal::CaptureStderr();
+        failNthAllocation(n);
+        rateChange(*asked);
+        failNthAllocation(0);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("going on at 44100 Hz"), std::string::npos);
+        EXPECT_EQ(asked->engine().systemInfo().sampleRate, 44100.0f);
+        EXPECT_EQ(asked->getSampleRate(), 44100.0f);
+        const std::vector<float> played = chooseDelayAndPlay(*asked);
+        EXPECT_EQ(played, chooseDelayAndPlay(*never));
+        EXPECT_GT(energy(played, 300), 0.01);  // the echoes
+
+        rateChange(*asked);
+        EXPECT_EQ(asked->engine().systemInfo().sampleRate, 96000.0f);
+        EXPECT_EQ(asked->effects().delay.capacity(), 512000u);  // a bar at 45 beats per minute
+        EXPECT_GT(energy(chooseDelayAndPlay(*asked), 300), 0.01);
+    }
+}
+
 // Every string answer stays within the host's bound, and indices without a parameter read
 // "empty", whatever the value.
 TEST(HostStrings, BoundedForEveryIndexAndEmptyWithoutAParameter) {
@@ -88,7 +135,8 @@ TEST(HostStrings, ParameterProperties) {
     vst::VstParameterProperties p{};
     for (int32_t i = 0; i < kNumHostParameters; ++i) {
         EXPECT_EQ(dispatch(*c, vst::effGetParameterProperties, i, 0, &p), 1);
-        EXPECT_EQ(p.flags, i == tag::loop ? vst::kVstParameterIsSwitch : 0) << p.label;
+        const bool isSwitch = i == tag::loop || tagOfHostIndex(i) == tag::articulate;
+        EXPECT_EQ(p.flags, isSwitch ? vst::kVstParameterIsSwitch : 0) << p.label;
     }
     p.flags = 77;
     EXPECT_EQ(dispatch(*c, vst::effGetParameterProperties, kNumHostParameters, 0, &p), 0);
@@ -107,11 +155,20 @@ TEST(HostStrings, AutomationEditsAndResume) {
     vst::AEffect* e = c->getAeffect();
     c->setParameterAutomated(23, 0.75f);
     c->setParameterAutomated(55, 0.75f);
-    EXPECT_EQ(host.automated, (std::vector<std::pair<int32_t, float>>{{23, 0.75f}}));
+    // Host index 45 is the parameter added with tag 127; tag 55 stays an internal tag.
+    c->setParameterAutomated(45, 0.5f);
+    EXPECT_EQ(host.automated, (std::vector<std::pair<int32_t, float>>{{23, 0.75f}, {45, 0.5f}}));
     EXPECT_EQ(e->getParameter(e, 23), 0.75f);
+    EXPECT_EQ(e->getParameter(e, 45), 0.5f);
+    EXPECT_EQ(c->parameters().value(tag::consonants), 0.5f);
+    char name[64];
+    dispatch(*c, vst::effGetParamName, 44, 0, name);
+    EXPECT_STREQ(name, "articulate");
+    e->setParameter(e, 55, 0.41f);
+    EXPECT_EQ(c->parameters().value(tag::effects_choice), 0.41f);
     EXPECT_TRUE(c->beginEdit(3));
     EXPECT_TRUE(c->endEdit(3));
-    EXPECT_FALSE(c->beginEdit(44));
+    EXPECT_FALSE(c->beginEdit(kNumHostParameters));
     EXPECT_FALSE(c->endEdit(100));
     EXPECT_EQ(host.beginEdits, std::vector<int32_t>{3});
     EXPECT_EQ(host.endEdits, std::vector<int32_t>{3});

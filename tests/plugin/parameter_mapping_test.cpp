@@ -20,6 +20,11 @@ class Mapping : public ::testing::Test {
         c->setParameter(t, v);
         return rec(t).scaled;
     }
+    // The audio thread's next block, which takes over the values set.
+    void nextBlock() {
+        const std::vector<float> silence(32, 0.0f);
+        render(*c, silence, silence, 32);
+    }
     FakeHost host;
     std::unique_ptr<TMUniClient> c;
 };
@@ -92,10 +97,12 @@ TEST_F(Mapping, ValuesLandInTheEngineAndTheEffects) {
     };
     for (const auto& k : cases) {
         c->setParameter(k.tag, k.v);
+        nextBlock();
         EXPECT_NEAR(k.read(*c), k.expected, 1e-5f * std::max(1.0f, std::fabs(k.expected))) << k.tag;
     }
     c->setParameter(tag::pitchbend_range, 1.0f);
     c->setParameter(tag::pitchbend, 0.25f);
+    nextBlock();
     EXPECT_EQ(c->synth().bendOffset(), -6.0f);
     c->setParameter(tag::shift, 0.5f);
     c->setParameter(tag::focus, 0.5f);
@@ -114,8 +121,9 @@ TEST_F(Mapping, NonFiniteHugeAndUnknownValuesChangeNothingOrStayDefined) {
     for (float v : {1e30f, -1e30f, 3e9f})  // truncations saturate instead of overflowing
         for (int32_t t = 0; t <= kMaxTag; ++t) c->setParameter(t, v);
     EXPECT_EQ(rec(tag::octave).integer, INT32_MAX);
+    nextBlock();
     EXPECT_EQ(c->synth().filterType(), 2);
-    c->setParameter(126, 0.7f);
+    c->setParameter(kMaxTag + 1, 0.7f);
     c->setParameter(-5, 0.7f);
     for (int32_t t : {44, 78, 119, 120, 122}) {  // no row, the sample, the editor's page buttons
         c->setParameter(t, 0.7f);
@@ -158,11 +166,17 @@ TEST_F(Mapping, LearnedControllersSetTheSameValuesAsTheHost) {
     ASSERT_EQ(c->getParameter(tag::sampler_pitch), 1.0f);
     const float fromAudioThread = c->sampler().pitch();
     c->setParameter(tag::sampler_pitch, 1.0f);
+    nextBlock();
     EXPECT_EQ(fromAudioThread, c->sampler().pitch());
     EXPECT_FLOAT_EQ(fromAudioThread, 24.0f);
     EXPECT_TRUE(c->assignController(tag::cutoff, 75, 0));
     EXPECT_TRUE(c->midi().map(74).empty());
     EXPECT_EQ(c->midi().map(75).size(), 1u);
+    // The parameters added after the internal tags are learnable too.
+    c->armLearn(tag::consonants);
+    sendMidi(*c, {{0xB0, 21, 127}});
+    render(*c, silence, silence, 64);
+    EXPECT_EQ(c->parameters().value(tag::consonants), 1.0f);
 }
 
 }  // namespace

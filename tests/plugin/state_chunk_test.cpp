@@ -49,7 +49,7 @@ TEST_F(StateChunk, LayoutWithEmptyLearnMaps) {
     head[0] = static_cast<int32_t>(w.size());
     EXPECT_EQ(Words(w.begin(), w.begin() + 9), head);
     std::size_t i = 9;
-    for (int id = 1; id <= 50; ++id) {
+    for (int id = 1; id <= kNumStoredParameters; ++id) {
         ASSERT_EQ(w[i], id);
         if (id == 33) {  // the sample: an empty 7-word record
             EXPECT_EQ(Words(w.begin() + i + 1, w.begin() + i + 5), (Words{7, int32_t(0xE6D0324Au), 1, 0}));
@@ -153,8 +153,11 @@ TEST_F(StateChunk, EveryTruncationAndCorruptCountIsRefusedWhole) {
 
 TEST_F(StateChunk, OldBodyVersionAndOddRecordsLoad) {
     // Body version 1: no product word, one word per learn pair; a plain record with n = 3
-    // uses its first word; an unknown id is passed over; missing ids keep their values.
+    // uses its first word; an unknown id is passed over; missing ids keep their values,
+    // except those of parameters added since, which sound as the state did: the classic bank.
     c->setParameter(tag::mix, 0.25f);
+    c->setParameter(tag::articulate, 1.0f);
+    c->setParameter(tag::consonants, 0.6f);
     Words w = header(1);
     const Words body = {
         1, 3, floatBits(0.75f), 99, 99, 77, 2, 5, 6, -1, 11, tag::synth_level, -2, -3, 0, 16, 0, -4, 0, 0, 0};
@@ -162,6 +165,9 @@ TEST_F(StateChunk, OldBodyVersionAndOddRecordsLoad) {
     ASSERT_TRUE(load(sized(w)));
     EXPECT_EQ(c->getParameter(tag::focus), 0.75f);
     EXPECT_EQ(c->getParameter(tag::mix), 0.25f);
+    EXPECT_EQ(c->parameters().value(tag::articulate), 0.0f);
+    EXPECT_EQ(c->parameters().value(tag::consonants), 0.0f);
+    EXPECT_FALSE(c->engine().vocoder().articulate());
     ASSERT_EQ(c->midi().map(11).size(), 1u);
     EXPECT_EQ(c->midi().map(11)[0].tag, tag::synth_level);
     EXPECT_EQ(c->currentProgramName(), "default");  // no name section entry

@@ -117,7 +117,7 @@ TEST_F(SampleDataTest, ExportWritesStereoAtTheSampleRate) {
     test::TempDir out;
     ASSERT_TRUE(sample_.exportWav(out.path().string()));
     TMAudioFile file;
-    ASSERT_EQ(file.openRead((out.path() / "voice.wav").c_str()), TMAudioFile::kOk);
+    ASSERT_EQ(file.openRead(out.file("voice.wav").c_str()), TMAudioFile::kOk);
     EXPECT_EQ(file.channels(), 2);
     EXPECT_EQ(file.sampleRate(), 32000);
     ASSERT_EQ(file.frames(), 3);

@@ -24,7 +24,7 @@ std::unique_ptr<Instance> makeDefaultInstance(FakeHost& host) {
 }
 
 inline editor::TMUniClientEditor& editorOf(TMUniClient& c) {
-    return *dynamic_cast<editor::TMUniClientEditor*>(c.getEditor());
+    return c.editor();
 }
 
 inline gui::Point middleOf(const gui::Rect& r) {

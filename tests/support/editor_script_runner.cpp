@@ -23,8 +23,7 @@ static_assert(unsigned(host::kShift) == gui::kShift && unsigned(host::kControl) 
 
 class Player {
   public:
-    explicit Player(const ScriptRun& run)
-        : run_(run), editor_(dynamic_cast<editor::TMUniClientEditor*>(run.instance.getEditor())) {
+    explicit Player(const ScriptRun& run) : run_(run), editor_(&run.instance.editor()) {
         for (int i = 0; i < kNumHostParameters; ++i)
             start_[static_cast<std::size_t>(i)] = run.instance.getParameter(i);
     }

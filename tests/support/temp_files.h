@@ -2,12 +2,14 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "platform/file_system.h"
 
 namespace kf::test {
 
@@ -17,8 +19,14 @@ using Bytes = std::vector<uint8_t>;
 class TempDir {
   public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "kf-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+        std::error_code ec;
+        const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+        std::random_device random;
+        // Made in one step, so a name another program took is simply passed over.
+        for (int attempt = 0; attempt < 100 && path_.empty() && !ec; ++attempt) {
+            const std::filesystem::path candidate = base / ("kf-test-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate, ec)) path_ = candidate;
+        }
     }
     ~TempDir() {
         std::error_code ignored;
@@ -27,7 +35,10 @@ class TempDir {
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
+    // A UTF-8 path, as the program's own paths are.
+    std::string file(const std::string& name) const {
+        return platform::utf8Path(path_ / platform::fsPath(name));
+    }
 
   private:
     std::filesystem::path path_;

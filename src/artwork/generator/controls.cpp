@@ -2,6 +2,7 @@
 #include <array>
 #include <string_view>
 
+#include "artwork/artwork.h"
 #include "paint.h"
 #include "pictures.h"
 
@@ -165,7 +166,7 @@ void downButton(cairo_t* cr, const Frame& f) {
     arrowButton(cr, f, false);
 }
 
-// The sample view's well with a sketched sample (1016) or the empty state (1017).
+// The sample view's well with a sketched sample or the empty state.
 void sampleWell(cairo_t* cr, const Frame& f, bool loaded) {
     fillRect(cr, 0, 0, f.width, f.height, colour::kPanel);
     well(cr, 0, 0, f.width, 31, 2);
@@ -211,105 +212,108 @@ void drawDelayPanel(cairo_t* cr, const Frame& f);
 void drawReverbPanel(cairo_t* cr, const Frame& f);
 void drawPhaserPanel(cairo_t* cr, const Frame& f);
 void drawRetroPanel(cairo_t* cr, const Frame& f);
+void drawBandDisplay(cairo_t* cr, const Frame& f);
 void drawNoEffectPanel(cairo_t* cr, const Frame& f);
 void drawOverlayHeader(cairo_t* cr, const Frame& f);
 void drawSignalFlowPage(cairo_t* cr, const Frame& f);
 void drawTipsPage(cairo_t* cr, const Frame& f);
 
-DrawFn pictureFor(int id) {
+DrawFn pictureFor(artwork::Bitmap id) {
     switch (id) {
-        case 1000:
+        case artwork::background:
             return drawBackground;
-        case 1001:
+        case artwork::meter_led:
             return drawMeterLed;
-        case 1002:
+        case artwork::basics_button:
             return basicsButton;
-        case 1003:
+        case artwork::black_key:
             return drawBlackKey;
-        case 1004:
+        case artwork::delay_panel:
             return drawDelayPanel;
-        case 1005:
+        case artwork::readout_plate:
             return readoutPlate;
-        case 1006:
+        case artwork::filter_type:
             return filterType;
-        case 1007:
+        case artwork::effect_menu:
             return effectMenu;
-        case 1008:
+        case artwork::effect_menu_pressed:
             return effectMenuPressed;
-        case 1009:
+        case artwork::modulator_menu:
             return modulatorMenu;
-        case 1010:
+        case artwork::carrier_menu:
             return carrierMenu;
-        case 1011:
+        case artwork::modulator_menu_pressed:
             return modulatorMenuPressed;
-        case 1012:
+        case artwork::carrier_menu_pressed:
             return carrierMenuPressed;
-        case 1013:
+        case artwork::input2_panel:
             return drawInput2Panel;
-        case 1014:
+        case artwork::input1_panel:
             return drawInput1Panel;
-        case 1015:
+        case artwork::learn_led:
             return drawIndicatorLed;
-        case 1016:
+        case artwork::sample_loaded:
             return sampleLoaded;
-        case 1017:
+        case artwork::sample_empty:
             return sampleEmpty;
-        case 1018:
+        case artwork::manual_button:
             return manualButton;
-        case 1020:
+        case artwork::octave_text:
             return octaveText;
-        case 1021:
+        case artwork::no_effect_panel:
             return drawNoEffectPanel;
-        case 1022:
+        case artwork::loop_mode:
             return loopMode;
-        case 1023:
+        case artwork::bend_range_text:
             return bendRangeText;
-        case 1024:
+        case artwork::phaser_panel:
             return drawPhaserPanel;
-        case 1026:
+        case artwork::retrigger_mode:
             return retrigger;
-        case 1027:
+        case artwork::lofi_panel:
             return drawRetroPanel;
-        case 1028:
+        case artwork::reverb_panel:
             return drawReverbPanel;
-        case 1030:
+        case artwork::band_display:
+            return drawBandDisplay;
+        case artwork::sampler_panel:
             return drawSamplerPanel;
-        case 1031:
+        case artwork::drop_down_plate:
             return presetField;
-        case 1032:
+        case artwork::info_button:
             return infoButton;
-        case 1033:
+        case artwork::basics_page:
             return drawSignalFlowPage;
-        case 1034:
+        case artwork::tips_button:
             return tipsButton;
-        case 1035:
+        case artwork::tips_page:
             return drawTipsPage;
-        case 1036:
+        case artwork::base_key_text:
             return baseKeyText;
-        case 1037:
+        case artwork::up_button:
             return upButton;
-        case 1038:
+        case artwork::down_button:
             return downButton;
-        case 1039:
+        case artwork::unipolar_knob:
             return drawUnipolarKnob;
-        case 1040:
+        case artwork::bipolar_knob:
             return drawBipolarKnob;
-        case 1041:
+        case artwork::wave_knob:
             return drawWaveKnob;
-        case 1043:
+        case artwork::name_plate:
             return namePlate;
-        case 1044:
+        case artwork::wheel:
             return drawWheel;
-        case 1045:
+        case artwork::white_key_cut_right:
             return drawWhiteKeyC;
-        case 1046:
+        case artwork::white_key_cut_both:
             return drawWhiteKeyD;
-        case 1047:
+        case artwork::white_key_cut_left:
             return drawWhiteKeyE;
-        case 1048:
+        case artwork::overlay_header:
             return drawOverlayHeader;
         default:
-            return blank;  // 1019, 1025, 1029, 1042
+            return blank;  // the spares
     }
 }
 

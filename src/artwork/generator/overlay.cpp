@@ -101,7 +101,8 @@ void drawSignalFlowPage(cairo_t* cr, const Frame& f) {
     sheet(cr, f);
     pageTitle(cr, "SIGNAL FLOW", "how the sound travels through the instrument");
     block(cr, 12, 62, 70, 110, "inputs", "A and B");
-    block(cr, 102, 36, 92, 34, "input stage 1", "gate · comp · gain");
+    // Stage 1 lowers what rises over its gate and passes what stays under it: no noise gate.
+    block(cr, 102, 36, 92, 34, "input stage 1", "gain · ducks over gate");
     block(cr, 102, 78, 92, 28, "sampler", "notes · transport");
     block(cr, 102, 118, 92, 34, "input stage 2", "gate · comp · gain");
     block(cr, 102, 160, 92, 28, "synthesizer", "MIDI notes");
@@ -154,7 +155,7 @@ void drawTipsPage(cairo_t* cr, const Frame& f) {
         {"Fine adjustment", "hold Shift while dragging"},
         {"Small steps", "turn the mouse wheel over a knob"},
         {"Back to default", "Ctrl-click or double-click a knob"},
-        {"MIDI learn", "right-click a knob, choose learn (its lamp lights)"},
+        {"MIDI learn", "right-click a knob, choose midi Learn (learn lights)"},
         {"", "and move a controller; clear forgets it again"},
     };
     constexpr Tip kRight[] = {

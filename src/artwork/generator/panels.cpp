@@ -101,25 +101,43 @@ void sampler(cairo_t* cr) {
     well(cr, 11, 94, 101, 31, 2);
 }
 
+// The emblem's well and its 32 bars, bar i `height(i)` pixels tall: lit in the amber gradient
+// of a meter, or unlit (the dim slots of the live display's idle bands).
+template <class Height>
+void emblem(cairo_t* cr, Height height, bool lit) {
+    using namespace artwork::bands;
+    well(cr, kWellLeft, kWellTop, kWellWidth, kWellHeight, 2);
+    for (int i = 0; i < 32; ++i) {
+        const double x = kFirstBarX + i * kBarPitch, h = height(i);
+        if (lit) {
+            cairo_pattern_t* g = cairo_pattern_create_linear(0, kBarsBottom, 0, kBarsBottom - kBarsHeight);
+            cairo_pattern_add_color_stop_rgb(g, 0, colour::kAccentDim.r, colour::kAccentDim.g,
+                                             colour::kAccentDim.b);
+            cairo_pattern_add_color_stop_rgb(g, 1, colour::kAccent.r, colour::kAccent.g, colour::kAccent.b);
+            cairo_set_source(cr, g);
+            cairo_rectangle(cr, x, kBarsBottom - h, kBarWidth, h);
+            cairo_fill(cr);
+            cairo_pattern_destroy(g);
+        } else {
+            setColour(cr, colour::kAccentDim, 0.3);
+            cairo_rectangle(cr, x, kBarsBottom - h, kBarWidth, h);
+            cairo_fill(cr);
+        }
+    }
+}
+
 void brand(cairo_t* cr) {
     section(cr, kBrand);
     // A stylised band spectrum: 32 bars under a formant-like curve, the instrument's emblem.
-    well(cr, 236, 47, 87, 58, 2);
-    for (int i = 0; i < 32; ++i) {
-        const double t = i / 31.0;
-        const double h = 6 + 40 * (0.55 * std::exp(-std::pow((t - 0.22) / 0.12, 2)) +
-                                   0.40 * std::exp(-std::pow((t - 0.58) / 0.10, 2)) +
-                                   0.25 * std::exp(-std::pow((t - 0.86) / 0.07, 2)));
-        const double x = 239.5 + i * 2.6;
-        cairo_pattern_t* g = cairo_pattern_create_linear(0, 102, 0, 102 - 46);
-        cairo_pattern_add_color_stop_rgb(g, 0, colour::kAccentDim.r, colour::kAccentDim.g,
-                                         colour::kAccentDim.b);
-        cairo_pattern_add_color_stop_rgb(g, 1, colour::kAccent.r, colour::kAccent.g, colour::kAccent.b);
-        cairo_set_source(cr, g);
-        cairo_rectangle(cr, x, 102 - h, 1.8, h);
-        cairo_fill(cr);
-        cairo_pattern_destroy(g);
-    }
+    emblem(
+        cr,
+        [](int i) {
+            const double t = i / 31.0;
+            return 6 + 40 * (0.55 * std::exp(-std::pow((t - 0.22) / 0.12, 2)) +
+                             0.40 * std::exp(-std::pow((t - 0.58) / 0.10, 2)) +
+                             0.25 * std::exp(-std::pow((t - 0.86) / 0.07, 2)));
+        },
+        true);
     text(cr, "32 BANDS", 279.5, 119, 9, colour::kLabel, Align::Centre, true);
     text(cr, "stereo vocoder", 279.5, 131, 8, colour::kLabelDim);
 }
@@ -127,7 +145,8 @@ void brand(cairo_t* cr) {
 void vocoder(cairo_t* cr) {
     section(cr, kVocoder);
     text(cr, "VOCODER", 338, 53, 9, colour::kAccent, Align::Left, true);
-    subTitle(cr, "band shaping", 491, 53);
+    // The bank menu sits at 411..491 in the title row, as the source menus do in theirs.
+    text(cr, "bank", 406, 53, 8, colour::kLabelDim, Align::Right);
     captions(cr, {{"focus", 358}, {"shift", 412}, {"response", 466}}, 82);
 }
 
@@ -280,6 +299,23 @@ void drawReverbPanel(cairo_t* cr, const Frame&) {
 }
 void drawPhaserPanel(cairo_t* cr, const Frame&) {
     crop(cr, 332, 256, Carrier::None, Modulator::Synth, Effect::Phaser);
+}
+void drawBandDisplay(cairo_t* cr, const Frame& f) {
+    using namespace artwork::bands;
+    fillRect(cr, 0, 0, f.width, f.height, colour::kPanel);
+    if (f.index == 0) {
+        // The articulate bank's knob takes the third knob's place: its caption, centred
+        // where the classic caption is (466, 82), at the picture's top-left.
+        cairo_save(cr);
+        cairo_translate(cr, -(466 - kCaptionWidth / 2), -(82 - 10));
+        label(cr, "consonants", 466, 82);
+        cairo_restore(cr);
+    }
+    cairo_save(cr);
+    cairo_translate(cr, -kWellLeft, -(kWellTop - kWellInFrame));
+    emblem(
+        cr, [](int) { return double(kBarsHeight); }, f.index == 1);
+    cairo_restore(cr);
 }
 void drawRetroPanel(cairo_t* cr, const Frame&) {
     crop(cr, 332, 256, Carrier::None, Modulator::Synth, Effect::Retro);

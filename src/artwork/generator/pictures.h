@@ -4,6 +4,8 @@
 
 #include <cairo.h>
 
+#include "artwork/artwork.h"
+
 namespace kf::artgen {
 
 struct Frame {
@@ -13,8 +15,8 @@ struct Frame {
 
 using DrawFn = void (*)(cairo_t* cr, const Frame& f);
 
-// The drawing function for bitmap `id` (1000..1048).
-DrawFn pictureFor(int id);
+// The drawing function for a bitmap.
+DrawFn pictureFor(artwork::Bitmap id);
 
 // Drawings defined in the other files of the generator.
 void drawUnipolarKnob(cairo_t* cr, const Frame& f);

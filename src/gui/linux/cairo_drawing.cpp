@@ -227,6 +227,20 @@ void DrawContext::blit(const Bitmap& bitmap, const Rect& source, Point at) {
     cairo_restore(cr);
 }
 
+void DrawContext::blitIn(const Bitmap& bitmap, Point origin, const Rect& bound, std::span<const Rect> areas) {
+    // One path of all the areas, filled once: far cheaper than a blit per area.
+    cairo_t* cr = native_->cr;
+    cairo_save(cr);
+    cairo_set_source_surface(cr, bitmap.native().surface, origin.x, origin.y);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+    for (const Rect& area : areas) {
+        const Rect r = area.intersection(bound);
+        if (!r.empty()) cairo_rectangle(cr, r.left, r.top, r.width(), r.height());
+    }
+    cairo_fill(cr);
+    cairo_restore(cr);
+}
+
 void DrawContext::setTextSize(double pixels) {
     cairo_set_font_size(native_->cr, pixels);
 }

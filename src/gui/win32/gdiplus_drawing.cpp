@@ -350,6 +350,13 @@ void DrawContext::blit(const Bitmap& bitmap, const Rect& source, Point at) {
                            nullptr, nullptr, nullptr);
 }
 
+void DrawContext::blitIn(const Bitmap& bitmap, Point origin, const Rect& bound, std::span<const Rect> areas) {
+    for (const Rect& area : areas) {
+        const Rect r = area.intersection(bound);
+        if (!r.empty()) blit(bitmap, r.offset(-origin.x, -origin.y), r.topLeft());
+    }
+}
+
 void DrawContext::setTextSize(double pixels) {
     if (pixels == native_->textSize) return;
     native_->textSize = pixels;

@@ -1,5 +1,4 @@
-#include "host/audio_file.h"
-
+// The sound files of the render tool through libsndfile, which reads every common format.
 #include <sndfile.h>
 #include <unistd.h>
 
@@ -8,11 +7,32 @@
 #include <cstring>
 #include <limits>
 
+#include "host/sound_file.h"
 #include "platform/safe_files.h"
 
 namespace kf::host {
 
-bool readAudioFile(const std::string& path, AudioData& out, std::string& error, std::string* warning) {
+struct SoundFileReader::Impl {
+    SNDFILE* file = nullptr;
+    SF_INFO info{};
+    std::string path;
+    int64_t position = 0;
+    std::string warning;
+    std::vector<float> interleaved;
+
+    void noteEarlyEnd(int64_t framesThere) {
+        warning = "the audio file " + path + " ends early, before the end its header gives; " +
+                  std::to_string(framesThere) + " frames were read";
+    }
+};
+
+SoundFileReader::SoundFileReader() : impl_(std::make_unique<Impl>()) {}
+
+SoundFileReader::~SoundFileReader() {
+    if (impl_->file != nullptr) sf_close(impl_->file);
+}
+
+bool SoundFileReader::open(const std::string& path, std::string& error) {
     const int fd = platform::openRegularFile(path, std::numeric_limits<uint64_t>::max(), error);
     if (fd < 0) {
         error = "cannot read audio file: " + error;
@@ -33,48 +53,55 @@ bool readAudioFile(const std::string& path, AudioData& out, std::string& error, 
                 std::to_string(info.frames) + " frames)";
         return false;
     }
-    const auto channels = static_cast<std::size_t>(info.channels);
-    out.sampleRate = info.samplerate;
-    out.channels.assign(channels, std::vector<float>(static_cast<std::size_t>(info.frames)));
-
-    constexpr sf_count_t kChunk = 4096;
-    std::vector<float> interleaved(static_cast<std::size_t>(kChunk) * channels);
-    sf_count_t done = 0;
-    while (done < info.frames) {
-        const sf_count_t got = sf_readf_float(file, interleaved.data(), std::min(kChunk, info.frames - done));
-        if (got <= 0) break;
-        for (sf_count_t f = 0; f < got; ++f)
-            for (std::size_t c = 0; c < channels; ++c)
-                out.channels[c][static_cast<std::size_t>(done + f)] =
-                    interleaved[static_cast<std::size_t>(f) * channels + c];
-        done += got;
-    }
+    impl_->file = file;
+    impl_->info = info;
+    impl_->path = path;
     // libsndfile cuts a WAV or AIFF whose data chunk claims more than the file holds to what
     // is there before it reports the frame count, and says so only in its log.
     char log[4096] = {};
     sf_command(file, SFC_GET_LOG_INFO, log, sizeof log);
-    const bool cutByHeader =
-        std::strstr(log, "(should be") != nullptr || std::strstr(log, "not equal to frame count") != nullptr;
-    sf_close(file);
-    if (done != info.frames || cutByHeader) {
-        for (auto& c : out.channels) c.resize(static_cast<std::size_t>(done));
-        if (warning)
-            *warning = "the audio file " + path + " ends early, before the end its header gives; " +
-                       std::to_string(done) + " frames were read";
+    if (std::strstr(log, "(should be") != nullptr ||
+        std::strstr(log, "not equal to frame count") != nullptr) {
+        impl_->noteEarlyEnd(info.frames);
     }
     return true;
 }
 
-std::optional<Container> containerForPath(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return std::nullopt;
-    std::string ext = path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext == "wav") return Container::Wav;
-    if (ext == "aif" || ext == "aiff") return Container::Aiff;
-    if (ext == "flac") return Container::Flac;
-    if (ext == "ogg" || ext == "oga") return Container::Ogg;
-    return std::nullopt;
+int SoundFileReader::sampleRate() const {
+    return impl_->info.samplerate;
+}
+
+int SoundFileReader::channels() const {
+    return impl_->info.channels;
+}
+
+int64_t SoundFileReader::frames() const {
+    return impl_->info.frames;
+}
+
+int64_t SoundFileReader::position() const {
+    return impl_->position;
+}
+
+const std::string& SoundFileReader::warning() const {
+    return impl_->warning;
+}
+
+int32_t SoundFileReader::read(std::span<float* const> channels, int32_t frames) {
+    Impl& m = *impl_;
+    const auto nc = static_cast<std::size_t>(m.info.channels);
+    const sf_count_t wanted = std::min<sf_count_t>(frames, m.info.frames - m.position);
+    if (m.file == nullptr || channels.size() < nc || wanted <= 0) return 0;
+    m.interleaved.resize(static_cast<std::size_t>(wanted) * nc);
+    const sf_count_t got = std::max<sf_count_t>(sf_readf_float(m.file, m.interleaved.data(), wanted), 0);
+    for (std::size_t f = 0; f < static_cast<std::size_t>(got); ++f)
+        for (std::size_t c = 0; c < nc; ++c) channels[c][f] = m.interleaved[f * nc + c];
+    m.position += got;
+    if (got < wanted) {
+        m.info.frames = m.position;
+        if (m.warning.empty()) m.noteEarlyEnd(m.position);
+    }
+    return static_cast<int32_t>(got);
 }
 
 namespace {
@@ -96,7 +123,7 @@ int sndfileFormat(Container container, SampleFormat format) {
 
 }  // namespace
 
-struct AudioFileWriter::Impl {
+struct SoundFileWriter::Impl {
     SNDFILE* file = nullptr;
     platform::FileReplacement replacement;
     std::string path;
@@ -104,13 +131,13 @@ struct AudioFileWriter::Impl {
     std::vector<float> interleaved;
 };
 
-AudioFileWriter::AudioFileWriter() : impl_(std::make_unique<Impl>()) {}
+SoundFileWriter::SoundFileWriter() : impl_(std::make_unique<Impl>()) {}
 
-AudioFileWriter::~AudioFileWriter() {
+SoundFileWriter::~SoundFileWriter() {
     if (impl_->file != nullptr) sf_close(impl_->file);
 }
 
-bool AudioFileWriter::open(const std::string& path, int sampleRate, int channels, Container container,
+bool SoundFileWriter::open(const std::string& path, int sampleRate, int channels, Container container,
                            SampleFormat format, std::string& error) {
     SF_INFO info{};
     info.samplerate = sampleRate;
@@ -137,7 +164,7 @@ bool AudioFileWriter::open(const std::string& path, int sampleRate, int channels
     return true;
 }
 
-bool AudioFileWriter::write(std::span<const float* const> channels, int32_t frames, std::string& error) {
+bool SoundFileWriter::write(std::span<const float* const> channels, int32_t frames, std::string& error) {
     const auto nc = static_cast<std::size_t>(impl_->channels);
     if (impl_->file == nullptr || channels.size() != nc || frames < 0) {
         error = "internal error: audio writer used with the wrong channel count or while closed";
@@ -153,7 +180,7 @@ bool AudioFileWriter::write(std::span<const float* const> channels, int32_t fram
     return true;
 }
 
-bool AudioFileWriter::close(std::string& error) {
+bool SoundFileWriter::close(std::string& error) {
     if (impl_->file == nullptr) return false;
     sf_write_sync(impl_->file);
     const int status = sf_close(impl_->file);
@@ -164,21 +191,6 @@ bool AudioFileWriter::close(std::string& error) {
         return false;
     }
     return impl_->replacement.commit(error);
-}
-
-bool writeAudioFile(const std::string& path, const AudioData& data, Container container, SampleFormat format,
-                    std::string& error) {
-    AudioFileWriter writer;
-    if (!writer.open(path, data.sampleRate, static_cast<int>(data.channels.size()), container, format, error))
-        return false;
-    constexpr int64_t kChunk = 65536;
-    std::vector<const float*> pointers(data.channels.size());
-    for (int64_t pos = 0; pos < data.frames(); pos += kChunk) {
-        for (std::size_t c = 0; c < pointers.size(); ++c) pointers[c] = data.channels[c].data() + pos;
-        if (!writer.write(pointers, static_cast<int32_t>(std::min(kChunk, data.frames() - pos)), error))
-            return false;
-    }
-    return writer.close(error);
 }
 
 }  // namespace kf::host
