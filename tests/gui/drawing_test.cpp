@@ -24,6 +24,7 @@ const Rect kBitmapAreas[] = {
     Rect::fromSize(90, 4, 30, 36),   // a knob frame narrowed and shortened by its rect
     Rect::fromSize(130, 4, 29, 13),  // a frame past the end: the last one
     Rect{170, 4, 240, 12},           // a bitmap under a clip
+    Rect{246, 4, 316, 46},           // a frame shown only inside some areas
 };
 const Rect kShapes{0, 48, kWidth, 98};
 const Rect kText{0, 98, kWidth, kHeight};
@@ -37,6 +38,9 @@ void drawScene(DrawContext& c) {
     c.pushClip(kBitmapAreas[4]);
     c.drawBitmap(1031, {160, 2});
     c.popClip();
+    // One area inside the frame, one reaching past its right and bottom edges.
+    const Rect pieces[] = {{250, 4, 262, 30}, {266, 10, 316, 60}};
+    c.drawBitmapFrameIn(1039, 20, 38, {250, 4}, pieces);
 
     c.fillRect({4, 50, 60, 70}, Color::rgb(0xd8a24a));
     c.fillRect({30, 60, 90, 80}, Color::rgb(0x3366cc, 128));
