@@ -90,7 +90,7 @@ class TMUniClientEditor : private gui::ControlListener {
     std::unique_ptr<gui::Frame> frame_;
     std::vector<Placed> placed_;
     NoticeView* notice_ = nullptr;
-    uint32_t parent_ = 0;  // the host's window the editor is open in (0: off-screen or closed)
+    uintptr_t parent_ = 0;  // the host's window the editor is open in (0: off-screen or closed)
 };
 
 }  // namespace kf::editor
