@@ -29,16 +29,17 @@ gui::BitmapCache& TMUniClientEditor::sharedBitmaps() {
 }
 
 bool TMUniClientEditor::open(void* parentWindow) {
-    // X11 ids are 32-bit values handed over in a pointer; anything else is no window of ours.
+    // The platform's window decides whether the handle names a window it can use (an X11 id
+    // in the pointer's value, an HWND); a null one is never a window.
     const auto id = reinterpret_cast<uintptr_t>(parentWindow);
-    const bool usable = id != 0 && id <= UINT32_MAX;
+    const bool usable = id != 0;
     if (isOpen()) {
         if (!usable || id == parent_) return true;
         // A host that moves the editor to another window of its own: follow it there.
         close();
     }
-    if (!usable || !openOn(gui::openX11Window(static_cast<uint32_t>(id), kWidth, kHeight))) return false;
-    parent_ = static_cast<uint32_t>(id);
+    if (!usable || !openOn(gui::openChildWindow(parentWindow, kWidth, kHeight))) return false;
+    parent_ = id;
     return true;
 }
 

@@ -76,6 +76,8 @@ class TMUniClientEditor : private gui::ControlListener {
     void beginEdit(gui::Control& control) override;
     void endEdit(gui::Control& control) override;
 
+    // The drawing library and font stay loaded while the instance lives, not per window.
+    gui::DrawingUse drawing_;
     EditorPorts ports_;
     std::unique_ptr<platform::AsyncFileDialogs> dialogs_;
     DialogRunner runner_;
@@ -88,7 +90,7 @@ class TMUniClientEditor : private gui::ControlListener {
     std::unique_ptr<gui::Frame> frame_;
     std::vector<Placed> placed_;
     NoticeView* notice_ = nullptr;
-    uint32_t parent_ = 0;  // the host's window the editor is open in (0: off-screen or closed)
+    uintptr_t parent_ = 0;  // the host's window the editor is open in (0: off-screen or closed)
 };
 
 }  // namespace kf::editor

@@ -1,47 +1,6 @@
 #include "gui/bitmap_cache.h"
 
-#include <cairo.h>
-
-#include <cstring>
-
 namespace kf::gui {
-
-namespace {
-
-struct PngReader {
-    std::span<const unsigned char> bytes;
-    std::size_t offset = 0;
-};
-
-cairo_status_t readPng(void* closure, unsigned char* data, unsigned int length) {
-    auto* reader = static_cast<PngReader*>(closure);
-    if (reader->bytes.size() - reader->offset < length) return CAIRO_STATUS_READ_ERROR;
-    std::memcpy(data, reader->bytes.data() + reader->offset, length);
-    reader->offset += length;
-    return CAIRO_STATUS_SUCCESS;
-}
-
-}  // namespace
-
-Bitmap::Bitmap(cairo_surface_t* surface)
-    : surface_(surface),
-      width_(cairo_image_surface_get_width(surface)),
-      height_(cairo_image_surface_get_height(surface)) {}
-
-Bitmap::~Bitmap() {
-    cairo_surface_destroy(surface_);
-}
-
-std::unique_ptr<Bitmap> Bitmap::decodePng(std::span<const unsigned char> png) {
-    if (png.empty()) return nullptr;
-    PngReader reader{png};
-    cairo_surface_t* surface = cairo_image_surface_create_from_png_stream(readPng, &reader);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        return nullptr;
-    }
-    return std::make_unique<Bitmap>(surface);
-}
 
 BitmapCache::BitmapCache(BitmapSource source, int firstId, int lastId)
     : source_(std::move(source)), firstId_(firstId), lastId_(lastId) {}

@@ -11,27 +11,28 @@
 #include <mutex>
 #include <span>
 
-typedef struct _cairo_surface cairo_surface_t;
-
 namespace kf::gui {
 
 // A decoded picture. Immutable once decoded, so several windows may draw it at once.
 class Bitmap {
   public:
-    explicit Bitmap(cairo_surface_t* surface);  // takes over the reference
+    // The drawing library's picture; only the platform's drawing code looks inside.
+    struct Native;
+
+    Bitmap(std::unique_ptr<Native> native, int width, int height);
     ~Bitmap();
     Bitmap(const Bitmap&) = delete;
     Bitmap& operator=(const Bitmap&) = delete;
 
     int width() const { return width_; }
     int height() const { return height_; }
-    cairo_surface_t* native() const { return surface_; }
+    Native& native() const { return *native_; }
 
     // Decodes PNG file bytes; nothing when they are not a readable PNG.
     static std::unique_ptr<Bitmap> decodePng(std::span<const unsigned char> png);
 
   private:
-    cairo_surface_t* surface_;
+    std::unique_ptr<Native> native_;
     int width_;
     int height_;
 };

@@ -90,7 +90,6 @@ class Frame {
     void finishMenu(PopupMenu::Outcome outcome);
     void drawRect(DrawContext& context, const Rect& r);
 
-    FontUse font_;
     std::unique_ptr<PlatformWindow> window_;
     const BitmapCache* bitmaps_;
     std::vector<std::unique_ptr<View>> views_;

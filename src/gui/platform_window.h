@@ -1,6 +1,6 @@
 // The narrow interface between the frame and a window system. A platform window supplies
 // input as event records, a back buffer to draw into, and a way to show parts of that
-// buffer. Two implementations: a child window on X11 and an off-screen picture.
+// buffer. A child window of the platform (X11, Win32) and an off-screen picture implement it.
 #pragma once
 
 #include <cstdint>
@@ -31,12 +31,16 @@ class PlatformWindow {
     virtual bool isAlive() const { return true; }
 };
 
-// A child window of the X11 window `parent` at its 0,0, `width` x `height`, with the
-// parent's depth and visual, on a connection of its own to $DISPLAY. Must be used (idled,
-// destroyed) on the thread that opened it. Nothing when the display cannot be reached or
-// the parent is not a usable window; `error` then says why.
-std::unique_ptr<PlatformWindow> openX11Window(std::uint32_t parent, int width, int height,
-                                              std::string* error = nullptr);
+// A child window of the host's window `parent` (what the host hands over in effEditOpen) at
+// its 0,0, `width` x `height`. Must be used (idled, destroyed) on the thread that opened it.
+// Nothing when the parent is not a usable window (or, on X11, the display cannot be
+// reached); `error` then says why. Each platform's build has its own:
+// - Linux: `parent` carries an X11 window id in its value; the child has the parent's depth
+//   and visual and a connection of its own to $DISPLAY.
+// - Windows: `parent` is an HWND; the child's input arrives through its window procedure,
+//   which the host's message loop runs, and waits for the next idle.
+std::unique_ptr<PlatformWindow> openChildWindow(void* parent, int width, int height,
+                                                std::string* error = nullptr);
 
 // The same frame without a display: drawn into a picture in memory, fed by inject().
 class OffscreenWindow : public PlatformWindow {

@@ -1,6 +1,5 @@
-// The editor as a host and a user meet it: its life cycle through the dispatcher (with and
-// without a display), the panel pictures each mode shows, the default page against its
-// golden picture, and an event script played through the off-screen runner.
+// The editor as a host and a user meet it on Linux: its life cycle through the dispatcher
+// (with and without a display) and the file actions without a dialog program.
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
 
@@ -15,6 +14,7 @@
 #include "editor/preset_menu.h"
 #include "gui/bitmap_cache.h"
 #include "gui/draw_context.h"
+#include "gui/gui_test_support.h"
 #include "support/editor_fixture.h"
 #include "support/editor_script_runner.h"
 #include "support/environment.h"
@@ -24,6 +24,7 @@ namespace kf::test {
 namespace {
 
 using editor::TMUniClientEditor;
+using gui::test::readPng;
 
 intptr_t dispatch(TMUniClient& c, int32_t opcode, void* ptr = nullptr) {
     return c.dispatcher(opcode, 0, 0, ptr, 0.0f);
@@ -106,81 +107,6 @@ TEST(EditorLifeCycle, OnADisplayOpensOnceAndSharesTheBitmaps) {
     EXPECT_EQ(cache.useCount(), 0) << "the last close frees the bitmaps";
     xcb_disconnect(x);
 }
-
-std::vector<uint32_t> readPng(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
-    const auto bitmap = gui::Bitmap::decodePng(bytes);
-    if (!bitmap) return {};
-    gui::Surface surface(bitmap->width(), bitmap->height());
-    gui::DrawContext(surface, nullptr).drawBitmap(*bitmap, {0, 0});
-    return surface.pixels();
-}
-
-// A page of the panel: the default preset (which plays the synthesizer into the synthesis
-// input) with one choice changed.
-struct GoldenPage {
-    const char* name;
-    int32_t tag;
-    float value;
-    editor::Overlay overlay = editor::Overlay::Off;
-    friend void PrintTo(const GoldenPage& p, std::ostream* out) { *out << p.name; }
-};
-
-const GoldenPage kGoldenPages[] = {
-    {"default", -1, 0.0f},
-    {"reverb", tag::effects_choice, 0.2f},
-    {"delay", tag::effects_choice, 0.4f},
-    {"phaser", tag::effects_choice, 0.6f},
-    {"lofi", tag::effects_choice, 0.8f},
-    {"sampler", tag::carrier_mode, 0.75f},
-    {"input2", tag::modulator_mode, 0.0f},
-    {"overlay-basics", -1, 0.0f, editor::Overlay::Basics},
-    {"overlay-tips", -1, 0.0f, editor::Overlay::Tips},
-};
-
-class GoldenPages : public EditorFixture, public ::testing::WithParamInterface<GoldenPage> {};
-
-// Guards the look of each page against unintended change. Fonts and anti-aliasing may move
-// a level here and there, so: at most 0.1 % of the pixels may differ by more than 2 levels in
-// a channel. `scripts/update-editor-golden` rewrites the pictures after an intended change; a
-// failure leaves the page and a difference picture in the working folder to look at.
-TEST_P(GoldenPages, MatchTheirGoldenPictures) {
-    const GoldenPage& p = GetParam();
-    if (p.tag >= 0) c->setParameter(p.tag, p.value);
-    c->editorLink().setOverlay(p.overlay);
-    editor().idle();
-    const std::string name = std::string(p.name) + "-page";
-    const std::string golden = KF_SOURCE_DIR "/tests/editor/golden/" + name + ".png";
-    if (std::getenv("KF_UPDATE_GOLDEN")) {  // NOLINT(concurrency-mt-unsafe): nothing sets it meanwhile
-        ASSERT_TRUE(window().writePng(golden));
-        GTEST_SKIP() << "rewrote " << golden;
-    }
-    const std::vector<uint32_t> expected = readPng(golden), actual = window().surface().pixels();
-    ASSERT_EQ(expected.size(), actual.size()) << golden;
-    gui::Surface diff(editor::kWidth, editor::kHeight);
-    std::size_t differing = 0;
-    {
-        gui::DrawContext marks(diff, nullptr);
-        for (std::size_t i = 0; i < actual.size(); ++i) {
-            if (!pixelsDiffer(expected[i], actual[i], 2)) continue;
-            ++differing;
-            const int x = int(i % editor::kWidth), y = int(i / editor::kWidth);
-            marks.fillRect({x, y, x + 1, y + 1}, gui::Color::rgb(0xFF0000));
-        }
-    }
-    EXPECT_LE(differing, actual.size() / 1000) << name;
-    if (differing > 0) {
-        window().writePng(name + ".actual.png");
-        diff.writePng(name + ".diff.png");
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Editor, GoldenPages, ::testing::ValuesIn(kGoldenPages), [](const auto& page) {
-    std::string name = page.param.name;
-    std::replace(name.begin(), name.end(), '-', '_');
-    return name;
-});
 
 // A desktop without zenity or kdialog: nothing on PATH, so no dialog can open and no message
 // box either.
@@ -275,41 +201,6 @@ TEST_F(FileActions, ASecondDialogWhileOneIsOpenSaysWhyNothingOpened) {
     click(centre(115));
     pick({PresetMenu::kSavePreset});
     EXPECT_FALSE(editor().notice()->isVisible()) << "a dialog that opens takes the notice away";
-}
-
-using EditorScript = EditorFixture;
-
-TEST_F(EditorScript, PlaysThroughTheOffscreenRunnerAndReportsFailedExpectations) {
-    TempDir out;
-    auto has = [](const std::vector<int32_t>& tags, int i) {
-        return std::count(tags.begin(), tags.end(), i) > 0;
-    };
-    auto automated = [&](int i) {
-        return std::any_of(host.automated.begin(), host.automated.end(),
-                           [i](const auto& a) { return a.first == i; });
-    };
-    ScriptRun run{*c, out.path(), [&] { return int(host.beginEdits.size()) - int(host.endEdits.size()); },
-                  [&](int i) { return has(host.beginEdits, i) && automated(i) && has(host.endEdits, i); }};
-
-    std::ifstream in(KF_SOURCE_DIR "/tests/editor/scripts/default-page.txt");
-    const std::string text{std::istreambuf_iterator<char>(in), {}};
-    std::string error;
-    const auto script = host::parseEditorScript(text, error);
-    ASSERT_TRUE(script) << error;
-    const auto failures = playEditorScript(*script, run);
-    EXPECT_TRUE(failures.empty()) << failures.front();
-    EXPECT_FALSE(editor().isOpen());
-    // The snapshot is what the editor draws for the state the script left.
-    open();
-    EXPECT_TRUE(readPng(out.file("default-page.png")) == window().surface().pixels());
-    editor().close();
-
-    const auto wrong = host::parseEditorScript("open\nexpect param 9 +0.5\nclose\nsnapshot x.png\n", error);
-    ASSERT_TRUE(wrong) << error;
-    const auto reported = playEditorScript(*wrong, run);
-    ASSERT_EQ(reported.size(), 2u);
-    EXPECT_TRUE(reported[0].starts_with("line 2: parameter 9")) << reported[0];
-    EXPECT_TRUE(reported[1].starts_with("line 4: no off-screen editor")) << reported[1];
 }
 
 }  // namespace

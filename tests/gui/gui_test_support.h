@@ -1,7 +1,11 @@
-// A frame on the off-screen window with views that record what reaches them.
+// A frame on the off-screen window with views that record what reaches them, and pictures
+// read back from PNG files.
 #pragma once
 
+#include <fstream>
+#include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "gui/frame.h"
@@ -52,5 +56,17 @@ struct Harness {
     OffscreenWindow* window;
     std::unique_ptr<Frame> frame;
 };
+
+// The 0xRRGGBB pixels of a PNG file, rows top to bottom; empty when it cannot be read.
+inline std::vector<std::uint32_t> readPng(const std::string& path, int* width = nullptr) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
+    const auto bitmap = Bitmap::decodePng(bytes);
+    if (!bitmap) return {};
+    if (width) *width = bitmap->width();
+    Surface surface(bitmap->width(), bitmap->height());
+    DrawContext(surface, nullptr).drawBitmap(*bitmap, {0, 0});
+    return surface.pixels();
+}
 
 }  // namespace kf::gui::test

@@ -19,6 +19,11 @@ using kf::test::ScopedEnv;
 using kf::test::VirtualDisplay;
 using test::RecordingView;
 
+// An X11 window id as a host hands it over.
+void* windowHandle(xcb_window_t id) {
+    return reinterpret_cast<void*>(static_cast<std::uintptr_t>(id));
+}
+
 // Waits until the server has handled everything sent on `c` so far.
 void sync(xcb_connection_t* c) {
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
@@ -75,18 +80,18 @@ TEST(X11Window, EmbedsDrawsTakesInputAndOutlivesItsParent) {
 
     // A window id nobody created: open fails cleanly.
     std::string error;
-    EXPECT_EQ(openX11Window(xcb_generate_id(host), 503, 404, &error), nullptr);
+    EXPECT_EQ(openChildWindow(windowHandle(xcb_generate_id(host)), 503, 404, &error), nullptr);
     EXPECT_FALSE(error.empty());
 
     // Opened and closed again and again (a host toggling the editor): nothing may pile up.
     for (int i = 0; i < 10; ++i) {
-        auto again = openX11Window(parent, 503, 404);
+        auto again = openChildWindow(windowHandle(parent), 503, 404);
         ASSERT_NE(again, nullptr);
         Frame f(std::move(again), nullptr);
         f.idle();
     }
 
-    auto window = openX11Window(parent, 503, 404, &error);
+    auto window = openChildWindow(windowHandle(parent), 503, 404, &error);
     ASSERT_NE(window, nullptr) << error;
     Frame frame(std::move(window), nullptr);
     frame.setBackgroundColor(Color::rgb(0x0000FF));
@@ -140,7 +145,7 @@ TEST(X11Window, EmbedsDrawsTakesInputAndOutlivesItsParent) {
 
 TEST(X11Window, NoDisplayMeansNoWindow) {
     ScopedEnv noServer("DISPLAY", ":65000");
-    EXPECT_EQ(openX11Window(1, 503, 404), nullptr);
+    EXPECT_EQ(openChildWindow(windowHandle(1), 503, 404), nullptr);
 }
 
 }  // namespace

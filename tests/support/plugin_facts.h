@@ -28,10 +28,8 @@ inline void applyRecipe(host::Plugin& plugin) {
 }
 
 // Identity, capabilities and each parameter's name, label and display text, as a fresh
-// instance has them and after the steps. The editor flag is left out: the Windows build has
-// no editor yet.
+// instance has them and after the steps.
 inline std::string describePlugin(host::Plugin& plugin) {
-    constexpr int32_t kHasEditor = 1;
     std::string out;
     const auto line = [&](const std::string& name, const std::string& value) {
         out += name + ": " + value + "\n";
@@ -46,7 +44,7 @@ inline std::string describePlugin(host::Plugin& plugin) {
     line("inputs, outputs", std::to_string(plugin.numInputs()) + ", " + std::to_string(plugin.numOutputs()));
     line("parameters, programs",
          std::to_string(plugin.numParams()) + ", " + std::to_string(plugin.numPrograms()));
-    line("flags", std::to_string(plugin.flags() & ~kHasEditor));
+    line("flags", std::to_string(plugin.flags()));
     for (const char* what : {"receiveVstEvents", "receiveVstMidiEvent", "sendVstMidiEvent", "sendVstEvent",
                              "receiveVstTimeInfo", "hasAboutScreen", "bypass"})
         line(std::string("can do ") + what, std::to_string(plugin.canDo(what)));

@@ -126,14 +126,41 @@ TEST(Dll, TheFirstInstanceWritesTheSettingsAndTheInstallPathFollowsTheDll) {
     EXPECT_EQ(registryText("installpath"), bundle);
 }
 
-TEST(Dll, IsTheSamePluginAsOnLinuxWithoutAnEditor) {
+TEST(Dll, IsTheSamePluginAsOnLinux) {
     auto plugin = load();
     ASSERT_TRUE(plugin);
     EXPECT_EQ(plugin->entryName(), "VSTPluginMain");
-    EXPECT_EQ(plugin->flags() & vst::effFlagsHasEditor, 0);
-    EXPECT_EQ(plugin->dispatch(vst::effEditOpen), 0);
     const Descriptions d = describeBesideCommitted(*plugin, "plugin-facts.windows.txt");
     EXPECT_EQ(d.actual, d.committed);
+}
+
+// The editor as a Windows host shows it: in a child of the window the host hands over, of
+// the size the plug-in announced, gone with effEditClose; a handle that is no window is refused.
+TEST(Dll, OpensItsEditorInTheHostsWindow) {
+    auto plugin = load();
+    ASSERT_TRUE(plugin);
+    ASSERT_NE(plugin->flags() & vst::effFlagsHasEditor, 0);
+    vst::ERect* rect = nullptr;
+    ASSERT_EQ(plugin->dispatch(vst::effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->right - rect->left, 503);
+    EXPECT_EQ(rect->bottom - rect->top, 404);
+
+    HWND host = CreateWindowExW(0, L"STATIC", L"host", WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(host, nullptr);
+    EXPECT_EQ(plugin->dispatch(vst::effEditOpen, 0, 0, reinterpret_cast<void*>(uintptr_t{0xDEAD0000})), 0);
+    ASSERT_EQ(plugin->dispatch(vst::effEditOpen, 0, 0, host), 1);
+    plugin->dispatch(vst::effEditIdle);
+    HWND child = GetWindow(host, GW_CHILD);
+    ASSERT_NE(child, nullptr);
+    RECT r{};
+    GetClientRect(child, &r);
+    EXPECT_EQ(r.right, 503);
+    EXPECT_EQ(r.bottom, 404);
+    plugin->dispatch(vst::effEditClose);
+    EXPECT_EQ(GetWindow(host, GW_CHILD), nullptr);
+    DestroyWindow(host);
 }
 
 TEST(Dll, StatesMoveBetweenLinuxAndWindowsByteForByte) {

@@ -6,8 +6,10 @@
 #include <fcntl.h>
 #include <xcb/xcb.h>
 
+#include <cstdint>
 #include <cstdlib>
 
+#include "gui/linux/cairo_native.h"
 #include "gui/platform_window.h"
 
 namespace kf::gui {
@@ -75,10 +77,10 @@ class X11Window final : public PlatformWindow {
 
     void present(const Rect& area) override {
         if (!isAlive() || area.empty()) return;
-        cairo_surface_flush(back_.native());
+        cairo_surface_flush(back_.native().surface);
         cairo_t* cr = cairo_create(surface_);
         cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-        cairo_set_source_surface(cr, back_.native(), 0, 0);
+        cairo_set_source_surface(cr, back_.native().surface, 0, 0);
         cairo_rectangle(cr, area.left, area.top, area.width(), area.height());
         cairo_fill(cr);
         cairo_destroy(cr);
@@ -147,13 +149,17 @@ class X11Window final : public PlatformWindow {
 
 }  // namespace
 
-std::unique_ptr<PlatformWindow> openX11Window(std::uint32_t parent, int width, int height,
-                                              std::string* error) {
+std::unique_ptr<PlatformWindow> openChildWindow(void* parentWindow, int width, int height,
+                                                std::string* error) {
     auto fail = [&](xcb_connection_t* connection, const char* why) -> std::unique_ptr<PlatformWindow> {
         if (error) *error = why;
         if (connection) xcb_disconnect(connection);
         return nullptr;
     };
+    // X11 ids are 32-bit values handed over in a pointer.
+    const auto id = reinterpret_cast<std::uintptr_t>(parentWindow);
+    if (id == 0 || id > UINT32_MAX) return fail(nullptr, "no X11 window");
+    const auto parent = static_cast<xcb_window_t>(id);
     if (width <= 0 || height <= 0) return fail(nullptr, "bad window size");
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection)) return fail(connection, "cannot connect to the X display");
