@@ -148,7 +148,7 @@ TEST_F(EditorInAWindow, ChildWindowFillsTheParentAndOutlivesIt) {
         window->destroyWindow();
         window->idleFor(std::chrono::milliseconds(100));
         window->closeEditor();
-        EXPECT_EQ(window->xErrorCount(), 0) << window->lastXError();
+        EXPECT_EQ(window->protocolErrors(), 0) << window->lastProtocolError();
     }
     auto again = openWindow();
     ASSERT_NE(again, nullptr);
@@ -180,7 +180,7 @@ TEST_F(EditorInAWindow, OpenCloseCyclesLeaveNothingBehind) {
     }
     EXPECT_EQ(openDescriptors(), descriptors) << "each open leaves a connection or file open";
     EXPECT_TRUE(childGeometries(window->windowId()).empty()) << "a closed editor left its window behind";
-    EXPECT_EQ(window->xErrorCount(), 0) << window->lastXError();
+    EXPECT_EQ(window->protocolErrors(), 0) << window->lastProtocolError();
     EXPECT_TRUE(feed_->running()) << feed_->error();
     if (kPlainAllocator) {
         EXPECT_LE(residentBytes(), residentAt10 + (1u << 20))
