@@ -14,6 +14,7 @@
 #include "host/audio_feed.h"
 #include "host/editor_window.h"
 #include "host/sound_file.h"
+#include "support/plugin_facts.h"
 #include "support/signals.h"
 #include "support/xvfb.h"
 #include "test_support.h"
@@ -316,16 +317,7 @@ TEST_F(EditorInAWindow, AClickedKeySoundsAtItsPitchUntilReleased) {
     feed_ = std::make_unique<AudioFeed>(
         *plugin_, std::vector<std::vector<float>>{test::noise(44100, 0.5f, 3)}, RenderSettings{});
     // The default state plays the synthesizer as the carrier; make it a pure sine.
-    const std::vector<std::pair<std::string, float>>
-        played = {{"waveform", 1.0f},  {"noise", 0.0f},     {"octave", 0.5f}, {"filtertype", 1.0f},
-                  {"cutoff", 1.0f},    {"resonance", 0.0f}, {"shift", 0.5f},  {"mastercomp", 0.0f},
-                  {"articulate", 0.0f}};  // the classic bank's slow followers leave the sine's pitch clean
-    for (const auto& [name, value] : played) {
-        int32_t index = 0;
-        while (index < plugin_->numParams() && plugin_->parameterName(index) != name) ++index;
-        ASSERT_LT(index, plugin_->numParams()) << name;
-        plugin_->setParameter(index, value);
-    }
+    ASSERT_TRUE(test::playAPureSine(*plugin_));
     feed_->start();
     auto window = openWindow();
     ASSERT_NE(window, nullptr);
