@@ -1,12 +1,12 @@
-// Kestrafone.dll's editor in a host's real Win32 window (under wine): opened, idled and closed
-// from one thread while an audio thread processes, and played through Windows' input queue as
-// a person's mouse plays it. The event scripts and the captures are tested through the render
-// tool (tools/render_tool_test.py).
+// Kestrafone.dll's editor in a host's real Win32 window (under wine), opened, idled and closed
+// from one thread while an audio thread processes, played through Windows' input queue. The
+// scripts and captures are tested through the render tool (tools/render_tool_test.py).
 #include <gtest/gtest.h>
 #include <windows.h>
 // Needs the types windows.h declares.
 #include <psapi.h>
 
+#include <array>
 #include <cstdio>
 
 #include "host/audio_feed.h"
@@ -29,17 +29,12 @@ std::size_t workingSet() {
 }
 
 // What an editor could leave behind in the process: handles of the kernel, GDI and USER.
-struct Handles {
-    DWORD kernel = 0, gdi = 0, user = 0;
-    static Handles now() {
-        Handles h;
-        GetProcessHandleCount(GetCurrentProcess(), &h.kernel);
-        h.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-        h.user = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-        return h;
-    }
-    bool operator==(const Handles&) const = default;
-};
+std::array<DWORD, 3> handles() {
+    DWORD kernel = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &kernel);
+    return {kernel, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS),
+            GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)};
+}
 
 // The editor's child windows of a host window, as "WxH+X+Y" in the host window's client area.
 std::vector<std::string> children(std::uintptr_t window) {
@@ -105,7 +100,6 @@ TEST_F(EditorInAWin32Window, ChildWindowFillsTheParentOutlivesItAndMovesToAnothe
     auto again = openWindow();
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(children(again->windowId()), std::vector<std::string>{"503x404+0+0"});
-    EXPECT_TRUE(feed_->running()) << feed_->error();
 }
 
 // A host that opens and closes the editor again and again: no window, handle or memory may
@@ -115,9 +109,9 @@ TEST_F(EditorInAWin32Window, OpenCloseCyclesLeaveNothingBehind) {
     ASSERT_NE(window, nullptr);
     window->closeEditor();
     window->idle();
-    const Handles before = Handles::now();
+    const auto before = handles();
     // Wine counts none of them (all read 0): there the windows and the memory show what is left.
-    if (before == Handles{}) std::printf("the system does not count handles: not checked\n");
+    if (before == std::array<DWORD, 3>{}) std::printf("the system does not count handles: not checked\n");
     std::size_t at10 = 0;
     for (int cycle = 1; cycle <= 200; ++cycle) {
         std::string error;
@@ -128,10 +122,7 @@ TEST_F(EditorInAWin32Window, OpenCloseCyclesLeaveNothingBehind) {
         if (cycle == 10) at10 = workingSet();
         if (cycle == 50 || cycle == 200) {
             EXPECT_TRUE(children(window->windowId()).empty()) << "cycle " << cycle << " left its window";
-            const Handles after = Handles::now();
-            EXPECT_EQ(after, before) << "cycle " << cycle << ": kernel " << before.kernel << " -> "
-                                     << after.kernel << ", GDI " << before.gdi << " -> " << after.gdi
-                                     << ", USER " << before.user << " -> " << after.user;
+            EXPECT_EQ(handles(), before) << "cycle " << cycle << " (kernel, GDI, USER)";
         }
     }
     const std::size_t at200 = workingSet();
@@ -169,10 +160,8 @@ TEST_F(EditorInAWin32Window, ALatchedKeyPlaysUntilASecondClickReleasesIt) {
     rightClick();
     const std::vector<float> latched = listen(22050);
     rightClick();
-    listen(4410);  // the release's tail
-    const std::vector<float> released = listen(4410);
-    ASSERT_EQ(latched.size(), 22050u);
-    ASSERT_EQ(released.size(), 4410u);
+    listen(4410);                                      // the release's tail
+    const std::vector<float> released = listen(4410);  // empty recordings read as NaN and fail
     EXPECT_GT(test::rms(latched, 0, latched.size()), 1e-3) << "the latched key does not sound";
     EXPECT_LT(test::rms(released, 0, released.size()), 1e-5) << "the second click does not release it";
 }
