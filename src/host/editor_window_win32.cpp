@@ -2,13 +2,13 @@
 // effEditOpen; idle() runs the thread's messages as a host's message loop does.
 #include <windows.h>
 
-#include <algorithm>
 #include <thread>
 #include <vector>
 
 #include "gui/draw_context.h"
 #include "host/editor_window.h"
 #include "platform/safe_files.h"
+#include "platform/win32/wide_text.h"
 
 namespace kf::host {
 namespace {
@@ -48,13 +48,6 @@ HWND asWindow(std::uintptr_t w) {
     return reinterpret_cast<HWND>(w);
 }
 
-std::wstring widen(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(std::max(n, 0)), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
-}
-
 // Sizes the window so that its client area, where the editor sits, is width x height.
 void setClientSize(HWND hwnd, int width, int height) {
     RECT r{0, 0, width, height};
@@ -84,14 +77,14 @@ std::unique_ptr<EditorWindow> EditorWindow::open(Plugin& plugin, std::string& er
     const std::string title = plugin.effectName().empty() ? plugin.path() : plugin.effectName();
     RECT outer{0, 0, w->width_, w->height_};
     AdjustWindowRectEx(&outer, kStyle, FALSE, 0);
-    const HWND hwnd = registerClass()
-                          ? CreateWindowExW(0, kClassName, widen(title).c_str(), kStyle, CW_USEDEFAULT,
-                                            CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top,
-                                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr)
-                          : nullptr;
+    const HWND hwnd = registerClass() ? CreateWindowExW(0, kClassName, platform::widen(title).c_str(), kStyle,
+                                                        CW_USEDEFAULT, CW_USEDEFAULT,
+                                                        outer.right - outer.left, outer.bottom - outer.top,
+                                                        nullptr, nullptr, GetModuleHandleW(nullptr), nullptr)
+                                      : nullptr;
     if (hwnd == nullptr) {
         failure = OpenFailure::NoDisplay;
-        error = "cannot create a window for the editor (error " + std::to_string(GetLastError()) + ")";
+        error = "cannot create a window for the editor: " + platform::systemErrorText(GetLastError());
         return nullptr;
     }
     w->window_ = reinterpret_cast<std::uintptr_t>(hwnd);

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "host/pointer_input.h"
+#include "platform/win32/wide_text.h"
 
 namespace kf::host {
 namespace {
@@ -46,8 +47,8 @@ std::optional<PointerFailure> sendPointer(std::uintptr_t window, const std::vect
     if (!IsWindow(hwnd)) return PointerFailure{false, "the window to send input to is gone"};
     auto send = [](INPUT in) -> std::optional<PointerFailure> {
         if (SendInput(1, &in, sizeof in) == 1) return std::nullopt;
-        return PointerFailure{
-            false, "Windows refused the input (SendInput, error " + std::to_string(GetLastError()) + ")"};
+        return PointerFailure{false,
+                              "Windows refused the input: " + platform::systemErrorText(GetLastError())};
     };
     for (const PointerAction& a : actions) {
         std::optional<PointerFailure> failed;
