@@ -70,9 +70,10 @@ class Bench:
     def windows(path):
         return "Z:" + str(path).replace("/", "\\")
 
-    def win(self, *args):
+    def win(self, *args, timeout=None):
         run = subprocess.run([self.wine_run, self.win_build, self.win_tool, "--quiet", *args, self.windows(self.win_dll)],
-                             capture_output=True, text=True, encoding="utf-8", errors="replace", cwd=self.scratch)
+                             capture_output=True, text=True, encoding="utf-8", errors="replace", cwd=self.scratch,
+                             timeout=timeout)
         return run.returncode, run.stderr
 
     def linux(self, *args, env=None):
@@ -205,6 +206,12 @@ class Bench:
         changed = self.differing(f"{menu}[{MENU_BOX}]", f"{win_shot}[{MENU_BOX}]", "1%") if code == 0 else 0
         self.expect(code == 0 and changed > 48 * 34 / 2,
                     f"a right-click on the focus knob opens its learn menu at the pointer ({err.strip()})")
+
+        try:
+            code, err = self.win("--show-editor", timeout=3)
+            self.expect(False, f"shows the editor until its window is closed (it ended with {code}: {err.strip()})")
+        except subprocess.TimeoutExpired:
+            self.expect(True, "shows the editor until its window is closed")
 
         failing = self.scratch / "failing.txt"
         failing.write_text("open\nexpect param 9 0.9\n")
