@@ -26,9 +26,9 @@ class EditorWindow {
     enum class OpenFailure { Opened, NoDisplay, NoEditor, Refused };
 
     // Connects to the X display (`displayName`, or $DISPLAY when empty; unused on Windows),
-    // creates and shows a top-level window of the editor's size, and opens the editor in it. A plug-in whose
-    // rectangle is unknown before it opens gets a provisional window, resized to the
-    // rectangle it reports once open. Returns null with a reason when there is no display,
+    // creates and shows a top-level window of the editor's size, and opens the editor in it.
+    // A plug-in whose rectangle is unknown before it opens gets a provisional window, resized
+    // to the rectangle it reports once open. Returns null with a reason when there is no display,
     // the plug-in has no editor, or it refuses to open one.
     // `why`, when given, says which of these it was.
     static std::unique_ptr<EditorWindow> open(Plugin& plugin, std::string& error,
