@@ -47,6 +47,8 @@ class Surface {
     std::uint32_t pixel(int x, int y) const;
     // The rows top to bottom, `width()` pixels each, 0x00RRGGBB.
     std::vector<std::uint32_t> pixels() const;
+    // Replaces the picture with `words` (0x00RRGGBB, rows top to bottom), as many as it holds.
+    void assign(std::span<const std::uint32_t> words);
     // `path` is UTF-8.
     bool writePng(const std::string& path) const;
     // The picture as PNG file bytes (empty when encoding failed).

@@ -2,7 +2,6 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <cairo.h>
 
 #include <algorithm>
 #include <atomic>
@@ -11,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "gui/draw_context.h"
 #include "platform/safe_files.h"
 
 namespace kf::host {
@@ -221,53 +221,32 @@ bool EditorWindow::capture(const std::string& pngPath, std::string& error) {
         error = "cannot capture the editor: the X server returned no image of its window";
         return false;
     }
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, image->width, image->height);
-    cairo_surface_flush(surface);
-    unsigned char* data = cairo_image_surface_get_data(surface);
-    const int stride = cairo_image_surface_get_stride(surface);
-    if (data != nullptr) {
-        for (int y = 0; y < image->height; ++y) {
-            auto* row = reinterpret_cast<uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
-            for (int x = 0; x < image->width; ++x) {
-                const unsigned long p = XGetPixel(image, x, y);
-                row[x] = channel(p, image->red_mask) << 16 | channel(p, image->green_mask) << 8 |
-                         channel(p, image->blue_mask);
-            }
+    std::vector<std::uint32_t> words(static_cast<std::size_t>(image->width) * image->height);
+    for (int y = 0; y < image->height; ++y)
+        for (int x = 0; x < image->width; ++x) {
+            const unsigned long p = XGetPixel(image, x, y);
+            words[static_cast<std::size_t>(y) * image->width + x] = channel(p, image->red_mask) << 16 |
+                                                                    channel(p, image->green_mask) << 8 |
+                                                                    channel(p, image->blue_mask);
         }
-    }
+    gui::Surface picture(image->width, image->height);
     XDestroyImage(image);
-    cairo_surface_mark_dirty(surface);
+    picture.assign(words);
     // Encoded in memory first: the file is then replaced only by a complete picture.
-    std::vector<uint8_t> png;
-    cairo_status_t status = cairo_surface_status(surface);
-    if (status == CAIRO_STATUS_SUCCESS)
-        status = cairo_surface_write_to_png_stream(
-            surface,
-            [](void* closure, const unsigned char* bytes, unsigned int length) {
-                // No exception may cross cairo's C frames.
-                try {
-                    auto* out = static_cast<std::vector<uint8_t>*>(closure);
-                    out->insert(out->end(), bytes, bytes + length);
-                    return CAIRO_STATUS_SUCCESS;
-                } catch (...) {
-                    return CAIRO_STATUS_NO_MEMORY;
-                }
-            },
-            &png);
-    cairo_surface_destroy(surface);
-    if (status != CAIRO_STATUS_SUCCESS) {
-        error = "cannot encode the capture as PNG: " + std::string(cairo_status_to_string(status));
+    const std::vector<unsigned char> png = picture.encodePng();
+    if (png.empty()) {
+        error = "cannot encode the capture as PNG";
         return false;
     }
     return platform::replaceFile(pngPath, png, error);
 }
 
-int EditorWindow::xErrorCount() const {
+int EditorWindow::protocolErrors() const {
     return gXErrors.load() - errorBaseline_;
 }
 
-std::string EditorWindow::lastXError() const {
-    return xErrorCount() > 0 ? std::string(gLastXError) : std::string();
+std::string EditorWindow::lastProtocolError() const {
+    return protocolErrors() > 0 ? std::string(gLastXError) : std::string();
 }
 
 }  // namespace kf::host

@@ -1,7 +1,9 @@
-// A plug-in's editor in a real X11 window, hosted the way Linux VST hosts do it: a
-// top-level window sized from effEditGetRect, whose id goes to effEditOpen as the parent
-// of the plug-in's own child window, and effEditIdle on the same thread every 20 ms or so.
+// A plug-in's editor in a real window of the desktop, hosted the way VST hosts do it: a
+// top-level window sized from effEditGetRect, whose handle goes to effEditOpen as the parent
+// of the plug-in's own child window (an X11 window id on Linux, an HWND on Windows), and
+// effEditIdle on the same thread every 20 ms or so, between runs of the window's events.
 // Only the binary interface is used, so any VST 2.4 plug-in with an editor can be shown.
+// The build picks the window system: editor_window.cpp (Xlib) or editor_window_win32.cpp.
 //
 // Everything here runs on the one thread that created the window (hosts call open, idle
 // and close from their GUI thread). The audio runs elsewhere (see AudioFeed).
@@ -23,10 +25,10 @@ class EditorWindow {
   public:
     enum class OpenFailure { Opened, NoDisplay, NoEditor, Refused };
 
-    // Connects to the X display (`displayName`, or $DISPLAY when empty), creates and maps a
-    // top-level window of the editor's size, and opens the editor in it. A plug-in whose
-    // rectangle is unknown before it opens gets a provisional window, resized to the
-    // rectangle it reports once open. Returns null with a reason when there is no display,
+    // Connects to the X display (`displayName`, or $DISPLAY when empty; unused on Windows),
+    // creates and shows a top-level window of the editor's size, and opens the editor in it.
+    // A plug-in whose rectangle is unknown before it opens gets a provisional window, resized
+    // to the rectangle it reports once open. Returns null with a reason when there is no display,
     // the plug-in has no editor, or it refuses to open one.
     // `why`, when given, says which of these it was.
     static std::unique_ptr<EditorWindow> open(Plugin& plugin, std::string& error,
@@ -37,17 +39,18 @@ class EditorWindow {
     EditorWindow(const EditorWindow&) = delete;
     EditorWindow& operator=(const EditorWindow&) = delete;
 
-    // The X11 id of the top-level window: the parent handed to effEditOpen.
-    unsigned long windowId() const { return window_; }
+    // The top-level window (X11 id or HWND): the parent handed to effEditOpen.
+    std::uintptr_t windowId() const { return window_; }
     int width() const { return width_; }
     int height() const { return height_; }
     bool editorOpen() const { return editorOpen_; }
 
-    // One effEditIdle (only while the editor is open), then the window's own events.
+    // One effEditIdle (only while the editor is open), then the window's own events (on
+    // Windows, every message waiting for this thread, the plug-in's windows' among them).
     void idle();
     // Idles for about `duration` at the host's pace.
     void idleFor(std::chrono::milliseconds duration);
-    // True once the person closed the window (the window manager's close button) or
+    // True once the person closed the window (its close button) or
     // something destroyed it.
     bool closeRequested() const { return closeRequested_; }
 
@@ -66,9 +69,10 @@ class EditorWindow {
 
     // X protocol errors reported to the process since the window opened (Xlib's error
     // handler is the host's, process-wide: this counts errors of our connection and of
-    // any plug-in that talks to X through Xlib), and the text of the latest one.
-    int xErrorCount() const;
-    std::string lastXError() const;
+    // any plug-in that talks to X through Xlib), and the text of the latest one. Windows
+    // reports failures to the call that made them: there these stay 0 and empty.
+    int protocolErrors() const;
+    std::string lastProtocolError() const;
 
   private:
     EditorWindow(Plugin& plugin) : plugin_(plugin) {}
@@ -76,9 +80,9 @@ class EditorWindow {
     void handleEvents();
 
     Plugin& plugin_;
-    void* display_ = nullptr;  // Display*, kept opaque so that users need not include Xlib
-    unsigned long window_ = 0;
-    unsigned long deleteAtom_ = 0;
+    void* display_ = nullptr;  // X11: Display*, kept opaque so that users need not include Xlib
+    std::uintptr_t window_ = 0;
+    unsigned long deleteAtom_ = 0;  // X11: WM_DELETE_WINDOW
     int width_ = 0, height_ = 0;
     bool editorOpen_ = false;
     bool windowAlive_ = false;

@@ -1,7 +1,6 @@
 // The render tool's editor modes (--editor, --editor-shot, --editor-script): the plug-in's
-// editor in a window of the desktop while an audio thread feeds the plug-in its inputs.
-// render_tool_editor.cpp shows it in an X11 window; a build whose tool has no editor window
-// refuses these modes with a failure that says so.
+// editor in a window of the desktop (EditorWindow: X11 or Win32, as the build chooses) while an
+// audio thread feeds the plug-in its inputs.
 #pragma once
 
 #include <optional>

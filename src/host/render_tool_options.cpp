@@ -62,12 +62,13 @@ Processing:
                        plug-in reports or its index, VALUE is normalised 0..1.
                        Repeatable.
 
-The plug-in's editor, in an X11 window on $DISPLAY, while an audio thread feeds
-it the input (looped) or silence in real time; --output and --midi do not apply:
+The plug-in's editor, in a window of the desktop (an X11 window on $DISPLAY on
+Linux), while an audio thread feeds it the input (looped) or silence in real
+time; --output and --midi do not apply:
   --show-editor        open the editor for you; quits when you close the window
                        or press Ctrl-C
-  --editor-script FILE play an editor event script: pointer steps are sent with
-                       xdotool, 'process N' waits for N frames of audio, 'expect'
+  --editor-script FILE play an editor event script: pointer steps are sent as
+                       input (with xdotool on Linux), 'process N' waits for N frames of audio, 'expect'
                        lines check parameters and the host's edit log, 'snapshot'
                        captures the window. 'expect held' cannot be seen by a host
                        and is reported as not checked
@@ -91,7 +92,8 @@ output that is also an input), 2 input/output file error (including an input at
 a rate Kestrafone cannot run at, a --sample the plug-in could not load, a bad
 editor script or a capture that could not be written), 3 plug-in load or
 interface error (also: no editor, or it would not open), 4 an editor script
-step failed (an expectation not met), 5 no X display or no xdotool. A render
+step failed (an expectation not met), 5 no X display or no xdotool (Linux), or no
+window could be made. A render
 stopped by a signal ends as that signal ends a program.
 )";
 

@@ -1,33 +1,26 @@
 #include "host/window_script.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
 #include <thread>
 
 #include "host/editor_window.h"
-
-extern char** environ;
+#include "host/pointer_input.h"
 
 namespace kf::host {
 namespace {
 
 using Kind = ScriptStep::Kind;
 using Result = WindowScriptOutcome::Result;
+using Act = PointerAction::Kind;
 
-// After a pointer step: enough idles for the events to travel from xdotool through the
-// X server to the plug-in's connection and be handled there.
+// After a pointer step: enough idles for the input to travel through the window system
+// (from xdotool through the X server, or Windows' input queue) to the plug-in and be handled.
 constexpr std::chrono::milliseconds kSettle{3 * kEditorIdlePeriod};
 // After `open`: time for the editor to map its window and draw it once.
 constexpr std::chrono::milliseconds kOpenSettle{10 * kEditorIdlePeriod};
@@ -37,47 +30,6 @@ struct Failure {
     std::string message;
 };
 
-// Runs xdotool with `args` (several commands may be chained in one call) and waits for it.
-std::optional<Failure> xdotool(const std::vector<std::string>& args, const std::string& displayName) {
-    std::vector<std::string> words = {"xdotool"};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-
-    std::vector<std::string> envText;
-    for (char** e = environ; *e != nullptr; ++e)
-        if (displayName.empty() || std::strncmp(*e, "DISPLAY=", 8) != 0) envText.emplace_back(*e);
-    if (!displayName.empty()) envText.push_back("DISPLAY=" + displayName);
-    std::vector<char*> envp;
-    for (auto& e : envText) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawnp(&pid, "xdotool", &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return Failure{Result::NoDisplay, spawned == ENOENT
-                                              ? "xdotool is not installed (Debian package xdotool)"
-                                              : std::string("cannot run xdotool: ") + std::strerror(spawned)};
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        std::string command = "xdotool";
-        for (const auto& a : args) command += " " + a;
-        return Failure{Result::Failed, command + " failed"};
-    }
-    return std::nullopt;
-}
-
-const char* modifierKey(unsigned bit) {
-    return bit == kShift ? "shift" : bit == kControl ? "ctrl" : "alt";
-}
-
 class Player {
   public:
     Player(Plugin& plugin, AudioFeed& feed, const std::string& displayName)
@@ -85,15 +37,14 @@ class Player {
         for (int32_t i = 0; i < plugin.numParams(); ++i) startValues_.push_back(plugin.parameter(i));
     }
 
-    // A script that ends (or fails) in the middle of a gesture must not leave the X
-    // server with a button or a modifier key held down.
+    // A script that ends (or fails) in the middle of a gesture must not leave the window
+    // system with a button or a modifier key held down.
     void releaseHeld() {
-        if (heldButton_ == 0 || !window_) return;
-        std::vector<std::string> args = {"mouseup", std::to_string(heldButton_)};
-        for (const unsigned bit : {kShift, kControl, kAlt})
-            if (heldModifiers_ & bit) args.insert(args.end(), {"keyup", modifierKey(bit)});
-        heldButton_ = 0;
-        (void)xdotool(args, display_);
+        if (!heldButton_ || !window_) return;
+        std::vector<PointerAction> actions = {{.kind = Act::Release, .button = *heldButton_}};
+        addModifiers(actions, Act::KeyUp, heldModifiers_);
+        heldButton_.reset();
+        (void)sendPointer(window_->windowId(), actions, display_);
     }
 
     std::optional<Failure> step(const ScriptStep& s, std::vector<std::string>& notes);
@@ -104,15 +55,17 @@ class Player {
         if (window_ && window_->editorOpen()) return std::nullopt;
         return Failure{Result::Failed, std::string(what) + " needs an open editor (add an 'open' step)"};
     }
-    std::optional<Failure> pointer(std::vector<std::string> args) {
-        if (auto f = xdotool(args, display_)) return f;
+    std::optional<Failure> pointer(const std::vector<PointerAction>& actions) {
+        if (auto f = sendPointer(window_->windowId(), actions, display_))
+            return Failure{f->unavailable ? Result::NoDisplay : Result::Failed, f->message};
         window_->idleFor(kSettle);
         if (window_->closeRequested()) return Failure{Result::Failed, "the editor's window was closed"};
         return std::nullopt;
     }
-    std::vector<std::string> moveTo(int x, int y) const {
-        return {"mousemove", "--window", std::to_string(window_->windowId()), std::to_string(x),
-                std::to_string(y)};
+    static PointerAction moveTo(int x, int y) { return {.kind = Act::MoveTo, .x = x, .y = y}; }
+    static void addModifiers(std::vector<PointerAction>& actions, Act kind, unsigned modifiers) {
+        for (const unsigned bit : {kShift, kControl, kAlt})
+            if (modifiers & bit) actions.push_back({.kind = kind, .modifier = bit});
     }
     std::optional<Failure> expectParam(const ScriptStep& s);
     std::optional<Failure> expectEdited(const ScriptStep& s) const;
@@ -124,7 +77,7 @@ class Player {
     std::unique_ptr<EditorWindow> window_;
     std::vector<float> startValues_;
     std::size_t editsAtStart_;
-    int heldButton_ = 0;  // X button number of the press not yet released, 0 for none
+    std::optional<MouseButton> heldButton_;  // the press not yet released
     unsigned heldModifiers_ = 0;
 };
 
@@ -150,38 +103,32 @@ std::optional<Failure> Player::step(const ScriptStep& s, std::vector<std::string
             return std::nullopt;
         case Kind::Down: {
             if (auto f = needEditor("down")) return f;
-            if (heldButton_ != 0) return Failure{Result::Failed, "down while a button is still held"};
-            auto args = moveTo(s.x, s.y);
-            for (const unsigned bit : {kShift, kControl, kAlt})
-                if (s.modifiers & bit) args.insert(args.end(), {"keydown", modifierKey(bit)});
-            heldButton_ = static_cast<int>(s.button);
+            if (heldButton_) return Failure{Result::Failed, "down while a button is still held"};
+            std::vector<PointerAction> actions = {moveTo(s.x, s.y)};
+            addModifiers(actions, Act::KeyDown, s.modifiers);
+            heldButton_ = s.button;
             heldModifiers_ = s.modifiers;
-            args.insert(args.end(), {"mousedown", std::to_string(heldButton_)});
-            return pointer(args);
+            actions.push_back({.kind = Act::Press, .button = s.button});
+            return pointer(actions);
         }
         case Kind::Move:
             if (auto f = needEditor("move")) return f;
-            return pointer(moveTo(s.x, s.y));
+            return pointer({moveTo(s.x, s.y)});
         case Kind::Up: {
             if (auto f = needEditor("up")) return f;
-            if (heldButton_ == 0) return Failure{Result::Failed, "up with no button held"};
-            std::vector<std::string> args;
-            if (s.hasPosition) args = moveTo(s.x, s.y);
-            args.insert(args.end(), {"mouseup", std::to_string(heldButton_)});
+            if (!heldButton_) return Failure{Result::Failed, "up with no button held"};
+            std::vector<PointerAction> actions;
+            if (s.hasPosition) actions.push_back(moveTo(s.x, s.y));
+            actions.push_back({.kind = Act::Release, .button = *heldButton_});
             // Modifiers stay down for the whole gesture (a fine drag holds Shift while moving).
-            for (const unsigned bit : {kShift, kControl, kAlt})
-                if (heldModifiers_ & bit) args.insert(args.end(), {"keyup", modifierKey(bit)});
-            heldButton_ = 0;
+            addModifiers(actions, Act::KeyUp, heldModifiers_);
+            heldButton_.reset();
             heldModifiers_ = 0;
-            return pointer(args);
+            return pointer(actions);
         }
         case Kind::Wheel: {
             if (auto f = needEditor("wheel")) return f;
-            auto args = moveTo(s.x, s.y);
-            // X buttons 4 and 5 are the wheel's notches up and down.
-            args.insert(args.end(), {"click", "--repeat", std::to_string(std::abs(s.count)), "--delay", "20",
-                                     s.count > 0 ? "4" : "5"});
-            return pointer(args);
+            return pointer({moveTo(s.x, s.y), {.kind = Act::Wheel, .notches = s.count}});
         }
         case Kind::Idle:
             for (int i = 0; i < s.count; ++i) {
@@ -286,10 +233,10 @@ WindowScriptOutcome playScriptInWindow(Plugin& plugin, AudioFeed& feed, const Ed
         ++outcome.stepsRun;
     }
     player.releaseHeld();
-    if (EditorWindow* w = player.window(); w != nullptr && w->xErrorCount() > 0)
+    if (EditorWindow* w = player.window(); w != nullptr && w->protocolErrors() > 0)
         outcome.notes.push_back(
-            std::to_string(w->xErrorCount()) +
-            " X protocol error(s) while the editor was shown; the latest: " + w->lastXError());
+            std::to_string(w->protocolErrors()) +
+            " X protocol error(s) while the editor was shown; the latest: " + w->lastProtocolError());
     return outcome;
 }
 

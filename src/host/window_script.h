@@ -1,6 +1,6 @@
-// Plays an editor event script (editor_script.h) in a real X11 window: pointer steps are
-// sent with xdotool, so the plug-in receives them from the X server exactly as it would
-// from a person, while an AudioFeed keeps its audio thread busy.
+// Plays an editor event script (editor_script.h) in a real window (EditorWindow): pointer
+// steps go through the window system (pointer_input.h), so the plug-in receives them exactly
+// as it would from a person, while an AudioFeed keeps its audio thread busy.
 #pragma once
 
 #include <string>
@@ -16,7 +16,7 @@ struct WindowScriptOutcome {
     enum class Result {
         Passed,
         Failed,        // an expectation was not met, or a step made no sense (up with no button held)
-        NoDisplay,     // no X display, or no xdotool
+        NoDisplay,     // no X display, or no xdotool (Linux)
         EditorFailed,  // the plug-in has no editor or would not open it
     };
     Result result = Result::Passed;

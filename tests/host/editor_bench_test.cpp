@@ -14,6 +14,7 @@
 #include "host/audio_feed.h"
 #include "host/editor_window.h"
 #include "host/sound_file.h"
+#include "support/plugin_facts.h"
 #include "support/signals.h"
 #include "support/xvfb.h"
 #include "test_support.h"
@@ -148,7 +149,7 @@ TEST_F(EditorInAWindow, ChildWindowFillsTheParentAndOutlivesIt) {
         window->destroyWindow();
         window->idleFor(std::chrono::milliseconds(100));
         window->closeEditor();
-        EXPECT_EQ(window->xErrorCount(), 0) << window->lastXError();
+        EXPECT_EQ(window->protocolErrors(), 0) << window->lastProtocolError();
     }
     auto again = openWindow();
     ASSERT_NE(again, nullptr);
@@ -180,7 +181,7 @@ TEST_F(EditorInAWindow, OpenCloseCyclesLeaveNothingBehind) {
     }
     EXPECT_EQ(openDescriptors(), descriptors) << "each open leaves a connection or file open";
     EXPECT_TRUE(childGeometries(window->windowId()).empty()) << "a closed editor left its window behind";
-    EXPECT_EQ(window->xErrorCount(), 0) << window->lastXError();
+    EXPECT_EQ(window->protocolErrors(), 0) << window->lastProtocolError();
     EXPECT_TRUE(feed_->running()) << feed_->error();
     if (kPlainAllocator) {
         EXPECT_LE(residentBytes(), residentAt10 + (1u << 20))
@@ -316,16 +317,7 @@ TEST_F(EditorInAWindow, AClickedKeySoundsAtItsPitchUntilReleased) {
     feed_ = std::make_unique<AudioFeed>(
         *plugin_, std::vector<std::vector<float>>{test::noise(44100, 0.5f, 3)}, RenderSettings{});
     // The default state plays the synthesizer as the carrier; make it a pure sine.
-    const std::vector<std::pair<std::string, float>>
-        played = {{"waveform", 1.0f},  {"noise", 0.0f},     {"octave", 0.5f}, {"filtertype", 1.0f},
-                  {"cutoff", 1.0f},    {"resonance", 0.0f}, {"shift", 0.5f},  {"mastercomp", 0.0f},
-                  {"articulate", 0.0f}};  // the classic bank's slow followers leave the sine's pitch clean
-    for (const auto& [name, value] : played) {
-        int32_t index = 0;
-        while (index < plugin_->numParams() && plugin_->parameterName(index) != name) ++index;
-        ASSERT_LT(index, plugin_->numParams()) << name;
-        plugin_->setParameter(index, value);
-    }
+    ASSERT_TRUE(test::playAPureSine(*plugin_));
     feed_->start();
     auto window = openWindow();
     ASSERT_NE(window, nullptr);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "common/parameter_table.h"
 #include "host/vst_host.h"
@@ -71,6 +72,23 @@ inline Descriptions describeBesideCommitted(host::Plugin& plugin, const std::str
     const Bytes committed = readBytes(crossPlatformData() / "plugin-facts.txt");
     d.committed.assign(committed.begin(), committed.end());
     return d;
+}
+
+// Makes the default state's carrier a pure sine that sounds only while a key is held, for the
+// tests that play the editor's keyboard; false when a parameter is missing.
+inline bool playAPureSine(host::Plugin& plugin) {
+    const std::pair<const char*, float> settings[] =
+        {
+            {"waveform", 1.0f},  {"noise", 0.0f},     {"octave", 0.5f}, {"filtertype", 1.0f},
+            {"cutoff", 1.0f},    {"resonance", 0.0f}, {"shift", 0.5f},  {"mastercomp", 0.0f},
+            {"articulate", 0.0f}};  // the classic bank's slow followers leave the sine's pitch clean
+    for (const auto& [name, value] : settings) {
+        int32_t index = 0;
+        while (index < plugin.numParams() && plugin.parameterName(index) != name) ++index;
+        if (index == plugin.numParams()) return false;
+        plugin.setParameter(index, value);
+    }
+    return true;
 }
 
 }  // namespace kf::test

@@ -106,6 +106,12 @@ const std::uint32_t* Surface::data() const {
     return pixels_.data();
 }
 
+void Surface::assign(std::span<const std::uint32_t> words) {
+    cairo_surface_flush(native_->surface);
+    std::copy_n(words.begin(), std::min(words.size(), pixels_.size()), pixels_.begin());
+    cairo_surface_mark_dirty(native_->surface);
+}
+
 bool Surface::writePng(const std::string& path) const {
     cairo_surface_flush(native_->surface);
     return cairo_surface_write_to_png(native_->surface, path.c_str()) == CAIRO_STATUS_SUCCESS;

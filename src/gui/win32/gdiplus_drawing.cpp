@@ -190,6 +190,11 @@ const std::uint32_t* Surface::data() const {
     return pixels_.data();
 }
 
+// The GDI+ bitmap draws straight into the pixel words: nothing to tell it.
+void Surface::assign(std::span<const std::uint32_t> words) {
+    std::copy_n(words.begin(), std::min(words.size(), pixels_.size()), pixels_.begin());
+}
+
 std::vector<unsigned char> Surface::encodePng() const {
     std::vector<unsigned char> out;
     CLSID png;

@@ -5,10 +5,14 @@
 
 The Windows tool reads WAV files of every sample kind it takes (named beyond the ANSI code
 page), writes float and 24-bit files, refuses other formats and an output that is an input
-by another name; and the demo and every factory preset rendered by the DLL through it match
-the Linux plug-in through the Linux tool on the same input, within -120 dBFS peak.
+by another name; the demo and every factory preset rendered by the DLL through it match
+the Linux plug-in through the Linux tool on the same input, within -120 dBFS peak; and its
+editor modes work in a Win32 window: the capture matches the Linux tool's (taken on a private
+Xvfb) within 3 % of the pixels differing by more than 10 %, and the event scripts play there
+with the Linux exit codes.
 """
 import array
+import contextlib
 import math
 import os
 import pathlib
@@ -19,6 +23,11 @@ import sys
 import tempfile
 
 LIMIT_DBFS = -120.0
+# The share of a capture's pixels that may differ from the Linux tool's by more than 10 %: the
+# two builds' drawing libraries smooth text differently.
+SHOT_LIMIT = 0.03
+# Where a right-click on the focus knob opens its learn menu: its two rows at the pointer.
+MENU_BOX = "48x34+358+105"
 
 
 def wav_bytes(tag, bits, rate, channels, payload):
@@ -61,14 +70,23 @@ class Bench:
     def windows(path):
         return "Z:" + str(path).replace("/", "\\")
 
-    def win(self, *args):
+    def win(self, *args, timeout=None):
         run = subprocess.run([self.wine_run, self.win_build, self.win_tool, "--quiet", *args, self.windows(self.win_dll)],
-                             capture_output=True, text=True, encoding="utf-8", errors="replace")
+                             capture_output=True, text=True, encoding="utf-8", errors="replace", cwd=self.scratch,
+                             timeout=timeout)
         return run.returncode, run.stderr
 
-    def linux(self, *args):
-        run = subprocess.run([self.linux_tool, "--quiet", *args, self.linux_plugin], capture_output=True, text=True)
+    def linux(self, *args, env=None):
+        run = subprocess.run([self.linux_tool, "--quiet", *args, self.linux_plugin], capture_output=True, text=True,
+                             env=env)
         return run.returncode, run.stderr
+
+    @staticmethod
+    def differing(a, b, fuzz="10%"):
+        """Pixels of two pictures (or "file[crop]"s) that differ by more than `fuzz`."""
+        run = subprocess.run(["compare", "-metric", "AE", "-fuzz", fuzz, a, b, "null:"], capture_output=True, text=True)
+        match = re.match(r"\s*([0-9.e+]+)", run.stderr)
+        return float(match.group(1)) if match and run.returncode in (0, 1) else float("inf")
 
     def expect(self, ok, what):
         print(("ok:   " if ok else "FAIL: ") + what)
@@ -159,6 +177,60 @@ class Bench:
                         f"{name}: {'bit-identical' if a == b else f'differs by {level:.1f} dBFS peak'}")
         print(f"{identical} of {len(cases)} renders bit-identical to the Linux build's")
 
+    def shows_the_editor_as_the_linux_build(self):
+        win_shot, linux_shot = self.scratch / "win-shot.png", self.scratch / "linux-shot.png"
+        code, err = self.win("--editor-shot", self.windows(win_shot))
+        size = subprocess.run(["identify", "-format", "%wx%h", win_shot], capture_output=True, text=True).stdout
+        self.expect(code == 0 and size == "503x404", f"captures the editor, 503 x 404 ({size} {err.strip()})")
+        with private_display() as display:
+            lcode, lerr = self.linux("--editor-shot", str(linux_shot), env=dict(os.environ, DISPLAY=display or ""))
+        if code != 0 or lcode != 0:
+            self.expect(False, f"both tools capture the editor ({lerr.strip()})")
+            return
+        pixels = 503 * 404
+        differing = self.differing(win_shot, linux_shot)
+        self.expect(differing <= SHOT_LIMIT * pixels,
+                    f"the capture differs from the Linux tool's in {differing / pixels:.2%} of its pixels")
+
+        # The scripts' pointer steps go to the window through Windows' input queue: a drag
+        # raises the focus knob by 0.5, the wheel and a right-click beside the knobs change
+        # nothing, and a drag back leaves the page as it was.
+        scripts = pathlib.Path(self.source, "tests/editor/scripts")
+        code, err = self.win("--editor-script", self.windows(scripts / "default-page.txt"))
+        played = self.scratch / "default-page.png"
+        self.expect(code == 0 and self.differing(played, linux_shot) <= SHOT_LIMIT * pixels,
+                    f"plays the default page's script ({err.strip()})")
+        code, err = self.win("--editor-script", self.windows(scripts / "learn-menu.txt"))
+        menu = self.scratch / "learn-menu.png"
+        # The menu's grey is close to the panel's: any visible change counts.
+        changed = self.differing(f"{menu}[{MENU_BOX}]", f"{win_shot}[{MENU_BOX}]", "1%") if code == 0 else 0
+        self.expect(code == 0 and changed > 48 * 34 / 2,
+                    f"a right-click on the focus knob opens its learn menu at the pointer ({err.strip()})")
+
+        try:
+            code, err = self.win("--show-editor", timeout=3)
+            self.expect(False, f"shows the editor until its window is closed (it ended with {code}: {err.strip()})")
+        except subprocess.TimeoutExpired:
+            self.expect(True, "shows the editor until its window is closed")
+
+        failing = self.scratch / "failing.txt"
+        failing.write_text("open\nexpect param 9 0.9\n")
+        code, err = self.win("--editor-script", self.windows(failing))
+        self.expect(code == 4 and "line 2: expect param 9" in err, f"a failed expectation ends with 4 ({err.strip()})")
+
+
+@contextlib.contextmanager
+def private_display():
+    """A private Xvfb for the Linux tool's window; its display name, None when it did not start."""
+    server = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    try:
+        number = server.stdout.readline().strip()
+        yield f":{number}" if number else None
+    finally:
+        server.terminate()
+        server.wait()
+
 
 def main():
     with tempfile.TemporaryDirectory() as scratch:
@@ -166,6 +238,7 @@ def main():
         bench.reads_every_wav_kind_and_writes_both()
         bench.refuses_what_it_cannot_do()
         bench.renders_as_the_linux_build()
+        bench.shows_the_editor_as_the_linux_build()
         return 1 if bench.problems else 0
 
 
