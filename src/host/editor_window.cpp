@@ -10,9 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include "gui/draw_context.h"
-#include "platform/safe_files.h"
-
 namespace kf::host {
 namespace {
 
@@ -49,7 +46,6 @@ unsigned channel(unsigned long pixel, unsigned long mask) {
 // A window of this size stands in until a plug-in that only knows its size once open
 // reports it.
 constexpr int kProvisionalWidth = 640, kProvisionalHeight = 480;
-constexpr int kMaxEditorSide = 8192;
 
 }  // namespace
 
@@ -136,15 +132,6 @@ EditorWindow::~EditorWindow() {
     XCloseDisplay(asDisplay(display_));
 }
 
-bool EditorWindow::editorRect(int& width, int& height) {
-    vst::ERect* rect = nullptr;
-    plugin_.dispatch(vst::effEditGetRect, 0, 0, &rect);
-    if (rect == nullptr) return false;
-    width = rect->right - rect->left;
-    height = rect->bottom - rect->top;
-    return width > 0 && height > 0 && width <= kMaxEditorSide && height <= kMaxEditorSide;
-}
-
 bool EditorWindow::openEditor(std::string& error) {
     if (editorOpen_) return true;
     if (!windowAlive_) {
@@ -176,19 +163,6 @@ void EditorWindow::destroyWindow() {
     windowAlive_ = false;
     XSync(asDisplay(display_), False);
     handleEvents();
-}
-
-void EditorWindow::idle() {
-    if (editorOpen_) plugin_.dispatch(vst::effEditIdle);
-    handleEvents();
-}
-
-void EditorWindow::idleFor(std::chrono::milliseconds duration) {
-    const auto end = std::chrono::steady_clock::now() + duration;
-    do {
-        idle();
-        std::this_thread::sleep_for(kEditorIdlePeriod);
-    } while (std::chrono::steady_clock::now() < end);
 }
 
 void EditorWindow::handleEvents() {
@@ -229,16 +203,9 @@ bool EditorWindow::capture(const std::string& pngPath, std::string& error) {
                                                                     channel(p, image->green_mask) << 8 |
                                                                     channel(p, image->blue_mask);
         }
-    gui::Surface picture(image->width, image->height);
+    const int width = image->width, height = image->height;
     XDestroyImage(image);
-    picture.assign(words);
-    // Encoded in memory first: the file is then replaced only by a complete picture.
-    const std::vector<unsigned char> png = picture.encodePng();
-    if (png.empty()) {
-        error = "cannot encode the capture as PNG";
-        return false;
-    }
-    return platform::replaceFile(pngPath, png, error);
+    return writeCapture(width, height, words, pngPath, error);
 }
 
 int EditorWindow::protocolErrors() const {

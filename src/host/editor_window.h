@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/vst_host.h"
 
@@ -76,8 +77,12 @@ class EditorWindow {
 
   private:
     EditorWindow(Plugin& plugin) : plugin_(plugin) {}
+    // The rectangle the plug-in reports, when it is a sane size for a window.
     bool editorRect(int& width, int& height);
     void handleEvents();
+    // Writes 0xRRGGBB `words` (rows top to bottom) as a PNG file, replaced only when whole.
+    static bool writeCapture(int width, int height, const std::vector<std::uint32_t>& words,
+                             const std::string& pngPath, std::string& error);
 
     Plugin& plugin_;
     void* display_ = nullptr;  // X11: Display*, kept opaque so that users need not include Xlib

@@ -2,12 +2,9 @@
 // effEditOpen; idle() runs the thread's messages as a host's message loop does.
 #include <windows.h>
 
-#include <thread>
 #include <vector>
 
-#include "gui/draw_context.h"
 #include "host/editor_window.h"
-#include "platform/safe_files.h"
 #include "platform/win32/wide_text.h"
 
 namespace kf::host {
@@ -17,7 +14,6 @@ constexpr wchar_t kClassName[] = L"kf::host editor window";
 // Set on the window when the person asks to close it; the window stays until the host closes it.
 constexpr wchar_t kCloseAsked[] = L"kf::host close asked";
 constexpr int kProvisionalWidth = 640, kProvisionalHeight = 480;
-constexpr int kMaxEditorSide = 8192;
 constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
 
 LRESULT CALLBACK procedure(HWND hwnd, UINT message, WPARAM w, LPARAM l) {
@@ -115,15 +111,6 @@ EditorWindow::~EditorWindow() {
     handleEvents();
 }
 
-bool EditorWindow::editorRect(int& width, int& height) {
-    vst::ERect* rect = nullptr;
-    plugin_.dispatch(vst::effEditGetRect, 0, 0, &rect);
-    if (rect == nullptr) return false;
-    width = rect->right - rect->left;
-    height = rect->bottom - rect->top;
-    return width > 0 && height > 0 && width <= kMaxEditorSide && height <= kMaxEditorSide;
-}
-
 bool EditorWindow::openEditor(std::string& error) {
     if (editorOpen_) return true;
     if (!windowAlive_ || !IsWindow(asWindow(window_))) {
@@ -149,19 +136,6 @@ void EditorWindow::destroyWindow() {
     if (!windowAlive_) return;
     DestroyWindow(asWindow(window_));
     handleEvents();
-}
-
-void EditorWindow::idle() {
-    if (editorOpen_) plugin_.dispatch(vst::effEditIdle);
-    handleEvents();
-}
-
-void EditorWindow::idleFor(std::chrono::milliseconds duration) {
-    const auto end = std::chrono::steady_clock::now() + duration;
-    do {
-        idle();
-        std::this_thread::sleep_for(kEditorIdlePeriod);
-    } while (std::chrono::steady_clock::now() < end);
 }
 
 // Every message of this thread, as a host's loop runs them: the plug-in's child window gets
@@ -193,7 +167,6 @@ bool EditorWindow::capture(const std::string& pngPath, std::string& error) {
         return false;
     }
     const int width = client.right, height = client.bottom;
-    gui::Surface picture(width, height);
     std::vector<std::uint32_t> words(static_cast<std::size_t>(width) * height);
     HDC source = GetDC(hwnd);
     HDC memory = CreateCompatibleDC(source);
@@ -223,13 +196,7 @@ bool EditorWindow::capture(const std::string& pngPath, std::string& error) {
         error = "cannot capture the editor: Windows gave no picture of its window";
         return false;
     }
-    picture.assign(words);
-    const std::vector<unsigned char> png = picture.encodePng();
-    if (png.empty()) {
-        error = "cannot encode the capture as PNG";
-        return false;
-    }
-    return platform::replaceFile(pngPath, png, error);
+    return writeCapture(width, height, words, pngPath, error);
 }
 
 int EditorWindow::protocolErrors() const {
